@@ -1,0 +1,33 @@
+# Thin wrapper over CMake. `make run` builds and runs the bundled example;
+# `make test` builds and runs every test (plain Release build).
+BUILD ?= build
+SAN_BUILD ?= build-san
+JOBS ?= $(shell nproc)
+
+.PHONY: deps build run test test-sanitize bench clean
+
+deps:
+	@bash scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	mkdir -p out
+	$(BUILD)/src/runtime/cli/quilvar examples/mortality.qv --html out/report.html --csv out --json out/report.json
+
+test: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-sanitize: deps
+	cmake -S . -B $(SAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUILVAR_SANITIZE=ON
+	cmake --build $(SAN_BUILD) -j $(JOBS)
+	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
+
+bench: deps
+	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILVAR_BENCH=ON -DQUILVAR_TESTS=OFF
+	cmake --build build-bench -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) $(SAN_BUILD) build-bench out
