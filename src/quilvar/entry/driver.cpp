@@ -1,0 +1,84 @@
+// The procedure driver.
+#include "quilvar/entry/driver.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "quilvar/entry/statement_setup.hpp"
+#include "quilvar/entry/step_status.hpp"
+#include "quilvar/host/calls.hpp"
+#include "quilvar/host/text.hpp"
+
+namespace quilvar {
+
+namespace {
+
+constexpr int kStepControlBegin = 2;
+constexpr int kGroupTextCapacity = 256;
+constexpr int kMsgGroupName = 3;
+constexpr int kMsgGroupLabel = 4;
+
+// A catalog message copied into a blank-padded buffer of the group text size.
+host::OdsText* padded_message_text(int number) {
+  char buffer[kGroupTextCapacity];
+  std::fill(buffer, buffer + kGroupTextCapacity, ' ');
+  const std::string_view text = host::host_get_message_text(host::kMessageSetProcedure, number);
+  std::memcpy(buffer, text.data(), std::min<std::size_t>(text.size(), kGroupTextCapacity));
+  return host::ods_make_string(buffer, kGroupTextCapacity);
+}
+
+// The phases of one BY group, in order, up to the first that ends it.
+int run_one_by_group(ProcContext& context) {
+  open_output_group(context);
+  release_output_group(context);
+  return 0;
+}
+
+}  // namespace
+
+void release_output_group(ProcContext& context) {
+  if (context.output_group == nullptr) return;
+  const std::int32_t status = host::ods_class_operation(context.output_group, host::kClassRelease, 0, nullptr);
+  context.output_group = nullptr;
+  check_output_status(context, status);
+}
+
+void open_output_group(ProcContext& context) {
+  release_output_group(context);
+  if (context.output_manager == nullptr) return;
+  host::OdsText* name = padded_message_text(kMsgGroupName);
+  host::OdsText* label = padded_message_text(kMsgGroupLabel);
+  host::OdsObject* group = nullptr;
+  const std::int32_t status = host::ods_invoke(
+      context.output_manager, nullptr, host::kMethodOpenGroup,
+      {host::make_result_item(host::kAttrResult, &group), host::make_text_item(host::kAttrName, name),
+       host::make_int_item(host::kAttrTextLength, kGroupTextCapacity), host::make_text_item(host::kAttrLabel, label),
+       host::make_int_item(host::kAttrFlags, 0)});
+  check_output_status(context, status);
+  if (status >= 0) context.output_group = group;
+}
+
+int run_by_groups(ProcContext& context) {
+  if (context.population_data == nullptr) return 0;
+  int groups = 0;
+  while (host::data_set_table().next_by_group(context.population_data) >= 1) {
+    ++groups;
+    run_one_by_group(context);
+  }
+  release_output_group(context);
+  return groups;
+}
+
+int run_step() {
+  host::StatementState* state = set_up_statement_state();
+  if (state == nullptr) return host::host_set_step_status(host::kStatusNoMemory);
+  host::host_step_control(kStepControlBegin);
+  auto context = std::make_unique<ProcContext>();
+  state->context[0] = context.get();
+  state->context[1] = context.get();
+  run_by_groups(*context);
+  return host::host_set_step_status(context->step_status);
+}
+
+}  // namespace quilvar

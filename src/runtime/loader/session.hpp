@@ -1,0 +1,58 @@
+// The runtime's state for one run of a program: the log, the current step's
+// status and its memory. Host services are plain function pointers without
+// a context argument, so they reach this state through current_session().
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "quilvar/host/services.hpp"
+
+namespace quilvar::runtime {
+
+// Thrown by the step-status service when a step ends with an error status;
+// caught around the driver call, so control returns to the runtime.
+struct StepEnded {
+  int status;
+};
+
+enum class LogLevel { kNote, kWarning, kError };
+
+struct StepRecord {
+  int status = 0;                       // highest status reported, never lowered
+  int warnings = 0;
+  int errors = 0;
+  std::vector<void*> allocations;       // host_alloc memory not yet freed
+  std::vector<void*> pool_blocks;       // pool memory, freed when the step ends
+  std::vector<std::uint32_t> signals;   // floating-point signals raised
+  std::vector<int> step_controls;       // step-control codes, in order
+};
+
+struct Session {
+  std::ostream* log = nullptr;
+  bool strict = false;
+  StepRecord step;
+  int steps_run = 0;
+};
+
+// The session the host services act on; set by the runtime for a run.
+Session& current_session();
+
+// Writes one log line: "NOTE: ...", "WARNING: ..." or "ERROR: ...".
+void write_log(LogLevel level, std::string_view text);
+// Writes a plain log line (traces, data-set errors already worded).
+void write_log_text(std::string_view text);
+
+// Starts a fresh step record; end_step() frees the step's memory and
+// returns its final status.
+void begin_step();
+int end_step();
+
+// Raises the current step's status; never lowers it.
+void raise_status(int status);
+
+}  // namespace quilvar::runtime
