@@ -200,12 +200,15 @@ void tree_to_list(void** root) {
 }
 
 void format_number(double value, int width, int, char* field) {
-  // Whole numbers are written out in full (100000, not 1e+05); others in
-  // their shortest round-trip form.
+  // Whole numbers are written out in full (100000, not 1e+05) when they fit
+  // the field; other values in their shortest round-trip form.
   char text[32];
-  const bool whole = std::abs(value) < 1e15 && value == std::floor(value);
-  const auto result = whole ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed)
-                            : std::to_chars(text, text + sizeof text, value);
+  auto result = std::to_chars(text, text + sizeof text, value);
+  if (std::abs(value) < 1e15 && value == std::floor(value)) {
+    char whole[32];
+    const auto fixed = std::to_chars(whole, whole + sizeof whole, value, std::chars_format::fixed);
+    if (fixed.ptr - whole <= width) result.ptr = std::copy(whole, fixed.ptr, text);
+  }
   const int length = static_cast<int>(result.ptr - text);
   std::fill(field, field + width, ' ');
   if (length > width) {
