@@ -35,6 +35,7 @@ inline constexpr int kStatusWarning = 4;
 inline constexpr int kStatusOutputFailed = 120;
 inline constexpr int kStatusDataInvalid = 1008;
 inline constexpr int kStatusGuardedCallFailed = 1012;
+inline constexpr int kStatusRequiredValueMissing = 1012;
 inline constexpr int kStatusNoMemory = 1016;
 inline constexpr int kStatusNoReader = 1020;
 inline constexpr int kStatusStatementError = 3000;

@@ -53,8 +53,9 @@ struct KernelServices {
   void (*upcase_text)(char* buffer, std::int64_t length);
   int locale_active;                    // non-zero: upcase_text is the path to use
   const unsigned char* upcase_table;    // 256 entries, the byte-wise fallback
-  // Writes value into a field of |width| characters (negative width: right
-  // aligned), with at most `decimals` decimals (99: as many as needed).
+  // Writes value into a field of |width| characters (right-aligned; a
+  // negative width puts it at the start), with at most `decimals` decimals
+  // (99: as many as needed).
   void (*format_number)(double value, int width, int decimals, char* field);
   int (*call_guarded)(GuardedFunction function, void** out, void* argument, void* module_data);
   // Relinks a balanced tree (nodes start with left and right links) into an

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "quilvar/host/text.hpp"
 #include "runtime/catalog/catalog.hpp"
 #include "runtime/loader/session.hpp"
 
@@ -161,8 +162,12 @@ int register_statement_state(void*, void*, std::uint64_t* values) {
 // numerical routines return their documented limiting values.
 void raise_signal(std::uint32_t code) { current_session().step.signals.push_back(code); }
 
+// A negative width asks for the number at the start of the field, so that
+// dropping trailing blanks leaves just the number.
 void format_number_service(double value, int width, int decimals, char* field) {
-  format_number(value, width < 0 ? -width : width, decimals, field);
+  const int n = width < 0 ? -width : width;
+  format_number(value, n, decimals, field);
+  if (width < 0) host::justify_text(field, n, 'L');
 }
 
 const host::KernelServices kKernel{

@@ -1,0 +1,343 @@
+// Stratum statistics: crude and reference estimates, expected events,
+// Mantel-Haenszel weights, totals, proportions, stratum SMRs and the
+// limits of the crude estimates.
+#include "quilvar/estimate/stratum_statistics.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "quilvar/entry/step_status.hpp"
+#include "quilvar/host/calls.hpp"
+#include "quilvar/input/stratum_node.hpp"
+#include "quilvar/numeric/chi_square_quantile.hpp"
+#include "quilvar/numeric/constants.hpp"
+#include "quilvar/numeric/normal.hpp"
+
+namespace quilvar::estimate {
+
+namespace {
+
+using host::text_arg;
+
+constexpr int kMsgMissingPopulation = 77;
+constexpr int kMsgMissingRate = 78;
+constexpr int kMsgMissingRisk = 79;
+constexpr int kMsgMissingReferencePopulation = 80;
+constexpr int kMsgMissingReferenceRate = 81;
+constexpr int kMsgMissingReferenceRisk = 82;
+constexpr int kMsgMissingValue = 149;           // + 1 with strata, + 2 with a population variable
+constexpr int kMsgAbsentStratum = 153;
+constexpr int kMsgAbsentWithEffect = 154;
+constexpr int kMsgStratumLimitFailed = 155;
+constexpr int kMsgSmrLimitFailed = 156;
+
+bool present(double x) { return !host::is_missing(x); }
+
+void add_present(double& total, double value) {
+  if (!present(value)) return;
+  total = present(total) ? total + value : value;
+}
+
+void track(ProcContext& c, double estimate) {
+  if (!present(estimate)) return;
+  c.axis_minimum = std::min(c.axis_minimum, estimate);
+  c.axis_maximum = std::max(c.axis_maximum, estimate);
+}
+
+host::MessageArg long_arg(const LongText& text) {
+  return text_arg({text.text, static_cast<std::size_t>(text.length)});
+}
+
+// Reports a missing required value: the catalog text names the value, the
+// message adds the population (when there is a population variable) and
+// the stratum (when there are strata variables). Returns 1.
+int report_missing(ProcContext& c, int text_number, const StratumNode& node, int k, bool with_population) {
+  const std::string_view what = host::host_get_message_text(host::kMessageSetProcedure, text_number);
+  const bool population = with_population && c.group_given;
+  const bool strata = c.strata_count > 0;
+  const int number = kMsgMissingValue + (strata ? 1 : 0) + (population ? 2 : 0);
+  if (population && strata) {
+    host::host_issue_message(host::kMessageSetProcedure, number,
+                             {text_arg(what), long_arg(c.population_label[k]), long_arg(node.label)});
+  } else if (population) {
+    host::host_issue_message(host::kMessageSetProcedure, number, {text_arg(what), long_arg(c.population_label[k])});
+  } else if (strata) {
+    host::host_issue_message(host::kMessageSetProcedure, number, {text_arg(what), long_arg(node.label)});
+  } else {
+    host::host_issue_message(host::kMessageSetProcedure, number, {text_arg(what)});
+  }
+  raise_step_status(c, host::kStatusRequiredValueMissing);
+  return 1;
+}
+
+bool skipped(const ProcContext& c, const StratumNode& node, int k) {
+  return c.method == kMethodDirect && node.absent[k] != 0;
+}
+
+// Warns when a stratum has observations of one population only (DIRECT
+// with two populations); returns whether a later note about effects is due.
+bool check_absent(ProcContext& c, const StratumNode& node) {
+  if (c.method != kMethodDirect || c.population_count != 2) return false;
+  if (node.absent[0] == node.absent[1]) return false;
+  const int missing = node.absent[0] ? 0 : 1;
+  host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentStratum,
+                           {long_arg(node.label), long_arg(c.population_label[1 - missing]),
+                            long_arg(c.population_label[missing])});
+  raise_step_status(c, host::kStatusWarning);
+  return c.effect_type != kEffectNone || c.strata_effect_type != kEffectNone;
+}
+
+int compute_crude_estimates(ProcContext& c, StratumNode& node) {
+  for (int k = 0; k < c.population_count; ++k) {
+    if (skipped(c, node, k)) continue;
+    PopulationCell& cell = node.cell[k];
+    if (present(cell.events) && present(cell.population) && cell.population > 0) {
+      cell.estimate = cell.events / cell.population;
+    }
+    track(c, cell.estimate);
+    if (c.method != kMethodIndirect && !present(cell.estimate)) {
+      return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, node, k, true);
+    }
+    if (c.method != kMethodDirect && !present(cell.population)) {
+      return report_missing(c, kMsgMissingPopulation, node, k, true);
+    }
+  }
+  return 0;
+}
+
+int compute_reference_estimate(ProcContext& c, StratumNode& node) {
+  if (c.reference.data == nullptr) return 0;
+  if (present(node.reference_events) && present(node.reference_population) && node.reference_population > 0) {
+    node.reference_rate = node.reference_events / node.reference_population;
+  }
+  track(c, node.reference_rate);
+  if (c.method != kMethodIndirect && !present(node.reference_population)) {
+    return report_missing(c, kMsgMissingReferencePopulation, node, 0, false);
+  }
+  if (c.method == kMethodIndirect && !present(node.reference_rate)) {
+    return report_missing(c, c.statistic == kStatRisk ? kMsgMissingReferenceRisk : kMsgMissingReferenceRate, node, 0,
+                          false);
+  }
+  return 0;
+}
+
+void compute_expected(const ProcContext& c, StratumNode& node) {
+  for (int k = 0; k < c.population_count; ++k) {
+    if (skipped(c, node, k)) continue;
+    PopulationCell& cell = node.cell[k];
+    if (c.method == kMethodDirect && present(cell.estimate) && present(node.reference_population)) {
+      cell.expected = cell.estimate * node.reference_population;
+    } else if (c.method == kMethodIndirect && present(node.reference_rate) && present(cell.population)) {
+      cell.expected = node.reference_rate * cell.population;
+    }
+  }
+}
+
+// Limits of a stratum SMR, with r the crude estimate, n the population,
+// E the expected events and H = n / E. Returns false when a Poisson
+// quantile failed.
+bool compute_smr_limits(const ProcContext& c, StratumNode& node, const PopulationCell& cell, double za, double zb) {
+  const double r = cell.estimate;
+  const double n = cell.population;
+  const double e = cell.expected;
+  const double h = n / e;
+  const bool risk = c.statistic == kStatRisk;
+  switch (c.strata_smr_cl_compute_type) {
+    case kClNormal: {
+      const double s = std::sqrt(risk ? r / n * (1 - r) : r / n);
+      node.smr_std_error = h * s;
+      node.smr_lower = std::max(0.0, h * (r + za * s));
+      node.smr_upper = h * (r + zb * s);
+      return true;
+    }
+    case kClLognormal: {
+      if (!(r > 0)) return true;
+      const double s = std::sqrt(risk ? 1 / (r * n) - 1 / n : 1 / (r * n));
+      node.smr_lower = h * r * std::exp(za * s);
+      node.smr_upper = h * r * std::exp(zb * s);
+      return true;
+    }
+    case kClPoisson: {
+      if (risk || !(r > 0)) return true;
+      double lower, upper;
+      const bool lower_ok = chi_square_quantile_with_fallback(c.alpha / 2, 2 * r * n, lower);
+      const bool upper_ok = chi_square_quantile_with_fallback(1 - c.alpha / 2, 2 * (r * n + 1), upper);
+      if (lower_ok) node.smr_lower = 0.5 * lower / e;
+      if (upper_ok) node.smr_upper = 0.5 * upper / e;
+      return lower_ok && upper_ok;
+    }
+    default:
+      return true;
+  }
+}
+
+// The stratum SMR of the (single) study population; returns false when a
+// Poisson limit failed.
+bool compute_stratum_smr(const ProcContext& c, StratumNode& node, double za, double zb) {
+  node.smr = node.smr_std_error = node.smr_lower = node.smr_upper = host::kMissing;
+  bool ok = true;
+  for (int k = 0; k < c.population_count; ++k) {
+    const PopulationCell& cell = node.cell[k];
+    if (!present(cell.events) || !present(cell.expected) || !(cell.expected > 0)) continue;
+    node.smr = cell.events / cell.expected;
+    if (node.smr > 0) ok = compute_smr_limits(c, node, cell, za, zb) && ok;
+  }
+  return ok;
+}
+
+void compute_mh_weight(ProcContext& c, StratumNode& node) {
+  const double n1 = node.cell[0].population;
+  const double n2 = node.cell[1].population;
+  if (!present(n1) || !present(n2)) return;
+  const double w = n1 * n2 / (n1 + n2);
+  node.reference_population = w;
+  add_present(c.total_reference_population, w);
+  for (int k = 0; k < 2; ++k) {
+    if (!present(node.cell[k].estimate)) continue;
+    node.cell[k].expected = node.cell[k].estimate * w;
+    add_present(c.total_expected[k], node.cell[k].expected);
+  }
+}
+
+void reset_totals(ProcContext& c) {
+  for (int k = 0; k < 2; ++k) {
+    c.total_events[k] = c.total_population[k] = c.overall_estimate[k] = host::kMissing;
+    c.total_expected[k] = c.reference_population_for[k] = host::kMissing;
+  }
+  c.total_reference_events = c.total_reference_population = c.reference_estimate = host::kMissing;
+  c.largest_proportion = 0;
+}
+
+void add_stratum_totals(ProcContext& c, StratumNode& node) {
+  for (int k = 0; k < c.population_count; ++k) {
+    if (skipped(c, node, k)) continue;
+    add_present(c.total_events[k], node.cell[k].events);
+    add_present(c.total_population[k], node.cell[k].population);
+    add_present(c.total_expected[k], node.cell[k].expected);
+    if (c.method == kMethodDirect) add_present(c.reference_population_for[k], node.reference_population);
+  }
+  add_present(c.total_reference_population, node.reference_population);
+  add_present(c.total_reference_events, node.reference_events);
+  if (c.method == kMethodMh) compute_mh_weight(c, node);
+}
+
+double ratio_if_positive(double numerator, double denominator) {
+  return present(numerator) && present(denominator) && denominator > 0 ? numerator / denominator : host::kMissing;
+}
+
+void compute_totals(ProcContext& c) {
+  reset_totals(c);
+  for (StratumNode* node = c.strata; node != nullptr; node = node->first) add_stratum_totals(c, *node);
+  if (!present(c.total_events[0]) && present(c.population_event_total)) c.total_events[0] = c.population_event_total;
+  for (int k = 0; k < c.population_count; ++k) {
+    c.overall_estimate[k] = ratio_if_positive(c.total_events[k], c.total_population[k]);
+  }
+  c.reference_estimate = ratio_if_positive(c.total_reference_events, c.total_reference_population);
+  if (!present(c.reference_estimate) && present(c.reference_rate_constant)) c.reference_estimate = c.reference_rate_constant;
+}
+
+double proportion(double part, double total) {
+  return present(part) && present(total) ? part / total : host::kMissing;
+}
+
+void compute_proportions(ProcContext& c) {
+  for (StratumNode* node = c.strata; node != nullptr; node = node->first) {
+    for (int k = 0; k < c.population_count; ++k) {
+      node->cell[k].proportion = proportion(node->cell[k].population, c.total_population[k]);
+      if (present(node->cell[k].proportion)) c.largest_proportion = std::max(c.largest_proportion, node->cell[k].proportion);
+    }
+    if (c.reference.data == nullptr) continue;
+    node->reference_proportion = proportion(node->reference_population, c.total_reference_population);
+    if (present(node->reference_proportion)) c.largest_proportion = std::max(c.largest_proportion, node->reference_proportion);
+  }
+}
+
+// Limits of a crude estimate r with population n; returns false when a
+// Poisson quantile failed.
+bool compute_cell_limits(const ProcContext& c, PopulationCell& cell, double za, double zb) {
+  cell.std_error = cell.lower = cell.upper = host::kMissing;
+  const double r = cell.estimate;
+  const double n = cell.population;
+  if (!present(r) || !present(n)) return true;
+  const bool risk = c.statistic == kStatRisk;
+  switch (c.strata_cl_compute_type) {
+    case kClNormal: {
+      const double s = std::sqrt(risk ? r * (1 - r) / n : r / n);
+      cell.std_error = s;
+      cell.lower = std::max(0.0, r + za * s);
+      cell.upper = risk ? std::min(1.0, r + zb * s) : r + zb * s;
+      return true;
+    }
+    case kClLognormal: {
+      if (!(r > 0)) return true;
+      const double s = std::sqrt(risk ? 1 / (r * n) - 1 / n : 1 / (r * n));
+      cell.lower = r * std::exp(za * s);
+      cell.upper = r * std::exp(zb * s);
+      return true;
+    }
+    case kClPoisson: {
+      if (!(r > 0)) return true;
+      double lower, upper;
+      const bool lower_ok = chi_square_quantile_with_fallback(c.alpha / 2, 2 * r * n, lower);
+      const bool upper_ok = chi_square_quantile_with_fallback(1 - c.alpha / 2, 2 * (r * n + 1), upper);
+      if (lower_ok) cell.lower = 0.5 * lower / n;
+      if (upper_ok) cell.upper = 0.5 * upper / n;
+      return lower_ok && upper_ok;
+    }
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+bool chi_square_quantile_with_fallback(double p, double df, double& x) {
+  if (numeric::chi_square_quantile(p, df, x) == numeric::kOk) return true;
+  return numeric::chi_square_quantile_fallback(p, df, x) == numeric::kOk;
+}
+
+int compute_stratum_statistics(ProcContext& c) {
+  const double za = numeric::normal_quantile(c.alpha / 2);
+  const double zb = numeric::normal_quantile(1 - c.alpha / 2);
+  bool effect_note_due = false;
+  bool smr_limit_failed = false;
+  int counter = 0;
+  for (StratumNode* node = c.strata; node != nullptr; node = node->first) {
+    node->index = counter + 1;
+    effect_note_due = check_absent(c, *node) || effect_note_due;
+    if (compute_crude_estimates(c, *node) != 0 || compute_reference_estimate(c, *node) != 0) return 1;
+    compute_expected(c, *node);
+    if (c.method == kMethodIndirect && !compute_stratum_smr(c, *node, za, zb)) smr_limit_failed = true;
+    ++counter;
+  }
+  c.stratum_count = counter;
+  if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
+  if (smr_limit_failed) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);
+    raise_step_status(c, host::kStatusWarning);
+  }
+  compute_totals(c);
+  compute_proportions(c);
+  return 0;
+}
+
+int compute_stratum_limits(ProcContext& c) {
+  const double za = numeric::normal_quantile(c.alpha / 2);
+  const double zb = numeric::normal_quantile(1 - c.alpha / 2);
+  bool failed = false;
+  for (StratumNode* node = c.strata; node != nullptr; node = node->first) {
+    for (int k = 0; k < c.population_count; ++k) {
+      PopulationCell& cell = node->cell[k];
+      if (!compute_cell_limits(c, cell, za, zb)) failed = true;
+      if (c.rate_plot_on && present(cell.lower)) c.axis_minimum = std::min(c.axis_minimum, cell.lower);
+      if (c.rate_plot_on && present(cell.upper)) c.axis_maximum = std::max(c.axis_maximum, cell.upper);
+    }
+  }
+  if (failed) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgStratumLimitFailed);
+    raise_step_status(c, host::kStatusWarning);
+  }
+  return 0;
+}
+
+}  // namespace quilvar::estimate

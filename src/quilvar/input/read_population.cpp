@@ -1,0 +1,301 @@
+// Reading the population and reference observations of a BY group into the
+// stratum tree.
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "quilvar/entry/step_status.hpp"
+#include "quilvar/host/calls.hpp"
+#include "quilvar/host/text.hpp"
+#include "quilvar/input/input_messages.hpp"
+#include "quilvar/input/read_data.hpp"
+#include "quilvar/input/read_loop.hpp"
+#include "quilvar/input/stratum_tree.hpp"
+
+namespace quilvar::input {
+
+namespace {
+
+using host::text_arg;
+constexpr int kTypeCharacter = 2;
+
+bool present(double x) { return !host::is_missing(x); }
+
+// A sum over present values: a missing total takes the value.
+void add_present(double& total, double value) {
+  if (!present(value)) return;
+  total = present(total) ? total + value : value;
+}
+
+void clear_node(const ProcContext& c, StratumNode& node) {
+  double* numbers[] = {&node.reference_events, &node.reference_population, &node.reference_rate,
+                       &node.reference_proportion, &node.smr, &node.smr_std_error, &node.smr_lower,
+                       &node.smr_upper, &node.index};
+  for (double* x : numbers) *x = host::kMissing;
+  for (PopulationCell& cell : node.cell) {
+    cell = PopulationCell{host::kMissing, host::kMissing, host::kMissing, host::kMissing,
+                          host::kMissing, host::kMissing, host::kMissing, host::kMissing};
+  }
+  node.absent[0] = node.absent[1] = 0;
+  node.first = node.second = nullptr;
+  node.balance = 0;
+  node.label.length = 0;
+  std::fill(node.data_order_key, node.data_order_key + c.strata_count, host::kMissing);
+}
+
+// A new node with its key buffers in the same pool block.
+StratumNode* new_node(ProcContext& c) {
+  const std::size_t doubles = sizeof(double) * static_cast<std::size_t>(c.strata_count);
+  const std::size_t size = sizeof(StratumNode) + 2 * doubles + static_cast<std::size_t>(c.strata_formatted_width) +
+                           static_cast<std::size_t>(c.strata_raw_width) + 16;
+  auto* block = static_cast<char*>(host::pool_allocate(c.pool, size, host::kPoolAllocate));
+  if (block == nullptr) host::host_set_step_status(host::kStatusNoMemory);
+  auto* node = reinterpret_cast<StratumNode*>(block);
+  node->data_order_key = reinterpret_cast<double*>(block + sizeof(StratumNode));
+  node->numeric_key = node->data_order_key + c.strata_count;
+  node->formatted_key = reinterpret_cast<char*>(node->numeric_key + c.strata_count);
+  node->raw_key = node->formatted_key + c.strata_formatted_width;
+  clear_node(c, *node);
+  return node;
+}
+
+// The node the next observation is read into: a node of an earlier BY
+// group when one is free, so memory does not grow with the number of groups.
+StratumNode& spare_node(ProcContext& c) {
+  if (c.spare_node != nullptr) return *c.spare_node;
+  if (c.free_nodes != nullptr) {
+    c.spare_node = c.free_nodes;
+    c.free_nodes = c.free_nodes->first;
+    clear_node(c, *c.spare_node);
+  } else {
+    c.spare_node = new_node(c);
+  }
+  return *c.spare_node;
+}
+
+// Hands the previous BY group's strata to the free list. After the tree
+// became a list, every node is reachable through its first link.
+void recycle_strata(ProcContext& c) {
+  StratumNode* node = c.strata;
+  while (node != nullptr) {
+    StratumNode* next = node->first;
+    node->first = c.free_nodes;
+    c.free_nodes = node;
+    node = next;
+  }
+  c.strata = nullptr;
+}
+
+bool strata_value_missing(const ProcContext& c) {
+  for (int i = 0; i < c.strata_count; ++i) {
+    const KeyVariable& v = c.strata_variables[i];
+    const bool missing = v.type == kTypeCharacter ? host::trim_length(c.strata_raw_key + v.raw_offset, v.length) == 0
+                                                  : host::is_missing(c.strata_numeric_key[i]);
+    if (missing) return true;
+  }
+  return false;
+}
+
+// The 1-based first-appearance index of a formatted value; new values are
+// appended to the variable's list, which lives for the whole step.
+double data_order_index(ProcContext& c, int i) {
+  const KeyVariable& v = c.strata_variables[i];
+  const char* value = c.strata_formatted_key + v.formatted_offset;
+  DataOrderEntry** link = &c.data_order_lists[i];
+  double last = 0;
+  for (; *link != nullptr; link = &(*link)->next) {
+    if (std::memcmp((*link)->formatted, value, static_cast<std::size_t>(v.formatted_width)) == 0) return (*link)->index;
+    last = (*link)->index;
+  }
+  auto* entry = static_cast<DataOrderEntry*>(host::pool_allocate(c.pool, sizeof(DataOrderEntry), host::kPoolAllocate));
+  if (entry == nullptr) host::host_set_step_status(host::kStatusNoMemory);
+  std::fill(entry->formatted, entry->formatted + kLongTextCapacity, ' ');
+  std::memcpy(entry->formatted, value, static_cast<std::size_t>(v.formatted_width));
+  entry->index = last + 1;
+  *link = entry;
+  return entry->index;
+}
+
+void copy_key(ProcContext& c, StratumNode& node) {
+  if (c.strata_order == kOrderData) {
+    for (int i = 0; i < c.strata_count; ++i) node.data_order_key[i] = data_order_index(c, i);
+  }
+  std::copy(c.strata_numeric_key, c.strata_numeric_key + c.strata_count, node.numeric_key);
+  std::memcpy(node.formatted_key, c.strata_formatted_key, static_cast<std::size_t>(c.strata_formatted_width));
+  std::memcpy(node.raw_key, c.strata_raw_key, static_cast<std::size_t>(c.strata_raw_width));
+}
+
+void stop_invalid(int number, std::initializer_list<host::MessageArg> args) {
+  host::host_issue_message(host::kMessageSetProcedure, number, args);
+  host::host_set_step_status(host::kStatusDataInvalid);
+}
+
+// Checks the observation's values; stops the step on the first bad one.
+void validate_values(const ProcContext& c, const DataSide& side, std::string_view word) {
+  const double events = side.value[kEventValue];
+  const double total = side.value[kTotalValue];
+  const double rate = side.value[kRateValue];
+  const std::string_view rate_option = c.statistic == kStatRisk ? kOptionRisk : kOptionRate;
+  if (present(events) && events < 0) stop_invalid(kMsgNegative, {text_arg(kOptionEvent), text_arg(word)});
+  if (present(total) && total <= 0) stop_invalid(kMsgTotalNotPositive, {text_arg(kOptionTotal), text_arg(word)});
+  if (present(rate) && rate < 0) stop_invalid(kMsgNegative, {text_arg(rate_option), text_arg(word)});
+  if (c.statistic != kStatRisk) return;
+  if (present(events) && present(total) && events > total) {
+    stop_invalid(kMsgEventsAboveTotal, {text_arg(kOptionEvent), text_arg(kOptionTotal), text_arg(word)});
+  }
+  if (present(rate) && rate > 1) stop_invalid(kMsgRiskAboveOne, {text_arg(kOptionRisk), text_arg(word)});
+}
+
+// The observation's events, total and rate; the third derived from the
+// other two when exactly two variables were named.
+void observation_values(const DataSide& side, double multiplier, bool applies, double out[kValueCount]) {
+  std::copy(side.value, side.value + kValueCount, out);
+  if (present(out[kRateValue]) && applies) out[kRateValue] /= multiplier;
+  if (side.given[kEventValue] + side.given[kTotalValue] + side.given[kRateValue] != 2) return;
+  if (!present(out[kEventValue]) && present(out[kTotalValue]) && out[kTotalValue] > 0 && present(out[kRateValue]) &&
+      out[kRateValue] >= 0) {
+    out[kEventValue] = out[kTotalValue] * out[kRateValue];
+  }
+  if (!present(out[kTotalValue]) && present(out[kEventValue]) && out[kEventValue] >= 0 && present(out[kRateValue]) &&
+      out[kRateValue] > 0) {
+    out[kTotalValue] = out[kEventValue] / out[kRateValue];
+  }
+}
+
+// The population an observation belongs to: 0 with one population, else
+// the level with the same formatted value; -1 when it matches neither.
+int population_index(const ProcContext& c) {
+  if (c.population_count == 1) return 0;
+  for (int k = 0; k < c.population_count; ++k) {
+    if (std::memcmp(c.levels[k].formatted, c.group_formatted, static_cast<std::size_t>(c.group.formatted_width)) == 0) {
+      return k;
+    }
+  }
+  return -1;
+}
+
+void accumulate_population(StratumNode& into, const PopulationCell& from, int k) {
+  PopulationCell& cell = into.cell[k];
+  add_present(cell.events, from.events);
+  add_present(cell.population, from.population);
+  if (!present(cell.estimate)) cell.estimate = from.estimate;
+}
+
+void read_population_observation(ProcContext& c) {
+  StratumNode& spare = spare_node(c);
+  if (!c.missing_levels && strata_value_missing(c)) return;
+  const int k = population_index(c);
+  if (k < 0) return;
+  validate_values(c, c.population, kWordPopulation);
+  double values[kValueCount];
+  observation_values(c.population, c.population_multiplier, c.population_multiplier_applies != 0, values);
+  PopulationCell& cell = spare.cell[k];
+  cell.events = values[kEventValue];
+  cell.population = values[kTotalValue];
+  cell.estimate = values[kRateValue];
+  copy_key(c, spare);
+  StratumNode* node = insert_stratum(c, &c.strata, &spare);
+  if (node == nullptr) return;
+  if (node == &spare) {
+    build_stratum_label(c, spare.label);
+    if (c.method == kMethodDirect) spare.absent[0] = spare.absent[1] = 1;
+    spare.absent[k] = 0;
+    c.spare_node = nullptr;
+    return;
+  }
+  accumulate_population(*node, cell, k);
+  node->absent[k] = 0;
+  clear_node(c, spare);
+}
+
+void read_reference_observation(ProcContext& c) {
+  StratumNode& spare = spare_node(c);
+  build_stratum_label(c, spare.label);
+  if (!c.missing_levels && strata_value_missing(c)) return;
+  validate_values(c, c.reference, kWordReference);
+  double values[kValueCount];
+  observation_values(c.reference, c.reference_multiplier, c.reference_multiplier_applies != 0, values);
+  spare.reference_events = values[kEventValue];
+  spare.reference_population = values[kTotalValue];
+  spare.reference_rate = values[kRateValue];
+  copy_key(c, spare);
+  StratumNode* node = insert_stratum(c, &c.strata, &spare);
+  if (node == nullptr) return;
+  if (node == &spare) {
+    const host::MessageArg label = text_arg({spare.label.text, static_cast<std::size_t>(spare.label.length)});
+    if (c.method == kMethodIndirect) stop_invalid(kMsgIndirectNewStratum, {label});
+    host::host_issue_message(host::kMessageSetProcedure, kMsgDirectNewStratum, {label});
+    raise_step_status(c, host::kStatusWarning);
+    spare.absent[0] = spare.absent[1] = 1;
+    c.spare_node = nullptr;
+    return;
+  }
+  add_present(node->reference_events, values[kEventValue]);
+  add_present(node->reference_population, values[kTotalValue]);
+  // A later observation's rate replaces the stored one; a missing rate does
+  // not wipe out a rate already read.
+  if (present(values[kRateValue])) node->reference_rate = values[kRateValue];
+  clear_node(c, spare);
+}
+
+void blank_keys(ProcContext& c) {
+  std::fill(c.strata_formatted_key, c.strata_formatted_key + c.strata_formatted_width, ' ');
+  std::fill(c.strata_raw_key, c.strata_raw_key + c.strata_raw_width, ' ');
+  std::fill(c.strata_numeric_key, c.strata_numeric_key + c.strata_count, host::kMissing);
+}
+
+std::string_view trimmed(const char* text, int length) {
+  int start = 0;
+  while (start < length && text[start] == ' ') ++start;
+  return {text + start, static_cast<std::size_t>(host::trim_length(text + start, length - start))};
+}
+
+// Appends a part to the label when it fits whole; returns whether it did.
+bool append_whole(LongText& label, std::string_view part) {
+  if (label.length + static_cast<int>(part.size()) > kLongTextCapacity) return false;
+  std::memcpy(label.text + label.length, part.data(), part.size());
+  label.length = static_cast<std::int16_t>(label.length + part.size());
+  return true;
+}
+
+}  // namespace
+
+void build_stratum_label(const ProcContext& c, LongText& label) {
+  label.length = 0;
+  for (int i = 0; i < c.strata_count; ++i) {
+    const KeyVariable& v = c.strata_variables[i];
+    const std::string_view name{v.name.text, static_cast<std::size_t>(v.name.length)};
+    if (i > 0 && label.length + 1 + static_cast<int>(name.size()) > kLongTextCapacity) return;
+    if (i > 0) append_whole(label, " ");
+    if (!append_whole(label, name)) return;
+    if (!append_whole(label, "=")) return;
+    if (!append_whole(label, trimmed(c.strata_formatted_key + v.formatted_offset, v.formatted_width))) return;
+  }
+}
+
+int read_population(ProcContext& c) {
+  blank_keys(c);
+  std::fill(c.population.value, c.population.value + kValueCount, host::kMissing);
+  recycle_strata(c);
+  if (c.data_order_lists == nullptr) {
+    c.data_order_lists = static_cast<DataOrderEntry**>(host::pool_allocate(
+        c.pool, sizeof(DataOrderEntry*) * static_cast<std::size_t>(c.strata_count + 1), host::kPoolAllocate));
+  }
+  for_each_observation(c, c.population, [&c] { read_population_observation(c); });
+  return 0;
+}
+
+int read_reference(ProcContext& c) {
+  if (host::data_set_table().match_by_group(c.population.data, c.reference.data) != 0) {
+    // Only this BY group is lost; the next one may have reference data.
+    host::host_issue_message(host::kMessageSetProcedure, kMsgNoReferenceGroup, {text_arg(kOptionRefData)});
+    raise_step_status(c, host::kStatusDataInvalid);
+    return 1;
+  }
+  blank_keys(c);
+  std::fill(c.reference.value, c.reference.value + kValueCount, host::kMissing);
+  for_each_observation(c, c.reference, [&c] { read_reference_observation(c); });
+  return 0;
+}
+
+}  // namespace quilvar::input

@@ -1,0 +1,70 @@
+// quilvar: runs every step of a program file and delivers the output to the
+// listing and the requested files. Exit status: 0 when every step ended with
+// status 0 or 4, 1 when a step ended with an error (or a warning under
+// --strict), 2 for a problem with the command line, the program file or the
+// procedure module.
+#include <CLI/CLI.hpp>
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "runtime/cli/program_runner.hpp"
+
+namespace {
+
+constexpr char kVersion[] = "quilvar 0.1.0";
+
+// Splits NAME=DIR library options into the run's named libraries.
+bool add_libraries(const std::vector<std::string>& specs, quilvar::runtime::RunOptions& options, std::string* error) {
+  for (const std::string& spec : specs) {
+    const auto equals = spec.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 == spec.size()) {
+      *error = "--lib expects NAME=DIR, got '" + spec + "'";
+      return false;
+    }
+    options.libraries.emplace_back(spec.substr(0, equals), spec.substr(equals + 1));
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quilvar::runtime::RunOptions options;
+  options.executable = argv[0];
+  std::vector<std::string> libraries;
+  bool no_listing = false;
+
+  CLI::App app{"Standardized event rates and risks: direct and indirect standardization, SMRs, "
+               "rate and risk ratios, Mantel-Haenszel estimates and attributable fractions.",
+               "quilvar"};
+  app.set_version_flag("--version", kVersion);
+  app.add_option("program", options.program, "Program file to run (- reads standard input)")->required();
+  app.add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)");
+  app.add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)");
+  app.add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
+  app.add_option("--html", options.html_path, "Write a self-contained HTML report to FILE");
+  app.add_option("--json", options.json_path, "Write every output object as JSON to FILE");
+  app.add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR");
+  app.add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR");
+  app.add_option("--log", options.log_path, "Write the log to FILE instead of standard error");
+  app.add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
+  app.add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
+  app.footer("Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, "
+             "program-file or module problem.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
+             "QUILVAR_MODULE_PATH names the procedure module.");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : quilvar::runtime::kExitUsage;
+  }
+  options.listing = !no_listing;
+  std::string error;
+  if (!add_libraries(libraries, options, &error)) {
+    std::cerr << "quilvar: " << error << '\n';
+    return quilvar::runtime::kExitUsage;
+  }
+  return quilvar::runtime::run_program(options);
+}
