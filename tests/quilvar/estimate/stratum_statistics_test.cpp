@@ -1,0 +1,146 @@
+#include "quilvar/estimate/stratum_statistics.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "quilvar/host/missing.hpp"
+#include "quilvar/input/stratum_node.hpp"
+#include "support/module_host.hpp"
+
+namespace quilvar::estimate {
+namespace {
+
+using host::is_missing;
+using host::kMissing;
+
+PopulationCell cell(double events, double population) {
+  return {events, population, kMissing, kMissing, kMissing, kMissing, kMissing, kMissing};
+}
+
+// A stratum list built by hand, linked through the first link.
+class StratumStatisticsTest : public quilvar::testing::ModuleHostTest {
+ protected:
+  StratumNode& add_stratum(PopulationCell first, PopulationCell second, double reference_population = kMissing,
+                           double reference_rate = kMissing) {
+    nodes_.push_back(std::make_unique<StratumNode>());
+    StratumNode& node = *nodes_.back();
+    node.cell[0] = first;
+    node.cell[1] = second;
+    node.reference_population = reference_population;
+    node.reference_rate = reference_rate;
+    node.reference_events = node.smr = node.smr_lower = node.smr_upper = node.smr_std_error = kMissing;
+    node.reference_proportion = kMissing;
+    if (nodes_.size() > 1) nodes_[nodes_.size() - 2]->first = &node;
+    context_.strata = nodes_.front().get();
+    return node;
+  }
+  void set_up_context(int method, int statistic, int populations) {
+    context_.method = method;
+    context_.statistic = statistic;
+    context_.population_count = populations;
+    context_.alpha = 0.05;
+    context_.axis_minimum = 1e308;
+    context_.population_event_total = context_.reference_rate_constant = kMissing;
+  }
+  ProcContext context_{};
+  std::vector<std::unique_ptr<StratumNode>> nodes_;
+};
+
+TEST_F(StratumStatisticsTest, MantelHaenszelWeightReplacesReferencePopulation) {
+  set_up_context(kMethodMh, kStatRisk, 2);
+  StratumNode& node = add_stratum(cell(2, 10), cell(4, 10));
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(node.reference_population, 5.0);
+  EXPECT_DOUBLE_EQ(node.cell[0].expected, 0.2 * 5);
+  EXPECT_DOUBLE_EQ(context_.total_reference_population, 5.0);
+  EXPECT_DOUBLE_EQ(context_.overall_estimate[1], 0.4);
+  EXPECT_DOUBLE_EQ(node.cell[1].proportion, 1.0);
+}
+
+TEST_F(StratumStatisticsTest, NormalRiskUpperLimitIsCappedButLognormalIsNot) {
+  set_up_context(kMethodMh, kStatRisk, 2);
+  StratumNode& node = add_stratum(cell(999, 1000), cell(1, 10));
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  context_.strata_cl_compute_type = kClNormal;
+  compute_stratum_limits(context_);
+  EXPECT_DOUBLE_EQ(node.cell[0].upper, 1.0);
+  const double s = std::sqrt(0.999 * 0.001 / 1000);
+  EXPECT_NEAR(node.cell[0].lower, 0.999 - 1.959963984540054 * s, 1e-12);
+  context_.strata_cl_compute_type = kClLognormal;
+  compute_stratum_limits(context_);
+  EXPECT_NEAR(node.cell[0].upper, 1.000962, 1e-6);  // above 1: not capped
+  EXPECT_TRUE(is_missing(node.cell[0].std_error));
+}
+
+TEST_F(StratumStatisticsTest, ZeroEventsGiveZeroNormalLimitsAndMissingPoissonLimitsWithoutWarning) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  StratumNode& node = add_stratum(cell(0, 5000), cell(kMissing, kMissing), 10000);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  context_.strata_cl_compute_type = kClNormal;
+  compute_stratum_limits(context_);
+  EXPECT_EQ(node.cell[0].lower, 0.0);
+  EXPECT_EQ(node.cell[0].upper, 0.0);
+  context_.strata_cl_compute_type = kClPoisson;
+  compute_stratum_limits(context_);
+  EXPECT_TRUE(is_missing(node.cell[0].lower));
+  EXPECT_TRUE(is_missing(node.cell[0].upper));
+  EXPECT_EQ(log(), "");
+}
+
+TEST_F(StratumStatisticsTest, ExactPoissonLimitsOfACrudeRate) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  StratumNode& node = add_stratum(cell(10, 1000), cell(kMissing, kMissing), 5000);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  context_.strata_cl_compute_type = kClPoisson;
+  compute_stratum_limits(context_);
+  // Exact 95% limits for 10 events: 4.795389 and 18.390356 (chi-square/2).
+  EXPECT_NEAR(node.cell[0].lower * 1000, 4.795389, 1e-5);
+  EXPECT_NEAR(node.cell[0].upper * 1000, 18.390356, 1e-5);
+  EXPECT_DOUBLE_EQ(node.cell[0].expected, 0.01 * 5000);
+}
+
+TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTotals) {
+  set_up_context(kMethodDirect, kStatRate, 2);
+  context_.effect_type = kEffectRatio;
+  context_.population_label[0] = LongText{3, "Pop"};
+  context_.population_label[1] = LongText{4, "Comp"};
+  add_stratum(cell(5, 100), cell(7, 100), 1000);
+  StratumNode& absent = add_stratum(cell(kMissing, kMissing), cell(3, 50), 400);
+  absent.absent[0] = 1;
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(context_.total_events[0], 5);
+  EXPECT_DOUBLE_EQ(context_.total_events[1], 10);
+  EXPECT_DOUBLE_EQ(context_.reference_population_for[0], 1000);
+  EXPECT_DOUBLE_EQ(context_.reference_population_for[1], 1400);
+  EXPECT_EQ(context_.step_status, 4);
+  EXPECT_EQ(runtime::current_session().step.warnings, 2);  // the absent stratum, then the effect note
+}
+
+TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
+  context_.strata_count = 1;
+  add_stratum(cell(5, 100), cell(kMissing, kMissing), kMissing);
+  EXPECT_EQ(compute_stratum_statistics(context_), 1);
+  EXPECT_EQ(context_.step_status, 1012);
+}
+
+TEST_F(StratumStatisticsTest, IndirectStratumSmrWithNormalLimits) {
+  set_up_context(kMethodIndirect, kStatRate, 1);
+  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+  context_.strata_smr_cl_compute_type = kClNormal;
+  StratumNode& node = add_stratum(cell(30, 10000), cell(kMissing, kMissing), 50000, kMissing);
+  node.reference_events = 100;
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(node.reference_rate, 0.002);
+  EXPECT_DOUBLE_EQ(node.cell[0].expected, 20);
+  EXPECT_DOUBLE_EQ(node.smr, 1.5);
+  const double h = 10000.0 / 20, r = 0.003, s = std::sqrt(r / 10000);
+  EXPECT_NEAR(node.smr_std_error, h * s, 1e-12);
+  EXPECT_NEAR(node.smr_upper, h * (r + 1.959963984540054 * s), 1e-9);
+}
+
+}  // namespace
+}  // namespace quilvar::estimate
