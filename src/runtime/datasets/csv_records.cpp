@@ -1,0 +1,223 @@
+// Record scanning. Unquoted fields end at the next delimiter, line end or
+// NUL, found through a bit map of 64 bytes at a time where the processor
+// has SSE2 (most fields are short, so one map serves several), else through
+// a byte class table per delimiter; quoted fields go byte by byte.
+#include "runtime/datasets/csv_records.hpp"
+
+#include <array>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+enum ByteClass : std::uint8_t { kOrdinary = 0, kDelimiter, kLineFeed, kCarriageReturn, kNul, kQuote };
+
+using ClassTable = std::array<std::uint8_t, 256>;
+
+// Bytes that end an unquoted field, or need a look, for one delimiter.
+constexpr ClassTable make_unquoted_table(char delimiter) {
+  ClassTable table{};
+  table[static_cast<unsigned char>(delimiter)] = kDelimiter;
+  table['\n'] = kLineFeed;
+  table['\r'] = kCarriageReturn;
+  table[0] = kNul;
+  return table;
+}
+
+// Bytes that need a look inside a quoted field.
+constexpr ClassTable make_quoted_table() {
+  ClassTable table{};
+  table['"'] = kQuote;
+  table['\n'] = kLineFeed;
+  table[0] = kNul;
+  return table;
+}
+
+constexpr ClassTable kCommaTable = make_unquoted_table(',');
+constexpr ClassTable kTabTable = make_unquoted_table('\t');
+constexpr ClassTable kQuotedTable = make_quoted_table();
+
+constexpr std::ptrdiff_t kWindowBytes = 64;
+
+struct Cursor {
+  const char* p;
+  const char* end;
+  std::int64_t line;
+  // Bit i of mask is set when window[i] ends an unquoted field or needs a
+  // look; window is null until the first map is made.
+  const char* window = nullptr;
+  std::uint64_t mask = 0;
+};
+
+bool at_line_end(const Cursor& c) {
+  return *c.p == '\n' || (*c.p == '\r' && c.p + 1 < c.end && c.p[1] == '\n');
+}
+
+// Moves past one LF or CRLF.
+void pass_line_end(Cursor* c) {
+  c->p += (*c->p == '\r') ? 2 : 1;
+  ++c->line;
+}
+
+#if defined(__SSE2__)
+// The bits of the bytes in [p, p + 64) that are delimiters, LF, CR or NUL.
+std::uint64_t special_byte_mask(const char* p, char delimiter) {
+  const __m128i delimiters = _mm_set1_epi8(delimiter);
+  const __m128i line_feeds = _mm_set1_epi8('\n');
+  const __m128i returns = _mm_set1_epi8('\r');
+  const __m128i nuls = _mm_setzero_si128();
+  std::uint64_t mask = 0;
+  for (int i = 0; i < kWindowBytes; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    const __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, delimiters), _mm_cmpeq_epi8(block, line_feeds)),
+                                      _mm_or_si128(_mm_cmpeq_epi8(block, returns), _mm_cmpeq_epi8(block, nuls)));
+    mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << i;
+  }
+  return mask;
+}
+#endif
+
+// The first byte from c->p on that ends an unquoted field or needs a look
+// (delimiter, LF, CR, NUL), or the end. Where the processor allows, a bit
+// map of 64 bytes at a time serves all the short fields inside it.
+const char* find_field_end(const ClassTable& table, char delimiter, Cursor* c) {
+  const char* p = c->p;
+#if defined(__SSE2__)
+  for (;;) {
+    if (c->window != nullptr && p >= c->window && p - c->window < kWindowBytes) {
+      const std::uint64_t rest = c->mask >> (p - c->window);
+      if (rest != 0) return p + __builtin_ctzll(rest);
+      p = c->window + kWindowBytes;
+    }
+    if (c->end - p < kWindowBytes) break;
+    c->window = p;
+    c->mask = special_byte_mask(p, delimiter);
+  }
+#else
+  (void)delimiter;
+#endif
+  while (p < c->end && table[static_cast<unsigned char>(*p)] == kOrdinary) ++p;
+  return p;
+}
+
+// Scans an unquoted field up to its delimiter, line end or the end of the
+// text. A lone CR is data; a quote inside the field is data too.
+ScanStatus scan_unquoted(const ClassTable& table, char delimiter, Cursor* c, FieldList* fields) {
+  const char* start = c->p;
+  for (;;) {
+    c->p = find_field_end(table, delimiter, c);
+    if (c->p == c->end) break;
+    const std::uint8_t kind = table[static_cast<unsigned char>(*c->p)];
+    if (kind == kNul) return ScanStatus::kNulByte;
+    if (kind == kCarriageReturn && !at_line_end(*c)) {
+      ++c->p;
+      continue;
+    }
+    break;
+  }
+  fields->push_back(Field{start, static_cast<std::size_t>(c->p - start), false});
+  return ScanStatus::kRecord;
+}
+
+// Scans a quoted field from its opening quote to just past the closing one.
+ScanStatus scan_quoted(Cursor* c, FieldList* fields) {
+  const char* start = ++c->p;
+  bool escaped = false;
+  for (;;) {
+    while (c->p < c->end && kQuotedTable[static_cast<unsigned char>(*c->p)] == kOrdinary) ++c->p;
+    if (c->p == c->end) return ScanStatus::kUnterminatedQuote;
+    if (*c->p == '\n') {
+      ++c->p;
+      ++c->line;
+    } else if (*c->p == 0) {
+      return ScanStatus::kNulByte;
+    } else if (c->p + 1 < c->end && c->p[1] == '"') {
+      escaped = true;
+      c->p += 2;
+    } else {
+      break;
+    }
+  }
+  fields->push_back(Field{start, static_cast<std::size_t>(c->p - start), escaped});
+  ++c->p;
+  return ScanStatus::kRecord;
+}
+
+ScanStatus scan_fields(const CsvText& text, Cursor* c, FieldList* fields, Position* problem) {
+  const ClassTable& table = text.delimiter == '\t' ? kTabTable : kCommaTable;
+  for (;;) {
+    const char* field_start = c->p;
+    const std::int64_t field_line = c->line;
+    const bool quoted = c->p < c->end && *c->p == '"';
+    const ScanStatus status = quoted ? scan_quoted(c, fields) : scan_unquoted(table, text.delimiter, c, fields);
+    if (status != ScanStatus::kRecord) {
+      // An unterminated quote is reported where it opened; a NUL where it is.
+      const bool at_open = status == ScanStatus::kUnterminatedQuote;
+      *problem = Position{static_cast<std::size_t>((at_open ? field_start : c->p) - text.data),
+                          at_open ? field_line : c->line};
+      return status;
+    }
+    if (c->p == c->end) return ScanStatus::kRecord;
+    if (*c->p == text.delimiter) {
+      ++c->p;
+      continue;
+    }
+    if (at_line_end(*c)) {
+      pass_line_end(c);
+      return ScanStatus::kRecord;
+    }
+    *problem = Position{static_cast<std::size_t>(c->p - text.data), c->line};
+    return ScanStatus::kTextAfterQuote;
+  }
+}
+
+}  // namespace
+
+ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
+                       Position* start, Position* problem) {
+  Cursor c{text.data + pos->offset, text.data + text.size, pos->line};
+  while (c.p < c.end && at_line_end(c)) pass_line_end(&c);
+  fields->clear();
+  if (c.p == c.end) {
+    *pos = Position{text.size, c.line};
+    return ScanStatus::kEnd;
+  }
+  *start = Position{static_cast<std::size_t>(c.p - text.data), c.line};
+  const ScanStatus status = scan_fields(text, &c, fields, problem);
+  *pos = Position{static_cast<std::size_t>(c.p - text.data), c.line};
+  return status;
+}
+
+std::size_t byte_order_mark_length(const char* data, std::size_t size) {
+  return size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+}
+
+std::size_t column_of(const CsvText& text, std::size_t offset) {
+  std::size_t line_start = offset;
+  while (line_start > 0 && text.data[line_start - 1] != '\n') --line_start;
+  return offset - line_start + 1;
+}
+
+std::size_t unescaped_length(const Field& field) {
+  if (!field.escaped) return field.length;
+  std::size_t quotes = 0;
+  for (std::size_t i = 0; i < field.length; ++i) quotes += field.begin[i] == '"';
+  return field.length - quotes / 2;
+}
+
+std::string_view field_value(const Field& field, std::string* scratch) {
+  if (!field.escaped) return std::string_view(field.begin, field.length);
+  scratch->clear();
+  for (std::size_t i = 0; i < field.length; ++i) {
+    scratch->push_back(field.begin[i]);
+    if (field.begin[i] == '"') ++i;  // the second quote of a "" pair
+  }
+  return *scratch;
+}
+
+}  // namespace quilvar::runtime::datasets

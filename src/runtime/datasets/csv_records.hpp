@@ -1,0 +1,73 @@
+// Record scanning of delimited text (comma-separated or tab-separated):
+// double-quoted fields with "" standing for one quote, quoted fields that
+// hold delimiters and line breaks, LF or CRLF line ends, empty lines
+// skipped. Fields are handed out as spans of the mapped text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quilvar::runtime::datasets {
+
+// A place in the text: byte offset and the 1-based line it lies on.
+struct Position {
+  std::size_t offset = 0;
+  std::int64_t line = 1;
+};
+
+// One field: the bytes between the quotes for a quoted field, else the
+// bytes between the delimiters. `escaped`: holds "" pairs for one quote.
+struct Field {
+  const char* begin;
+  std::size_t length;
+  bool escaped;
+};
+
+// The fields of one record. Its storage only grows, so scanning record
+// after record allocates nothing once it has reached the record width.
+class FieldList {
+ public:
+  std::size_t size() const { return count_; }
+  const Field& operator[](std::size_t i) const { return storage_[i]; }
+  void clear() { count_ = 0; }
+  void push_back(const Field& field) {
+    if (count_ == storage_.size()) storage_.resize(storage_.empty() ? 16 : 2 * storage_.size());
+    storage_[count_++] = field;
+  }
+
+ private:
+  std::vector<Field> storage_;
+  std::size_t count_ = 0;
+};
+
+struct CsvText {
+  const char* data;
+  std::size_t size;
+  char delimiter;  // ',' or '\t'
+};
+
+enum class ScanStatus { kRecord, kEnd, kUnterminatedQuote, kTextAfterQuote, kNulByte };
+
+// Scans the record at *pos (after any empty lines) into fields, sets *start
+// to where it begins and moves *pos past its line end. Returns kEnd when
+// only empty lines remain; on a malformed record returns the problem with
+// *problem at the offending byte (the opening quote of an unterminated field).
+ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
+                       Position* start, Position* problem);
+
+// The number of bytes a UTF-8 byte order mark takes at the start (3 or 0).
+std::size_t byte_order_mark_length(const char* data, std::size_t size);
+
+// The 1-based column (in bytes) of the byte at offset within its line.
+std::size_t column_of(const CsvText& text, std::size_t offset);
+
+// The field's value length once "" pairs count as one quote.
+std::size_t unescaped_length(const Field& field);
+
+// The field's value; an escaped field is unescaped into *scratch.
+std::string_view field_value(const Field& field, std::string* scratch);
+
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,146 @@
+// The layout of a data set: variable names from the header record, then
+// one pass over every row that checks its shape and types each column.
+#include <algorithm>
+#include <map>
+
+#include "runtime/datasets/data_set.hpp"
+#include "runtime/datasets/values.hpp"
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+constexpr std::size_t kMaxNameLength = 32;
+
+struct ColumnSurvey {
+  bool numeric = true;
+  std::size_t longest = 0;
+};
+
+bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool is_name_byte(char c) { return is_name_start(c) || (c >= '0' && c <= '9'); }
+
+bool is_valid_name(std::string_view name) {
+  return !name.empty() && name.size() <= kMaxNameLength && is_name_start(name[0]) &&
+         std::all_of(name.begin(), name.end(), is_name_byte);
+}
+
+std::string upper_case(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  return upper;
+}
+
+std::string_view trim_blanks(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  return text;
+}
+
+std::string header_place(const DataSetState& data, const Position& start, std::size_t field) {
+  return data.file_name + ", line " + std::to_string(start.line) + ", field " + std::to_string(field + 1) + ": ";
+}
+
+// The name of one header field, checked; false with *error.
+bool read_name(const DataSetState& data, const Position& start, std::size_t field, std::string_view name,
+               const std::map<std::string, std::size_t>& seen, std::string* error) {
+  if (name.empty()) {
+    *error = header_place(data, start, field) + "empty variable name in the header";
+    return false;
+  }
+  if (!is_valid_name(name)) {
+    *error = header_place(data, start, field) + "\"" + std::string(name) +
+             "\" is not a valid variable name (letters, digits and underscores, not starting with a digit, "
+             "at most 32 characters)";
+    return false;
+  }
+  const auto earlier = seen.find(upper_case(name));
+  if (earlier != seen.end()) {
+    *error = header_place(data, start, field) + "duplicate variable name \"" + std::string(name) + "\" (field " +
+             std::to_string(earlier->second + 1) + " is \"" + data.variables[earlier->second].name + "\")";
+    return false;
+  }
+  return true;
+}
+
+bool read_header(DataSetState* data, Position* pos, std::string* error) {
+  Position start;
+  Position problem;
+  FieldList& fields = data->pass_fields;
+  const ScanStatus status = scan_record(data->text, pos, &fields, &start, &problem);
+  if (status == ScanStatus::kEnd) {
+    *error = data->file_name + ": the file is empty (its first line must name the variables)";
+    return false;
+  }
+  if (status != ScanStatus::kRecord) {
+    *error = describe_scan_problem(*data, status, problem);
+    return false;
+  }
+  std::map<std::string, std::size_t> seen;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string_view name = trim_blanks(field_value(fields[i], &data->scratch));
+    if (!read_name(*data, start, i, name, seen, error)) return false;
+    seen.emplace(upper_case(name), i);
+    data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
+  }
+  return true;
+}
+
+// Folds one row into the survey; false with *error for an over-long value.
+bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    ColumnSurvey& column = (*survey)[i];
+    const Field& field = fields[i];
+    const std::size_t length = unescaped_length(field);
+    if (length > kMaxCharacterLength) return false;
+    column.longest = std::max(column.longest, length);
+    double number;
+    // A value holding a quote cannot be a number.
+    if (column.numeric && (field.escaped || read_numeric_text(std::string_view(field.begin, field.length),
+                                                              &number) == NumericText::kNotNumeric)) {
+      column.numeric = false;
+    }
+  }
+  return true;
+}
+
+std::string long_value_problem(const DataSetState& data, const FieldList& fields, const Position& start) {
+  std::size_t i = 0;
+  while (unescaped_length(fields[i]) <= kMaxCharacterLength) ++i;
+  return data.file_name + ", line " + std::to_string(start.line) + ", field " + std::to_string(i + 1) + " (" +
+         data.variables[i].name + "): value of " + std::to_string(unescaped_length(fields[i])) +
+         " bytes is longer than the limit of " + std::to_string(kMaxCharacterLength);
+}
+
+// Types every column over all rows and counts the observations.
+bool survey_rows(DataSetState* data, Position pos, std::string* error) {
+  std::vector<ColumnSurvey> survey(data->variables.size());
+  Position start;
+  for (;;) {
+    const RecordStatus status = read_record(*data, &pos, &data->pass_fields, &start, error);
+    if (status == RecordStatus::kEnd) break;
+    if (status == RecordStatus::kError) return false;
+    if (!survey_row(data->pass_fields, &survey)) {
+      *error = long_value_problem(*data, data->pass_fields, start);
+      return false;
+    }
+    ++data->observations;
+  }
+  for (std::size_t i = 0; i < survey.size(); ++i) {
+    Variable& variable = data->variables[i];
+    variable.numeric = survey[i].numeric;
+    variable.length = variable.numeric ? 8 : static_cast<std::int32_t>(std::max<std::size_t>(survey[i].longest, 1));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool read_layout(DataSetState* data, std::string* error) {
+  Position pos{0, 1};
+  if (!read_header(data, &pos, error)) return false;
+  data->first_row = pos;
+  return survey_rows(data, pos, error);
+}
+
+}  // namespace quilvar::runtime::datasets

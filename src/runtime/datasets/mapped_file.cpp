@@ -1,0 +1,76 @@
+// Read-only file mapping with POSIX mmap.
+#include "runtime/datasets/mapped_file.hpp"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+// Pages are dropped in steps of kReleaseStep, keeping kKeepBehind bytes
+// before the reading position for short rewinds.
+constexpr std::size_t kReleaseStep = std::size_t{16} << 20;
+constexpr std::size_t kKeepBehind = std::size_t{8} << 20;
+
+std::string open_failure(const std::filesystem::path& path, const char* reason) {
+  return "cannot open data set file \"" + path.string() + "\": " + reason;
+}
+
+}  // namespace
+
+MappedFile::~MappedFile() {
+  if (mapping_ != nullptr) munmap(mapping_, size_);
+}
+
+bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (descriptor < 0) {
+    *error = open_failure(path, std::strerror(errno));
+    return false;
+  }
+  struct stat status {};
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    *error = open_failure(path, "not a regular file");
+    close(descriptor);
+    return false;
+  }
+  size_ = static_cast<std::size_t>(status.st_size);
+  if (size_ > 0) {
+    void* mapping = mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    if (mapping == MAP_FAILED) {
+      *error = open_failure(path, std::strerror(errno));
+      size_ = 0;
+      close(descriptor);
+      return false;
+    }
+    // Passes run front to back; tell the kernel so it reads ahead and
+    // drops pages already passed.
+    madvise(mapping, size_, MADV_SEQUENTIAL);
+    mapping_ = mapping;
+    page_size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    data_ = static_cast<const char*>(mapping);
+  }
+  close(descriptor);
+  return true;
+}
+
+void MappedFile::note_reading_at(const char* position) const {
+  const std::size_t offset = static_cast<std::size_t>(position - data_);
+  const std::size_t page = offset - offset % page_size_;
+  if (offset < kept_from_) {
+    kept_from_ = page;  // reading went back: pages from here on are mapped again as read
+    return;
+  }
+  if (offset - kept_from_ < kReleaseStep + kKeepBehind) return;
+  const std::size_t until = page - kKeepBehind;
+  madvise(static_cast<char*>(mapping_) + kept_from_, until - kept_from_, MADV_DONTNEED);
+  kept_from_ = until;
+}
+
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,43 @@
+// A read-only memory mapping of a whole file. Data sets read their CSV text
+// through it: the system pages the file in as reading moves along, and
+// pages well behind the reading position are handed back, so a pass over a
+// large file holds neither a copy of it nor all of its pages.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace quilvar::runtime::datasets {
+
+class MappedFile {
+ public:
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile();
+
+  // Maps the file; returns false with a message naming the file when it
+  // cannot be opened, is not a regular file or cannot be mapped. An empty
+  // file maps to an empty range.
+  bool open(const std::filesystem::path& path, std::string* error);
+
+  const char* data() const { return data_; }
+  std::size_t size() const { return size_; }
+
+  // Tells the mapping that reading has reached `position` (inside the
+  // file): once it is far enough past the pages kept so far, the pages
+  // more than a few megabytes behind it are dropped from this process.
+  // They stay in the system's file cache and come back when read again,
+  // so this changes no data, only what the process holds.
+  void note_reading_at(const char* position) const;
+
+ private:
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+  void* mapping_ = nullptr;
+  std::size_t page_size_ = 4096;
+  mutable std::size_t kept_from_ = 0;  // page-aligned start of the pages kept
+};
+
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,103 @@
+// Reading observations of an opened data set: records checked against the
+// header's width, column look-up and the typed values of BY columns.
+#include <algorithm>
+
+#include "runtime/datasets/data_set.hpp"
+#include "runtime/datasets/values.hpp"
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+std::string scan_problem_text(ScanStatus status) {
+  switch (status) {
+    case ScanStatus::kUnterminatedQuote: return "unterminated quoted field";
+    case ScanStatus::kTextAfterQuote: return "text after the closing quote of a field";
+    case ScanStatus::kNulByte: return "NUL byte (the file is not text)";
+    default: return "unreadable record";
+  }
+}
+
+std::string field_count_problem(std::size_t count, std::size_t expected) {
+  return std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
+         std::to_string(expected) + (count > expected ? " (too many fields)" : " (too few fields)");
+}
+
+char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+std::string describe_scan_problem(const DataSetState& data, ScanStatus status, const Position& problem) {
+  return data.file_name + ", line " + std::to_string(problem.line) + ", column " +
+         std::to_string(column_of(data.text, problem.offset)) + ": " + scan_problem_text(status);
+}
+
+RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fields,
+                         Position* start, std::string* error) {
+  Position problem;
+  data.file.note_reading_at(data.text.data + pos->offset);
+  const ScanStatus status = scan_record(data.text, pos, fields, start, &problem);
+  if (status == ScanStatus::kEnd) return RecordStatus::kEnd;
+  if (status != ScanStatus::kRecord) {
+    *error = describe_scan_problem(data, status, problem);
+    return RecordStatus::kError;
+  }
+  if (fields->size() != data.variables.size()) {
+    *error = data.file_name + ", line " + std::to_string(start->line) + ": " +
+             field_count_problem(fields->size(), data.variables.size());
+    return RecordStatus::kError;
+  }
+  return RecordStatus::kRecord;
+}
+
+int find_column(const DataSetState& data, std::string_view name) {
+  name = trim_trailing_blanks(name);
+  for (std::size_t i = 0; i < data.variables.size(); ++i) {
+    const std::string& upper = data.variables[i].upper_name;
+    if (upper.size() == name.size() &&
+        std::equal(upper.begin(), upper.end(), name.begin(), [](char u, char c) { return u == upper_byte(c); })) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+void read_key_value(const DataSetState& data, const FieldList& fields, int column,
+                    KeyValue* out, std::string* scratch) {
+  const std::string_view value = field_value(fields[static_cast<std::size_t>(column)], scratch);
+  out->numeric = data.variables[static_cast<std::size_t>(column)].numeric;
+  if (out->numeric) {
+    // The layout pass proved every value of a numeric column readable.
+    read_numeric_text(value, &out->number);
+  } else {
+    out->text.assign(trim_trailing_blanks(value));
+  }
+}
+
+int compare_key_values(const KeyValue& a, const KeyValue& b) {
+  return a.numeric ? compare_numbers(a.number, b.number) : compare_texts(a.text, b.text);
+}
+
+int compare_field_with(const FieldList& fields, int column, const KeyValue& value, std::string* scratch) {
+  const std::string_view text = field_value(fields[static_cast<std::size_t>(column)], scratch);
+  if (!value.numeric) return compare_texts(text, value.text);
+  double number = 0;
+  read_numeric_text(text, &number);
+  return compare_numbers(number, value.number);
+}
+
+std::string key_value_text(const KeyValue& value) {
+  return value.numeric ? number_text(value.number) : value.text;
+}
+
+std::string describe_key(const DataSetState& data, const std::vector<int>& columns,
+                         const std::vector<KeyValue>& values) {
+  std::string text;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) text += ' ';
+    text += data.variables[static_cast<std::size_t>(columns[i])].name + "=" + key_value_text(values[i]);
+  }
+  return text;
+}
+
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,157 @@
+// Opening data sets by name or path, and the handle's plain accessors.
+#include <algorithm>
+#include <new>
+#include <system_error>
+
+#include "runtime/datasets/data_set.hpp"
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ResolvedFile {
+  fs::path path;
+  char delimiter = ',';
+  std::string name;  // the name attribute
+};
+
+constexpr std::string_view kWorkLibrary = "WORK";
+
+std::string upper_case(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  return upper;
+}
+
+bool is_name(std::string_view part) {
+  auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+  return !part.empty() && part.size() <= 32 && letter(part[0]) &&
+         std::all_of(part.begin(), part.end(), [&](char c) { return letter(c) || (c >= '0' && c <= '9'); });
+}
+
+char delimiter_for(const fs::path& path) {
+  return upper_case(path.extension().string()) == ".TSV" ? '\t' : ',';
+}
+
+// The files in dir whose names equal wanted, ignoring case; the exact
+// spelling first.
+std::vector<fs::path> find_files_named(const fs::path& dir, const std::string& wanted, std::error_code* code) {
+  std::vector<fs::path> found;
+  const std::string upper = upper_case(wanted);
+  for (fs::directory_iterator it(dir, *code), end; !*code && it != end; it.increment(*code)) {
+    const std::string file = it->path().filename().string();
+    std::error_code ignored;
+    if (upper_case(file) == upper && it->is_regular_file(ignored)) found.push_back(it->path());
+  }
+  std::sort(found.begin(), found.end());
+  std::stable_partition(found.begin(), found.end(), [&](const fs::path& p) { return p.filename() == wanted; });
+  return found;
+}
+
+// Finds member.csv, then member.tsv, in dir; false with *error.
+bool find_member_file(const fs::path& dir, std::string_view member, const std::string& name, fs::path* path,
+                      std::string* error) {
+  std::error_code code;
+  for (const char* extension : {".csv", ".tsv"}) {
+    const std::vector<fs::path> found = find_files_named(dir, std::string(member) + extension, &code);
+    if (code) break;
+    if (found.size() == 1 || (found.size() > 1 && found[0].filename() == std::string(member) + extension)) {
+      *path = found[0];
+      return true;
+    }
+    if (found.size() > 1) {
+      *error = "data set " + name + " is ambiguous: " + found[0].string() + " and " + found[1].string() +
+               " differ only in case";
+      return false;
+    }
+  }
+  *error = code ? "data set " + name + ": cannot read folder \"" + dir.string() + "\": " + code.message()
+                : "data set " + name + " not found: no " + std::string(member) + ".csv or " + std::string(member) +
+                      ".tsv in \"" + dir.string() + "\"";
+  return false;
+}
+
+// The folder of library `library` (upper case); false with *error.
+bool find_library(const Libraries& libraries, const std::string& library, const std::string& name, fs::path* dir,
+                  std::string* error) {
+  const auto named = libraries.named.find(library);
+  if (named != libraries.named.end()) {
+    *dir = named->second;
+    return true;
+  }
+  if (library == kWorkLibrary) {
+    *dir = libraries.default_dir;
+    return true;
+  }
+  *error = "data set " + name + ": unknown library " + library;
+  return false;
+}
+
+bool resolve_name(const Libraries& libraries, std::string_view written, ResolvedFile* file, std::string* error) {
+  const std::size_t dot = written.find('.');
+  const std::string_view member = dot == std::string_view::npos ? written : written.substr(dot + 1);
+  const std::string_view library = dot == std::string_view::npos ? std::string_view() : written.substr(0, dot);
+  file->name = upper_case(written);
+  if (!is_name(member) || (dot != std::string_view::npos && !is_name(library))) {
+    *error = "data set name \"" + std::string(written) + "\" is not valid (a name or library.name)";
+    return false;
+  }
+  fs::path dir = libraries.default_dir;
+  if (!library.empty() && !find_library(libraries, upper_case(library), file->name, &dir, error)) return false;
+  if (!find_member_file(dir, member, file->name, &file->path, error)) return false;
+  file->delimiter = delimiter_for(file->path);
+  return true;
+}
+
+bool resolve_written(const Libraries& libraries, std::string_view written, bool quoted, ResolvedFile* file,
+                  std::string* error) {
+  if (!quoted) return resolve_name(libraries, written, file, error);
+  const fs::path path{std::string(written)};
+  file->path = path.is_absolute() ? path : libraries.program_dir / path;
+  file->delimiter = delimiter_for(file->path);
+  file->name = std::string(written);
+  return true;
+}
+
+host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
+  auto data = std::make_unique<DataSetState>();
+  if (!data->file.open(resolved.path, error)) return nullptr;
+  const std::size_t mark = byte_order_mark_length(data->file.data(), data->file.size());
+  data->text = CsvText{data->file.data() + mark, data->file.size() - mark, resolved.delimiter};
+  data->file_name = resolved.path.string();
+  data->name = resolved.name;
+  if (!read_layout(data.get(), error)) return nullptr;
+  return handle_of(data.release());
+}
+
+}  // namespace
+
+host::DataSet* open_data_set(const Libraries& libraries, std::string_view written, bool quoted, std::string* error) {
+  try {
+    ResolvedFile resolved;
+    if (!resolve_written(libraries, written, quoted, &resolved, error)) return nullptr;
+    return open_resolved(resolved, error);
+  } catch (const std::bad_alloc&) {
+    *error = "data set " + std::string(written) + ": out of memory";
+    return nullptr;
+  }
+}
+
+void close_data_set(host::DataSet* data) { delete state_of(data); }
+
+void set_error_sink(host::DataSet* data, ErrorSink sink, void* context) {
+  state_of(data)->sink = sink;
+  state_of(data)->sink_context = context;
+}
+
+int variable_count(const host::DataSet* data) { return static_cast<int>(state_of(data)->variables.size()); }
+
+std::int64_t observation_count(const host::DataSet* data) { return state_of(data)->observations; }
+
+const std::string& data_set_file(const host::DataSet* data) { return state_of(data)->file_name; }
+
+const std::vector<int>& selected_variables(const host::DataSet* data) { return state_of(data)->selection; }
+
+}  // namespace quilvar::runtime::datasets

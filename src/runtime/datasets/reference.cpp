@@ -1,0 +1,152 @@
+// Matching a reference data set to the population's current BY group. The
+// reference need not be sorted: one pass indexes its runs of equal BY
+// values by those values, so memory grows with the number of runs, and a
+// match positions the reference on the runs of the population's values.
+#include <bit>
+#include <cstring>
+
+#include "runtime/datasets/data_set.hpp"
+#include "runtime/datasets/values.hpp"
+
+namespace quilvar::runtime::datasets {
+
+namespace {
+
+// Appends one value to a lookup key: a tag, then the number's bits or the
+// text's length and bytes, so different value lists never share a key.
+void append_key_part(const KeyValue& value, std::string* key) {
+  char bytes[sizeof(std::uint64_t)];
+  if (value.numeric) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(value.number);
+    std::memcpy(bytes, &bits, sizeof bits);
+    key->push_back('N');
+    key->append(bytes, sizeof bits);
+  } else {
+    const std::uint64_t length = value.text.size();
+    std::memcpy(bytes, &length, sizeof length);
+    key->push_back('C');
+    key->append(bytes, sizeof length);
+    key->append(value.text);
+  }
+}
+
+// The population's value as a value of a column of the given type: a
+// number as its formatted text, a text read as a number. False when the
+// text is not a number, so nothing can match.
+bool convert_value(const KeyValue& value, bool numeric, KeyValue* out) {
+  out->numeric = numeric;
+  if (value.numeric == numeric) {
+    out->number = value.number;
+    out->text = value.text;
+    return true;
+  }
+  if (!numeric) {
+    out->text = key_value_text(value);
+    return true;
+  }
+  return read_numeric_text(value.text, &out->number) != NumericText::kNotNumeric;
+}
+
+// Indexes the reference's runs of equal values of `columns`; false with
+// *error on a read error.
+bool build_index(DataSetState* reference, ReferenceIndex* index, std::string* error) {
+  Position pos = reference->first_row;
+  Position start;
+  std::string key;
+  std::string previous_key;
+  KeyValue value;
+  std::vector<Range>* run = nullptr;
+  for (;;) {
+    const RecordStatus status = read_record(*reference, &pos, &reference->pass_fields, &start, error);
+    if (status != RecordStatus::kRecord) return status == RecordStatus::kEnd;
+    key.clear();
+    for (int column : index->columns) {
+      read_key_value(*reference, reference->pass_fields, column, &value, &reference->scratch);
+      append_key_part(value, &key);
+    }
+    if (run != nullptr && key == previous_key) {
+      run->back().end = pos.offset;
+      continue;
+    }
+    // Map values keep their addresses as the map grows.
+    run = &index->ranges[key];
+    run->push_back(Range{start, pos.offset});
+    previous_key = key;
+  }
+}
+
+// The reference's columns of the population's BY variables; empty when
+// any is missing.
+std::vector<int> reference_columns(const DataSetState& population, const DataSetState& reference,
+                                   std::vector<std::string>* names) {
+  std::vector<int> columns;
+  for (const ByColumn& by : population.by) {
+    const Variable& variable = population.variables[static_cast<std::size_t>(by.column)];
+    const int column = find_column(reference, variable.name);
+    if (column < 0) return {};
+    columns.push_back(column);
+    names->push_back(variable.upper_name);
+  }
+  return columns;
+}
+
+// Makes sure the reference's index covers these BY names; false with *error.
+bool ensure_index(DataSetState* reference, std::vector<std::string> names, std::vector<int> columns,
+                  std::string* error) {
+  if (reference->reference_index && reference->reference_index->names == names) return true;
+  auto index = std::make_unique<ReferenceIndex>();
+  index->names = std::move(names);
+  index->columns = std::move(columns);
+  if (!build_index(reference, index.get(), error)) return false;
+  reference->reference_index = std::move(index);
+  return true;
+}
+
+// The lookup key of the population's current values in the reference's
+// column types; false when no reference value can equal them.
+bool population_key(const DataSetState& population, const DataSetState& reference, std::string* key) {
+  const std::vector<int>& columns = reference.reference_index->columns;
+  KeyValue converted;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const bool numeric = reference.variables[static_cast<std::size_t>(columns[i])].numeric;
+    if (!convert_value(population.group.key[i], numeric, &converted)) return false;
+    append_key_part(converted, key);
+  }
+  return true;
+}
+
+void position_on_ranges(DataSetState* reference, std::vector<Range> ranges) {
+  GroupState& group = reference->group;
+  group = GroupState{};
+  group.mode = GroupMode::kRanges;
+  group.ranges = std::move(ranges);
+  if (!group.ranges.empty()) group.cursor = group.ranges[0].start;
+  if (reference->reader) reference->reader->has_observation = false;
+}
+
+}  // namespace
+
+int match_reference_group(DataSetState* population, DataSetState* reference) {
+  if (population->group.mode != GroupMode::kSequential) {
+    report_error(*reference, "data set " + population->name + " is not positioned on a BY group to match");
+    return 2;
+  }
+  std::vector<std::string> names;
+  std::vector<int> columns = reference_columns(*population, *reference, &names);
+  if (columns.empty()) {
+    position_on_ranges(reference, {Range{reference->first_row, reference->text.size}});
+    return 0;
+  }
+  std::string error;
+  if (!ensure_index(reference, std::move(names), std::move(columns), &error)) {
+    report_error(*reference, error);
+    return 2;
+  }
+  std::string key;
+  const auto& ranges = reference->reference_index->ranges;
+  const auto found = population_key(*population, *reference, &key) ? ranges.find(key) : ranges.end();
+  position_on_ranges(reference, found == ranges.end() ? std::vector<Range>{} : found->second);
+  return found == ranges.end() ? 1 : 0;
+}
+
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,192 @@
+// The CSV destination: one file per output object name in the CSV folder,
+// its header row the BY variables' names and then the table's column names;
+// every BY group's rows are appended to the file as they are delivered.
+// Missing values are empty fields, special ones their text (".A"); numbers
+// are the shortest texts that read back as the same doubles; fields are
+// quoted as RFC 4180 asks. An object whose header differs from its name's
+// first file (another step's layout) goes to "Name_2.csv" and so on.
+#include <deque>
+#include <filesystem>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "quilvar/host/missing.hpp"
+#include "runtime/output/atomic_file.hpp"
+#include "runtime/output/destination.hpp"
+#include "runtime/output/formats.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+constexpr std::string_view kListColumns[] = {"Label", "Value"};
+constexpr char kHeaderSeparator = '\x1f';
+
+void append_field(std::string* out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    *out += text;
+    return;
+  }
+  *out += '"';
+  for (char c : text) {
+    if (c == '"') *out += '"';
+    *out += c;
+  }
+  *out += '"';
+}
+
+void append_number(std::string* out, double number) {
+  if (host::is_missing(number)) {
+    *out += special_missing_text(number);
+  } else {
+    append_shortest(out, number);
+  }
+}
+
+void append_value(std::string* out, const Value& value) {
+  if (value.numeric) {
+    append_number(out, value.number);
+  } else {
+    append_field(out, value.text);
+  }
+}
+
+void append_by(std::string* out, const std::vector<ByValue>& by) {
+  for (const ByValue& value : by) {
+    append_value(out, Value{value.numeric, value.number, value.text});
+    *out += ',';
+  }
+}
+
+struct CsvFile {
+  std::string name;
+  std::string header;
+  AtomicFile file;
+};
+
+class CsvDestination : public Destination {
+ public:
+  bool open(const std::string& folder, std::string* error) {
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    if (code || !std::filesystem::is_directory(folder)) {
+      *error = "cannot create the CSV folder " + folder;
+      return false;
+    }
+    folder_ = folder;
+    return true;
+  }
+
+  void write_table(const Table& table, const DisplayTable* /*display*/) override {
+    std::vector<std::string_view> columns;
+    for (const ColumnDef& column : *table.columns) columns.push_back(column.name);
+    std::ostream* out = file_for(table.name, table.origin.by, columns);
+    if (out == nullptr) return;
+    std::string line;
+    for (std::size_t row = 0; row < table.row_count(); ++row) {
+      line.clear();
+      append_by(&line, table.origin.by);
+      append_row(&line, table, row);
+      *out << line;
+    }
+  }
+
+  void write_list(const InfoList& list) override {
+    std::ostream* out = file_for(list.name, list.origin.by, {std::begin(kListColumns), std::end(kListColumns)});
+    if (out == nullptr) return;
+    std::string line;
+    for (const InfoEntry& entry : list.entries) {
+      line.clear();
+      append_by(&line, list.origin.by);
+      append_field(&line, entry.label);
+      line += ',';
+      append_value(&line, entry.value);
+      line += "\r\n";
+      *out << line;
+    }
+  }
+
+  // Graph data are not tables of the run; the JSON document carries them.
+  void write_graph(const Graph& /*graph*/) override {}
+
+  bool finish(std::string* error) override {
+    bool complete = error_.empty();
+    std::string messages = error_;
+    for (CsvFile& file : files_) {
+      std::string message;
+      if (file.file.commit(&message)) continue;
+      append_error(&messages, message);
+      complete = false;
+    }
+    if (!complete) *error = messages;
+    return complete;
+  }
+
+ private:
+  static void append_row(std::string* line, const Table& table, std::size_t row) {
+    for (std::size_t column = 0; column < table.column_count(); ++column) {
+      if (column > 0) *line += ',';
+      const Cell& cell = table.cell(row, column);
+      if ((*table.columns)[column].numeric) {
+        append_number(line, cell.number);
+      } else {
+        append_field(line, table.text(cell));
+      }
+    }
+    *line += "\r\n";
+  }
+
+  // The file for an object's name and header, created with its header row
+  // on first use; null when it cannot be created.
+  std::ostream* file_for(const std::string& name, const std::vector<ByValue>& by,
+                         const std::vector<std::string_view>& columns) {
+    std::string header;
+    for (const ByValue& value : by) header.append(value.name).push_back(kHeaderSeparator);
+    for (std::string_view column : columns) header.append(column).push_back(kHeaderSeparator);
+    int layouts = 0;
+    for (CsvFile& file : files_) {
+      if (file.name != name) continue;
+      if (file.header == header) return file.file.is_open() ? &file.file.stream() : nullptr;
+      ++layouts;
+    }
+    return create_file(name, header, layouts, by, columns);
+  }
+
+  std::ostream* create_file(const std::string& name, const std::string& header, int layouts,
+                            const std::vector<ByValue>& by, const std::vector<std::string_view>& columns) {
+    CsvFile& file = files_.emplace_back();
+    file.name = name;
+    file.header = header;
+    std::string message;
+    const std::string stem = numbered_stem(safe_file_stem(name), layouts + 1);
+    if (!file.file.open(std::filesystem::path(folder_) / (stem + ".csv"), &message)) {
+      append_error(&error_, message);
+      return nullptr;
+    }
+    std::string line;
+    for (const ByValue& value : by) {
+      append_field(&line, value.name);
+      line += ',';
+    }
+    for (std::size_t index = 0; index < columns.size(); ++index) {
+      if (index > 0) line += ',';
+      append_field(&line, columns[index]);
+    }
+    file.file.stream() << line << "\r\n";
+    return &file.file.stream();
+  }
+
+  std::string folder_;
+  std::deque<CsvFile> files_;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<Destination> make_csv_destination(const std::string& folder, std::string* error) {
+  auto destination = std::make_unique<CsvDestination>();
+  if (!destination->open(folder, error)) return nullptr;
+  return destination;
+}
+
+}  // namespace quilvar::runtime::output

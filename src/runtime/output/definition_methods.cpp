@@ -1,0 +1,189 @@
+// The definition methods of the output services: creating managers,
+// templates and information lists, step properties, groups, dynamic
+// variables and the columns of a template.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/catalog/catalog.hpp"
+#include "runtime/output/methods.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+using host::OutputItem;
+
+constexpr std::string_view kClassName = "ods";
+constexpr std::string_view kKindManager = "manager";
+constexpr std::string_view kKindData = "data";
+constexpr std::string_view kKindFactoid = "factoid";
+constexpr std::int32_t kMaxColumnLength = 32767;
+
+std::int32_t create_manager(OutputSystem& system, Request& request, OutputItem* result) {
+  ManagerObject manager;
+  request.integer(host::kAttrMessageSet, &manager.message_set, false);
+  request.text(host::kAttrName, &manager.name, false);
+  if (request.failed()) return request.status();
+  return hand_out(system.registry(), result, system.registry().add(std::move(manager)));
+}
+
+std::int32_t create_template(OutputSystem& system, Request& request, OutputItem* result) {
+  TemplateObject created;
+  request.text(host::kAttrName, &created.name, true);
+  request.text(host::kAttrLabel, &created.label, false);
+  request.text(host::kAttrSecondLabel, &created.second_label, false);
+  request.text(host::kAttrTemplatePath, &created.path, false);
+  if (!request.failed() && created.name.empty()) request.fail(Failure::kBadValue);
+  if (request.failed()) return request.status();
+  const std::string name = created.name;
+  OdsObject* handle = system.registry().add(std::move(created));
+  const std::int32_t status = hand_out(system.registry(), result, handle);
+  if (status == 0) system.register_template(name, handle);
+  return status;
+}
+
+std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* result) {
+  auto list = std::make_unique<InfoList>();
+  request.text(host::kAttrName, &list->name, true);
+  request.text(host::kAttrLabel, &list->label, false);
+  request.text(host::kAttrSecondLabel, &list->second_label, false);
+  request.text(host::kAttrTemplatePath, &list->template_path, false);
+  if (request.failed()) return request.status();
+  list->origin = system.make_origin();
+  return hand_out(system.registry(), result, system.registry().add(ListObject{std::move(list), false}));
+}
+
+void set_dynamic(std::vector<DynamicVariable>* variables, const std::string& name, const Value& value) {
+  for (DynamicVariable& variable : *variables) {
+    if (!same_name(variable.name, name)) continue;
+    variable.value = value;
+    return;
+  }
+  variables->push_back(DynamicVariable{name, value});
+}
+
+// Reads a column definition; false (with the failure recorded) when the
+// request is unusable.
+bool read_column(Request& request, ColumnDef* column) {
+  std::int32_t type = 0;
+  request.integer(host::kAttrColumnType, &type, true);
+  request.text(host::kAttrName, &column->name, true);
+  request.text(host::kAttrLabel, &column->label, false);
+  request.text(host::kAttrFormat, &column->format, false);
+  request.text(host::kAttrTemplatePath, &column->definition, false);
+  const OutputItem* bound = request.require(host::kAttrBoundVariable);
+  if (request.failed()) return false;
+  if (bound->type != host::kItemBound) {
+    request.fail(Failure::kWrongItemType);
+    return false;
+  }
+  column->bound = host::item_pointer(*bound);
+  column->numeric = type == host::kColumnNumeric;
+  if (column->numeric) {
+    column->length = sizeof(double);
+  } else if (type == host::kColumnCharacter) {
+    request.integer(host::kAttrTextLength, &column->length, true);
+  }
+  const bool usable = (column->numeric || type == host::kColumnCharacter) && !column->name.empty() &&
+                      column->bound != nullptr && column->length > 0 && column->length <= kMaxColumnLength;
+  if (!request.failed() && !usable) request.fail(Failure::kBadValue);
+  return !request.failed();
+}
+
+}  // namespace
+
+std::int32_t hand_out(Registry& registry, OutputItem* result, OdsObject* handle) {
+  if (write_handle(*result, handle)) return 0;
+  registry.remove(handle);
+  return fail(Failure::kWrongItemType);
+}
+
+std::int32_t create_object(OutputSystem& system, OdsObject* object, Request& request) {
+  if (!is_manager_or_root(system.registry(), object)) return fail(Failure::kWrongObject);
+  std::string class_name;
+  std::string kind;
+  request.text(host::kAttrOds, &class_name, true);
+  request.text(host::kAttrKind, &kind, true);
+  OutputItem* result = request.require(host::kAttrResult);
+  if (request.failed()) return request.status();
+  if (!same_name(class_name, kClassName)) return fail(Failure::kBadValue);
+  if (same_name(kind, kKindManager)) return create_manager(system, request, result);
+  if (same_name(kind, kKindData)) return create_template(system, request, result);
+  if (same_name(kind, kKindFactoid)) return create_list(system, request, result);
+  return fail(Failure::kBadValue);
+}
+
+// Item 577 is a builtin text's number or a text value.
+std::int32_t set_step_properties(OutputSystem& system, OdsObject* object, Request& request) {
+  if (system.registry().find<ManagerObject>(object) == nullptr) return fail(Failure::kWrongObject);
+  const OutputItem* item = request.find(host::kAttrBuiltinText);
+  if (item == nullptr) return request.status();
+  std::int32_t number = 0;
+  std::string text;
+  if (item->type == host::kItemInt32 && request.integer_of(*item, &number)) {
+    text = catalog::format_message(catalog::kBuiltinSet, number, {});
+  } else {
+    request.text_of(*item, &text);
+  }
+  if (!request.failed()) system.step().procedure_label = text;
+  return request.status();
+}
+
+std::int32_t open_group(OutputSystem& system, OdsObject* object, Request& request) {
+  if (system.registry().find<ManagerObject>(object) == nullptr) return fail(Failure::kWrongObject);
+  GroupObject group;
+  OutputItem* result = request.require(host::kAttrResult);
+  request.text(host::kAttrName, &group.name, false);
+  request.text(host::kAttrLabel, &group.label, false);
+  if (request.failed()) return request.status();
+  OdsObject* handle = system.registry().add(std::move(group));
+  const std::int32_t status = hand_out(system.registry(), result, handle);
+  if (status == 0) system.open_group(handle);
+  return status;
+}
+
+// Items come in pairs: a name (311) followed by its value (287).
+std::int32_t set_dynamic_variables(OutputSystem& system, OdsObject* object, Request& request) {
+  TemplateObject* target = system.registry().find<TemplateObject>(object);
+  if (target == nullptr) return fail(Failure::kWrongObject);
+  std::span<OutputItem> items = request.items();
+  std::vector<DynamicVariable> pairs;
+  for (std::size_t index = 0; index < items.size(); index += 2) {
+    DynamicVariable pair;
+    if (items[index].attribute != host::kAttrDynamicName || index + 1 >= items.size() ||
+        items[index + 1].attribute != host::kAttrDynamicValue) {
+      return fail(Failure::kMissingItem);
+    }
+    if (!request.text_of(items[index], &pair.name) || !request.value_of(items[index + 1], &pair.value)) break;
+    if (pair.name.empty()) return fail(Failure::kBadValue);
+    pairs.push_back(std::move(pair));
+  }
+  if (request.failed()) return request.status();
+  if (pairs.empty()) return fail(Failure::kMissingItem);
+  OutputObject* open = system.registry().find<OutputObject>(target->open_output);
+  for (const DynamicVariable& pair : pairs) {
+    set_dynamic(&target->dynamic, pair.name, pair.value);
+    if (open != nullptr) set_dynamic(&open->table->dynamic, pair.name, pair.value);
+  }
+  return 0;
+}
+
+std::int32_t define_column(OutputSystem& system, OdsObject* object, Request& request) {
+  TemplateObject* target = system.registry().find<TemplateObject>(object);
+  if (target == nullptr) return fail(Failure::kWrongObject);
+  if (target->ended) return fail(Failure::kBadState);
+  ColumnDef column;
+  if (!read_column(request, &column)) return request.status();
+  target->columns->push_back(std::move(column));
+  return 0;
+}
+
+std::int32_t end_definition(OutputSystem& system, OdsObject* object, Request& /*request*/) {
+  TemplateObject* target = system.registry().find<TemplateObject>(object);
+  if (target == nullptr) return fail(Failure::kWrongObject);
+  target->ended = true;
+  return 0;
+}
+
+}  // namespace quilvar::runtime::output

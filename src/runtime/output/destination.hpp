@@ -1,0 +1,59 @@
+// The interface every output destination implements, and the factories of
+// the listing, JSON, CSV, HTML and plot-file destinations.
+#pragma once
+
+#include <iosfwd>
+#include <memory>
+#include <string>
+
+#include "runtime/output/display.hpp"
+#include "runtime/output/model.hpp"
+#include "runtime/output/output.hpp"
+
+namespace quilvar::runtime::output {
+
+// Receives each object as it is delivered. Write failures are kept and
+// reported by finish(); they never reach the module.
+class Destination {
+ public:
+  virtual ~Destination() = default;
+  // True when write_table needs the display form.
+  virtual bool wants_display() const { return false; }
+  virtual void begin_step(const StepInfo& /*step*/) {}
+  // `display` is the table's display form when wants_display(), else null.
+  virtual void write_table(const Table& table, const DisplayTable* display) = 0;
+  virtual void write_list(const InfoList& list) = 0;
+  virtual void write_graph(const Graph& graph) = 0;
+  virtual void end_step(const StepInfo& /*step*/) {}
+  // Completes the destination. Returns false with *error set on failure.
+  virtual bool finish(std::string* error) = 0;
+};
+
+// Adds a failure's message to a "; "-separated list of messages.
+inline void append_error(std::string* errors, const std::string& message) {
+  if (!errors->empty()) errors->append("; ");
+  errors->append(message);
+}
+
+// "name" for the first file of a name, "name_2" for the second, and so on.
+inline std::string numbered_stem(const std::string& stem, int number) {
+  if (number <= 1) return stem;
+  std::string numbered = stem;
+  numbered.push_back('_');
+  numbered.append(std::to_string(number));
+  return numbered;
+}
+
+std::unique_ptr<Destination> make_listing_destination(std::ostream* stream);
+
+// Each file destination returns null with *error set when its temporary file
+// (or the CSV folder) cannot be created.
+std::unique_ptr<Destination> make_json_destination(const std::string& path, const std::string& program,
+                                                   std::string* error);
+std::unique_ptr<Destination> make_csv_destination(const std::string& folder, std::string* error);
+std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
+                                                   GraphRenderer renderer, std::string* error);
+std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
+                                                    std::string* error);
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,297 @@
+// Builds the display form of tables: header texts and formats from the stored
+// template, spanning headers resolved from the dynamic variables and placed
+// on levels, column widths that fit values, headers and spans.
+#include "runtime/output/display.hpp"
+
+#include <algorithm>
+#include <numeric>
+
+#include "quilvar/host/missing.hpp"
+#include "runtime/output/formats.hpp"
+#include "runtime/output/templates.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+// Headers longer than this are wrapped at blanks rather than widening a column.
+constexpr std::size_t kHeaderWrapWidth = 10;
+// A span's text has a blank and at least one dash on each side.
+constexpr std::size_t kSpanDecoration = 4;
+// A span text is wrapped only when one line would widen its columns by more.
+constexpr std::size_t kSpanSlack = 4;
+constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+std::string text_of_variable(const Table& table, std::string_view variable) {
+  if (variable.empty()) return std::string();
+  const Value* value = find_dynamic(table.dynamic, variable);
+  return value == nullptr ? std::string() : value_text(*value);
+}
+
+std::string resolve_header(const Table& table, const TableTemplate* stored, const ColumnDef& column) {
+  if (stored != nullptr) {
+    for (const HeaderRule& rule : stored->headers) {
+      if (!list_contains(rule.columns, column.name)) continue;
+      std::string text = text_of_variable(table, rule.variable);
+      if (text.empty()) text = std::string(rule.text);
+      if (!text.empty()) return text;
+    }
+  }
+  if (!column.label.empty()) return column.label;
+  const ColumnStyle* style = find_column_style(column.name);
+  return style != nullptr ? std::string(style->header) : column.name;
+}
+
+DisplayFormat resolve_format(const ColumnDef& column) {
+  if (!column.numeric) return kTextFormat;
+  DisplayFormat format;
+  if (!column.format.empty() && parse_format(column.format, &format) && format.kind != FormatKind::kText) {
+    return format;
+  }
+  const ColumnStyle* style = find_column_style(column.name);
+  return style != nullptr && style->format.kind != FormatKind::kText ? style->format : kBest12;
+}
+
+std::vector<std::string> split_words(const std::string& text) {
+  std::vector<std::string> words;
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const std::size_t start = text.find_first_not_of(' ', position);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(text.find(' ', start), text.size());
+    words.push_back(text.substr(start, end - start));
+    position = end;
+  }
+  return words;
+}
+
+std::vector<std::string> wrap_words(const std::string& text, std::size_t width) {
+  std::vector<std::string> lines;
+  for (const std::string& word : split_words(text)) {
+    if (!lines.empty() && lines.back().size() + 1 + word.size() <= width) {
+      lines.back() += ' ' + word;
+    } else {
+      lines.push_back(word);
+    }
+  }
+  return lines;
+}
+
+std::size_t longest_word(const std::string& text) {
+  std::size_t longest = 0;
+  for (const std::string& word : split_words(text)) longest = std::max(longest, word.size());
+  return longest;
+}
+
+std::size_t header_width(const std::string& header) {
+  return std::max(longest_word(header), std::min(header.size(), kHeaderWrapWidth));
+}
+
+void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* display,
+                 std::vector<DisplayFormat>* formats) {
+  const std::vector<ColumnDef>& columns = *table.columns;
+  for (std::size_t index = 0; index < columns.size(); ++index) {
+    if (stored != nullptr && list_contains(stored->hidden, columns[index].name)) continue;
+    DisplayColumn shown;
+    shown.source = index;
+    shown.header = resolve_header(table, stored, columns[index]);
+    shown.right_aligned = columns[index].numeric;
+    shown.width = header_width(shown.header);
+    display->columns.push_back(std::move(shown));
+    formats->push_back(resolve_format(columns[index]));
+  }
+}
+
+void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, DisplayTable* display) {
+  display->row_count = table.row_count();
+  display->cells.reserve(display->row_count * display->columns.size());
+  for (std::size_t row = 0; row < display->row_count; ++row) {
+    for (std::size_t shown = 0; shown < display->columns.size(); ++shown) {
+      DisplayColumn& column = display->columns[shown];
+      const Cell& cell = table.cell(row, column.source);
+      std::string text = (*table.columns)[column.source].numeric ? format_display(cell.number, formats[shown])
+                                                                 : std::string(table.text(cell));
+      column.width = std::max(column.width, text.size());
+      display->cells.push_back(std::move(text));
+    }
+  }
+}
+
+// The index of the first table column named in `names`, or kNotFound.
+std::size_t find_source(const Table& table, std::string_view names) {
+  if (names.empty()) return kNotFound;
+  for (std::size_t index = 0; index < table.columns->size(); ++index) {
+    if (list_contains(names, (*table.columns)[index].name)) return index;
+  }
+  return kNotFound;
+}
+
+std::size_t find_span_end(const Table& table, std::string_view variable, std::string_view fixed) {
+  const std::string named = text_of_variable(table, variable);
+  return find_source(table, named.empty() ? fixed : std::string_view(named));
+}
+
+// Resolves a rule to shown columns; false when its text or columns are absent.
+bool resolve_span(const Table& table, const DisplayTable& display, const SpanRule& rule, DisplaySpan* span) {
+  span->text = text_of_variable(table, rule.text_variable);
+  if (span->text.empty()) span->text = std::string(rule.text);
+  std::size_t start = find_span_end(table, rule.start_variable, rule.start);
+  std::size_t end = find_span_end(table, rule.end_variable, rule.end);
+  if (span->text.empty() || start == kNotFound || end == kNotFound) return false;
+  if (start > end) std::swap(start, end);
+  span->first = kNotFound;
+  for (std::size_t shown = 0; shown < display.columns.size(); ++shown) {
+    const std::size_t source = display.columns[shown].source;
+    if (source < start || source > end) continue;
+    if (span->first == kNotFound) span->first = shown;
+    span->last = shown;
+  }
+  return span->first != kNotFound;
+}
+
+// Places smaller spans first; a span goes one level above every placed span
+// it overlaps. Of two spans over the same columns the earlier rule is outer.
+void assign_levels(std::vector<DisplaySpan>* spans) {
+  std::vector<std::size_t> order(spans->size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    const std::size_t size_a = (*spans)[a].last - (*spans)[a].first;
+    const std::size_t size_b = (*spans)[b].last - (*spans)[b].first;
+    return size_a != size_b ? size_a < size_b : a > b;
+  });
+  for (std::size_t placed = 0; placed < order.size(); ++placed) {
+    DisplaySpan& span = (*spans)[order[placed]];
+    span.level = 0;
+    for (std::size_t earlier = 0; earlier < placed; ++earlier) {
+      const DisplaySpan& other = (*spans)[order[earlier]];
+      if (other.first <= span.last && span.first <= other.last) span.level = std::max(span.level, other.level + 1);
+    }
+  }
+}
+
+void place_columns(DisplayTable* display) {
+  std::size_t start = 0;
+  for (DisplayColumn& column : display->columns) {
+    column.start = start;
+    start += column.width + kColumnGap;
+  }
+}
+
+// Adds `extra` to the widths of the span's columns, shared out evenly (the
+// later columns take the remainder).
+void widen_span(DisplayTable* display, const DisplaySpan& span, std::size_t extra) {
+  const std::size_t count = span.last - span.first + 1;
+  for (std::size_t column = span.first; column <= span.last; ++column) {
+    const std::size_t later = span.last - column;
+    display->columns[column].width += extra / count + (later < extra % count ? 1 : 0);
+  }
+}
+
+// The narrowest width, from `width` up, at which the text wraps into two
+// lines with a blank on each side; 0 when one dashed line needs little more.
+std::size_t two_line_width(const std::string& text, std::size_t width) {
+  const std::size_t single = text.size() + kSpanDecoration;
+  for (std::size_t candidate = width; candidate + kSpanSlack < single; ++candidate) {
+    if (longest_word(text) + 2 <= candidate && wrap_words(text, candidate - 2).size() <= 2) {
+      return candidate;
+    }
+  }
+  return 0;
+}
+
+// Fits each span's text: one dashed line when it fits (or nearly), else two
+// wrapped lines; the columns under it are widened as needed.
+void fit_spans(DisplayTable* display) {
+  for (int level = 0; level < display->span_levels; ++level) {
+    for (DisplaySpan& span : display->spans) {
+      if (span.level != level) continue;
+      place_columns(display);
+      const std::size_t width = display->span_width(span.first, span.last);
+      const std::size_t single = span.text.size() + kSpanDecoration;
+      const std::size_t wrapped = width >= single ? 0 : two_line_width(span.text, width);
+      span.lines = wrapped == 0 ? std::vector<std::string>{span.text} : wrap_words(span.text, wrapped - 2);
+      const std::size_t target = wrapped == 0 ? single : wrapped;
+      if (width < target) widen_span(display, span, target - width);
+    }
+  }
+  display->level_heights.assign(static_cast<std::size_t>(display->span_levels), 0);
+  for (const DisplaySpan& span : display->spans) {
+    std::size_t& height = display->level_heights[static_cast<std::size_t>(span.level)];
+    height = std::max(height, span.height());
+  }
+}
+
+void add_spans(const Table& table, const TableTemplate* stored, DisplayTable* display) {
+  if (stored == nullptr) return;
+  for (const SpanRule& rule : stored->spans) {
+    DisplaySpan span;
+    if (resolve_span(table, *display, rule, &span)) display->spans.push_back(std::move(span));
+  }
+  assign_levels(&display->spans);
+  for (const DisplaySpan& span : display->spans) display->span_levels = std::max(display->span_levels, span.level + 1);
+  fit_spans(display);
+}
+
+void wrap_headers(DisplayTable* display) {
+  for (DisplayColumn& column : display->columns) {
+    column.header_lines = wrap_words(column.header, column.width);
+    display->header_lines = std::max(display->header_lines, column.header_lines.size());
+  }
+}
+
+}  // namespace
+
+DisplayTable make_display_table(const Table& table) {
+  const TableTemplate* stored = find_table_template(table.template_path);
+  DisplayTable display;
+  display.title = table_title(table);
+  std::vector<DisplayFormat> formats;
+  add_columns(table, stored, &display, &formats);
+  add_cells(table, formats, &display);
+  add_spans(table, stored, &display);
+  place_columns(&display);
+  wrap_headers(&display);
+  return display;
+}
+
+std::string column_header(const Table& table, std::size_t column) {
+  return resolve_header(table, find_table_template(table.template_path), (*table.columns)[column]);
+}
+
+std::string column_format_name(const ColumnDef& column) {
+  if (!column.format.empty()) return column.format;
+  if (!column.numeric) return format_name(DisplayFormat{FormatKind::kText, column.length, 0});
+  return format_name(resolve_format(column));
+}
+
+std::string table_title(const Table& table) {
+  const TableTemplate* stored = find_table_template(table.template_path);
+  std::string title = stored != nullptr ? text_of_variable(table, stored->title_variable) : std::string();
+  if (title.empty()) title = table.label;
+  return title.empty() ? table.name : title;
+}
+
+std::string value_text(const Value& value) {
+  if (!value.numeric) return value.text;
+  return host::is_missing(value.number) ? missing_text(value.number) : shortest_text(value.number);
+}
+
+std::string by_value_text(const ByValue& value) {
+  if (!value.numeric) return value.text;
+  return host::is_missing(value.number) ? missing_text(value.number) : shortest_text(value.number);
+}
+
+std::string by_line(const std::vector<ByValue>& by) {
+  std::string line;
+  for (const ByValue& value : by) {
+    if (!line.empty()) line += ' ';
+    line += value.name + '=' + by_value_text(value);
+  }
+  return line;
+}
+
+std::string entry_display_text(const InfoEntry& entry) {
+  if (!entry.value.numeric) return entry.value.text;
+  return format_display(entry.value.number, DisplayFormat{FormatKind::kFixed, 0, entry.decimals});
+}
+
+}  // namespace quilvar::runtime::output

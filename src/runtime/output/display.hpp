@@ -1,0 +1,86 @@
+// The display form of a delivered object, shared by the listing and the HTML
+// report: the title, the shown columns with their header texts, the spanning
+// headers placed on levels, and every cell in its display format.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "runtime/output/model.hpp"
+
+namespace quilvar::runtime::output {
+
+inline constexpr std::size_t kColumnGap = 2;
+
+struct DisplayColumn {
+  std::size_t source = 0;  // the column's index in the table
+  std::string header;
+  std::vector<std::string> header_lines;  // the header wrapped to the width
+  bool right_aligned = true;
+  std::size_t width = 0;
+  std::size_t start = 0;  // the position of its first character within a line
+};
+
+// A spanning header over the shown columns first..last. Level 0 is the line
+// just above the column headers; a span covering another is above it. A text
+// too long for its columns is wrapped into `lines` (at most two, the columns
+// widened as needed); a single line is shown between dashes.
+struct DisplaySpan {
+  std::string text;
+  std::vector<std::string> lines;
+  std::size_t first = 0;
+  std::size_t last = 0;
+  int level = 0;
+
+  // The listing lines the span takes: its text lines, and a line of dashes
+  // under wrapped texts.
+  std::size_t height() const { return lines.size() == 1 ? 1 : lines.size() + 1; }
+};
+
+struct DisplayTable {
+  std::string title;
+  std::vector<DisplayColumn> columns;
+  std::vector<DisplaySpan> spans;
+  int span_levels = 0;
+  std::vector<std::size_t> level_heights;  // listing lines of each span level
+  std::size_t header_lines = 0;
+  std::size_t row_count = 0;
+  std::vector<std::string> cells;  // row after row, one per shown column
+
+  const std::string& cell(std::size_t row, std::size_t column) const { return cells[row * columns.size() + column]; }
+  // The width of the table's lines: its columns and the gaps between them.
+  std::size_t width() const { return columns.empty() ? 0 : columns.back().start + columns.back().width; }
+  std::size_t column_start(std::size_t column) const { return columns[column].start; }
+  // The width from the start of one shown column to the end of a later one.
+  std::size_t span_width(std::size_t first, std::size_t last) const {
+    return columns[last].start + columns[last].width - columns[first].start;
+  }
+};
+
+// The table as the listing and the report show it, after its stored template.
+DisplayTable make_display_table(const Table& table);
+
+// The header text of a table's column, as the listing shows it.
+std::string column_header(const Table& table, std::size_t column);
+
+// The name of a column's format: the one given with it, else the stored one.
+std::string column_format_name(const ColumnDef& column);
+
+// The title of a table: its stored template's header variable when set,
+// else its label, else its name.
+std::string table_title(const Table& table);
+
+// "Area=North Year=2020", or empty without BY variables.
+std::string by_line(const std::vector<ByValue>& by);
+
+// A BY value as it is shown: the text, or the number's shortest text.
+std::string by_value_text(const ByValue& value);
+
+// An information entry's value as it is shown.
+std::string entry_display_text(const InfoEntry& entry);
+
+// A dynamic variable's value as a text (numbers in their shortest form).
+std::string value_text(const Value& value);
+
+}  // namespace quilvar::runtime::output

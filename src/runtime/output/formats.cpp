@@ -1,0 +1,200 @@
+// Number texts for the destinations: shortest round-trip texts with
+// std::to_chars, fixed-decimal and best-fit display formats, missing values.
+#include "runtime/output/formats.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "quilvar/host/missing.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+// Large enough for any double in fixed notation with kMaxDecimals decimals.
+constexpr std::size_t kNumberBufferSize = 400;
+constexpr int kMaxDecimals = 30;
+constexpr int kMaxWidth = 32;
+constexpr double kSmallestShownP = 0.0001;
+constexpr std::string_view kSmallPText = "<.0001";
+// Whole numbers up to this size are exact in a double and shown as integers.
+constexpr double kLargestShownInteger = 1e15;
+
+// Between these sizes shortest texts are written without an exponent
+// ("2000000" rather than "2e+06"), which readers of CSV files expect.
+constexpr double kSmallestPlain = 1e-5;
+constexpr double kLargestPlain = 1e15;
+
+using NumberBuffer = std::array<char, kNumberBufferSize>;
+
+std::string to_text(double value, std::chars_format style, int precision) {
+  NumberBuffer buffer;
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, style, precision);
+  return std::string(buffer.data(), result.ptr);
+}
+
+// Drops the sign of a text that rounded to zero ("-0.00" reads as "0.00").
+void drop_negative_zero(std::string* text) {
+  if (!text->empty() && (*text)[0] == '-' && text->find_first_of("123456789") == std::string::npos) {
+    text->erase(0, 1);
+  }
+}
+
+void strip_trailing_zeros(std::string* text) {
+  if (text->find('.') == std::string::npos) return;
+  while (text->back() == '0') text->pop_back();
+  if (text->back() == '.') text->pop_back();
+}
+
+// Counts the digits that carry information: all but leading zeros and the
+// exponent.
+int significant_digits(std::string_view text) {
+  text = text.substr(0, text.find('E'));
+  const std::size_t first = text.find_first_of("123456789");
+  if (first == std::string_view::npos) return 0;
+  return static_cast<int>(std::count_if(text.begin() + static_cast<std::ptrdiff_t>(first), text.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; }));
+}
+
+// The fixed-notation text with the most decimals that fits `width`, trailing
+// zeros dropped; empty when even the integer part does not fit.
+std::string best_fixed(double value, int width) {
+  const int integer_length = static_cast<int>(to_text(value, std::chars_format::fixed, 0).size());
+  for (int decimals = width - integer_length - 1; decimals >= 0; --decimals) {
+    std::string text = to_text(value, std::chars_format::fixed, decimals);
+    if (static_cast<int>(text.size()) > width) continue;
+    strip_trailing_zeros(&text);
+    drop_negative_zero(&text);
+    return text;
+  }
+  return integer_length <= width ? to_text(value, std::chars_format::fixed, 0) : std::string();
+}
+
+// "1.2346e+08" as "1.2346E8" and "1.5e-05" as "1.5E-5".
+std::string compact_exponent(const std::string& text) {
+  const std::size_t e = text.find('e');
+  std::string mantissa = text.substr(0, e);
+  strip_trailing_zeros(&mantissa);
+  const int exponent = std::stoi(text.substr(e + 1));
+  return mantissa + "E" + std::to_string(exponent);
+}
+
+// The E-notation text with the most digits that fits `width`; empty if none.
+std::string best_scientific(double value, int width) {
+  for (int precision = width; precision >= 0; --precision) {
+    std::string text = compact_exponent(to_text(value, std::chars_format::scientific, precision));
+    if (static_cast<int>(text.size()) <= width) return text;
+  }
+  return std::string();
+}
+
+}  // namespace
+
+std::string shortest_text(double value) {
+  std::string text;
+  append_shortest(&text, value);
+  return text;
+}
+
+void append_shortest(std::string* out, double value) {
+  NumberBuffer buffer;
+  const double size = std::fabs(value);
+  const bool plain = value == 0.0 || (size >= kSmallestPlain && size < kLargestPlain);
+  const auto result = plain ? std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed)
+                            : std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
+  out->append(buffer.data(), result.ptr);
+}
+
+std::string special_missing_text(double value) {
+  const char letter = host::missing_letter(value);
+  return letter == 0 ? std::string() : std::string{'.', letter};
+}
+
+std::string missing_text(double value) {
+  const std::string special = special_missing_text(value);
+  return special.empty() ? std::string(".") : special;
+}
+
+std::string format_fixed(double value, int decimals) {
+  std::string text = to_text(value, std::chars_format::fixed, std::clamp(decimals, 0, kMaxDecimals));
+  drop_negative_zero(&text);
+  return text;
+}
+
+std::string format_best(double value, int width) {
+  width = std::clamp(width, 1, kMaxWidth);
+  if (value == 0.0) return "0";
+  std::string shortest = shortest_text(value);
+  if (static_cast<int>(shortest.size()) <= width && shortest.find('e') == std::string::npos) return shortest;
+  const std::string fixed = best_fixed(value, width);
+  const std::string scientific = best_scientific(value, width);
+  if (fixed.empty() && scientific.empty()) return std::string(static_cast<std::size_t>(width), '*');
+  if (scientific.empty()) return fixed;
+  if (fixed.empty()) return scientific;
+  return significant_digits(fixed) >= significant_digits(scientific) ? fixed : scientific;
+}
+
+std::string format_display(double value, const DisplayFormat& format) {
+  if (host::is_missing(value)) return missing_text(value);
+  switch (format.kind) {
+    case FormatKind::kCount:
+      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) return format_fixed(value, 0);
+      return format_fixed(value, format.decimals);
+    case FormatKind::kFixed:
+      return format_fixed(value, format.decimals);
+    case FormatKind::kPValue:
+      if (value < kSmallestShownP) return std::string(kSmallPText);
+      return format_fixed(value, format.decimals);
+    case FormatKind::kBest:
+    case FormatKind::kText:
+      break;
+  }
+  return format_best(value, format.width);
+}
+
+bool parse_format(std::string_view text, DisplayFormat* format) {
+  std::string name(text);
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
+  const std::size_t digits = name.find_first_of("0123456789");
+  const std::size_t point = name.find('.');
+  if (point == std::string::npos || (digits != std::string::npos && digits > point)) return false;
+  const std::string prefix = name.substr(0, std::min(digits, point));
+  int width = 0;
+  int decimals = 0;
+  const char* end = name.data() + name.size();
+  if (digits != std::string::npos) {
+    auto [next, error] = std::from_chars(name.data() + digits, end, width);
+    if (error != std::errc() || next != name.data() + point || width < 1 || width > kMaxWidth) return false;
+  }
+  if (point + 1 < name.size()) {
+    auto [last, error] = std::from_chars(name.data() + point + 1, end, decimals);
+    if (error != std::errc() || last != end || decimals > kMaxDecimals || !prefix.empty()) return false;
+  }
+  if (prefix == "BEST") *format = DisplayFormat{FormatKind::kBest, width == 0 ? kBest12.width : width, 0};
+  else if (prefix == "$") *format = DisplayFormat{FormatKind::kText, width, 0};
+  else if (prefix.empty() && width > 0) *format = DisplayFormat{FormatKind::kFixed, width, decimals};
+  else return false;
+  return true;
+}
+
+std::string format_name(const DisplayFormat& format) {
+  const std::string width = std::to_string(format.width);
+  switch (format.kind) {
+    case FormatKind::kCount:
+      return "COUNT" + width + ".";
+    case FormatKind::kFixed:
+      return width + "." + std::to_string(format.decimals);
+    case FormatKind::kPValue:
+      return "PVALUE" + width + "." + std::to_string(format.decimals);
+    case FormatKind::kBest:
+      return "BEST" + width + ".";
+    case FormatKind::kText:
+      break;
+  }
+  return format.width > 0 ? "$" + width + "." : "$";
+}
+
+}  // namespace quilvar::runtime::output

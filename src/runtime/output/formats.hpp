@@ -1,0 +1,65 @@
+// Number texts: the shortest decimal text that reads back as the same double
+// (for JSON and CSV), the display formats of the listing and the HTML report,
+// and the texts of missing values.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quilvar::runtime::output {
+
+enum class FormatKind : unsigned char {
+  kCount,   // whole numbers as integers, others with `decimals` decimals
+  kFixed,   // `decimals` decimals
+  kPValue,  // "<.0001" below 0.0001, else `decimals` decimals
+  kBest,    // the most precise text that fits `width` characters
+  kText,    // character values as they stand
+};
+
+struct DisplayFormat {
+  FormatKind kind = FormatKind::kBest;
+  int width = 12;
+  int decimals = 0;
+};
+
+inline constexpr DisplayFormat kCountFormat{FormatKind::kCount, 12, 4};
+inline constexpr DisplayFormat kFourDecimals{FormatKind::kFixed, 12, 4};
+inline constexpr DisplayFormat kTwoDecimals{FormatKind::kFixed, 8, 2};
+inline constexpr DisplayFormat kPValueFormat{FormatKind::kPValue, 6, 4};
+inline constexpr DisplayFormat kBest8{FormatKind::kBest, 8, 0};
+inline constexpr DisplayFormat kBest12{FormatKind::kBest, 12, 0};
+inline constexpr DisplayFormat kTextFormat{FormatKind::kText, 0, 0};
+
+// The shortest decimal text that reads back as `value` (a finite double),
+// without an exponent for sizes from 1e-5 up to 1e15.
+std::string shortest_text(double value);
+
+// Appends shortest_text(value) to *out without a temporary string.
+void append_shortest(std::string* out, double value);
+
+// The text of a missing value: "." for the standard one, ".A" to ".Z" and
+// "._" for the special ones.
+std::string missing_text(double value);
+
+// A special missing value's text (".A"), or empty for the standard one.
+std::string special_missing_text(double value);
+
+// `value` in the display format; missing values give missing_text.
+std::string format_display(double value, const DisplayFormat& format);
+
+// `value` with exactly `decimals` decimals; never "-0.00".
+std::string format_fixed(double value, int decimals);
+
+// The most precise text of `value` in at most `width` characters: the
+// shortest text when it fits, else fewer decimals, else E notation; `width`
+// asterisks when nothing fits.
+std::string format_best(double value, int width);
+
+// Reads a format name given with a column: "BESTw.", "w.d", "w." or "$w.".
+// Returns false for any other text.
+bool parse_format(std::string_view text, DisplayFormat* format);
+
+// The name under which a stored display format is reported ("BEST8.").
+std::string format_name(const DisplayFormat& format);
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,171 @@
+// The text listing: each object written to the stream as it is delivered.
+// The step title heads each step's output, a dashed BY line each BY group;
+// tables show their title centred over the table, spanning headers with
+// dashes, wrapped column headers and right-aligned numbers.
+#include <algorithm>
+#include <ostream>
+#include <string>
+
+#include "runtime/output/destination.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+// The width over which step titles and BY lines are centred.
+constexpr std::size_t kPageWidth = 96;
+constexpr std::size_t kListGap = 4;
+
+std::string centred(const std::string& text, std::size_t width) {
+  const std::size_t pad = text.size() < width ? (width - text.size()) / 2 : 0;
+  return std::string(pad, ' ') + text;
+}
+
+// The text between dashes across `width` characters: "--- text ---".
+std::string dashed(const std::string& text, std::size_t width) {
+  const std::string inner = " " + text + " ";
+  if (inner.size() >= width) return inner;
+  const std::size_t left = (width - inner.size()) / 2;
+  return std::string(left, '-') + inner + std::string(width - inner.size() - left, '-');
+}
+
+void write_line(std::ostream& out, std::string line) {
+  line.erase(line.find_last_not_of(' ') + 1);
+  out << line << '\n';
+}
+
+void place(std::string* line, std::size_t start, std::size_t width, const std::string& text, bool right) {
+  const std::size_t offset = right && text.size() < width ? width - text.size() : 0;
+  if (line->size() < start + offset + text.size()) line->resize(start + offset + text.size(), ' ');
+  line->replace(start + offset, text.size(), text);
+}
+
+// The line `row` (from 0) of a span whose lines end at the level's last row.
+std::string span_row(const DisplaySpan& span, std::size_t level_height, std::size_t row, std::size_t width) {
+  const std::size_t skipped = level_height - span.height();
+  if (row < skipped) return std::string();
+  const std::size_t index = row - skipped;
+  if (span.lines.size() == 1) return dashed(span.text, width);
+  if (index < span.lines.size()) return centred(span.lines[index], width);
+  return std::string(width, '-');
+}
+
+// Levels from the outermost down; each span's last line sits on its level's
+// last line.
+void write_span_lines(std::ostream& out, const DisplayTable& table) {
+  for (int level = table.span_levels - 1; level >= 0; --level) {
+    const std::size_t height = table.level_heights[static_cast<std::size_t>(level)];
+    for (std::size_t row = 0; row < height; ++row) {
+      std::string line(table.width(), ' ');
+      for (const DisplaySpan& span : table.spans) {
+        if (span.level != level) continue;
+        const std::size_t width = table.span_width(span.first, span.last);
+        place(&line, table.column_start(span.first), width, span_row(span, height, row, width), false);
+      }
+      write_line(out, line);
+    }
+  }
+}
+
+// Header lines are bottom-aligned so every column's last line is the same.
+void write_header_lines(std::ostream& out, const DisplayTable& table) {
+  for (std::size_t index = 0; index < table.header_lines; ++index) {
+    std::string line;
+    for (std::size_t column = 0; column < table.columns.size(); ++column) {
+      const DisplayColumn& shown = table.columns[column];
+      const std::size_t skipped = table.header_lines - shown.header_lines.size();
+      if (index < skipped) continue;
+      place(&line, shown.start, shown.width, shown.header_lines[index - skipped], shown.right_aligned);
+    }
+    write_line(out, line);
+  }
+}
+
+void write_rows(std::ostream& out, const DisplayTable& table) {
+  for (std::size_t row = 0; row < table.row_count; ++row) {
+    std::string line;
+    for (std::size_t column = 0; column < table.columns.size(); ++column) {
+      const DisplayColumn& shown = table.columns[column];
+      place(&line, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
+    }
+    write_line(out, line);
+  }
+}
+
+class ListingDestination : public Destination {
+ public:
+  explicit ListingDestination(std::ostream* stream) : out_(*stream) {}
+
+  bool wants_display() const override { return true; }
+
+  void begin_step(const StepInfo& step) override {
+    step_ = &step;
+    heading_pending_ = true;
+    last_by_.clear();
+  }
+
+  void write_table(const Table& table, const DisplayTable* display) override {
+    write_headings(table.origin);
+    write_line(out_, centred(display->title, display->width()));
+    out_ << '\n';
+    write_span_lines(out_, *display);
+    write_header_lines(out_, *display);
+    write_rows(out_, *display);
+    out_ << '\n';
+  }
+
+  void write_list(const InfoList& list) override {
+    write_headings(list.origin);
+    std::size_t label_width = 0;
+    std::size_t value_width = 0;
+    for (const InfoEntry& entry : list.entries) {
+      label_width = std::max(label_width, entry.label.size());
+      value_width = std::max(value_width, entry_display_text(entry).size());
+    }
+    write_line(out_, centred(list.label.empty() ? list.name : list.label, label_width + kListGap + value_width));
+    out_ << '\n';
+    for (const InfoEntry& entry : list.entries) {
+      std::string line = entry.label;
+      place(&line, label_width + kListGap, 0, entry_display_text(entry), false);
+      write_line(out_, line);
+    }
+    out_ << '\n';
+  }
+
+  // Graphs have no text form.
+  void write_graph(const Graph& /*graph*/) override {}
+
+  bool finish(std::string* error) override {
+    out_.flush();
+    if (out_) return true;
+    *error = "cannot write the listing";
+    return false;
+  }
+
+ private:
+  void write_headings(const Origin& origin) {
+    if (heading_pending_ && step_ != nullptr) {
+      if (!step_->title.empty()) write_line(out_, centred(step_->title, kPageWidth));
+      if (!step_->procedure_label.empty()) write_line(out_, centred(step_->procedure_label, kPageWidth));
+      if (!step_->title.empty() || !step_->procedure_label.empty()) out_ << '\n';
+      heading_pending_ = false;
+    }
+    const std::string line = by_line(origin.by);
+    if (line.empty() || line == last_by_) return;
+    write_line(out_, dashed(line, kPageWidth));
+    out_ << '\n';
+    last_by_ = line;
+  }
+
+  std::ostream& out_;
+  const StepInfo* step_ = nullptr;
+  bool heading_pending_ = false;
+  std::string last_by_;
+};
+
+}  // namespace
+
+std::unique_ptr<Destination> make_listing_destination(std::ostream* stream) {
+  return std::make_unique<ListingDestination>(stream);
+}
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,63 @@
+// The plot-file destination: each graph the graph renderer draws is written
+// as an SVG file to the plots folder, each file atomically.
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "runtime/output/atomic_file.hpp"
+#include "runtime/output/destination.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+// Writes each graph the renderer draws to "<graph name>.svg" in the folder,
+// "<graph name>_2.svg" and so on for later graphs of the same name.
+class PlotsDestination : public Destination {
+ public:
+  PlotsDestination(std::string folder, GraphRenderer renderer)
+      : folder_(std::move(folder)), renderer_(std::move(renderer)) {}
+
+  void write_table(const Table& /*table*/, const DisplayTable* /*display*/) override {}
+  void write_list(const InfoList& /*list*/) override {}
+
+  void write_graph(const Graph& graph) override {
+    const std::string svg = renderer_ ? renderer_(graph) : std::string();
+    if (svg.empty()) return;
+    const int count = ++counts_[graph.name];
+    const std::string stem = numbered_stem(safe_file_stem(graph.name), count);
+    AtomicFile file;
+    std::string message;
+    if (file.open(std::filesystem::path(folder_) / (stem + ".svg"), &message)) {
+      file.stream() << svg;
+      if (file.commit(&message)) return;
+    }
+    append_error(&error_, message);
+  }
+
+  bool finish(std::string* error) override {
+    if (error_.empty()) return true;
+    *error = error_;
+    return false;
+  }
+
+ private:
+  std::string folder_;
+  GraphRenderer renderer_;
+  std::map<std::string, int> counts_;
+  std::string error_;
+};
+
+}  // namespace
+
+std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
+                                                    std::string* error) {
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (code || !std::filesystem::is_directory(folder)) {
+    *error = "cannot create the plots folder " + folder;
+    return nullptr;
+  }
+  return std::make_unique<PlotsDestination>(folder, std::move(renderer));
+}
+
+}  // namespace quilvar::runtime::output

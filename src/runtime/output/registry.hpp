@@ -1,0 +1,124 @@
+// The live objects of the output system behind the opaque handles the module
+// holds. A handle encodes a slot index and the slot's generation, so a stale,
+// freed or foreign handle is recognised and never dereferenced.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "quilvar/host/services.hpp"
+#include "runtime/output/model.hpp"
+
+namespace quilvar::runtime::output {
+
+using host::OdsObject;
+
+struct RootObject {};
+
+struct ManagerObject {
+  std::string name;
+  std::int32_t message_set = 0;
+};
+
+struct GroupObject {
+  std::string name;
+  std::string label;
+};
+
+// A run-time template: columns bound to the module's variables, and dynamic
+// variables for the stored template's headers.
+struct TemplateObject {
+  std::string name;
+  std::string label;
+  std::string second_label;
+  std::string path;
+  std::shared_ptr<std::vector<ColumnDef>> columns = std::make_shared<std::vector<ColumnDef>>();
+  std::vector<DynamicVariable> dynamic;
+  bool ended = false;                  // the column definition is complete
+  OdsObject* open_output = nullptr;    // the output object receiving its rows
+};
+
+// An output object opened from a template; delivered when closed. Graph data
+// objects stay here after delivery until a graph binds them.
+struct OutputObject {
+  std::unique_ptr<Table> table;
+  OdsObject* source = nullptr;  // the template it was opened from
+  bool rows_ended = false;
+  bool delivered = false;
+};
+
+struct ListObject {
+  std::unique_ptr<InfoList> list;
+  bool delivered = false;
+};
+
+struct TextObject {
+  std::string text;
+};
+
+class Registry {
+ public:
+  // Stores the object and returns its handle (never null).
+  template <class T>
+  OdsObject* add(T object) {
+    std::uint32_t index = 0;
+    if (free_.empty()) {
+      index = static_cast<std::uint32_t>(slots_.size());
+      slots_.emplace_back();
+    } else {
+      index = free_.back();
+      free_.pop_back();
+    }
+    slots_[index].payload = std::move(object);
+    return encode(index, slots_[index].generation);
+  }
+
+  // The live object of type T behind the handle, or null.
+  template <class T>
+  T* find(const void* handle) {
+    Slot* slot = locate(handle);
+    return slot == nullptr ? nullptr : std::get_if<T>(&slot->payload);
+  }
+
+  // Calls visit(handle, object) for every live object of type T.
+  template <class T, class Visit>
+  void for_each(Visit visit) {
+    for (std::uint32_t index = 0; index < slots_.size(); ++index) {
+      if (T* object = std::get_if<T>(&slots_[index].payload)) visit(encode(index, slots_[index].generation), *object);
+    }
+  }
+
+  // True when the handle names a live object of any type.
+  bool contains(const void* handle) { return locate(handle) != nullptr; }
+
+  // Frees the object behind the handle; the handle becomes stale.
+  void remove(const void* handle);
+
+  // Frees every object; all handles become stale.
+  void clear();
+
+  std::size_t live_count() const { return slots_.size() - free_.size(); }
+
+ private:
+  using Payload =
+      std::variant<std::monostate, RootObject, ManagerObject, GroupObject, TemplateObject, OutputObject, ListObject,
+                   TextObject>;
+  struct Slot {
+    std::uint32_t generation = 1;
+    Payload payload;
+  };
+
+  static OdsObject* encode(std::uint32_t index, std::uint32_t generation);
+  Slot* locate(const void* handle);
+
+  std::deque<Slot> slots_;  // a deque keeps objects in place as slots are added
+  std::vector<std::uint32_t> free_;
+};
+
+inline host::OdsText* as_text(OdsObject* handle) { return reinterpret_cast<host::OdsText*>(handle); }
+
+}  // namespace quilvar::runtime::output

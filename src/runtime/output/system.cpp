@@ -1,0 +1,207 @@
+// The run and step lifecycle of the output system and the fan-out of
+// delivered objects to the destinations.
+#include "runtime/output/system.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+// A text made while the n-th group is the latest opened one is freed when
+// group n + kTextGroupLifetime is opened: a BY group's texts outlive it by
+// one group, and nothing of a long run piles up.
+constexpr std::uint64_t kTextGroupLifetime = 2;
+
+bool add_destination(std::vector<std::unique_ptr<Destination>>* destinations,
+                     std::unique_ptr<Destination> destination) {
+  if (destination == nullptr) return false;
+  destinations->push_back(std::move(destination));
+  return true;
+}
+
+bool make_destinations(const OutputOptions& options, std::vector<std::unique_ptr<Destination>>* made,
+                       std::string* error) {
+  if (options.listing != nullptr) made->push_back(make_listing_destination(options.listing));
+  if (!options.json_path.empty() &&
+      !add_destination(made, make_json_destination(options.json_path, options.program_name, error))) {
+    return false;
+  }
+  if (!options.csv_dir.empty() && !add_destination(made, make_csv_destination(options.csv_dir, error))) return false;
+  if (!options.html_path.empty() &&
+      !add_destination(made, make_html_destination(options.html_path, options.program_name, options.render_graph,
+                                                   error))) {
+    return false;
+  }
+  if (!options.plots_dir.empty() && options.render_graph &&
+      !add_destination(made, make_plots_destination(options.plots_dir, options.render_graph, error))) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool OutputSystem::begin_run(const OutputOptions& options, std::string* error) {
+  abandon_run();
+  std::vector<std::unique_ptr<Destination>> made;
+  if (!make_destinations(options, &made, error)) return false;
+  destinations_ = std::move(made);
+  run_graphics_ = options.graphics;
+  step_graphics_ = true;
+  steps_ = 0;
+  return true;
+}
+
+void OutputSystem::begin_step(std::string title, ByValuesSource by_values) {
+  if (in_step_) end_step(std::nullopt);
+  in_step_ = true;
+  step_ = StepInfo{++steps_, std::move(title), std::string(), std::nullopt};
+  by_values_ = std::move(by_values);
+  for (const auto& destination : destinations_) destination->begin_step(step_);
+}
+
+void OutputSystem::end_step(std::optional<int> status) {
+  if (!in_step_) return;
+  deliver_pending();
+  step_.status = status;
+  for (const auto& destination : destinations_) destination->end_step(step_);
+  registry_.clear();
+  root_ = nullptr;
+  current_group_ = nullptr;
+  groups_opened_ = 0;
+  group_texts_.clear();
+  templates_by_name_.clear();
+  by_values_ = nullptr;
+  in_step_ = false;
+}
+
+bool OutputSystem::finish_run(std::string* error) {
+  end_step(std::nullopt);
+  std::string messages;
+  for (const auto& destination : destinations_) {
+    std::string message;
+    if (!destination->finish(&message)) append_error(&messages, message);
+  }
+  destinations_.clear();
+  if (messages.empty()) return true;
+  *error = messages;
+  return false;
+}
+
+void OutputSystem::abandon_run() {
+  registry_.clear();
+  in_step_ = false;
+  root_ = nullptr;
+  current_group_ = nullptr;
+  group_texts_.clear();
+  templates_by_name_.clear();
+  by_values_ = nullptr;
+  destinations_.clear();
+}
+
+OdsObject* OutputSystem::root() {
+  if (registry_.find<RootObject>(root_) == nullptr) root_ = registry_.add(RootObject{});
+  return root_;
+}
+
+Origin OutputSystem::make_origin() {
+  Origin origin;
+  origin.step = &step_;
+  if (by_values_) origin.by = by_values_();
+  if (const GroupObject* group = registry_.find<GroupObject>(current_group_)) {
+    origin.group_name = group->name;
+    origin.group_label = group->label;
+  }
+  return origin;
+}
+
+void OutputSystem::open_group(OdsObject* group) {
+  current_group_ = group;
+  ++groups_opened_;
+  while (!group_texts_.empty() && group_texts_.front().first + kTextGroupLifetime <= groups_opened_) {
+    registry_.remove(group_texts_.front().second);
+    group_texts_.pop_front();
+  }
+}
+
+void OutputSystem::release_group(OdsObject* group) {
+  if (group == current_group_) current_group_ = nullptr;
+  registry_.remove(group);
+}
+
+OdsObject* OutputSystem::make_text(std::string text) {
+  OdsObject* handle = registry_.add(TextObject{std::move(text)});
+  if (groups_opened_ > 0) group_texts_.emplace_back(groups_opened_, handle);
+  return handle;
+}
+
+void OutputSystem::register_template(const std::string& name, OdsObject* handle) {
+  for (auto& [known, earlier] : templates_by_name_) {
+    if (!same_name(known, name)) continue;
+    registry_.remove(earlier);
+    earlier = handle;
+    return;
+  }
+  templates_by_name_.emplace_back(name, handle);
+}
+
+void OutputSystem::deliver(const Table& table) {
+  std::optional<DisplayTable> display;
+  for (const auto& destination : destinations_) {
+    if (destination->wants_display() && !display) display = make_display_table(table);
+    destination->write_table(table, destination->wants_display() ? &*display : nullptr);
+  }
+}
+
+void OutputSystem::deliver(const InfoList& list) {
+  for (const auto& destination : destinations_) destination->write_list(list);
+}
+
+void OutputSystem::deliver(const Graph& graph) {
+  for (const auto& destination : destinations_) destination->write_graph(graph);
+}
+
+// Lists never ended or released are delivered as they stand; graph data no
+// graph bound are delivered as graphs without a template.
+void OutputSystem::deliver_pending() {
+  registry_.for_each<ListObject>([&](OdsObject*, ListObject& list) {
+    if (!list.delivered) deliver(*list.list);
+    list.delivered = true;
+  });
+  registry_.for_each<OutputObject>([&](OdsObject*, OutputObject& output) {
+    if (!output.delivered || !output.table->graph_data) return;
+    Graph graph;
+    graph.name = output.table->name;
+    graph.label = output.table->label;
+    graph.origin = output.table->origin;
+    graph.data.push_back(std::move(output.table));
+    deliver(graph);
+    output.delivered = false;
+  });
+}
+
+OutputSystem& output_system() {
+  static OutputSystem system;
+  return system;
+}
+
+std::int32_t failure_status(Failure failure) {
+  constexpr std::uint32_t kNegative = 0x80000000u;
+  constexpr int kFacilityShift = 11;
+  const std::uint32_t word = kNegative | (kOutputFacility << kFacilityShift) | static_cast<std::uint32_t>(failure);
+  return static_cast<std::int32_t>(word);
+}
+
+bool begin_run(const OutputOptions& options, std::string* error) { return output_system().begin_run(options, error); }
+
+void begin_step(std::string title, ByValuesSource by_values) {
+  output_system().begin_step(std::move(title), std::move(by_values));
+}
+
+void end_step(int status) { output_system().end_step(status); }
+
+bool finish_run(std::string* error) { return output_system().finish_run(error); }
+
+void abandon_run() { output_system().abandon_run(); }
+
+void set_graphics_enabled(bool enabled) { output_system().set_graphics_enabled(enabled); }
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,72 @@
+// The state of the output system for a run: the destinations, the current
+// step with its objects, its root, its current group and the text lifetimes.
+// The service functions reach it through output_system().
+#pragma once
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runtime/output/destination.hpp"
+#include "runtime/output/model.hpp"
+#include "runtime/output/output.hpp"
+#include "runtime/output/registry.hpp"
+
+namespace quilvar::runtime::output {
+
+class OutputSystem {
+ public:
+  bool begin_run(const OutputOptions& options, std::string* error);
+  void begin_step(std::string title, ByValuesSource by_values);
+  void end_step(std::optional<int> status);
+  bool finish_run(std::string* error);
+  void abandon_run();
+
+  void set_graphics_enabled(bool enabled) { step_graphics_ = enabled; }
+  bool graphics_enabled() const { return run_graphics_ && step_graphics_; }
+
+  bool in_step() const { return in_step_; }
+  Registry& registry() { return registry_; }
+  StepInfo& step() { return step_; }
+
+  // The step's root object, made on first use.
+  OdsObject* root();
+  // What an object opened now carries: the BY values, step and group.
+  Origin make_origin();
+  // Makes the group current; texts made two groups ago are freed.
+  void open_group(OdsObject* group);
+  // Frees a group; when current, no group is current after it.
+  void release_group(OdsObject* group);
+  // A text value living in the step (see output.hpp for its lifetime).
+  OdsObject* make_text(std::string text);
+  // Records a template by name; an earlier template of that name is freed.
+  void register_template(const std::string& name, OdsObject* handle);
+
+  void deliver(const Table& table);
+  void deliver(const InfoList& list);
+  void deliver(const Graph& graph);
+
+ private:
+  void deliver_pending();
+
+  std::vector<std::unique_ptr<Destination>> destinations_;
+  bool run_graphics_ = true;
+  bool step_graphics_ = true;
+  bool in_step_ = false;
+  int steps_ = 0;
+  StepInfo step_;
+  ByValuesSource by_values_;
+  Registry registry_;
+  OdsObject* root_ = nullptr;
+  OdsObject* current_group_ = nullptr;
+  std::uint64_t groups_opened_ = 0;
+  std::deque<std::pair<std::uint64_t, OdsObject*>> group_texts_;  // (group count when made, text)
+  std::vector<std::pair<std::string, OdsObject*>> templates_by_name_;
+};
+
+OutputSystem& output_system();
+
+}  // namespace quilvar::runtime::output

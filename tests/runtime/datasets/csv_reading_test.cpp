@@ -1,0 +1,155 @@
+// Reading CSV and TSV files: column typing, quoting, line ends, byte order
+// marks, and the values handed to bound buffers.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstring>
+
+#include "quilvar/host/missing.hpp"
+#include "runtime/datasets/data_set_fixture.hpp"
+
+namespace quilvar::runtime::datasets {
+namespace {
+
+using testing::DataSetPtr;
+using testing::FormattedReader;
+using testing::ScratchFolder;
+
+host::VariableInfo info_of(host::DataSet* data, const char* name) {
+  int number = 0;
+  EXPECT_EQ(data_set_services().find_variable(data, name, static_cast<int>(std::strlen(name)), &number), 0);
+  host::VariableInfo info{};
+  EXPECT_EQ(data_set_services().get_variable_info(data, number, &info), 0) << name;
+  return info;
+}
+
+TEST(CsvTyping, ColumnIsNumericWhenEveryNonBlankValueIsANumber) {
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "types",
+                                   "count,mixed,blank,dots,huge,nan,grouped,utf8,negzero,spaced\n"
+                                   "1,1,,.,1e400,NaN,\"1,000\",h\xC3\xA9llo,-0, 7 \n"
+                                   "2,x,,.A,2,1,2,e,1,8\n"
+                                   "3,22,,._,3,2,3,,2,\n");
+  ASSERT_NE(data, nullptr);
+  const struct {
+    const char* name;
+    int type;
+    int length;
+  } expected[] = {
+      {"count", 1, 8}, {"mixed", 2, 2}, {"blank", 1, 8}, {"dots", 1, 8}, {"huge", 2, 5},
+      {"nan", 2, 3},   {"grouped", 2, 5}, {"utf8", 2, 6}, {"negzero", 1, 8}, {"spaced", 1, 8},
+  };
+  for (const auto& column : expected) {
+    SCOPED_TRACE(column.name);
+    const host::VariableInfo info = info_of(data.get(), column.name);
+    EXPECT_EQ(info.type, column.type);
+    EXPECT_EQ(info.length, column.length);
+    EXPECT_EQ(info.format_width, column.type == 1 ? 16 : column.length);
+    EXPECT_EQ(info.has_format, 0);
+  }
+  EXPECT_EQ(observation_count(data.get()), 3);
+}
+
+TEST(CsvQuoting, QuotedFieldsHoldDelimitersQuotesAndLineBreaks) {
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "quoted",
+                                   "name,note,n\n"
+                                   "\"a,b\",\"say \"\"hi\"\"\",\"12\"\n"
+                                   "\"multi\nline\",\"\",\" 3 \"\n"
+                                   "plain,ab\"c,4\n");
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(info_of(data.get(), "note").length, 8);
+  EXPECT_EQ(info_of(data.get(), "n").type, 1);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0][0], "a,b       ");
+  EXPECT_EQ(rows[0][1], "say \"hi\"");
+  EXPECT_EQ(rows[1][0], "multi\nline");
+  EXPECT_EQ(rows[1][1], "        ");
+  EXPECT_EQ(rows[2][1], "ab\"c    ");
+  EXPECT_EQ(FormattedReader::trim(rows[1][2]), "3");
+}
+
+TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
+  const struct {
+    const char* label;
+    std::string bytes;
+  } files[] = {
+      {"lf", "id,v\n1,a\n2,b\n"},
+      {"crlf", "id,v\r\n1,a\r\n2,b\r\n"},
+      {"bom crlf", "\xEF\xBB\xBFid,v\r\n1,a\r\n2,b\r\n"},
+      {"no final newline", "id,v\n1,a\n2,b"},
+      {"empty lines", "\nid,v\n\n1,a\r\n\r\n2,b\n\n\n"},
+  };
+  for (const auto& file : files) {
+    SCOPED_TRACE(file.label);
+    ScratchFolder folder;
+    const DataSetPtr data = open_csv(folder, "ends", file.bytes);
+    ASSERT_NE(data, nullptr);
+    EXPECT_EQ(info_of(data.get(), "id").type, 1);
+    EXPECT_EQ(info_of(data.get(), "v").length, 1);
+    const auto rows = testing::read_whole(data.get());
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(FormattedReader::trim(rows[0][0]) + rows[0][1] + FormattedReader::trim(rows[1][0]) + rows[1][1],
+              "1a2b");
+  }
+}
+
+TEST(CsvLineEnds, CrInsideAValueIsKept) {
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "cr", "v,w\r\na\rb,\"c\r\nd\"\r\n");
+  ASSERT_NE(data, nullptr);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], "a\rb");
+  EXPECT_EQ(rows[0][1], "c\r\nd");
+}
+
+TEST(TsvReading, TabSeparatesAndCommasAreData) {
+  ScratchFolder folder;
+  folder.write("tabbed.tsv", "a\tb\n1,5\t2\n\"x\ty\"\t3\n");
+  std::string error;
+  const DataSetPtr data(open_data_set(folder.libraries(), "tabbed", false, &error));
+  ASSERT_NE(data, nullptr) << error;
+  EXPECT_EQ(info_of(data.get(), "a").type, 2);
+  EXPECT_EQ(info_of(data.get(), "b").type, 1);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][0], "1,5");
+  EXPECT_EQ(rows[1][0], "x\ty");
+}
+
+TEST(BoundValues, NumbersAndMissingValuesAsRawAndFormatted) {
+  ScratchFolder folder;
+  const DataSetPtr data =
+      open_csv(folder, "values", "x\n1.5\n0.1\n-0\n1e20\n.\n.b\n._\n \n\"\"\n12345678901234567\n");
+  ASSERT_NE(data, nullptr);
+  const struct {
+    const char* formatted;
+    double raw;
+  } expected[] = {
+      {"             1.5", 1.5},
+      {"             0.1", 0.1},
+      {"               0", 0},
+      {"           1e+20", 1e20},
+      {"               .", host::kMissing},
+      {"              .B", host::missing_value(host::missing_code_for_letter('B'))},
+      {"              ._", host::missing_value(host::kMissingCodeUnderscore)},
+      {"               .", host::kMissing},
+      {"               .", host::kMissing},
+      {"1.2345678901e+16", 12345678901234567.0},
+  };
+  FormattedReader reader(data.get());
+  ASSERT_EQ(data_set_services().next_by_group(data.get()), 1);
+  for (const auto& value : expected) {
+    SCOPED_TRACE(value.formatted);
+    ASSERT_EQ(data_set_services().read_next(reader.reader()), 1);
+    ASSERT_EQ(data_set_services().fetch_values(reader.reader()), 0);
+    EXPECT_EQ(reader.text(1), value.formatted);
+    EXPECT_EQ(std::bit_cast<std::uint64_t>(reader.number(1)), std::bit_cast<std::uint64_t>(value.raw));
+  }
+  EXPECT_EQ(data_set_services().read_next(reader.reader()), 0);
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::datasets

@@ -1,0 +1,79 @@
+// Files and names that cannot be opened as data sets, and the exact texts
+// that say why.
+#include <gtest/gtest.h>
+
+#include "runtime/datasets/data_set_fixture.hpp"
+
+namespace quilvar::runtime::datasets {
+namespace {
+
+using testing::DataSetPtr;
+using testing::ScratchFolder;
+
+TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
+  const std::string long_value(32768, 'x');
+  const std::string rule =
+      " is not a valid variable name (letters, digits and underscores, not starting with a digit, at most 32 "
+      "characters)";
+  const struct {
+    const char* label;
+    std::string bytes;
+    std::string problem;  // after the file's path
+  } cases[] = {
+      {"empty", "", ": the file is empty (its first line must name the variables)"},
+      {"mark and empty lines only", "\xEF\xBB\xBF\r\n\n", ": the file is empty (its first line must name the variables)"},
+      {"unterminated quote", "a,b\n1,\"x\n2,3\n", ", line 2, column 3: unterminated quoted field"},
+      {"unterminated quote after a bom", "\xEF\xBB\xBF\"a\n", ", line 1, column 1: unterminated quoted field"},
+      {"text after quote", "a,b\n\"x\"y,1\n", ", line 2, column 4: text after the closing quote of a field"},
+      {"too many fields", "a,b\n1,2,3\n", ", line 2: 3 fields where the header has 2 (too many fields)"},
+      {"too few fields", "a,b\n1,2\n3\n", ", line 3: 1 field where the header has 2 (too few fields)"},
+      {"trailing delimiter", "a,b\n1,2,\n", ", line 2: 3 fields where the header has 2 (too many fields)"},
+      {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",
+       ", line 4: 3 fields where the header has 2 (too many fields)"},
+      {"empty line in the middle is skipped", "a,b\n1,2\n\n3\n",
+       ", line 4: 1 field where the header has 2 (too few fields)"},
+      {"nul byte", std::string("a\n1\n2\0003\n", 8), ", line 3, column 2: NUL byte (the file is not text)"},
+      {"name starting with a digit", "x,1abc\n", ", line 1, field 2: \"1abc\"" + rule},
+      {"name with a dash", "a-b\n", ", line 1, field 1: \"a-b\"" + rule},
+      {"name of 33 characters", "abcdefghijklmnopqrstuvwxyz0123456\n",
+       ", line 1, field 1: \"abcdefghijklmnopqrstuvwxyz0123456\"" + rule},
+      {"empty name", "a,,b\n", ", line 1, field 2: empty variable name in the header"},
+      {"duplicate name", "Age,x,AGE\n", ", line 1, field 3: duplicate variable name \"AGE\" (field 1 is \"Age\")"},
+      {"value too long", "a,b\n1,2\n3," + long_value + "\n",
+       ", line 3, field 2 (b): value of 32768 bytes is longer than the limit of 32767"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchFolder folder;
+    const std::string path = (folder.path() / "bad.csv").string();
+    EXPECT_EQ(testing::open_error(folder, "bad.csv", c.bytes), path + c.problem);
+  }
+}
+
+TEST(OpenErrors, NamesThatFindNoFile) {
+  ScratchFolder folder;
+  folder.write("pop.csv", "a\n1\n");
+  const std::string dir = folder.path().string();
+  const struct {
+    const char* written;
+    bool quoted;
+    std::string error;
+  } cases[] = {
+      {"nope", false, "data set NOPE not found: no nope.csv or nope.tsv in \"" + dir + "\""},
+      {"xx.pop", false, "data set XX.POP: unknown library XX"},
+      {"a/b", false, "data set name \"a/b\" is not valid (a name or library.name)"},
+      {"lib.", false, "data set name \"lib.\" is not valid (a name or library.name)"},
+      {"gone.csv", true, "cannot open data set file \"" + dir + "/gone.csv\": No such file or directory"},
+      {".", true, "cannot open data set file \"" + dir + "/.\": not a regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    std::string error;
+    const DataSetPtr data(open_data_set(folder.libraries(), c.written, c.quoted, &error));
+    EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::datasets

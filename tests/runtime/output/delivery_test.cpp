@@ -1,0 +1,314 @@
+// One table, one information list and one graph driven through the output
+// services as the module drives them, and what the listing, the JSON
+// document and the CSV files then hold: the same values, in display formats
+// in the listing and at full precision in JSON and CSV.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "output_support.hpp"
+#include "quilvar/host/missing.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+using namespace testing;
+using nlohmann::json;
+
+// The module's bound variables for a stratum SMR table.
+struct SmrSlots {
+  char region[10];
+  double index = 0;
+  double events = 0;
+  double expected = 0;
+  double smr = 0;
+  char type[10];
+  double lower = 0;
+  double upper = 0;
+  double p = 0;
+  double multiplier = 1000;
+};
+
+constexpr double kExpected = 398.51203125;
+constexpr double kSmr = 1.0338444976;
+constexpr double kSmallP = 0.00001234;
+constexpr const char* kSmrPath = "Vesk.Quilvar.StrataSMR";
+
+OdsObject* define_smr_template(ModuleDriver& module, SmrSlots& slots) {
+  OdsObject* smr = module.create_template("StrataSMR", "Stratum SMR Estimates");
+  EXPECT_EQ(module.set_dynamic(smr, {{"_StrataSmrHeader_", "Stratum SMRs per 1000"},
+                                     {"PopEnd", "ObservedEvents"},
+                                     {"_SmrEnd", "SmrUcl"},
+                                     {"_SpanCL_", "95% Confidence Limits"}}),
+            0);
+  EXPECT_EQ(module.numeric_column(smr, "RateMult", &slots.multiplier), 0);
+  EXPECT_EQ(module.numeric_column(smr, "StratumIndex", &slots.index), 0);
+  EXPECT_EQ(module.character_column(smr, "Region", slots.region, sizeof slots.region), 0);
+  EXPECT_EQ(module.numeric_column(smr, "ObservedEvents", &slots.events), 0);
+  EXPECT_EQ(module.numeric_column(smr, "ExpectedEvents", &slots.expected), 0);
+  EXPECT_EQ(module.numeric_column(smr, "Smr", &slots.smr), 0);
+  EXPECT_EQ(module.character_column(smr, "Type", slots.type, sizeof slots.type), 0);
+  EXPECT_EQ(module.numeric_column(smr, "SmrLcl", &slots.lower), 0);
+  EXPECT_EQ(module.numeric_column(smr, "SmrUcl", &slots.upper), 0);
+  EXPECT_EQ(module.numeric_column(smr, "ProbZ", &slots.p), 0);
+  EXPECT_EQ(module.end_definition(smr), 0);
+  return smr;
+}
+
+// Two rows; the bound variables change between the row requests.
+void produce_smr_table(ModuleDriver& module, OdsObject* smr, SmrSlots& slots) {
+  OdsObject* output = module.open(smr, kSmrPath);
+  slots = SmrSlots{{}, 1, 412, kExpected, kSmr, {}, 0.934, 1.1337, 0.50644, 1000};
+  fill_slot(slots.region, "East");
+  fill_slot(slots.type, "Normal");
+  EXPECT_EQ(module.add_row(smr), 0);
+  fill_slot(slots.region, "West, Far");
+  slots.index = 2;
+  slots.events = 0;
+  slots.expected = 1.0 / 3.0;
+  slots.smr = host::kMissing;
+  slots.lower = host::missing_value(host::missing_code_for_letter('A'));
+  slots.p = kSmallP;
+  EXPECT_EQ(module.add_row(smr), 0);
+  EXPECT_EQ(module.end_rows(smr), 0);
+  EXPECT_EQ(module.close(output), 0);
+}
+
+// The listing shows the display formats and leaves hidden columns out.
+void expect_smr_listing(const std::string& listing) {
+  for (const char* shown : {"Mortality 2020", "- Area=North Year=2020 -", "Stratum SMRs per 1000",
+                            "95% Confidence", "Observed", "398.5120", "1.0338", "0.5064", "<.0001", ".A",
+                            "0.3333", "West, Far"}) {
+    SCOPED_TRACE(shown);
+    EXPECT_NE(listing.find(shown), std::string::npos) << listing;
+  }
+  // Type and RateMult are carried by the files but left out of the listing.
+  EXPECT_EQ(listing.find("Normal"), std::string::npos) << listing;
+  EXPECT_EQ(listing.find("1000 "), std::string::npos) << listing;
+}
+
+// The JSON document holds every column at full precision.
+void expect_smr_json(const json& document) {
+  EXPECT_EQ(document["program"], "test.qv");
+  const json& step = document["steps"][0];
+  EXPECT_EQ(step["title"], "Mortality 2020");
+  EXPECT_EQ(step["status"], 0);
+  const json& table = step["outputs"][0];
+  EXPECT_EQ(table["name"], "StrataSMR");
+  EXPECT_EQ(table["kind"], "table");
+  EXPECT_EQ(table["template"], kSmrPath);
+  EXPECT_EQ(table["title"], "Stratum SMRs per 1000");
+  EXPECT_EQ(table["by"][0]["value"], "North");
+  EXPECT_EQ(table["by"][1]["value"], 2020.0);
+  EXPECT_EQ(table["dynamic"]["_SpanCL_"], "95% Confidence Limits");
+  ASSERT_EQ(table["columns"].size(), 10u);
+  EXPECT_EQ(table["columns"][6]["name"], "Type");
+  EXPECT_EQ(table["columns"][2]["type"], "character");
+  const json& rows = table["rows"];
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][4].get<double>(), kExpected);
+  EXPECT_EQ(rows[0][5].get<double>(), kSmr);
+  EXPECT_EQ(rows[0][6], "Normal");
+  EXPECT_EQ(rows[1][2], "West, Far");
+  EXPECT_EQ(rows[1][4].get<double>(), 1.0 / 3.0);
+  EXPECT_TRUE(rows[1][5].is_null());
+  EXPECT_EQ(rows[1][7], ".A");
+  EXPECT_EQ(rows[1][9].get<double>(), kSmallP);
+}
+
+// The CSV file holds the BY values and every column at full precision.
+void expect_smr_csv(const std::vector<std::vector<std::string>>& csv) {
+  ASSERT_EQ(csv.size(), 3u);
+  EXPECT_EQ(csv[0], (std::vector<std::string>{"Area", "Year", "RateMult", "StratumIndex", "Region", "ObservedEvents",
+                                              "ExpectedEvents", "Smr", "Type", "SmrLcl", "SmrUcl", "ProbZ"}));
+  EXPECT_EQ(csv[1][0], "North");
+  EXPECT_EQ(csv[1][1], "2020");
+  EXPECT_EQ(std::stod(csv[1][6]), kExpected);
+  EXPECT_EQ(csv[1][8], "Normal");
+  EXPECT_EQ(csv[2][4], "West, Far");
+  EXPECT_EQ(std::stod(csv[2][6]), 1.0 / 3.0);
+  EXPECT_EQ(csv[2][7], "");
+  EXPECT_EQ(csv[2][9], ".A");
+  EXPECT_EQ(std::stod(csv[2][11]), kSmallP);
+}
+
+class OutputDelivery : public OutputRunTest {};
+
+TEST_F(OutputDelivery, OneTableReachesEveryDestinationWithTheSameValues) {
+  begin_full_run();
+  begin_step("Mortality 2020", [] { return std::vector<ByValue>{{"Area", false, 0, "North"}, {"Year", true, 2020, ""}}; });
+  {
+    ModuleDriver module;
+    SmrSlots slots;
+    produce_smr_table(module, define_smr_template(module, slots), slots);
+  }
+  end_step(0);
+  finish();
+
+  expect_smr_listing(listing_.str());
+  expect_smr_json(json::parse(read_file(folder_ / "out.json")));
+  expect_smr_csv(parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv")));
+}
+
+TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading) {
+  begin_full_run();
+  std::string area = "North";
+  begin_step("", [&] { return std::vector<ByValue>{{"Area", false, 0, area}}; });
+  {
+    ModuleDriver module;
+    SmrSlots slots;
+    for (const char* group : {"North", "South"}) {
+      area = group;
+      produce_smr_table(module, define_smr_template(module, slots), slots);
+    }
+  }
+  end_step(4);
+  finish();
+
+  const auto csv = parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv"));
+  ASSERT_EQ(csv.size(), 5u);
+  EXPECT_EQ(csv[0][0], "Area");
+  const std::vector<std::string> areas{csv[1][0], csv[2][0], csv[3][0], csv[4][0]};
+  EXPECT_EQ(areas, (std::vector<std::string>{"North", "North", "South", "South"}));
+
+  const std::string listing = listing_.str();
+  const std::size_t north = listing.find("Area=North");
+  const std::size_t south = listing.find("Area=South");
+  ASSERT_NE(north, std::string::npos);
+  ASSERT_NE(south, std::string::npos);
+  EXPECT_LT(north, south);
+
+  const json document = json::parse(read_file(folder_ / "out.json"));
+  const json& outputs = document["steps"][0]["outputs"];
+  ASSERT_EQ(outputs.size(), 2u);
+  EXPECT_EQ(outputs[0]["by"][0]["value"], "North");
+  EXPECT_EQ(outputs[1]["by"][0]["value"], "South");
+  EXPECT_EQ(document["steps"][0]["status"], 4);
+}
+
+TEST_F(OutputDelivery, InformationListEntriesKeepTextsAndNumbers) {
+  begin_full_run();
+  begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "North"}}; });
+  {
+    ModuleDriver module;
+    OdsObject* list = module.create(module.root, "factoid",
+                                    {text_item(host::kAttrTemplatePath, "Vesk.Quilvar.StdInfo"),
+                                     host::make_int_item(host::kAttrAlwaysMinusOne, -1),
+                                     text_item(host::kAttrName, "StdInfo"),
+                                     text_item(host::kAttrLabel, "Standardization Information")});
+    char label[256];
+    char value[256];
+    fill_slot(label, "Data Set");
+    fill_slot(value, "WORK.POP");
+    EXPECT_EQ(module.invoke(list, host::kMethodAddEntry,
+                            {host::make_counted_text_item(host::kAttrLabel, label, 20),
+                             host::make_counted_text_item(host::kAttrDynamicValue, value, 12)}),
+              0);
+    fill_slot(label, "Number of Strata");
+    EXPECT_EQ(module.invoke(list, host::kMethodAddEntry,
+                            {host::make_counted_text_item(host::kAttrLabel, label, 20),
+                             host::make_double_item(host::kAttrDynamicValue, 12.0),
+                             host::make_int_item(host::kAttrWidth, 8), host::make_int_item(host::kAttrDecimals, 0)}),
+              0);
+    EXPECT_EQ(module.invoke(list, host::kMethodEndRows, {}), 0);
+    EXPECT_EQ(module.ods.class_operation(list, host::kClassRelease, 0, nullptr), 0);
+  }
+  end_step(0);
+  finish();
+
+  const std::string listing = listing_.str();
+  EXPECT_NE(listing.find("Standardization Information"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Data Set            WORK.POP\n"), std::string::npos) << listing;
+  EXPECT_NE(listing.find("Number of Strata    12\n"), std::string::npos) << listing;
+
+  const json list = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"][0];
+  EXPECT_EQ(list["kind"], "list");
+  EXPECT_EQ(list["rows"], json::parse(R"([["Data Set","WORK.POP"],["Number of Strata",12.0]])"));
+
+  const auto csv = parse_csv(read_file(folder_ / "csv" / "StdInfo.csv"));
+  EXPECT_EQ(csv, (std::vector<std::vector<std::string>>{{"Area", "Label", "Value"},
+                                                         {"North", "Data Set", "WORK.POP"},
+                                                         {"North", "Number of Strata", "12"}}));
+}
+
+TEST_F(OutputDelivery, GraphCarriesItsBoundDataObjectsToJsonOnly) {
+  begin_full_run();
+  begin_step("", nullptr);
+  {
+    ModuleDriver module;
+    double index = 0;
+    double estimate = 0;
+    OdsObject* data = module.create_template("RatePhantom", "Plot Data");
+    EXPECT_EQ(module.numeric_column(data, "StratumIndex", &index), 0);
+    EXPECT_EQ(module.numeric_column(data, "Est", &estimate), 0);
+    EXPECT_EQ(module.set_dynamic(data, {{"_XLabel", "Age Group"}}), 0);
+    EXPECT_EQ(module.end_definition(data), 0);
+    OdsObject* output = nullptr;
+    OdsObject* data_object = nullptr;
+    ASSERT_EQ(module.invoke(module.manager, host::kMethodOpenOutput,
+                            {host::make_result_item(host::kAttrPositional, &output),
+                             host::make_handle_item(host::kAttrPositional, data),
+                             text_item(host::kAttrTemplatePath, "Vesk.Quilvar.RatePhantom"),
+                             host::make_int_item(host::kAttrGraphFlags, 1),
+                             host::make_result_item(host::kAttrDataObject, &data_object)}),
+              0);
+    index = 1;
+    estimate = 0.25;
+    EXPECT_EQ(module.add_row(data), 0);
+    index = estimate = host::kMissing;
+    EXPECT_EQ(module.add_row(data), 0);
+    EXPECT_EQ(module.end_rows(data), 0);
+    EXPECT_EQ(module.close(output), 0);
+    EXPECT_EQ(module.invoke(module.manager, host::kMethodBindGraph,
+                            {text_item(host::kAttrName, "StrataRatePlot"), text_item(host::kAttrLabel, "Rate Plot"),
+                             text_item(host::kAttrDescription, "Rates by stratum"),
+                             text_item(host::kAttrTemplatePath, "Vesk.Quilvar.Graphics.StrataRatePlot"),
+                             host::make_counted_list_item(host::kAttrDataObjectList, &data_object, 1)}),
+              0);
+  }
+  end_step(0);
+  finish();
+
+  const json graph = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"][0];
+  EXPECT_EQ(graph["kind"], "graph");
+  EXPECT_EQ(graph["name"], "StrataRatePlot");
+  EXPECT_EQ(graph["template"], "Vesk.Quilvar.Graphics.StrataRatePlot");
+  ASSERT_EQ(graph["data"].size(), 1u);
+  EXPECT_EQ(graph["data"][0]["name"], "RatePhantom");
+  EXPECT_EQ(graph["data"][0]["dynamic"]["_XLabel"], "Age Group");
+  EXPECT_EQ(graph["data"][0]["rows"], json::parse("[[1.0,0.25],[null,null]]"));
+  EXPECT_EQ(listing_.str(), "");
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "RatePhantom.csv"));
+}
+
+TEST_F(OutputDelivery, ObjectsLeftPendingAreDeliveredWhenTheStepEnds) {
+  begin_full_run();
+  begin_step("", nullptr);
+  {
+    ModuleDriver module;
+    const double estimate = 0.5;
+    OdsObject* list = module.create(module.root, "factoid", {text_item(host::kAttrName, "StdInfo")});
+    EXPECT_EQ(module.invoke(list, host::kMethodAddEntry,
+                            {text_item(host::kAttrLabel, "Method"), text_item(host::kAttrDynamicValue, "Direct")}),
+              0);
+    module.make_graph_data("DistPhantom", &estimate);
+    double value = 1;
+    OdsObject* never_closed = module.create_template("Open", "Open");
+    EXPECT_EQ(module.numeric_column(never_closed, "X", &value), 0);
+    EXPECT_EQ(module.end_definition(never_closed), 0);
+    module.open(never_closed, "Vesk.Quilvar.Open");
+    EXPECT_EQ(module.add_row(never_closed), 0);
+  }
+  end_step(0);
+  finish();
+  const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
+  ASSERT_EQ(outputs.size(), 2u);
+  EXPECT_EQ(outputs[0]["kind"], "list");
+  EXPECT_EQ(outputs[0]["rows"][0][1], "Direct");
+  EXPECT_EQ(outputs[1]["kind"], "graph");
+  EXPECT_EQ(outputs[1]["template"], "");
+  EXPECT_EQ(outputs[1]["data"][0]["rows"][0][0], 0.5);
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,146 @@
+// The display form of tables after their stored templates: header texts,
+// hidden columns, spanning headers on levels, and the listing's layout.
+#include "runtime/output/display.hpp"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "runtime/output/destination.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+ColumnDef numeric_column(const char* name, const char* label = "") {
+  ColumnDef column;
+  column.name = name;
+  column.label = label;
+  return column;
+}
+
+// A table of the given columns with one row of numbers 1, 2, 3, ...
+Table make_table(const char* path, std::vector<ColumnDef> columns,
+                 std::vector<std::pair<const char*, const char*>> dynamic) {
+  Table table;
+  table.name = "T";
+  table.label = "Label of T";
+  table.template_path = path;
+  for (const auto& [name, value] : dynamic) table.dynamic.push_back(DynamicVariable{name, Value{false, 0, value}});
+  for (std::size_t index = 0; index < columns.size(); ++index) {
+    table.cells.push_back(Cell{static_cast<double>(index + 1), 0, 0});
+  }
+  table.columns = std::make_shared<const std::vector<ColumnDef>>(std::move(columns));
+  return table;
+}
+
+std::vector<std::string> headers(const DisplayTable& display) {
+  std::vector<std::string> texts;
+  for (const DisplayColumn& column : display.columns) texts.push_back(column.header);
+  return texts;
+}
+
+const DisplaySpan* find_span(const DisplayTable& display, const std::string& text) {
+  for (const DisplaySpan& span : display.spans) {
+    if (span.text == text) return &span;
+  }
+  return nullptr;
+}
+
+TEST(DisplayTable, HeadersComeFromRulesThenLabelsThenStylesThenNames) {
+  const Table table = make_table("Vesk.Quilvar.Effect",
+                                 {numeric_column("RateMult"), numeric_column("Rate"), numeric_column("CompRate"),
+                                  numeric_column("RateRatio"), numeric_column("Sex", "Sex of Person"),
+                                  numeric_column("ObservedEvents"), numeric_column("Mystery")},
+                                 {{"_Pop1_", "Exposed"}, {"_EffectHeader_", "Rate Ratios"}});
+  const DisplayTable display = make_display_table(table);
+  EXPECT_EQ(display.title, "Rate Ratios");
+  // RateMult is hidden; _Pop2_ is not set, so CompRate keeps its stored header.
+  EXPECT_EQ(headers(display), (std::vector<std::string>{"Exposed", "Comparison Rate", "Estimate", "Sex of Person",
+                                                        "Observed Events", "Mystery"}));
+  EXPECT_EQ(display.cell(0, 0), "2.0000");
+  EXPECT_EQ(display.cell(0, 4), "6");
+}
+
+TEST(DisplayTable, OuterSpansSitAboveInnerOnesAndLongTextsWidenTheirColumns) {
+  const std::string limits = "95% Lognormal Confidence Limits for the Rate";
+  const Table table = make_table("Vesk.Quilvar.StrataStats",
+                                 {numeric_column("ObservedEvents"), numeric_column("CrudeRate"),
+                                  numeric_column("LowerCL"), numeric_column("UpperCL"), numeric_column("RefPopTime"),
+                                  numeric_column("ExpectedEvents")},
+                                 {{"_StrataHeader_", "Stratum Rates"},
+                                  {"PopStart", "ObservedEvents"},
+                                  {"PopEnd", "UpperCL"},
+                                  {"_SpanCL_", limits.c_str()},
+                                  {"RefText", "Reference Population"},
+                                  {"RefEnd", "ExpectedEvents"},
+                                  {"RefStart", "RefPopTime"}});
+  const DisplayTable display = make_display_table(table);
+  const DisplaySpan* population = find_span(display, "Study Population");
+  const DisplaySpan* cl = find_span(display, limits);
+  const DisplaySpan* reference = find_span(display, "Reference Population");
+  ASSERT_TRUE(population != nullptr && cl != nullptr && reference != nullptr);
+  EXPECT_EQ(population->first, 0u);
+  EXPECT_EQ(population->last, 3u);
+  EXPECT_EQ(cl->first, 2u);
+  EXPECT_EQ(cl->last, 3u);
+  EXPECT_EQ(reference->first, 4u);
+  EXPECT_EQ(reference->last, 5u);
+  EXPECT_EQ(cl->level, 0);
+  EXPECT_EQ(reference->level, 0);
+  EXPECT_EQ(population->level, 1);
+  EXPECT_EQ(display.span_levels, 2);
+  // The long text wraps into two lines that fit over its widened columns.
+  const std::size_t span_width = display.column_start(3) + display.columns[3].width - display.column_start(2);
+  ASSERT_EQ(cl->lines.size(), 2u);
+  EXPECT_EQ(cl->lines[0] + " " + cl->lines[1], limits);
+  EXPECT_LE(std::max(cl->lines[0].size(), cl->lines[1].size()) + 2, span_width);
+  EXPECT_EQ(display.level_heights, (std::vector<std::size_t>{3, 1}));
+  ASSERT_EQ(population->lines.size(), 1u);
+  EXPECT_GE(display.column_start(3) + display.columns[3].width, population->text.size() + 4);
+}
+
+TEST(DisplayTable, SpansNamingAbsentColumnsOrTextsAreLeftOut) {
+  const Table table = make_table("Vesk.Quilvar.StrataStats", {numeric_column("ObservedEvents")},
+                                 {{"PopStart", "ObservedEvents"}, {"PopEnd", "UpperCL"}, {"RefText", "Reference"}});
+  const DisplayTable display = make_display_table(table);
+  EXPECT_TRUE(display.spans.empty());
+  EXPECT_EQ(display.title, "Label of T");
+}
+
+TEST(ListingDestination, LaysOutAnUnknownTemplateWithColumnNamesAsHeaders) {
+  Table table = make_table("Somewhere.Else", {numeric_column("Name"), numeric_column("Count")}, {});
+  auto columns = std::make_shared<std::vector<ColumnDef>>(*table.columns);
+  (*columns)[0].numeric = false;
+  table.columns = columns;
+  table.texts = "abb";
+  table.cells = {Cell{0, 0, 1}, Cell{1, 0, 0}, Cell{0, 1, 2}, Cell{22.5, 0, 0}};
+  std::ostringstream out;
+  const auto listing = make_listing_destination(&out);
+  const DisplayTable display = make_display_table(table);
+  listing->write_table(table, &display);
+  EXPECT_EQ(out.str(),
+            "Label of T\n"
+            "\n"
+            "Name  Count\n"
+            "a         1\n"
+            "bb     22.5\n"
+            "\n");
+}
+
+TEST(ListingDestination, WrapsLongHeadersAndAlignsTheirLastLines) {
+  const Table table = make_table("Vesk.Quilvar.Smr", {numeric_column("ObservedEvents"), numeric_column("Z")}, {});
+  std::ostringstream out;
+  const auto listing = make_listing_destination(&out);
+  const DisplayTable display = make_display_table(table);
+  listing->write_table(table, &display);
+  EXPECT_EQ(out.str(),
+            "   Label of T\n"
+            "\n"
+            "  Observed\n"
+            "    Events     Z\n"
+            "         1  2.00\n"
+            "\n");
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output

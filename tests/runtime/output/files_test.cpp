@@ -1,0 +1,137 @@
+// The file destinations: written under temporary names and renamed only when
+// the run finishes, nothing left behind by an abandoned or failed run, a
+// self-contained HTML report, and CSV quoting and layouts.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "output_support.hpp"
+#include "runtime/output/model.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+using namespace testing;
+
+std::vector<std::string> names_in(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool holds_temporary(const std::filesystem::path& folder) {
+  for (const std::string& name : names_in(folder)) {
+    if (name.front() == '.' && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+// Delivers one table named `name` with a character column and a number.
+void produce_table(const char* name, const char* text, double number) {
+  ModuleDriver module;
+  char slot[32];
+  double value = number;
+  fill_slot(slot, text);
+  OdsObject* made = module.create_template(name, "A <Table> & more");
+  EXPECT_EQ(module.character_column(made, "Note", slot, sizeof slot), 0);
+  EXPECT_EQ(module.numeric_column(made, "ProbZ", &value), 0);
+  EXPECT_EQ(module.end_definition(made), 0);
+  OdsObject* output = module.open(made, "Vesk.Quilvar.Table");
+  EXPECT_EQ(module.add_row(made), 0);
+  EXPECT_EQ(module.close(output), 0);
+}
+
+class OutputFiles : public OutputRunTest {};
+
+TEST_F(OutputFiles, AppearUnderTheirNamesOnlyWhenTheRunFinishes) {
+  begin_full_run();
+  begin_step("Step <1>", nullptr);
+  produce_table("Smr", "plain", 0.00002);
+  end_step(0);
+  const std::vector<std::string> finals{"out.json", "report.html"};
+  for (const std::string& name : finals) EXPECT_FALSE(std::filesystem::exists(folder_ / name)) << name;
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "Smr.csv"));
+  EXPECT_TRUE(holds_temporary(folder_));
+  EXPECT_TRUE(holds_temporary(folder_ / "csv"));
+
+  finish();
+  EXPECT_EQ(names_in(folder_), (std::vector<std::string>{"csv", "out.json", "report.html"}));
+  EXPECT_EQ(names_in(folder_ / "csv"), (std::vector<std::string>{"Smr.csv"}));
+  EXPECT_TRUE(nlohmann::json::accept(read_file(folder_ / "out.json")));
+
+  const std::string html = read_file(folder_ / "report.html");
+  EXPECT_NE(html.find("<h1>Step &lt;1&gt;</h1>"), std::string::npos);
+  EXPECT_NE(html.find("A &lt;Table&gt; &amp; more"), std::string::npos);
+  EXPECT_NE(html.find("&lt;.0001"), std::string::npos);
+  EXPECT_NE(html.find("<style>"), std::string::npos);
+  for (const char* outside : {"<script", "http:", "https:", "<link"}) {
+    SCOPED_TRACE(outside);
+    EXPECT_EQ(html.find(outside), std::string::npos);
+  }
+}
+
+TEST_F(OutputFiles, AnAbandonedRunLeavesNothingBehind) {
+  begin_full_run();
+  begin_step("", nullptr);
+  produce_table("Smr", "plain", 1);
+  abandon_run();
+  EXPECT_EQ(names_in(folder_), (std::vector<std::string>{"csv"}));
+  EXPECT_TRUE(names_in(folder_ / "csv").empty());
+}
+
+TEST_F(OutputFiles, AnUncreatableFileFailsTheRunStartAndLeavesNothing) {
+  OutputOptions options;
+  options.html_path = (folder_ / "report.html").string();
+  options.json_path = (folder_ / "no such folder" / "out.json").string();
+  std::string error;
+  EXPECT_FALSE(begin_run(options, &error));
+  EXPECT_NE(error.find("no such folder"), std::string::npos) << error;
+  EXPECT_TRUE(names_in(folder_).empty());
+}
+
+TEST_F(OutputFiles, CsvQuotesFieldsAndGivesANewLayoutItsOwnFile) {
+  begin_full_run();
+  begin_step("", nullptr);
+  produce_table("Notes", "He said \"hi\", left", 0.5);
+  end_step(0);
+  begin_step("", [] { return std::vector<ByValue>{{"Year", true, 2021, ""}}; });
+  produce_table("Notes", "line", 0.25);
+  end_step(0);
+  finish();
+
+  const std::string first = read_file(folder_ / "csv" / "Notes.csv");
+  EXPECT_EQ(first, "Note,ProbZ\r\n\"He said \"\"hi\"\", left\",0.5\r\n");
+  const auto second = parse_csv(read_file(folder_ / "csv" / "Notes_2.csv"));
+  EXPECT_EQ(second, (std::vector<std::vector<std::string>>{{"Year", "Note", "ProbZ"}, {"2021", "line", "0.25"}}));
+}
+
+TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
+  OutputOptions options;
+  options.html_path = (folder_ / "report.html").string();
+  options.plots_dir = (folder_ / "plots").string();
+  options.render_graph = [](const Graph& graph) {
+    return "<svg data-rows=\"" + std::to_string(graph.data[0]->row_count()) + "\"></svg>";
+  };
+  std::string error;
+  ASSERT_TRUE(begin_run(options, &error)) << error;
+  begin_step("", nullptr);
+  {
+    ModuleDriver module;
+    const double estimate = 2.5;
+    for (int plot = 0; plot < 2; ++plot) {
+      OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
+      EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+    }
+  }
+  end_step(0);
+  finish();
+  const std::string html = read_file(folder_ / "report.html");
+  EXPECT_NE(html.find("<svg data-rows=\"1\"></svg>"), std::string::npos) << html;
+  EXPECT_NE(html.find("<figcaption>Plot label</figcaption>"), std::string::npos) << html;
+  EXPECT_EQ(names_in(folder_ / "plots"), (std::vector<std::string>{"StrataSMRPlot.svg", "StrataSMRPlot_2.svg"}));
+  EXPECT_EQ(read_file(folder_ / "plots" / "StrataSMRPlot.svg"), "<svg data-rows=\"1\"></svg>");
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output

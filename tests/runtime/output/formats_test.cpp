@@ -1,0 +1,109 @@
+// Number texts: shortest round-trip texts, display formats on both sides of
+// their switches, missing values, and format names given with columns.
+#include "runtime/output/formats.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "quilvar/host/missing.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+TEST(ShortestText, ReadsBackAsTheSameDouble) {
+  for (double value : {0.1, 1.0 / 3.0, 412.0, 398.51203125, 1e-300, 6.02214076e23, -2.5e-7,
+                       std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min()}) {
+    SCOPED_TRACE(value);
+    const std::string text = shortest_text(value);
+    EXPECT_EQ(std::strtod(text.c_str(), nullptr), value);
+  }
+  EXPECT_EQ(shortest_text(0.1), "0.1");
+  EXPECT_EQ(shortest_text(412.0), "412");
+  EXPECT_EQ(shortest_text(2e6), "2000000");
+  EXPECT_EQ(shortest_text(0.00001234), "0.00001234");
+  EXPECT_EQ(shortest_text(1.5e-6), "1.5e-06");
+  EXPECT_EQ(shortest_text(1e15), "1e+15");
+}
+
+TEST(MissingText, NamesStandardAndSpecialValues) {
+  EXPECT_EQ(missing_text(host::kMissing), ".");
+  EXPECT_EQ(missing_text(host::missing_value(host::missing_code_for_letter('A'))), ".A");
+  EXPECT_EQ(missing_text(host::missing_value(host::missing_code_for_letter('Z'))), ".Z");
+  EXPECT_EQ(missing_text(host::missing_value(host::kMissingCodeUnderscore)), "._");
+  EXPECT_EQ(special_missing_text(host::kMissing), "");
+  EXPECT_EQ(missing_text(std::numeric_limits<double>::quiet_NaN()), ".");
+}
+
+TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
+  struct Case {
+    double value;
+    DisplayFormat format;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {412.0, kCountFormat, "412"},
+      {412.5, kCountFormat, "412.5000"},
+      {398.51203, kFourDecimals, "398.5120"},
+      {-0.00001, kFourDecimals, "0.0000"},
+      {0.6649, kTwoDecimals, "0.66"},
+      {0.00009999, kPValueFormat, "<.0001"},
+      {0.0001, kPValueFormat, "0.0001"},
+      {0.50644, kPValueFormat, "0.5064"},
+      {host::kMissing, kFourDecimals, "."},
+      {host::missing_value(host::missing_code_for_letter('B')), kPValueFormat, ".B"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    EXPECT_EQ(format_display(c.value, c.format), c.expected);
+  }
+}
+
+TEST(FormatBest, GivesTheMostPreciseTextThatFits) {
+  struct Case {
+    double value;
+    int width;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {0.0, 8, "0"},
+      {0.15, 8, "0.15"},
+      {12345678.0, 8, "12345678"},
+      {123456789.0, 8, "1.2346E8"},
+      {1.0 / 3.0, 8, "0.333333"},
+      {-1.0 / 3.0, 8, "-0.33333"},
+      {99999.999, 8, "100000"},
+      {0.0000123456, 8, "1.235E-5"},
+      {1e15, 8, "1E15"},
+      {123456789.0, 2, "**"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.expected);
+    const std::string text = format_best(c.value, c.width);
+    EXPECT_EQ(text, c.expected);
+    EXPECT_LE(static_cast<int>(text.size()), c.width);
+  }
+}
+
+TEST(ParseFormat, ReadsColumnFormatsAndRejectsOthers) {
+  DisplayFormat format;
+  ASSERT_TRUE(parse_format("BEST8.", &format));
+  EXPECT_EQ(format.kind, FormatKind::kBest);
+  EXPECT_EQ(format.width, 8);
+  ASSERT_TRUE(parse_format("10.3", &format));
+  EXPECT_EQ(format.kind, FormatKind::kFixed);
+  EXPECT_EQ(format.decimals, 3);
+  ASSERT_TRUE(parse_format("$12.", &format));
+  EXPECT_EQ(format.kind, FormatKind::kText);
+  for (const char* bad : {"", "BEST8", "DATE9.", "BEST99.", "8.x", "BEST8.2"}) {
+    SCOPED_TRACE(bad);
+    format = kCountFormat;
+    EXPECT_FALSE(parse_format(bad, &format));
+    EXPECT_EQ(format.kind, FormatKind::kCount);
+  }
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output
