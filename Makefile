@@ -15,7 +15,7 @@ build: deps
 
 run: build
 	mkdir -p out
-	$(BUILD)/src/runtime/cli/quilvar examples/mortality.qv --html out/report.html --csv out --json out/report.json
+	$(BUILD)/bin/quilvar examples/mortality.qv --html out/report.html --csv out --json out/report.json
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)

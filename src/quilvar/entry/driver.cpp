@@ -6,6 +6,10 @@
 #include <memory>
 
 #include "quilvar/entry/statement_setup.hpp"
+#include "quilvar/estimate/stratum_statistics.hpp"
+#include "quilvar/input/read_data.hpp"
+#include "quilvar/syntax/resolve_options.hpp"
+#include "quilvar/tables/tables.hpp"
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/host/calls.hpp"
 #include "quilvar/host/text.hpp"
@@ -28,11 +32,37 @@ host::OdsText* padded_message_text(int number) {
   return host::ods_make_string(buffer, kGroupTextCapacity);
 }
 
-// The phases of one BY group, in order, up to the first that ends it.
-int run_one_by_group(ProcContext& context) {
-  open_output_group(context);
-  release_output_group(context);
+// Reading and estimation of one BY group; non-zero ends the BY group.
+int read_and_estimate(ProcContext& c) {
+  if (input::collect_group_levels(c) != 0 || input::read_population(c) != 0) return 1;
+  if (c.reference.data != nullptr) {
+    if (input::read_reference(c) != 0) return 1;
+    host::data_set_table().rewind_group(c.reference.data, host::kRewindCode);
+  }
+  host::host_tree_to_list(reinterpret_cast<void**>(&c.strata));
+  if (estimate::compute_stratum_statistics(c) != 0) return 1;
+  if (c.strata_cl_compute_type != kClNone && estimate::compute_stratum_limits(c) != 0) return 1;
   return 0;
+}
+
+// The tables and plots inside the BY group's output group.
+int produce_group_outputs(ProcContext& c) {
+  if (c.method == kMethodIndirect) {
+    if (c.strata_stats_on && tables::produce_strata_stats_table_indirect(c) != 0) return 1;
+    return 0;
+  }
+  if (c.strata_stats_on && tables::produce_strata_stats_table(c) != 0) return 1;
+  return 0;
+}
+
+// The phases of one BY group, in order, up to the first that ends it.
+int run_one_by_group(ProcContext& c) {
+  if (read_and_estimate(c) != 0) return 1;
+  if (tables::produce_information_list(c) != 0) return 1;
+  open_output_group(c);
+  const int status = produce_group_outputs(c);
+  release_output_group(c);
+  return status;
 }
 
 }  // namespace
@@ -60,9 +90,9 @@ void open_output_group(ProcContext& context) {
 }
 
 int run_by_groups(ProcContext& context) {
-  if (context.population_data == nullptr) return 0;
+  if (context.population.data == nullptr) return 0;
   int groups = 0;
-  while (host::data_set_table().next_by_group(context.population_data) >= 1) {
+  while (host::data_set_table().next_by_group(context.population.data) >= 1) {
     ++groups;
     run_one_by_group(context);
   }
@@ -75,6 +105,7 @@ int run_step() {
   if (state == nullptr) return host::host_set_step_status(host::kStatusNoMemory);
   host::host_step_control(kStepControlBegin);
   auto context = std::make_unique<ProcContext>();
+  syntax::resolve_options(*context, *state);
   state->context[0] = context.get();
   state->context[1] = context.get();
   run_by_groups(*context);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "quilvar/estimate/results.hpp"
 #include "quilvar/host/missing.hpp"
 #include "quilvar/host/services.hpp"
 #include "quilvar/host/statement_state.hpp"
@@ -36,6 +37,124 @@ inline constexpr int kHorizontal = 11;
 
 struct StratumNode;
 
+inline constexpr int kLabelCapacity = 32;
+inline constexpr int kLongTextCapacity = 256;
+inline constexpr int kNameCapacity = 32;
+
+// A counted text of up to 32 characters (labels taken from the catalog).
+struct ShortText {
+  std::int16_t length;
+  char text[kLabelCapacity];
+};
+
+// A counted text of up to 256 characters.
+struct LongText {
+  std::int16_t length;
+  char text[kLongTextCapacity];
+};
+
+struct VariableName {
+  std::int16_t length;
+  char text[kNameCapacity + 1];
+};
+
+// The three values an observation may give, in this order.
+inline constexpr int kEventValue = 0;
+inline constexpr int kTotalValue = 1;
+inline constexpr int kRateValue = 2;
+inline constexpr int kValueCount = 3;
+
+// One side of the input: the population or the reference data set.
+struct DataSide {
+  host::DataSet* data;
+  host::Reader* reader;
+  char name[kLongTextCapacity];
+  int name_length;
+  int variable[kValueCount];          // variable numbers, 0 when not given
+  VariableName variable_name[kValueCount];
+  double value[kValueCount];          // bound buffers of the current observation
+  int given[kValueCount];             // the variable was named
+  int available[kValueCount];         // given, or derivable from the other two
+};
+
+// A STRATA or GROUP= variable as the readers bind it.
+struct KeyVariable {
+  int number;
+  int type;                           // 1 numeric, 2 character
+  int length;                         // raw length in bytes
+  int formatted_width;
+  VariableName name;
+  LongText label;
+  int formatted_offset;               // slice of the formatted key text
+  int raw_offset;                     // slice of the raw character key text
+};
+
+// One population level of the GROUP= variable.
+struct PopulationLevel {
+  double raw_number;
+  char formatted[kLongTextCapacity];
+  char raw_text[kLongTextCapacity];
+  LongText label;          // "name=value"
+  int value_length;        // trimmed formatted value
+};
+
+// One entry of a strata variable's first-appearance list (DATA order).
+struct DataOrderEntry {
+  DataOrderEntry* next;
+  double index;            // 1-based
+  char formatted[kLongTextCapacity];
+};
+
+// The value slots table columns are bound to; one slot serves the like-named
+// columns of every table. Each row request reads their current values.
+struct OutputRow {
+  double events;
+  double population;
+  double estimate_crude;          // CrudeRate, CrudeRisk, Rate, Risk
+  double lower;
+  double upper;
+  double expected;
+  double comparison;              // CompRate, CompRisk
+  double proportion;
+  double reference_proportion;
+  double smr;
+  double smr_lower;
+  double smr_upper;
+  double smr_std_error;
+  double estimate;                // Estimate, RateDiff, RateRatio, RiskDiff, RiskRatio
+  double log_ratio;
+  double std_error;
+  double z;
+  double p;
+  double reference_population;    // RefPopTime, RefNObs, MHWeight
+  double reference_estimate;      // RefCrudeRate, RefCrudeRisk
+  double standardized;            // Quilvar, StdRisk
+  double standardized_std_error;
+  double stratum_index;
+  double rate_multiplier;         // RateMult
+  double population_number;       // the population variable's value, numeric
+  char population_text[kLongTextCapacity];
+  char method_text[kLabelCapacity];
+  char cl_text[kLabelCapacity];           // the estimate's and the SMR's limit type
+  char strata_cl_text[kLabelCapacity];
+  char strata_smr_cl_text[kLabelCapacity];
+  char parameter_text[kLabelCapacity];
+  char fraction_cl_text[kLabelCapacity];
+  char exposed_text[kLongTextCapacity];
+};
+
+// Template handles, one per table family.
+struct TableTemplates {
+  host::OdsObject* strata_stats;
+  host::OdsObject* std_estimate;
+  host::OdsObject* strata_effect;
+  host::OdsObject* effect;
+  host::OdsObject* strata_smr;
+  host::OdsObject* smr;
+  host::OdsObject* attr_fraction;
+  host::OdsObject* open_output;
+};
+
 struct ProcContext {
   // Parse result, the step's pool, element sizes of the pool's item kinds.
   host::ParseResult* parse_result;
@@ -54,33 +173,130 @@ struct ProcContext {
   int strata_effect_type;
   int smr_table_on;
   int attr_fraction_on;
-  int cl_type;
-  int strata_cl_type;
+  int cl_type;                        // standardized estimates
+  int strata_cl_type;                 // shown in the stratum statistics
   int strata_cl_compute_type;
   int strata_smr_cl_type;
   int strata_smr_cl_compute_type;
-  int rate_plot_cl_type;
-  int smr_plot_cl_type;
   int effect_type;
   int missing_levels;
   double alpha;
+  int exposed_given;
+  int exposed_length;
+  char exposed[kLongTextCapacity];
+
+  // Multipliers.
+  int multiplier;
+  double multiplier_value;
+  int multiplier_exponent;
+  double population_multiplier;
+  int population_multiplier_applies;
+  double reference_multiplier;
+  int reference_multiplier_applies;
+  char multiplier_text[10];
+  int multiplier_text_length;
 
   // Step status: starts 0 and is only ever raised.
   int step_status;
 
-  // Data sets.
-  host::DataSet* population_data;
-  host::Reader* population_reader;
-  host::DataSet* reference_data;
-  host::Reader* reference_reader;
+  // Labels and column widths.
+  ShortText method_label;
+  ShortText cl_label;
+  ShortText strata_cl_label;
+  ShortText strata_smr_cl_label;
+  int statistic_label_width;
+  int cl_label_width;
+  int info_label_width;
+  int info_value_width;
+  LongText strata_heading;
+  LongText reference_label;
 
-  // Stratum tree root, later the head of the ordered stratum list.
+  // Data sets.
+  DataSide population;
+  DataSide reference;
+
+  // GROUP= variable and the current observation's group value.
+  int group_given;
+  KeyVariable group;
+  char group_formatted[kLongTextCapacity];
+  char group_raw_text[kLongTextCapacity];
+  double group_raw_number;
+
+  // STRATA variables and their key buffers (from the step's pool).
+  int strata_count;
+  KeyVariable* strata_variables;
+  char* strata_formatted_key;
+  int strata_formatted_width;
+  char* strata_raw_key;
+  int strata_raw_width;
+  double* strata_numeric_key;
+
+  // Population levels and labels.
+  int level_count;
+  PopulationLevel levels[2];
+  LongText population_label[2];
+  int population_label_width;       // the longest population label
+  int population_column_width;
+  int label_width;
+  int second_label_width;
+  LongText study_label;
+
+  // Stratum tree root, later the head of the ordered stratum list; the
+  // spare node the next observation is read into; the DATA-order lists.
   StratumNode* strata;
+  StratumNode* spare_node;
+  StratumNode* free_nodes;          // the previous BY group's nodes, for reuse
+  DataOrderEntry** data_order_lists;
+  int stratum_count;
+
+  // Totals of the BY group (per study population where indexed).
+  double total_events[2];
+  double total_population[2];
+  double overall_estimate[2];
+  double total_expected[2];
+  double total_reference_events;
+  double total_reference_population;
+  double reference_population_for[2];   // DIRECT: strata absent from the population left out
+  double reference_estimate;
+  double largest_proportion;
+
+  // Standardized estimates, SMR and attributable fractions.
+  StdEstimate std_estimates[2];
+  SmrResult smr_result;
+  AttrFractionResult attr_fraction;
+
+  // Plot settings.
+  int graphics_enabled;
+  int rate_plot_on;
+  int dist_plot_on;
+  int smr_plot_on;
+  int effect_plot_type;               // 0 off, else the effect type
+  int rate_plot_cl_type;
+  int smr_plot_cl_type;
+  int plot_label_mode;
+  int plot_orientation;
+  double axis_minimum;
+  double axis_maximum;
+  double plot_margin;
+
+  // Reference constants and the population event total (missing unless given).
+  double reference_events_constant;
+  double reference_total_constant;
+  double reference_rate_constant;
+  double population_event_total;
+
+  // Output rows and templates.
+  OutputRow row;
+  TableTemplates tables;
 
   // Output objects.
   host::OdsObject* output_root;
   host::OdsObject* output_manager;
   host::OdsObject* output_group;
+
+  // Effect estimates (METHOD=MH): the variance of the log Mantel-Haenszel
+  // ratio, missing unless compute_mh_statistics could compute it.
+  double mh_log_ratio_variance;
 };
 
 }  // namespace quilvar

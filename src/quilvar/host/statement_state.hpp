@@ -256,38 +256,3 @@ inline bool parse_flag(const ParseResult& r, int n) { return (r.flags[n / 8] & (
 inline void set_parse_flag(ParseResult& r, int n) { r.flags[n / 8] |= static_cast<std::uint8_t>(0x80u >> (n % 8)); }
 
 }  // namespace quilvar::host
-
-namespace quilvar::host {
-
-// Value slot n of a parse result.
-inline const ParseSlot& parse_slot(const ParseResult& r, int n) { return r.values[n]; }
-inline bool slot_given(const ParseResult& r, int n) { return r.values != nullptr && r.values[n].given != 0; }
-
-// The i-th 32-bit variable number of a variable-list slot (count at +8).
-inline std::int32_t slot_variable(const ParseResult& r, int n, int i) {
-  return static_cast<const std::int32_t*>(r.values[n].pointer)[i];
-}
-
-}  // namespace quilvar::host
-
-namespace quilvar::host {
-
-// Name i (from 0) of a name-list slot: walk to the first block whose last
-// index is i or more, then skip the names before it in that block. Returns
-// false when the list ends first.
-inline bool name_list_entry(const ParseResult& r, int n, int i, const char** text, int* length) {
-  const auto* block = static_cast<const NameBlock*>(r.values[n].pointer);
-  int first = 0;
-  while (block != nullptr && block->last_index < i) {
-    first = block->last_index + 1;
-    block = block->next;
-  }
-  if (block == nullptr) return false;
-  const std::uint8_t* p = block->names;
-  for (int k = first; k < i; ++k) p += 1 + p[0];
-  *length = p[0];
-  *text = reinterpret_cast<const char*>(p + 1);
-  return true;
-}
-
-}  // namespace quilvar::host

@@ -1,0 +1,39 @@
+// Small helpers shared by the estimation phases: presence tests, bounds that
+// leave a missing value missing, two-sided p-values and the normal quantiles
+// of a run's alpha.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+
+#include "quilvar/host/missing.hpp"
+#include "quilvar/numeric/normal.hpp"
+
+namespace quilvar::estimate {
+
+inline bool present(double x) { return !host::is_missing(x); }
+
+// A computed value, or the missing value when it is NaN or infinite.
+inline double finite_or_missing(double x) { return std::isfinite(x) ? x : host::kMissing; }
+
+// max(0, x) and min(1, x), each leaving a missing value missing.
+inline double at_least_zero(double x) { return present(x) ? std::max(0.0, x) : host::kMissing; }
+inline double at_most_one(double x) { return present(x) ? std::min(1.0, x) : host::kMissing; }
+
+// Two-sided p-value of a standard normal statistic: 2·min(Φ(z), 1 − Φ(z)).
+inline double two_sided_p(double z) {
+  const double lower = numeric::normal_cdf(z);
+  return 2 * std::min(lower, 1 - lower);
+}
+
+// The normal quantiles za = z(alpha/2) (negative) and zb = z(1 − alpha/2).
+struct NormalQuantiles {
+  double za;
+  double zb;
+};
+
+inline NormalQuantiles normal_quantiles(double alpha) {
+  return {numeric::normal_quantile(alpha / 2), numeric::normal_quantile(1 - alpha / 2)};
+}
+
+}  // namespace quilvar::estimate

@@ -1,0 +1,20 @@
+// Chi-square quantiles for exact Poisson and gamma confidence limits.
+#pragma once
+
+namespace quilvar::numeric {
+
+// out = the chi-square quantile with df degrees of freedom at lower-tail
+// probability p, for 0 ≤ p < 0.9999999999999 and 0 < df < 1e14 (p = 0 gives
+// 0). Returns 1 with out untouched outside that domain or when the iteration
+// does not converge (in particular when the quantile is below the smallest
+// normal double, and for large df with p ≤ 0.5 where the series of the
+// incomplete gamma function reaches its term cap).
+[[nodiscard]] int chi_square_quantile(double p, double df, double& out);
+
+// The same quantile from the chi-square distribution record, for 0 ≤ p < 1
+// and df > 0 (p = 0 gives 0); slower and, for large df, less accurate (about
+// 5e-6 relative at df = 1e6), but without the term cap. Returns 1 with out
+// untouched when the record fails.
+[[nodiscard]] int chi_square_quantile_fallback(double p, double df, double& out);
+
+}  // namespace quilvar::numeric

@@ -1,0 +1,210 @@
+// Running a program: the module is loaded once, each step runs with fresh
+// step state, and the destinations are completed at the end.
+#include "runtime/cli/program_runner.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "runtime/catalog/catalog.hpp"
+#include "runtime/datasets/datasets.hpp"
+#include "runtime/loader/kernel_services.hpp"
+#include "runtime/loader/module_loader.hpp"
+#include "runtime/loader/session.hpp"
+#include "runtime/output/output.hpp"
+#include "runtime/statements/parser_services.hpp"
+#include "runtime/statements/program.hpp"
+
+namespace quilvar::runtime {
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr std::array<std::string_view, 1> kProcedures{"QUILVAR"};
+constexpr int kWarningStatus = 4;
+constexpr int kInternalErrorStatus = 3000;
+
+struct RunState {
+  const RunOptions& options;
+  datasets::Libraries libraries;
+  LoadedModule module;
+  std::string title;
+  int worst_status = 0;
+  bool program_problem = false;
+};
+
+bool read_program(const std::string& path, std::string* text, std::string* error) {
+  if (path == "-") {
+    *text = std::string(std::istreambuf_iterator<char>(std::cin), {});
+    return true;
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    *error = "cannot read the program file " + path;
+    return false;
+  }
+  *text = std::string(std::istreambuf_iterator<char>(in), {});
+  return true;
+}
+
+bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
+  const fs::path program_dir = o.program == "-" ? fs::current_path() : fs::absolute(o.program).parent_path();
+  libraries->program_dir = program_dir;
+  libraries->default_dir = o.data_dir.empty() ? program_dir : fs::path(o.data_dir);
+  for (const auto& [name, dir] : o.libraries) {
+    if (!fs::is_directory(dir)) {
+      *error = "the folder " + dir + " of library " + name + " does not exist";
+      return false;
+    }
+    std::string upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char ch) { return std::toupper(ch); });
+    libraries->named[upper] = dir;
+  }
+  if (!fs::is_directory(libraries->default_dir)) {
+    *error = "the data folder " + libraries->default_dir.string() + " does not exist";
+    return false;
+  }
+  return true;
+}
+
+void log_data_set_error(void*, std::string_view message) { write_log(LogLevel::kError, message); }
+
+// The per-step state the hooks share: the data sets opened and the one the
+// BY statement applies to.
+struct StepData {
+  std::vector<host::DataSet*> opened;
+  host::DataSet* by_data = nullptr;
+};
+
+statements::StepHooks make_hooks(RunState& run, StepData& data) {
+  statements::StepHooks hooks;
+  hooks.open_data_set = [&run, &data](std::string_view spec, bool quoted, std::string* error) {
+    host::DataSet* set = datasets::open_data_set(run.libraries, spec, quoted, error);
+    if (set != nullptr) {
+      datasets::set_error_sink(set, &log_data_set_error, nullptr);
+      data.opened.push_back(set);
+    }
+    return set;
+  };
+  hooks.data_sets = &datasets::data_set_services();
+  hooks.variable_count = [](host::DataSet* set) { return datasets::variable_count(set); };
+  hooks.apply_by = [&data](host::DataSet* set, std::span<const statements::ByVariableSpec> specs, bool notsorted,
+                           std::string* error) {
+    std::vector<datasets::ByVariable> variables;
+    for (const auto& spec : specs) variables.push_back({spec.name, spec.descending});
+    if (!datasets::set_by_variables(set, variables, notsorted, error)) return false;
+    data.by_data = set;
+    return true;
+  };
+  hooks.report_error = [](const statements::StatementError& error) { write_log(LogLevel::kError, error.text); };
+  hooks.trace = [](std::string_view line) { write_log_text(line); };
+  return hooks;
+}
+
+output::ByValuesSource by_values_of(const StepData& data) {
+  return [&data] {
+    std::vector<output::ByValue> values;
+    if (data.by_data == nullptr) return values;
+    for (const auto& v : datasets::current_by_values(data.by_data)) values.push_back({v.name, v.numeric, v.number, v.text});
+    return values;
+  };
+}
+
+void run_step(RunState& run, const statements::Step& step) {
+  StepData data;
+  begin_step();
+  statements::begin_step(step, make_hooks(run, data));
+  output::begin_step(run.title, by_values_of(data));
+  try {
+    run.module.driver(nullptr);
+  } catch (const StepEnded&) {
+    // The step ended with an error status; its status is in the session.
+  } catch (const std::exception& e) {
+    write_log(LogLevel::kError, std::string("internal error in the procedure: ") + e.what());
+    raise_status(kInternalErrorStatus);
+  }
+  const int status = end_step();
+  output::end_step(status);
+  statements::end_step();
+  for (host::DataSet* set : data.opened) datasets::close_data_set(set);
+  if (status > kWarningStatus) {
+    write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) + " ended with status " +
+                                   std::to_string(status) + ".");
+  }
+  run.worst_status = std::max(run.worst_status, status);
+}
+
+void run_items(RunState& run, const statements::Program& program) {
+  for (const auto& item : program.items) {
+    if (const auto* title = std::get_if<statements::TitleStatement>(&item)) {
+      run.title = title->text;
+    } else if (const auto* graphics = std::get_if<statements::GraphicsStatement>(&item)) {
+      output::set_graphics_enabled(graphics->on);
+    } else {
+      run_step(run, std::get<statements::Step>(item));
+    }
+  }
+}
+
+output::OutputOptions output_options(const RunOptions& o) {
+  output::OutputOptions out;
+  out.listing = o.listing ? &std::cout : nullptr;
+  out.html_path = o.html_path;
+  out.json_path = o.json_path;
+  out.csv_dir = o.csv_dir;
+  out.plots_dir = o.plots_dir;
+  out.graphics = !o.no_graphics;
+  out.program_name = o.program;
+  return out;
+}
+
+int fail_usage(const std::string& message) {
+  std::cerr << "quilvar: " << message << '\n';
+  return kExitUsage;
+}
+
+int exit_status(const RunState& run) {
+  if (run.program_problem) return kExitUsage;
+  if (run.worst_status > kWarningStatus) return kExitStepFailed;
+  if (run.options.strict && run.worst_status == kWarningStatus) return kExitStepFailed;
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int run_program(const RunOptions& options) {
+  std::string error, text;
+  std::ofstream log_file;
+  if (!options.log_path.empty()) {
+    log_file.open(options.log_path);
+    if (!log_file) return fail_usage("cannot write the log file " + options.log_path);
+    current_session().log = &log_file;
+  }
+  RunState run{options, {}, {}, {}, 0, false};
+  if (!read_program(options.program, &text, &error) || !set_up_libraries(options, &run.libraries, &error)) {
+    return fail_usage(error);
+  }
+  statements::Diagnostics diagnostics;
+  const statements::Program program = statements::split_program(text, options.program, kProcedures, diagnostics);
+  for (const auto& d : diagnostics.entries()) write_log(LogLevel::kError, statements::format_diagnostic(d));
+  run.program_problem = diagnostics.has_errors();
+  static host::HostServices services{&kernel_services(), &statements::parser_services(), &datasets::data_set_services(),
+                                     &output::output_services(), {}};
+  if (!load_module(default_module_path(options.executable), &services, &run.module, &error)) return fail_usage(error);
+  if (!output::begin_run(output_options(options), &error)) return fail_usage(error);
+  run_items(run, program);
+  if (!output::finish_run(&error)) {
+    write_log(LogLevel::kError, error);
+    run.program_problem = true;
+  }
+  current_session().log = nullptr;
+  return exit_status(run);
+}
+
+}  // namespace quilvar::runtime

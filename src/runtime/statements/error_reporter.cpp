@@ -1,0 +1,58 @@
+// Formats statement errors: "file:line:column: message", then the source
+// line as written and a caret under the token's first character (tabs in
+// the line are kept in the caret line so that the caret lines up).
+#include "runtime/statements/error_reporter.hpp"
+
+namespace quilvar::runtime::statements {
+namespace {
+
+constexpr std::size_t kMaxShownToken = 40;
+
+}  // namespace
+
+std::string describe_token(const Token& token, int end_code) {
+  if (token.code == end_code) return "the end of the step";
+  std::string text(token.text.substr(0, kMaxShownToken));
+  if (token.text.size() > kMaxShownToken) text += "...";
+  return "\"" + text + "\"";
+}
+
+std::string ErrorReporter::source_line(int line) const {
+  std::size_t begin = 0;
+  for (int l = step_.first_line; l < line && begin != std::string::npos; ++l) {
+    begin = step_.source.find('\n', begin);
+    if (begin != std::string::npos) ++begin;
+  }
+  if (begin == std::string::npos) return "";
+  const std::size_t end = step_.source.find('\n', begin);
+  std::string text = step_.source.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+void ErrorReporter::report(const Token& token, std::string message) {
+  failed_ = true;
+  StatementError error;
+  error.line = token.line;
+  error.column = token.column;
+  error.token = std::string(token.text);
+  error.message = std::move(message);
+  const std::string line = source_line(token.line);
+  std::string caret;
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(token.column); ++i) caret += i < line.size() && line[i] == '\t' ? '\t' : ' ';
+  error.text = step_.file_name + ":" + std::to_string(token.line) + ":" + std::to_string(token.column) + ": " +
+               error.message + "\n" + line + "\n" + caret + "^";
+  if (sink_) sink_(error);
+}
+
+void ErrorReporter::report_internal(std::string message) {
+  failed_ = true;
+  StatementError error;
+  error.line = step_.line;
+  error.column = step_.column;
+  error.message = std::move(message);
+  error.text = step_.file_name + ":" + std::to_string(step_.line) + ": " + error.message;
+  if (sink_) sink_(error);
+}
+
+}  // namespace quilvar::runtime::statements

@@ -1,0 +1,35 @@
+// Turns an error at a token into a StatementError with the file position,
+// the source line and a caret under the token, and hands it to the session.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "runtime/statements/parser_services.hpp"
+#include "runtime/statements/tokenizer.hpp"
+
+namespace quilvar::runtime::statements {
+
+class ErrorReporter {
+ public:
+  ErrorReporter(const Step& step, std::function<void(const StatementError&)> sink)
+      : step_(step), sink_(std::move(sink)) {}
+
+  void report(const Token& token, std::string message);
+  // An error with no token: a broken grammar record or a failed service.
+  void report_internal(std::string message);
+  bool failed() const { return failed_; }
+
+ private:
+  std::string source_line(int line) const;
+
+  const Step& step_;
+  std::function<void(const StatementError&)> sink_;
+  bool failed_ = false;
+};
+
+// How a found token is named in messages: "the end of the step", or its
+// text in double quotes.
+std::string describe_token(const Token& token, int end_code);
+
+}  // namespace quilvar::runtime::statements

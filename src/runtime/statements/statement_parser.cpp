@@ -1,0 +1,98 @@
+// LL(1) parsing over an explicit stack of symbols: the stored right-hand
+// sides are already last-symbol-first, so pushing them in stored order
+// leaves the leftmost symbol on top. Right-recursive lists therefore keep
+// the stack shallow however many statements a step has.
+#include "runtime/statements/statement_parser.hpp"
+
+#include <array>
+#include <cctype>
+
+namespace quilvar::runtime::statements {
+namespace {
+
+// How token classes are named in "expected" lists, by class code.
+constexpr std::array<std::string_view, 13> kClassDescriptions{
+    "",           "\";\"",          "a name",          "a quoted string", "an integer",
+    "a number",   "a library.member name", "a format", "a date literal",  "a time literal",
+    "a datetime literal", "a missing value", "a name literal"};
+
+}  // namespace
+
+bool StatementParser::run() {
+  stack_.assign(1, grammar_.start_symbol());
+  while (!stack_.empty()) {
+    const int symbol = stack_.back();
+    stack_.pop_back();
+    const bool ok = symbol < 0                        ? actions_.run(-symbol, &cursor_)
+                    : grammar_.is_nonterminal(symbol) ? expand(symbol - grammar_.first_nonterminal())
+                                                      : match(symbol);
+    if (!ok) return false;
+  }
+  return true;
+}
+
+bool StatementParser::expand(int nonterminal) {
+  const Token& token = tokens_[cursor_];
+  int production = -1;
+  if (token.code == host::kTokenName && token.keyword != 0) production = grammar_.predict(nonterminal, token.keyword);
+  if (production < 0) production = grammar_.predict(nonterminal, token.code);
+  if (production < 0) return syntax_error(grammar_.predicting_codes(nonterminal));
+  trace_production(production);
+  for (std::int16_t symbol : grammar_.stored_rhs(production)) stack_.push_back(symbol);
+  return true;
+}
+
+bool StatementParser::match(int terminal) {
+  const Token& token = tokens_[cursor_];
+  const bool keyword = token.code == host::kTokenName && token.keyword == terminal;
+  if (token.code != terminal && !keyword) return syntax_error({terminal});
+  // A token of a value-carrying class waits for the action that uses it.
+  if (!keyword && terminal > host::kTokenEndStatement && terminal <= host::kTokenClassEntries)
+    actions_.push_operand(cursor_);
+  if (cursor_ + 1 < tokens_.size()) ++cursor_;
+  return true;
+}
+
+std::string StatementParser::describe_code(int code) const {
+  if (code == grammar_.keywords().end_code()) return "the end of the step";
+  if (code >= 1 && code < static_cast<int>(kClassDescriptions.size())) return std::string(kClassDescriptions[static_cast<std::size_t>(code)]);
+  std::string name(grammar_.keywords().name(code));
+  if (name.size() > 1 && name.back() == '$') name.pop_back();
+  const bool punctuation = name.size() == 1 && !std::isalnum(static_cast<unsigned char>(name[0]));
+  return punctuation ? "\"" + name + "\"" : name;
+}
+
+bool StatementParser::syntax_error(const std::vector<int>& expected) {
+  const Token& token = tokens_[cursor_];
+  if (token.code == kBadToken) {
+    errors_.report(token, token.problem);
+    return false;
+  }
+  std::string list;
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (i > 0) list += i + 1 == expected.size() ? " or " : ", ";
+    list += describe_code(expected[i]);
+  }
+  errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " + list);
+  return false;
+}
+
+void StatementParser::trace_production(int production) const {
+  if (syntax_trace_ == nullptr || !*syntax_trace_) return;
+  std::string line = "SYN: production " + std::to_string(production) + ": " +
+                     std::string(grammar_.nonterminal_name(grammar_.production_lhs(production))) + " ->";
+  const std::span<const std::int16_t> rhs = grammar_.stored_rhs(production);
+  for (auto symbol = rhs.rbegin(); symbol != rhs.rend(); ++symbol) {
+    line += ' ';
+    if (*symbol < 0) {
+      line.append("{").append(std::to_string(-*symbol)).append("}");
+    } else if (grammar_.is_nonterminal(*symbol)) {
+      line += grammar_.nonterminal_name(*symbol - grammar_.first_nonterminal());
+    } else {
+      line += grammar_.keywords().name(*symbol);
+    }
+  }
+  (*syntax_trace_)(line);
+}
+
+}  // namespace quilvar::runtime::statements

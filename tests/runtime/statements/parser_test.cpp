@@ -1,0 +1,239 @@
+// The parser through its service table: error text with the source line
+// and caret at file positions, steps parsed independently, traces, a long
+// step, broken grammar records and misuse of the services, and the
+// name-block chains of the result store.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "quilvar/syntax/grammar_record.hpp"
+#include "quilvar/syntax/parse_result.hpp"
+#include "runtime/statements/result_store.hpp"
+#include "statement_harness.hpp"
+
+namespace quilvar::runtime::statements::testing {
+namespace {
+
+constexpr std::string_view kProcedures[] = {"QUILVAR"};
+
+std::vector<Step> steps_of(std::string_view text) {
+  Diagnostics diagnostics;
+  const Program program = split_program(text, "prog.qv", kProcedures, diagnostics);
+  EXPECT_FALSE(diagnostics.has_errors());
+  std::vector<Step> steps;
+  for (const ProgramItem& item : program.items)
+    if (const auto* step = std::get_if<Step>(&item)) steps.push_back(*step);
+  return steps;
+}
+
+bool has_line_containing(const std::vector<std::string>& lines, std::string_view part) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) { return line.find(part) != std::string::npos; });
+}
+
+TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
+  const struct {
+    const char* program;
+    const char* text;
+  } kCases[] = {
+      {"title 'x';\nproc quilvar data=pop\n\tmethod=directx;\nrun;",
+       "prog.qv:3:9: syntax error: found \"directx\", expected DIRECT, INDIRECT or MH\n\tmethod=directx;\n\t       ^"},
+      {"proc quilvar data=pop method=direct\r\n  population event=events;\r\nrun;\r\n",
+       "prog.qv:2:3: syntax error: found \"population\", expected \";\", ALPHA, CL, DATA, EFFECT, M, METHOD, PLOT, PLOTS, "
+       "REFDATA or STAT\n  population event=events;\n  ^"},
+      {"proc quilvar data=pop; /* c */ strata age -;\nrun;",
+       "prog.qv:1:44: syntax error: found \";\", expected a name, a name literal, \"-\", CHAR, CHARACTER or NUMERIC\n"
+       "proc quilvar data=pop; /* c */ strata age -;\n"
+       "                                           ^"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.program);
+    const std::vector<Step> steps = steps_of(c.program);
+    ASSERT_EQ(steps.size(), 1u);
+    const StepRun run(steps[0]);
+    EXPECT_EQ(run.status(), 3000);
+    ASSERT_EQ(run.log().errors.size(), 1u);
+    EXPECT_EQ(run.log().errors[0].text, c.text);
+  }
+}
+
+TEST(ParseErrors, AFailedStepLeavesTheNextOneUntouched) {
+  const std::vector<Step> steps = steps_of(
+      "proc quilvar data=pop method=nope; run;\n"
+      "proc quilvar data=pop method=mh; strata age; run;\n");
+  ASSERT_EQ(steps.size(), 2u);
+  {
+    const StepRun first(steps[0]);
+    EXPECT_EQ(first.status(), 3000);
+  }
+  const StepRun second(steps[1]);
+  EXPECT_EQ(second.status(), 0);
+  EXPECT_TRUE(second.log().errors.empty());
+  EXPECT_TRUE(syntax::flag(second.result(), 13));
+  EXPECT_FALSE(syntax::flag(second.result(), 11));
+  EXPECT_EQ(syntax::variable_list_slot(second.result(), 13).size(), 1u);
+}
+
+TEST(ParseTrace, LevelsSelectProductionsAndActions) {
+  const Step step = make_step("quilvar data=pop method=indirect;");
+  const struct {
+    int level;
+    bool syntax;
+    bool semantic;
+  } kCases[] = {{0, false, false}, {1, false, true}, {2, true, false}, {3, true, true}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.level);
+    const StepRun run(step, c.level);
+    const std::vector<std::string>& trace = run.log().trace;
+    EXPECT_EQ(has_line_containing(trace, ": start -> step $$$"), c.syntax);
+    EXPECT_EQ(has_line_containing(trace, ": proc_option -> method_keyword = method"), c.syntax);
+    EXPECT_EQ(has_line_containing(trace, "(type 5: 1, 12) flag 12 set"), c.semantic);
+    EXPECT_EQ(has_line_containing(trace, "(type 11: 1) data set pop opened"), c.semantic);
+    EXPECT_EQ(std::all_of(trace.begin(), trace.end(), [](const std::string& line) {
+                return line.rfind("SYN: ", 0) == 0 || line.rfind("SEM: ", 0) == 0;
+              }), true);
+  }
+}
+
+TEST(LongStep, TenThousandStatementsParse) {
+  std::string text = "quilvar data=pop method=direct;\n";
+  for (int i = 0; i < 2500; ++i)
+    text += "strata age sex / stats;\npopulation event=events total=total;\nreference refrate=" + std::to_string(i) +
+            ";\nby descending age;\n";
+  const StepRun run(make_step(text));
+  EXPECT_EQ(run.status(), 0);
+  EXPECT_TRUE(run.log().errors.empty());
+  EXPECT_EQ(syntax::number_slot(run.result(), 46).value, 2499);
+  EXPECT_EQ(syntax::variable_list_slot(run.result(), 13).size(), 2u);
+  EXPECT_EQ(run.log().by_calls.size(), 2500u);
+}
+
+// A copy of the module's parser tables whose counts can be altered.
+struct TamperedRecord {
+  host::GrammarRecord record{};
+  std::vector<std::int16_t> counts;
+  std::vector<std::int16_t> productions;
+
+  TamperedRecord() {
+    quilvar::syntax::fill_grammar_record(record);
+    counts.assign(record.parser_table_b, record.parser_table_b + host::kGrammarCountEntries);
+    productions.assign(record.productions, record.productions + counts[host::kGrammarCountProductionWords]);
+    record.parser_table_b = counts.data();
+    record.productions = productions.data();
+  }
+};
+
+// Prepares record as the module does (support objects, default action) and
+// parses the current step; returns the parse status.
+int parse_current_step(host::GrammarRecord* record) {
+  const host::ParserServices& services = parser_services();
+  services.parser_factory_a(&record->support_a, services.parser_context());
+  services.parser_factory_b(&record->support_b, services.parser_context());
+  record->default_action = services.default_action();
+  host::StatementState state{};
+  return services.parse_statements(record, &state, 0, 0, 0);
+}
+
+// Parses a small step with the record; returns the status and the first error.
+int parse_with(TamperedRecord& tampered, std::string* error) {
+  HookLog log;
+  begin_step(make_step("quilvar data=pop;"), make_hooks(&log));
+  const int status = parse_current_step(&tampered.record);
+  *error = log.errors.empty() ? "" : log.errors[0].message;
+  end_step();
+  return status;
+}
+
+TEST(GrammarRecordChecks, BrokenTablesAreReportedNotFollowed) {
+  const struct {
+    const char* what;
+    void (*tamper)(TamperedRecord&);
+    const char* message;
+  } kCases[] = {
+      {"no productions", [](TamperedRecord& t) { t.counts[host::kGrammarCountProductions] = 0; },
+       "the grammar record is not usable: the grammar has no productions"},
+      {"symbol out of range", [](TamperedRecord& t) { t.productions[1] = 9999; },
+       "the grammar record is not usable: production 0 has a bad symbol"},
+      {"action out of range", [](TamperedRecord& t) { t.productions[1] = -999; },
+       "the grammar record is not usable: production 0 has a bad symbol"},
+      {"production past the table", [](TamperedRecord& t) { t.counts[host::kGrammarCountProductionWords] = 3; },
+       "the grammar record is not usable: production 1 runs past the table"},
+      {"keywords overlap nonterminals", [](TamperedRecord& t) { t.record.header[1] = 50; },
+       "the grammar record is not usable: nonterminal symbols overlap the keyword codes"},
+      {"a table missing", [](TamperedRecord& t) { t.record.parser_table_e = nullptr; },
+       "the grammar record is not usable: a grammar table is missing"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TamperedRecord tampered;
+    c.tamper(tampered);
+    std::string error;
+    EXPECT_EQ(parse_with(tampered, &error), 3000);
+    EXPECT_EQ(error, c.message);
+  }
+  TamperedRecord intact;
+  std::string error;
+  EXPECT_EQ(parse_with(intact, &error), 0) << error;
+}
+
+TEST(ParserServices, RefuseARecordNotPreparedForTheCurrentStep) {
+  HookLog log;
+  const host::ParserServices& services = parser_services();
+  void* object = nullptr;
+  EXPECT_EQ(services.parser_context(), nullptr) << "no current step";
+  EXPECT_NE(services.parser_factory_a(&object, services.parser_context()), 0);
+  begin_step(make_step("quilvar data=pop;"), make_hooks(&log));
+  host::GrammarRecord record{};
+  quilvar::syntax::fill_grammar_record(record);
+  host::StatementState state{};
+  EXPECT_EQ(services.parse_statements(&record, &state, 0, 0, 0), 3000);
+  EXPECT_EQ(state.parse_status, 3000);
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_EQ(log.errors[0].message, "the grammar record does not hold this step's parser support objects");
+  EXPECT_EQ(services.parser_factory_a(&record.support_a, services.parser_context()), 0);
+  EXPECT_EQ(services.parser_factory_b(&record.support_b, services.parser_context()), 0);
+  EXPECT_EQ(services.parse_statements(&record, &state, 0, 0, 0), 3000) << "default action not filled";
+  EXPECT_EQ(log.errors.back().message, "the grammar record does not hold the parser's default action");
+  record.default_action = services.default_action();
+  EXPECT_EQ(services.parse_statements(&record, &state, 0, 0, 0), 0);
+  EXPECT_EQ(state.parse_status, 0);
+  EXPECT_NE(state.parse_result, nullptr);
+  end_step();
+  EXPECT_EQ(services.parser_context(), nullptr);
+}
+
+TEST(ParserServices, AnExceptionFromAHookBecomesAStatementError) {
+  HookLog log;
+  StepHooks hooks = make_hooks(&log);
+  hooks.open_data_set = [](std::string_view, bool, std::string*) -> host::DataSet* { throw std::runtime_error("disk gone"); };
+  begin_step(make_step("quilvar data=pop;"), std::move(hooks));
+  host::GrammarRecord record{};
+  quilvar::syntax::fill_grammar_record(record);
+  EXPECT_EQ(parse_current_step(&record), 3000);
+  ASSERT_EQ(log.errors.size(), 1u);
+  EXPECT_EQ(log.errors[0].message, "the parser failed: disk gone");
+  end_step();
+}
+
+TEST(ResultStore, NameListsChainAcrossBlocks) {
+  ResultStore store;
+  std::vector<std::string> names;
+  for (int i = 0; i < 60; ++i) names.push_back(std::string(static_cast<std::size_t>(1 + i % 32), static_cast<char>('a' + i % 26)));
+  names.push_back(std::string(300, 'z'));  // longer than a length byte holds
+  store.store_names(41, names);
+  const host::ParseResult& result = *store.result();
+  ASSERT_EQ(syntax::name_count(result, 41), 61);
+  const auto* first = static_cast<const host::NameBlock*>(result.values[41].pointer);
+  EXPECT_NE(first->next, nullptr) << "60 names do not fit one block";
+  for (int i = 0; i < 60; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(syntax::list_name(result, 41, i), std::optional<std::string_view>(names[static_cast<std::size_t>(i)]));
+  }
+  EXPECT_EQ(syntax::list_name(result, 41, 60)->size(), 255u);
+  EXPECT_EQ(syntax::list_name(result, 41, 61), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::statements::testing

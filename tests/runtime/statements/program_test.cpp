@@ -1,0 +1,107 @@
+// Program files split into steps and global statements: item order, step
+// text with comments and non-step text blanked at their file positions,
+// and the problems reported with line and column.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/statements/program.hpp"
+
+namespace quilvar::runtime::statements {
+namespace {
+
+constexpr std::string_view kProcedures[] = {"QUILVAR"};
+
+Program split(std::string_view text, Diagnostics* diagnostics) {
+  return split_program(text, "test.qv", kProcedures, *diagnostics);
+}
+
+std::vector<std::string> messages(const Diagnostics& diagnostics) {
+  std::vector<std::string> result;
+  for (const Diagnostic& diagnostic : diagnostics.entries()) result.push_back(format_diagnostic(diagnostic));
+  return result;
+}
+
+// "step@LINE", "title:TEXT", "graphics:on|off" per item.
+std::vector<std::string> describe(const Program& program) {
+  std::vector<std::string> result;
+  for (const ProgramItem& item : program.items) {
+    if (const auto* step = std::get_if<Step>(&item)) result.push_back("step@" + std::to_string(step->line));
+    if (const auto* title = std::get_if<TitleStatement>(&item)) result.push_back("title:" + title->text);
+    if (const auto* graphics = std::get_if<GraphicsStatement>(&item)) result.push_back(graphics->on ? "graphics:on" : "graphics:off");
+  }
+  return result;
+}
+
+TEST(SplitProgram, StepsAndGlobalStatementsInOrder) {
+  const std::string text =
+      "title 'First; /* not a comment */';\n"
+      "proc quilvar data=pop;   /* inline comment */\n"
+      "  population event=events;\n"
+      "run;\n"
+      "GRAPHICS off;\n"
+      "* a comment statement, it's 'unbalanced ;\n"
+      "PROC Quilvar data=pop; strata age;\n"
+      "title;\n"
+      "proc quilvar data=pop\n"
+      "  ; graphics ON;";
+  Diagnostics diagnostics;
+  const Program program = split(text, &diagnostics);
+  EXPECT_TRUE(messages(diagnostics).empty()) << messages(diagnostics)[0];
+  EXPECT_EQ(describe(program), (std::vector<std::string>{"title:First; /* not a comment */", "step@2", "graphics:off",
+                                                         "title:", "step@7", "graphics:on", "step@9"}));
+  const Step& first = std::get<Step>(program.items[1]);
+  EXPECT_EQ(first.procedure, "QUILVAR");
+  EXPECT_EQ(first.first_line, 2);
+  EXPECT_EQ(first.text, "     quilvar data=pop;                       \n  population event=events;");
+  EXPECT_EQ(first.source, "proc quilvar data=pop;   /* inline comment */\n  population event=events;");
+  EXPECT_EQ(std::get<Step>(program.items[4]).text, "     Quilvar data=pop; strata age;");
+  EXPECT_EQ(std::get<Step>(program.items[6]).text, "     quilvar data=pop\n  ;             ");
+}
+
+TEST(SplitProgram, TitleTextsUndoubleTheirQuotes) {
+  Diagnostics diagnostics;
+  const Program program = split("title 'It''s'; title \"say \"\"x\"\"\";", &diagnostics);
+  EXPECT_EQ(describe(program), (std::vector<std::string>{"title:It's", "title:say \"x\""}));
+}
+
+TEST(SplitProgram, ReportsProblemsWithPosition) {
+  const struct {
+    const char* text;
+    const char* message;
+    std::size_t steps;
+  } kCases[] = {
+      {"proc foo data=x;\nvar x;\nrun;\nproc quilvar data=pop; run;", "test.qv:1:6: unknown procedure foo", 1},
+      {"  data x;", "test.qv:1:3: unknown statement data outside a step", 0},
+      {"proc quilvar data=pop;\n  /* open comment\nrun;", "test.qv:2:3: unterminated comment starting on line 2", 1},
+      {"proc quilvar data=pop;\ntitle 'abc;\nrun;", "test.qv:2:7: unterminated quoted string starting on line 2", 1},
+      {"proc quilvar data=pop;\n  run", "test.qv:2:3: the last statement is not ended by ';'", 1},
+      {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF", 0},
+      {"graphics on off;", "test.qv:1:10: GRAPHICS expects ON or OFF", 0},
+      {"title 'a' 'b';", "test.qv:1:11: TITLE expects one quoted text", 0},
+      {"title x;", "test.qv:1:7: TITLE expects one quoted text", 0},
+      {"proc quilvar data=pop; run now;", "test.qv:1:28: RUN takes no options", 1},
+      {"proc; run;", "test.qv:1:5: PROC needs a procedure name", 0},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    Diagnostics diagnostics;
+    const Program program = split(c.text, &diagnostics);
+    EXPECT_EQ(messages(diagnostics), std::vector<std::string>{c.message});
+    std::size_t steps = 0;
+    for (const ProgramItem& item : program.items) steps += std::holds_alternative<Step>(item) ? 1 : 0;
+    EXPECT_EQ(steps, c.steps);
+  }
+}
+
+TEST(SplitProgram, MissingSemicolonInsideAStepStaysInTheStepText) {
+  Diagnostics diagnostics;
+  const Program program = split("proc quilvar data=pop\n  population event=e;\nrun;", &diagnostics);
+  EXPECT_FALSE(diagnostics.has_errors());
+  ASSERT_EQ(program.items.size(), 1u);
+  EXPECT_EQ(std::get<Step>(program.items[0]).text, "     quilvar data=pop\n  population event=e;");
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::statements
