@@ -6,6 +6,7 @@
 #include <array>
 #include <cctype>
 #include <exception>
+#include <functional>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -75,17 +76,10 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
 
 void log_data_set_error(void*, std::string_view message) { write_log(LogLevel::kError, message); }
 
-// The per-step state the hooks share: the data sets opened and the one the
-// BY statement applies to.
-struct StepData {
-  std::vector<host::DataSet*> opened;
-  host::DataSet* by_data = nullptr;
-};
-
-statements::StepHooks make_hooks(RunState& run, StepData& data) {
+statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData& data) {
   statements::StepHooks hooks;
-  hooks.open_data_set = [&run, &data](std::string_view spec, bool quoted, std::string* error) {
-    host::DataSet* set = datasets::open_data_set(run.libraries, spec, quoted, error);
+  hooks.open_data_set = [&libraries, &data](std::string_view spec, bool quoted, std::string* error) {
+    host::DataSet* set = datasets::open_data_set(libraries, spec, quoted, error);
     if (set != nullptr) {
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
       data.opened.push_back(set);
@@ -118,27 +112,52 @@ output::ByValuesSource by_values_of(const StepData& data) {
 
 void run_step(RunState& run, const statements::Step& step) {
   StepData data;
-  begin_step();
-  statements::begin_step(step, make_hooks(run, data));
-  output::begin_step(run.title, by_values_of(data));
-  try {
-    run.module.driver(nullptr);
-  } catch (const StepEnded&) {
-    // The step ended with an error status; its status is in the session.
-  } catch (const std::exception& e) {
-    write_log(LogLevel::kError, std::string("internal error in the procedure: ") + e.what());
-    raise_status(kInternalErrorStatus);
-  }
-  const int status = end_step();
-  output::end_step(status);
-  statements::end_step();
-  for (host::DataSet* set : data.opened) datasets::close_data_set(set);
+  begin_runtime_step(run.libraries, step, run.title, data);
+  run_guarded([&run] { run.module.driver(nullptr); });
+  const int status = end_runtime_step(data);
   if (status > kWarningStatus) {
     write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) + " ended with status " +
                                    std::to_string(status) + ".");
   }
   run.worst_status = std::max(run.worst_status, status);
 }
+
+}  // namespace
+
+host::HostServices* host_services() {
+  static host::HostServices services{&kernel_services(), &statements::parser_services(),
+                                     &datasets::data_set_services(), &output::output_services(), {}};
+  return &services;
+}
+
+void begin_runtime_step(const datasets::Libraries& libraries, const statements::Step& step, const std::string& title,
+                        StepData& data) {
+  begin_step();
+  statements::begin_step(step, make_hooks(libraries, data));
+  output::begin_step(title, by_values_of(data));
+}
+
+void run_guarded(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const StepEnded&) {
+    // The step ended with an error status; its status is in the session.
+  } catch (const std::exception& e) {
+    write_log(LogLevel::kError, std::string("internal error in the procedure: ") + e.what());
+    raise_status(kInternalErrorStatus);
+  }
+}
+
+int end_runtime_step(StepData& data) {
+  const int status = end_step();
+  output::end_step(status);
+  statements::end_step();
+  for (host::DataSet* set : data.opened) datasets::close_data_set(set);
+  data = StepData{};
+  return status;
+}
+
+namespace {
 
 void run_items(RunState& run, const statements::Program& program) {
   for (const auto& item : program.items) {
@@ -194,9 +213,9 @@ int run_program(const RunOptions& options) {
   const statements::Program program = statements::split_program(text, options.program, kProcedures, diagnostics);
   for (const auto& d : diagnostics.entries()) write_log(LogLevel::kError, statements::format_diagnostic(d));
   run.program_problem = diagnostics.has_errors();
-  static host::HostServices services{&kernel_services(), &statements::parser_services(), &datasets::data_set_services(),
-                                     &output::output_services(), {}};
-  if (!load_module(default_module_path(options.executable), &services, &run.module, &error)) return fail_usage(error);
+  if (!load_module(default_module_path(options.executable), host_services(), &run.module, &error)) {
+    return fail_usage(error);
+  }
   if (!output::begin_run(output_options(options), &error)) return fail_usage(error);
   run_items(run, program);
   if (!output::finish_run(&error)) {

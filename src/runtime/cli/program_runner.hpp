@@ -2,9 +2,14 @@
 // fresh step state, and completes the output destinations.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "quilvar/host/services.hpp"
+#include "runtime/datasets/datasets.hpp"
+#include "runtime/statements/program.hpp"
 
 namespace quilvar::runtime {
 
@@ -25,5 +30,24 @@ struct RunOptions {
 
 // Returns the process exit status.
 int run_program(const RunOptions& options);
+
+// The runtime around one step, for the program runner and for tests that
+// run parts of a step: the data sets the step opened and the one its BY
+// statement applies to.
+struct StepData {
+  std::vector<host::DataSet*> opened;
+  host::DataSet* by_data = nullptr;
+};
+
+// The module's service tables as the runtime provides them.
+host::HostServices* host_services();
+
+// Starts the runtime's side of a step (session, parser, output).
+void begin_runtime_step(const datasets::Libraries& libraries, const statements::Step& step, const std::string& title,
+                        StepData& data);
+// Runs body; an ended step or a failure inside it is recorded in the session.
+void run_guarded(const std::function<void()>& body);
+// Ends the step, closes its data sets and returns its status.
+int end_runtime_step(StepData& data);
 
 }  // namespace quilvar::runtime

@@ -25,7 +25,17 @@ namespace {
 // is an error that ends the step.
 constexpr int kWarningStatus = 4;
 
+void record_message(int set, int number, std::span<const host::MessageArg> args) {
+  IssuedMessage issued{set, number, {}};
+  for (const host::MessageArg& arg : args) {
+    issued.args.push_back(arg.kind == host::kArgText ? std::string(arg.text, static_cast<std::size_t>(arg.length))
+                                                     : catalog::fill_text("%1", std::span(&arg, 1)));
+  }
+  current_session().step.messages.push_back(std::move(issued));
+}
+
 void issue_message(int set, int number, const host::MessageArg* args, int count) {
+  record_message(set, number, std::span(args, static_cast<std::size_t>(count)));
   const std::string text = catalog::format_message(set, number, std::span(args, static_cast<std::size_t>(count)));
   const catalog::CatalogEntry* entry = catalog::find_entry(set, number);
   const catalog::Severity severity = entry != nullptr ? entry->severity : catalog::Severity::kError;

@@ -22,6 +22,13 @@ struct StepEnded {
 
 enum class LogLevel { kNote, kWarning, kError };
 
+// A catalog message issued during a step, as the module asked for it.
+struct IssuedMessage {
+  int set;
+  int number;
+  std::vector<std::string> args;  // texts as given, numbers in shortest form
+};
+
 struct StepRecord {
   int status = 0;                       // highest status reported, never lowered
   int warnings = 0;
@@ -30,6 +37,7 @@ struct StepRecord {
   std::vector<void*> pool_blocks;       // pool memory, freed when the step ends
   std::vector<std::uint32_t> signals;   // floating-point signals raised
   std::vector<int> step_controls;       // step-control codes, in order
+  std::vector<IssuedMessage> messages;  // every catalog message issued
 };
 
 struct Session {

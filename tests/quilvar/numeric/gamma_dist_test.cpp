@@ -12,11 +12,9 @@
 namespace quilvar::numeric {
 namespace {
 
-using testing::ReferenceTable;
-
-GammaDist tails_request(double shape, double x) {
+GammaDist gamma_request(std::uint32_t requests, double shape, double x = 0.0) {
   GammaDist rec{};
-  rec.requests = kRequestTails;
+  rec.requests = requests;
   rec.shape = shape;
   rec.x = x;
   return rec;
@@ -28,7 +26,7 @@ double record_tolerance(double a, double x, double tail, double other, double lo
   if (testing::in_normal_region(a, x)) {
     return 3e-5 * std::fabs(log_tail);
   }
-  GammaDist probe = tails_request(a, x);
+  GammaDist probe = gamma_request(kRequestTails, a, x);
   probe.tolerance = kMinimumTolerance;
   const bool asymptotic = x / a >= 100.0 && a >= 0.5;
   if (!asymptotic && log_incomplete_gamma(probe) != kOk) {
@@ -38,14 +36,14 @@ double record_tolerance(double a, double x, double tail, double other, double lo
 }
 
 TEST(GammaDistEval, TailsMatchReference) {
-  const ReferenceTable table("incomplete_gamma.csv");
+  const testing::ReferenceTable table("incomplete_gamma.csv");
   for (std::size_t row = 0; row < table.rows(); ++row) {
     SCOPED_TRACE(table.describe(row));
     const double a = table.at(row, "a");
     const double x = table.at(row, "x");
     const double lower = table.at(row, "P");
     const double upper = table.at(row, "Q");
-    GammaDist rec = tails_request(a, x);
+    GammaDist rec = gamma_request(kRequestTails, a, x);
     ASSERT_EQ(gamma_dist_eval(rec), 0);
     EXPECT_NEAR(rec.log_lower_tail, table.at(row, "ln_P"), record_tolerance(a, x, lower, upper, table.at(row, "ln_P")));
     EXPECT_NEAR(rec.log_upper_tail, table.at(row, "ln_Q"), record_tolerance(a, x, upper, lower, table.at(row, "ln_Q")));
@@ -53,120 +51,71 @@ TEST(GammaDistEval, TailsMatchReference) {
   }
 }
 
-TEST(GammaDistEval, InvalidRequestsLeaveRecordUntouched) {
-  for (const std::uint32_t requests : {0u, 16u}) {
-    GammaDist rec = tails_request(2.0, 1.0);
-    rec.requests = requests;
+TEST(GammaDistEval, RefusedRequests) {
+  for (const std::uint32_t requests : {0u, 16u}) {  // without touching the record
+    GammaDist rec = gamma_request(requests, 2.0, 1.0);
     EXPECT_EQ(gamma_dist_eval(rec), 1);
     EXPECT_EQ(rec.tolerance, 0.0);
-    EXPECT_EQ(rec.log_lower_tail, 0.0);
   }
+  GammaDist rec = gamma_request(kRequestTails, 1e-10, 1.0);
+  EXPECT_EQ(gamma_dist_eval(rec), 1);
+  rec = gamma_request(kRequestLowerQuantile, 1e-10);
+  rec.probability = 0.5;
+  EXPECT_EQ(gamma_dist_eval(rec), 1);
+  for (const double p : {0.0, 0.99999999}) {
+    rec = gamma_request(kRequestLowerQuantile, 2.0);
+    rec.probability = p;
+    EXPECT_EQ(gamma_dist_eval(rec), 1) << p;
+  }
+  rec = gamma_request(kRequestLogDensity, 2.0, -1.0);
+  EXPECT_EQ(gamma_dist_eval(rec), 1);
 }
 
-TEST(GammaDistEval, TailsAtZero) {
-  struct Case {
-    double shape, log_density;
-  };
-  for (const Case c : {Case{2.0, -kLargestDouble}, Case{0.5, kLargestDouble}, Case{1.0, 0.0}}) {
-    GammaDist rec = tails_request(c.shape, 0.0);
+TEST(GammaDistEval, TailsAtZeroAndFarAbove) {
+  for (const auto& [shape, log_density] : {std::pair{2.0, -kLargestDouble}, {0.5, kLargestDouble}, {1.0, 0.0}}) {
+    GammaDist rec = gamma_request(kRequestTails, shape, 0.0);
     ASSERT_EQ(gamma_dist_eval(rec), 0);
     EXPECT_EQ(rec.log_lower_tail, -kLargestDouble);
     EXPECT_EQ(rec.log_upper_tail, 0.0);
-    EXPECT_EQ(rec.log_density, c.log_density);
+    EXPECT_EQ(rec.log_density, log_density);
   }
-}
-
-TEST(GammaDistEval, TinyShapeFails) {
-  GammaDist rec = tails_request(1e-10, 1.0);
-  EXPECT_EQ(gamma_dist_eval(rec), 1);
-  rec.requests = kRequestLowerQuantile;
-  rec.probability = 0.5;
-  EXPECT_EQ(gamma_dist_eval(rec), 1);
-}
-
-TEST(GammaDistEval, AsymptoticExpansionFarAboveShape) {
-  GammaDist rec = tails_request(0.5, 60.0);
+  GammaDist rec = gamma_request(kRequestTails | kRequestLogDensity, 0.5, 60.0);
   rec.method = -1;
   ASSERT_EQ(gamma_dist_eval(rec), 0);
-  EXPECT_EQ(rec.method, -1);  // neither series nor fraction was used
+  EXPECT_EQ(rec.method, -1);  // the asymptotic expansion, not the series or fractions
   EXPECT_NEAR(rec.log_upper_tail, -62.62770368803788, 1e-13);
   EXPECT_NEAR(rec.log_density, -62.61953722403575, 1e-13);
 }
 
-TEST(GammaDistEval, DensityRequest) {
-  GammaDist rec = tails_request(3.0, 2.91);
-  rec.requests = kRequestTails | kRequestLogDensity;
-  ASSERT_EQ(gamma_dist_eval(rec), 0);
-  EXPECT_NEAR(rec.log_density, -1.4668410181931431, 1e-15);
-  rec.requests = kRequestLogDensity;
-  rec.x = -1.0;
-  EXPECT_EQ(gamma_dist_eval(rec), 1);
-}
-
-TEST(GammaDistEval, LowerQuantileInvertsTails) {
-  struct Case {
-    double shape, p;
-  };
-  for (const Case c : {Case{1.0, 0.5}, Case{0.05, 1e-12}, Case{3.0, 0.975}, Case{250.0, 0.025}, Case{1e4, 1e-9}}) {
-    SCOPED_TRACE(::testing::Message() << c.shape << ", " << c.p);
-    GammaDist rec{};
-    rec.requests = kRequestLowerQuantile;
-    rec.shape = c.shape;
-    rec.probability = c.p;
-    ASSERT_EQ(gamma_dist_eval(rec), 0);
-    GammaDist check = tails_request(c.shape, rec.x);
-    ASSERT_EQ(gamma_dist_eval(check), 0);
-    EXPECT_NEAR(check.log_lower_tail, std::log(c.p), 1e-7 * std::fmax(1.0, std::fabs(std::log(c.p))));
-  }
-  GammaDist rec{};
-  rec.requests = kRequestLowerQuantile;
-  rec.shape = 1.0;
-  rec.probability = 0.5;
-  ASSERT_EQ(gamma_dist_eval(rec), 0);
-  EXPECT_NEAR(rec.x / std::log(2.0), 1.0, 1.05e-8);
-}
-
-TEST(GammaDistEval, LowerQuantileTakesPrecedence) {
-  GammaDist rec{};
-  rec.requests = kRequestLowerQuantile | kRequestUpperQuantile | kRequestTails;
-  rec.shape = 1.0;
-  rec.probability = 0.5;
-  rec.upper_probability = 0.1;
-  ASSERT_EQ(gamma_dist_eval(rec), 0);
-  EXPECT_NEAR(rec.x / std::log(2.0), 1.0, 1.05e-8);
-  EXPECT_EQ(rec.requests, kRequestLowerQuantile | kRequestUpperQuantile | kRequestTails);
-}
-
-TEST(GammaDistEval, LowerQuantileRefusesExtremeProbabilities) {
-  for (const double p : {0.0, 0.99999999}) {
-    GammaDist rec{};
-    rec.requests = kRequestLowerQuantile;
-    rec.shape = 2.0;
+TEST(GammaDistEval, LowerQuantileInvertsTailsAndTakesPrecedence) {
+  for (const auto& [shape, p] : {std::pair{1.0, 0.5}, {0.05, 1e-12}, {3.0, 0.975}, {250.0, 0.025}, {1e4, 1e-9}}) {
+    GammaDist rec = gamma_request(kRequestLowerQuantile | kRequestUpperQuantile | kRequestTails, shape);
     rec.probability = p;
-    EXPECT_EQ(gamma_dist_eval(rec), 1);
+    rec.upper_probability = 0.1;
+    ASSERT_EQ(gamma_dist_eval(rec), 0);
+    GammaDist check = gamma_request(kRequestTails, shape, rec.x);
+    ASSERT_EQ(gamma_dist_eval(check), 0);
+    EXPECT_NEAR(check.log_lower_tail, std::log(p), 1e-7 * std::fmax(1.0, std::fabs(std::log(p)))) << shape << ", " << p;
+    EXPECT_EQ(rec.requests, kRequestLowerQuantile | kRequestUpperQuantile | kRequestTails);
   }
+  GammaDist rec = gamma_request(kRequestLowerQuantile, 1.0);
+  rec.probability = 0.5;
+  ASSERT_EQ(gamma_dist_eval(rec), 0);
+  EXPECT_NEAR(rec.x / std::log(2.0), 1.0, 1.05e-8);
 }
 
 TEST(GammaDistEval, UpperQuantileInvertsTails) {
   for (const double shape : {0.3, 1.0, 7.5, 400.0}) {
     for (const double q : {0.9, 0.5, 1e-3, 1e-40}) {
-      SCOPED_TRACE(::testing::Message() << shape << ", " << q);
-      GammaDist rec{};
-      rec.requests = kRequestUpperQuantile;
-      rec.shape = shape;
+      GammaDist rec = gamma_request(kRequestUpperQuantile, shape);
       rec.upper_probability = q;
       ASSERT_EQ(gamma_dist_eval(rec), 0);
-      GammaDist check = tails_request(shape, rec.x);
+      GammaDist check = gamma_request(kRequestTails, shape, rec.x);
       ASSERT_EQ(gamma_dist_eval(check), 0);
-      EXPECT_NEAR(check.log_upper_tail, std::log(q), 1e-7 * std::fmax(1.0, std::fabs(std::log(q))));
+      EXPECT_NEAR(check.log_upper_tail, std::log(q), 1e-7 * std::fmax(1.0, std::fabs(std::log(q)))) << shape << ", " << q;
     }
   }
-}
-
-TEST(GammaDistEval, FailedUpperQuantileLeavesMissingValue) {
-  GammaDist rec{};
-  rec.requests = kRequestUpperQuantile;
-  rec.shape = 1e-10;
+  GammaDist rec = gamma_request(kRequestUpperQuantile, 1e-10);
   rec.upper_probability = 0.5;
   EXPECT_EQ(gamma_dist_eval(rec), 1);
   EXPECT_TRUE(is_missing(rec.x));
