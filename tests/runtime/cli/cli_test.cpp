@@ -1,0 +1,170 @@
+// End-to-end runs of the quilvar program on small programs and data sets.
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct RunResult {
+  int exit_status = -1;
+  std::string listing;
+  std::string log;
+  nlohmann::json json;
+};
+
+class QuilvarRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::random_device random;
+    folder_ = fs::temp_directory_path() / ("quilvar-cli-" + std::to_string(random()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  void write(const std::string& name, const std::string& content) { std::ofstream(folder_ / name) << content; }
+  std::string read(const fs::path& path) {
+    std::ifstream in(path);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  // Runs the program text with JSON output and the log in a file.
+  RunResult run(const std::string& program, const std::string& extra = "") {
+    write("program.qv", program);
+    const fs::path json = folder_ / "out.json";
+    fs::remove(json);
+    const std::string command = std::string(QUILVAR_EXECUTABLE) + " " + (folder_ / "program.qv").string() +
+                                " --json " + json.string() + " --log " + (folder_ / "log.txt").string() + " " +
+                                extra + " > " + (folder_ / "listing.txt").string() + " 2>&1";
+    RunResult result;
+    const int raw = std::system(command.c_str());
+    result.exit_status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.listing = read(folder_ / "listing.txt");
+    result.log = read(folder_ / "log.txt");
+    if (fs::exists(json)) result.json = nlohmann::json::parse(read(json));
+    return result;
+  }
+
+  // The rows of output `name` in step `step`, over all BY groups.
+  static std::vector<nlohmann::json> outputs(const RunResult& r, int step, const std::string& name) {
+    std::vector<nlohmann::json> found;
+    for (const auto& o : r.json["steps"][step]["outputs"]) {
+      if (o["name"] == name) found.push_back(o);
+    }
+    return found;
+  }
+  static double cell(const nlohmann::json& output, std::size_t row, const std::string& column) {
+    const auto& columns = output["columns"];
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+      if (columns[i]["name"] == column) return output["rows"][row][i].get<double>();
+    }
+    ADD_FAILURE() << "no column " << column;
+    return 0;
+  }
+
+  fs::path folder_;
+};
+
+constexpr const char* kPopulation =
+    "year,area,age,deaths,persons\n"
+    "2020,A,young,10,1000\n2020,A,old,40,500\n2020,B,young,12,2000\n2020,B,old,30,400\n"
+    "2021,A,young,8,1000\n2021,A,old,35,520\n2021,B,young,15,2100\n2021,B,old,28,380\n";
+constexpr const char* kReference = "age,std_pop,ref_deaths\nyoung,6000,30\nold,2000,120\n";
+
+TEST_F(QuilvarRun, ReadsEachByGroupIntoStrataWithCrudeRates) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  const RunResult r = run(
+      "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
+      "  population group=area event=deaths total=persons;\n  reference total=std_pop;\n"
+      "  strata age / stats(cl=poisson);\n  by year;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.listing << r.log;
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 2u);  // one per BY group
+  const auto& first = tables[0];
+  ASSERT_EQ(first["rows"].size(), 4u);  // 2 populations x 2 strata, first population first
+  EXPECT_EQ(first["by"][0]["value"], 2020);
+  // INTERNAL order sorts "old" before "young".
+  EXPECT_DOUBLE_EQ(cell(first, 0, "CrudeRate"), 40.0 / 500 * 100000);
+  EXPECT_DOUBLE_EQ(cell(first, 1, "ObservedEvents"), 10);
+  EXPECT_DOUBLE_EQ(cell(first, 2, "PopTime"), 400);
+  EXPECT_DOUBLE_EQ(cell(first, 0, "ExpectedEvents"), 0.08 * 2000);
+  EXPECT_DOUBLE_EQ(cell(first, 0, "RefPopTimeProp"), 0.25);
+  EXPECT_NEAR(cell(first, 1, "LowerCL"), 4.795389 / 1000 * 100000, 1e-3);  // exact limits of 10 events
+  const auto info = outputs(r, 0, "StdInfo");
+  ASSERT_EQ(info.size(), 2u);
+}
+
+TEST_F(QuilvarRun, AccumulatesRepeatedStrataAndDerivesTheThirdValue) {
+  write("pop.csv", "age,deaths,persons,rate\n1,2,100,2000\n1,3,200,1500\n2,.,1000,200\n");
+  write("ref.csv", "age,std_pop\n1,500\n2,500\n");
+  const RunResult r = run(
+      "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
+      "  population event=deaths total=persons;\n  reference total=std_pop;\n  strata age / stats;\nrun;\n"
+      "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
+      "  population rate=rate total=persons;\n  reference total=std_pop;\n  strata age / stats;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 1) << r.log;  // the first step misses the events of stratum 2
+  EXPECT_NE(r.log.find("ERROR"), std::string::npos);
+  const auto second = outputs(r, 1, "StrataStats");
+  ASSERT_EQ(second.size(), 1u);
+  EXPECT_DOUBLE_EQ(cell(second[0], 0, "ObservedEvents"), 5);   // 100 x 0.02 + 200 x 0.015, accumulated
+  EXPECT_DOUBLE_EQ(cell(second[0], 0, "PopTime"), 300);
+  EXPECT_DOUBLE_EQ(cell(second[0], 1, "ObservedEvents"), 2);   // 1000 x 200 / 100000
+}
+
+TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  const RunResult r = run(
+      "proc quilvar data=pop refdata=ref method=direkt;\n  population event=deaths total=persons;\nrun;\n"
+      "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
+      "  population event=deaths total=persons;\n  reference total=std_pop;\n  strata age;\n  by year;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.log.find("program.qv:1:"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("^"), std::string::npos);
+  EXPECT_EQ(r.json["steps"][0]["status"], 3000);
+  EXPECT_EQ(outputs(r, 1, "StdInfo").size(), 2u);
+}
+
+TEST_F(QuilvarRun, DataOutOfByOrderIsAnErrorNamingTheObservation) {
+  write("pop.csv", "year,age,deaths,persons\n2021,1,1,10\n2020,1,2,20\n");
+  write("ref.csv", "age,std_pop\n1,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+                    "reference total=std_pop; strata age; by year;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.log.find("NOTSORTED"), std::string::npos) << r.log;
+}
+
+TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
+  write("pop.csv", "age,deaths,persons\n1,5,100\n");
+  write("ref.csv", "age,std_pop,ref_deaths\n1,500,10\n2,500,20\n");
+  RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths total=persons; "
+              "reference total=std_pop; strata age / stats;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("WARNING"), std::string::npos);
+  EXPECT_EQ(r.json["steps"][0]["status"], 4);
+  r = run("proc quilvar data=pop refdata=ref method=indirect plots=none; population event=deaths total=persons; "
+          "reference event=ref_deaths total=std_pop; strata age;\nrun;\n", "--strict");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_EQ(r.json["steps"][0]["status"], 1008);
+}
+
+TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
+  EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
+  const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
+  const int raw = std::system(missing.c_str());
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+  const std::string help = std::string(QUILVAR_EXECUTABLE) + " --help > /dev/null 2>&1";
+  EXPECT_EQ(WEXITSTATUS(std::system(help.c_str())), 0);
+}
+
+}  // namespace
