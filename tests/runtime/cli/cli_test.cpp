@@ -158,6 +158,45 @@ TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
   EXPECT_EQ(r.json["steps"][0]["status"], 1008);
 }
 
+TEST_F(QuilvarRun, InvalidValuesAndGroupLevelsStopTheStep) {
+  write("ref.csv", "age,std_pop\n1,100\n2,100\n");
+  struct Case { std::string data; std::string options; int status; std::string log_text; };
+  const Case cases[] = {
+      {"age,g,deaths,persons\n1,a,-1,10\n", "", 1008, "EVENT="},
+      {"age,g,deaths,persons\n1,a,1,0\n", "", 1008, "TOTAL="},
+      {"age,g,deaths,persons\n1,a,11,10\n", "stat=risk", 1008, "EVENT="},
+      {"age,g,deaths,persons\n1,a,1,10\n1,b,1,10\n1,c,1,10\n", "", 1008, ""},
+      {"age,g,deaths,persons\n1,a,1,10\n2,a,1,10\n", "", 0, ""},  // one level: a note, one population
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data);
+    write("pop.csv", c.data);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none " + c.options +
+                            "; population group=g event=deaths total=persons; reference total=std_pop; strata age;\n"
+                            "run;\n");
+    EXPECT_EQ(r.json["steps"][0]["status"], c.status) << r.log;
+    EXPECT_NE(r.log.find(c.log_text), std::string::npos) << r.log;
+  }
+}
+
+TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
+  write("pop.csv", "year,age,deaths,persons\n2020,c,1,10\n2020,a,1,10\n2021,b,1,10\n2021,a,1,10\n2021,c,1,10\n");
+  write("ref.csv", "age,std_pop\na,100\nb,100\nc,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                          "total=persons; reference total=std_pop; strata age / order=data stats; by year;\nrun;\n");
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 2u) << r.log;
+  std::vector<std::string> order;
+  const auto& t = tables[1];
+  std::size_t age_column = 0;
+  for (std::size_t i = 0; i < t["columns"].size(); ++i) {
+    if (t["columns"][i]["name"] == "age") age_column = i;
+  }
+  for (const auto& row : t["rows"]) order.push_back(row[age_column].get<std::string>());
+  // c and a were first seen in 2020; b (first seen in 2021) comes after them.
+  EXPECT_EQ(order, (std::vector<std::string>{"c", "a", "b"}));
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
