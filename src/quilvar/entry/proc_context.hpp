@@ -102,7 +102,7 @@ struct PopulationLevel {
 struct DataOrderEntry {
   DataOrderEntry* next;
   double index;            // 1-based
-  char formatted[kLongTextCapacity];
+  char* formatted;         // the variable's formatted width
 };
 
 // The value slots table columns are bound to; one slot serves the like-named

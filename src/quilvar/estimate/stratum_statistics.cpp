@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "quilvar/entry/step_status.hpp"
+#include "quilvar/estimate/estimate_support.hpp"
 #include "quilvar/host/calls.hpp"
 #include "quilvar/input/stratum_node.hpp"
 #include "quilvar/numeric/chi_square_quantile.hpp"
@@ -30,8 +32,6 @@ constexpr int kMsgAbsentStratum = 153;
 constexpr int kMsgAbsentWithEffect = 154;
 constexpr int kMsgStratumLimitFailed = 155;
 constexpr int kMsgSmrLimitFailed = 156;
-
-bool present(double x) { return !host::is_missing(x); }
 
 void add_present(double& total, double value) {
   if (!present(value)) return;
@@ -146,7 +146,7 @@ bool compute_smr_limits(const ProcContext& c, StratumNode& node, const Populatio
     case kClNormal: {
       const double s = std::sqrt(risk ? r / n * (1 - r) : r / n);
       node.smr_std_error = h * s;
-      node.smr_lower = std::max(0.0, h * (r + za * s));
+      node.smr_lower = at_least_zero(h * (r + za * s));
       node.smr_upper = h * (r + zb * s);
       return true;
     }
@@ -237,7 +237,7 @@ void compute_totals(ProcContext& c) {
 }
 
 double proportion(double part, double total) {
-  return present(part) && present(total) ? part / total : host::kMissing;
+  return present(part) && present(total) && total > 0 ? part / total : host::kMissing;
 }
 
 void compute_proportions(ProcContext& c) {
@@ -264,8 +264,8 @@ bool compute_cell_limits(const ProcContext& c, PopulationCell& cell, double za, 
     case kClNormal: {
       const double s = std::sqrt(risk ? r * (1 - r) / n : r / n);
       cell.std_error = s;
-      cell.lower = std::max(0.0, r + za * s);
-      cell.upper = risk ? std::min(1.0, r + zb * s) : r + zb * s;
+      cell.lower = at_least_zero(r + za * s);
+      cell.upper = risk ? at_most_one(r + zb * s) : r + zb * s;
       return true;
     }
     case kClLognormal: {
@@ -297,6 +297,9 @@ bool chi_square_quantile_with_fallback(double p, double df, double& x) {
 }
 
 int compute_stratum_statistics(ProcContext& c) {
+  // The axis trackers span this BY group only, so each plot fits its own data.
+  c.axis_minimum = std::numeric_limits<double>::max();
+  c.axis_maximum = 0;
   const double za = numeric::normal_quantile(c.alpha / 2);
   const double zb = numeric::normal_quantile(1 - c.alpha / 2);
   bool effect_note_due = false;

@@ -90,7 +90,7 @@ void describe_variable(host::DataSet* data, int number, KeyVariable& variable) {
   variable.length = info.length;
   variable.formatted_width = info.has_format ? info.format_width
                                              : (info.type == kTypeCharacter ? info.length : kDefaultFormattedWidth);
-  variable.formatted_width = std::clamp(variable.formatted_width, 1, kLongTextCapacity);
+  variable.formatted_width = std::max(variable.formatted_width, 1);
   variable.name.length = static_cast<std::int16_t>(std::min(info.name_length, kNameCapacity));
   std::memcpy(variable.name.text, info.name, static_cast<std::size_t>(variable.name.length));
   variable.name.text[variable.name.length] = 0;

@@ -122,9 +122,10 @@ int collect_group_levels(ProcContext& c) {
   if (c.group_given) {
     std::fill(c.group_formatted, c.group_formatted + kLongTextCapacity, ' ');
     std::fill(c.group_raw_text, c.group_raw_text + kLongTextCapacity, ' ');
-    for_each_observation(c, c.population, [&c] {
+    const bool read = for_each_observation(c, c.population, [&c] {
       if (!group_value_missing(c)) add_level(c);
     });
+    if (!read) return 1;
     host::data_set_table().rewind_group(c.population.data, host::kRewindCode);
     if (c.method == kMethodMh && c.level_count != kMaxLevels) {
       host::host_issue_message(host::kMessageSetProcedure, kMsgMhLevels);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/host/calls.hpp"
@@ -107,10 +108,13 @@ double data_order_index(ProcContext& c, int i) {
     if (std::memcmp((*link)->formatted, value, static_cast<std::size_t>(v.formatted_width)) == 0) return (*link)->index;
     last = (*link)->index;
   }
-  auto* entry = static_cast<DataOrderEntry*>(host::pool_allocate(c.pool, sizeof(DataOrderEntry), host::kPoolAllocate));
+  // The entry keeps the whole formatted value, however wide, so that two
+  // long values that agree in their first characters stay two levels.
+  const std::size_t width = static_cast<std::size_t>(v.formatted_width);
+  auto* entry = static_cast<DataOrderEntry*>(host::pool_allocate(c.pool, sizeof(DataOrderEntry) + width, host::kPoolAllocate));
   if (entry == nullptr) host::host_set_step_status(host::kStatusNoMemory);
-  std::fill(entry->formatted, entry->formatted + kLongTextCapacity, ' ');
-  std::memcpy(entry->formatted, value, static_cast<std::size_t>(v.formatted_width));
+  entry->formatted = reinterpret_cast<char*>(entry + 1);
+  std::memcpy(entry->formatted, value, width);
   entry->index = last + 1;
   *link = entry;
   return entry->index;
@@ -130,6 +134,13 @@ void stop_invalid(int number, std::initializer_list<host::MessageArg> args) {
   host::host_set_step_status(host::kStatusDataInvalid);
 }
 
+// Names where events exceed the total: the stratum, or without strata
+// variables the data side.
+host::MessageArg where_arg(const ProcContext& c, const LongText& label, std::string_view word) {
+  if (c.strata_count > 0) return text_arg({label.text, static_cast<std::size_t>(label.length)});
+  return text_arg(word);
+}
+
 // Checks the observation's values; stops the step on the first bad one.
 void validate_values(const ProcContext& c, const DataSide& side, std::string_view word) {
   const double events = side.value[kEventValue];
@@ -141,7 +152,10 @@ void validate_values(const ProcContext& c, const DataSide& side, std::string_vie
   if (present(rate) && rate < 0) stop_invalid(kMsgNegative, {text_arg(rate_option), text_arg(word)});
   if (c.statistic != kStatRisk) return;
   if (present(events) && present(total) && events > total) {
-    stop_invalid(kMsgEventsAboveTotal, {text_arg(kOptionEvent), text_arg(kOptionTotal), text_arg(word)});
+    LongText label{};
+    build_stratum_label(c, label);
+    stop_invalid(kMsgEventsAboveTotal,
+                 {text_arg(kOptionEvent), text_arg(kOptionTotal), text_arg(word), where_arg(c, label, word)});
   }
   if (present(rate) && rate > 1) stop_invalid(kMsgRiskAboveOne, {text_arg(kOptionRisk), text_arg(word)});
 }
@@ -156,7 +170,8 @@ void observation_values(const DataSide& side, double multiplier, bool applies, d
       out[kRateValue] >= 0) {
     out[kEventValue] = out[kTotalValue] * out[kRateValue];
   }
-  if (!present(out[kTotalValue]) && present(out[kEventValue]) && out[kEventValue] >= 0 && present(out[kRateValue]) &&
+  // With 0 events a derived total would be 0, which no later check catches.
+  if (!present(out[kTotalValue]) && present(out[kEventValue]) && out[kEventValue] > 0 && present(out[kRateValue]) &&
       out[kRateValue] > 0) {
     out[kTotalValue] = out[kEventValue] / out[kRateValue];
   }
@@ -258,6 +273,26 @@ bool append_whole(LongText& label, std::string_view part) {
   return true;
 }
 
+// Observations with a missing total can sum to more events than
+// individuals; a risk above 1 would follow, so each stratum is checked too.
+void check_stratum_risks(const ProcContext& c) {
+  std::vector<const StratumNode*> pending{c.strata};
+  while (!pending.empty()) {
+    const StratumNode* node = pending.back();
+    pending.pop_back();
+    if (node == nullptr) continue;
+    pending.push_back(node->first);
+    pending.push_back(node->second);
+    for (int k = 0; k < c.population_count; ++k) {
+      const PopulationCell& cell = node->cell[k];
+      if (present(cell.events) && present(cell.population) && cell.events > cell.population) {
+        stop_invalid(kMsgEventsAboveTotal, {text_arg(kOptionEvent), text_arg(kOptionTotal),
+                                            text_arg(kWordPopulation), where_arg(c, node->label, kWordPopulation)});
+      }
+    }
+  }
+}
+
 }  // namespace
 
 void build_stratum_label(const ProcContext& c, LongText& label) {
@@ -281,7 +316,8 @@ int read_population(ProcContext& c) {
     c.data_order_lists = static_cast<DataOrderEntry**>(host::pool_allocate(
         c.pool, sizeof(DataOrderEntry*) * static_cast<std::size_t>(c.strata_count + 1), host::kPoolAllocate));
   }
-  for_each_observation(c, c.population, [&c] { read_population_observation(c); });
+  if (!for_each_observation(c, c.population, [&c] { read_population_observation(c); })) return 1;
+  if (c.statistic == kStatRisk) check_stratum_risks(c);
   return 0;
 }
 
@@ -294,8 +330,7 @@ int read_reference(ProcContext& c) {
   }
   blank_keys(c);
   std::fill(c.reference.value, c.reference.value + kValueCount, host::kMissing);
-  for_each_observation(c, c.reference, [&c] { read_reference_observation(c); });
-  return 0;
+  return for_each_observation(c, c.reference, [&c] { read_reference_observation(c); }) ? 0 : 1;
 }
 
 }  // namespace quilvar::input

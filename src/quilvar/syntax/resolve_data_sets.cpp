@@ -63,6 +63,10 @@ void resolve_group(ProcContext& c) {
     const std::int32_t variable = first_variable(c, kSlotGroup);
     host::data_set_table().select_variables(c.population.data, host::kSelectCode, &variable, 1);
     input::describe_variable(c.population.data, variable, c.group);
+    // The group value buffers and population level texts hold 256 bytes;
+    // longer group values are compared and shown by their first 256.
+    c.group.formatted_width = std::min(c.group.formatted_width, kLongTextCapacity);
+    c.group.length = std::min(c.group.length, kLongTextCapacity);
     c.group_given = 1;
     return;
   }

@@ -55,9 +55,13 @@ void set_reference_span(ProcContext& c, host::OdsObject* t) {
     set_dynamic(c, t, "RefStart", "MHWeight");
     set_dynamic(c, t, "RefEnd", "ExpectedEvents");
   } else {
+    // The reference totals come first and the reference estimate last; when
+    // there are no totals the span covers the estimate alone.
+    const std::string_view estimate = rate ? "RefCrudeRate" : "RefCrudeRisk";
+    const bool totals = !host::is_missing(c.total_reference_population);
     set_dynamic(c, t, "RefText", message_text(kMsgReferenceText));
-    set_dynamic(c, t, "RefStart", rate ? "RefPopTime" : "RefNObs");
-    set_dynamic(c, t, "RefEnd", rate ? "RefCrudeRate" : "RefCrudeRisk");
+    set_dynamic(c, t, "RefStart", totals ? std::string_view(rate ? "RefPopTime" : "RefNObs") : estimate);
+    set_dynamic(c, t, "RefEnd", estimate);
   }
 }
 
@@ -88,8 +92,8 @@ void define_reference_columns(ProcContext& c, host::OdsObject* t) {
   } else if (c.method == kMethodMh) {
     define_numeric_column(c, t, "MHWeight", &c.row.reference_population);
   } else {
-    define_numeric_column(c, t, rate ? "RefCrudeRate" : "RefCrudeRisk", &c.row.reference_estimate);
     if (!host::is_missing(c.total_reference_population)) totals();
+    define_numeric_column(c, t, rate ? "RefCrudeRate" : "RefCrudeRisk", &c.row.reference_estimate);
   }
 }
 

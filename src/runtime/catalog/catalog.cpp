@@ -274,7 +274,7 @@ constexpr CatalogEntry kEntries[] = {
      "Correct the data: event counts, rates and risks cannot be negative."},
     {kProcedureSet, 145, kError, "The %1 variable has a value of zero or less in the %2 data.",
      "Correct the data: population totals must be positive."},
-    {kProcedureSet, 146, kError, "The %1 value is larger than the %2 value in the %3 data.",
+    {kProcedureSet, 146, kError, "The %1 value is larger than the %2 value in the %3 data (%4).",
      "Correct the data: there cannot be more events than individuals."},
     {kProcedureSet, 147, kError, "The %1 variable has a value greater than 1 in the %2 data.",
      "Correct the data: a risk is a proportion between 0 and 1."},

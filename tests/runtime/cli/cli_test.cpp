@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +196,58 @@ TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   for (const auto& row : t["rows"]) order.push_back(row[age_column].get<std::string>());
   // c and a were first seen in 2020; b (first seen in 2021) comes after them.
   EXPECT_EQ(order, (std::vector<std::string>{"c", "a", "b"}));
+}
+
+TEST_F(QuilvarRun, MissingReferenceByGroupEndsOnlyThatGroup) {
+  write("pop.csv", "year,age,deaths,persons\n2020,1,5,100\n2021,1,6,100\n2022,1,7,100\n");
+  write("ref.csv", "year,age,ref_deaths,std_pop\n2022,1,30,1000\n2020,1,20,1000\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=indirect plots=none; population event=deaths "
+                          "total=persons; reference event=ref_deaths total=std_pop; strata age / stats; by year;\nrun;\n");
+  EXPECT_EQ(r.json["steps"][0]["status"], 1008);
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 2u) << r.log;  // 2020 and 2022; 2021 has no reference group
+  EXPECT_EQ(tables[0]["by"][0]["value"], 2020);
+  EXPECT_EQ(tables[1]["by"][0]["value"], 2022);
+  EXPECT_DOUBLE_EQ(cell(tables[1], 0, "ExpectedEvents"), 0.03 * 100);
+  EXPECT_NE(r.log.find("REFDATA="), std::string::npos);
+}
+
+TEST_F(QuilvarRun, MissingStrataValuesFormALevelOnlyWithMissing) {
+  write("pop.csv", "age,deaths,persons\n2,5,100\n.,3,50\n1,4,80\n");
+  write("ref.csv", "age,std_pop\n1,100\n2,100\n.,100\n");
+  const std::string program = "proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                              "total=persons; reference total=std_pop; strata age / stats";
+  RunResult r = run(program + " missing;\nrun;\n");
+  auto t = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(t.size(), 1u) << r.log;
+  ASSERT_EQ(t[0]["rows"].size(), 3u);
+  EXPECT_DOUBLE_EQ(cell(t[0], 0, "ObservedEvents"), 3);  // the missing level sorts first
+  r = run(program + ";\nrun;\n");
+  t = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(t.size(), 1u) << r.log;
+  EXPECT_EQ(t[0]["rows"].size(), 2u);
+}
+
+TEST_F(QuilvarRun, RiskLimitsAndMantelHaenszelWeights) {
+  write("pop.csv", "exposed,age,cases,n\nyes,1,3,10\nno,1,1,10\nyes,2,8,40\nno,2,2,40\n");
+  const RunResult r = run("proc quilvar data=pop method=mh stat=risk plots=none; population group=exposed "
+                          "event=cases total=n; strata age / stats(cl=lognormal);\nrun;\n");
+  const auto t = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(t.size(), 1u) << r.log;
+  EXPECT_DOUBLE_EQ(cell(t[0], 0, "MHWeight"), 10.0 * 10 / 20);  // "no" sorts first: 1/10
+  EXPECT_DOUBLE_EQ(cell(t[0], 0, "CrudeRisk"), 0.1);
+  const double s = std::sqrt(1 / (0.1 * 10) - 1.0 / 10);
+  EXPECT_NEAR(cell(t[0], 0, "UpperCL"), 0.1 * std::exp(1.959963984540054 * s), 1e-12);
+}
+
+TEST_F(QuilvarRun, StratumEventsAboveIndividualsStopTheRiskStep) {
+  // Each observation passes its own check, but the stratum sums to 12 cases among 10 people.
+  write("pop.csv", "age,cases,n\n1,6,10\n1,6,.\n");
+  write("ref.csv", "age,n\n1,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct stat=risk plots=none; population "
+                          "event=cases total=n; reference total=n; strata age;\nrun;\n");
+  EXPECT_EQ(r.json["steps"][0]["status"], 1008);
+  EXPECT_NE(r.log.find("age=1"), std::string::npos) << r.log;
 }
 
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
