@@ -27,8 +27,6 @@ namespace {
 constexpr int kSeriesCap = 100;
 // The power series stops when a term falls below this fraction of 1 + sum.
 constexpr double kSeriesStop = 1.110223024625157e-17;
-// From this order on the series prefactor uses Stirling's form of ln Γ(ν + 1).
-constexpr double kStirlingPrefactorOrder = 15.0;
 // Regime boundaries.
 constexpr double kSeriesArgument = 2.0;
 constexpr double kLargeArgument = 17.0;
@@ -40,7 +38,7 @@ constexpr double kTwoPi = 6.283185307179586;
 
 // ln[(z/2)^ν/Γ(ν + 1)], without cancellation for large ν.
 double log_series_prefactor(double nu, double half_z) {
-  if (nu < kStirlingPrefactorOrder) {
+  if (nu < kStirlingArgument) {
     return nu * natural_log(half_z) - log_gamma(nu + 1.0);
   }
   const double n1 = nu + 1.0;

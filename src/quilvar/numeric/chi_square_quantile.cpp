@@ -79,15 +79,15 @@ int chi_square_quantile(double p, double df, double& out) {
       return kFailed;
     }
     if (upper == 0.0 || density == 0.0) {
-      g /= 2.0;  // the tails underflowed: restart nearer the bulk
+      g /= 2.0;  // Q or the density underflowed: restart nearer the bulk
       continue;
     }
     if (lower == 0.0) {
-      g *= 2.0;
+      g *= 2.0;  // far below the bulk
       continue;
     }
     if (lower == 1.0) {
-      return kFailed;
+      return kFailed;  // no step can be formed
     }
     g = next_point(p, a, g, lower, density);
     if (std::fabs(p - lower) <= tolerance) {

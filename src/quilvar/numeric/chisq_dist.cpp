@@ -29,8 +29,10 @@ constexpr double kSmallestDegreesOfFreedom = 1e-8;
 constexpr double kXFloorScale = 2.225073858507202e-308;
 // Up to this noncentrality the Poisson mixture is tried first.
 constexpr double kMixtureNoncentrality = 500.0;
-// 2/9, the variance factor of the cube-root (Wilson–Hilferty) transform.
+// 2/9, the variance factor of the cube-root (Wilson–Hilferty) transform, and
+// the 15-digit value the fall-back starts of the quantile searches use.
 constexpr double kTwoNinths = 0.2222222222222222;
+constexpr double kFallbackTwoNinths = 0.222222222222222;
 constexpr double kSqrt2 = 1.4142135623730951;
 // Bracket factors of the searches.
 constexpr double kGrowth = 1.5;
@@ -143,7 +145,7 @@ int chisq_lower_quantile(ChiSquareDist& rec) {
   if (central_lower_root((k + lambda) / c, p, rec, start) == kOk) {
     start *= c;
   } else {
-    start = std::fabs(1.0 - 0.222222222222222 * c + std::sqrt(2.0 * c) * normal_quantile(p));
+    start = std::fabs(1.0 - kFallbackTwoNinths * c + std::sqrt(2.0 * c) * normal_quantile(p));
   }
   rec.up_factor = kGrowth;
   rec.down_factor = kShrink;
@@ -184,7 +186,7 @@ int upper_start_noncentral(QuantileSearch& search) {
     search.start = c * central.x;
   } else {
     search.start =
-        std::fabs(1.0 - 0.222222222222222 * c + normal_quantile(rec.upper_probability) * std::sqrt(2.0 * c));
+        std::fabs(1.0 - kFallbackTwoNinths * c + normal_quantile(rec.upper_probability) * std::sqrt(2.0 * c));
   }
   search.up_factor = kGrowth;
   search.down_factor = kShrink;

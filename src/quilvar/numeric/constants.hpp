@@ -13,13 +13,12 @@ inline constexpr int kFailed = 1;
 
 // ln sqrt(2 pi), the constant of Stirling's formula and of the normal density.
 inline constexpr double kLogRootTwoPi = 0.9189385332046728;
-// ln 2 and 1 / ln 2.
+// ln 2.
 inline constexpr double kLn2 = 0.6931471805599453;
-inline constexpr double kLog2E = 1.4426950408889634;
-// 1 / sqrt(2), turning a normal deviate into an erf argument.
-inline constexpr double kRootHalf = 0.7071067811865476;
-// 1 / sqrt(2 pi), the normal density at 0.
-inline constexpr double kInverseRootTwoPi = 0.3989422804014327;
+// e, the base of the integrands' scale exponents.
+inline constexpr double kNaturalBase = 2.718281828459045;
+// From this argument on ln Γ is taken in Stirling's form.
+inline constexpr double kStirlingArgument = 15.0;
 
 // One unit above the smallest normal double: at or below it an argument counts as zero.
 inline constexpr double kTinyArgument = 2.225073858507202e-308;

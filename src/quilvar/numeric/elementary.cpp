@@ -23,6 +23,8 @@ namespace {
 constexpr double kSafeExpOverflowArgument = 709.78271289339;
 // Below this |x|, e^x rounds to 1.
 constexpr double kExpUnitArgument = 2.710505e-20;
+// 1 / ln 2.
+constexpr double kLog2E = 1.4426950408889634;
 // Outside |x| ≤ 0.01 e^x − 1 loses nothing to cancellation worth a series.
 constexpr double kExpMinusOneSeriesLimit = 0.01;
 // Outside |x| ≤ 1/32 ln(1 + x) is taken directly.

@@ -47,9 +47,8 @@ constexpr int kLogFractionSteps = 999;
 constexpr double kFailedProbability = -2.0;
 // Quadrature fall-back: passes allowed.
 constexpr int kGammaQuadraturePasses = 30;
-constexpr double kNaturalBase = 2.718281828459045;
-// From this shape on ln Γ is taken in Stirling's form.
-constexpr double kStirlingShape = 15.0;
+// 1 / sqrt(2 pi), the normal density at 0.
+constexpr double kInverseRootTwoPi = 0.3989422804014327;
 
 // Whether x lies where the normal approximation replaces the series and
 // fractions: shape r ≥ 10^9 and |x − r| ≤ 0.7·sqrt(r) + 0.02·r.
@@ -232,8 +231,8 @@ int combine_log_tails(GammaDist& rec, bool lower, bool shifted, double unshifted
   return kOk;
 }
 
-// The log form for the record's shape already shifted to at least 1.
-int log_tails_of_shifted_shape(GammaDist& rec, bool shifted, double unshifted_shape) {
+// The log form at the record's working shape (shifted to at least 1 when below 1).
+int log_tails_at_working_shape(GammaDist& rec, bool shifted, double unshifted_shape) {
   const double x = rec.x;
   const double s = rec.shape;
   (void)log_gamma_density(x, s, rec.log_density);
@@ -303,7 +302,7 @@ int log_upper_gamma_by_quadrature(GammaDist& rec, double s, double& log_upper) {
     return kFailed;
   }
   const double origin_less_log_gamma =
-      s >= kStirlingShape ? -0.5 * natural_log(s) - kLogRootTwoPi - stirling_remainder(s)
+      s >= kStirlingArgument ? -0.5 * natural_log(s) - kLogRootTwoPi - stirling_remainder(s)
                           : rec.integrand_scale_origin - log_gamma(s);
   log_upper = origin_less_log_gamma + q.scale_exponent_in_use * q.log_scale_base + natural_log(result);
   return kOk;
@@ -353,7 +352,7 @@ int log_incomplete_gamma(GammaDist& rec) {
   const bool shifted = a < 1.0;
   rec.shape_minus_one = shifted ? a : a - 1.0;
   rec.shape = shifted ? a + 1.0 : a;
-  const int status = log_tails_of_shifted_shape(rec, shifted, a);
+  const int status = log_tails_at_working_shape(rec, shifted, a);
   rec.shape = a;
   return status;
 }

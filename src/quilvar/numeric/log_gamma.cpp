@@ -17,8 +17,6 @@
 namespace quilvar::numeric {
 namespace {
 
-// From here on Stirling's series is accurate to double precision.
-constexpr double kStirlingLimit = 15.0;
 // ln Γ(1.5) = ln(sqrt(π)/2).
 constexpr double kLogGammaThreeHalves = -0.12078223763524522;
 // The gamma density is formed in the cancellation-free Stirling form when the
@@ -64,7 +62,7 @@ double log_gamma(double x) {
   if (std::fabs(x - 1.0) < kUnitTolerance || std::fabs(x - 2.0) < kUnitTolerance) {
     return 0.0;
   }
-  if (x >= kStirlingLimit) {
+  if (x >= kStirlingArgument) {
     return kLogRootTwoPi - x + (x - 0.5) * natural_log(x) + stirling_remainder(x);
   }
   // Γ(x) = factor·Γ(y) with 1 ≤ y ≤ 2.

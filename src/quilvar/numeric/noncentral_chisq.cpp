@@ -31,7 +31,6 @@ namespace {
 
 constexpr int kMixtureIterations = 1000;
 constexpr int kIntegrationPasses = 10;
-constexpr double kNaturalBase = 2.718281828459045;
 // The density integral over [0, x] starts at 0.999·x.
 constexpr double kLowerIntegrationStart = 0.999;
 

@@ -22,6 +22,8 @@
 namespace quilvar::numeric {
 namespace {
 
+// 1 / sqrt(2), turning a normal deviate into an erf argument.
+constexpr double kRootHalf = 0.7071067811865476;
 // Region boundaries of Cody's approximations.
 constexpr double kErfSmallLimit = 0.46875;
 constexpr double kErfcMiddleLimit = 4.0;

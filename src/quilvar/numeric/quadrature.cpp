@@ -32,8 +32,6 @@ constexpr int kDefaultWalk = 10000;
 // Mode 3 starts at s = 1 when the requested point is this close (relative to
 // the upper limit) to the upper limit.
 constexpr double kUpperLimitCloseness = 1.053671212772351e-8;
-// e, the default scale base.
-constexpr double kNaturalBase = 2.718281828459045;
 
 // Moves along the grid of the transformed variable: additively in mode 1,
 // by the factor e^offset in modes 2 and 3.

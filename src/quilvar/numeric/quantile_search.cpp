@@ -40,44 +40,30 @@ bool is_invalid_target(double target) {
   return (std::bit_cast<std::uint64_t>(target) & kTopSixteenBits) == kTopSixteenBits || std::isnan(target);
 }
 
-double probability_logit(double v, double floor) {
-  const double clamped = std::clamp(v, floor, kProbabilityCeiling);
-  return natural_log(clamped / (1.0 - clamped));
+// Whether the value is a probability (as opposed to the log of one).
+bool is_probability_kind(const QuantileSearch& s) {
+  return s.target_kind == kTargetProbability;  // 0 in both engines
 }
 
-// logit of P given ln P, and given ln Q.
-double logit_of_log_lower(double v) {
-  const double capped = std::min(v, kLogProbabilityCap);
-  return capped - natural_log(-exp_minus_one(capped));
-}
-double logit_of_log_upper(double v) {
-  const double capped = std::min(v, kLogProbabilityCap);
-  return natural_log(-exp_minus_one(capped)) - capped;
+// The value clamped into the range its logit is taken on.
+double clamp_value(const QuantileSearch& s, double v, bool count) {
+  if (is_probability_kind(s)) {
+    return std::clamp(v, count ? kCountProbabilityFloor : kProbabilityFloor, kProbabilityCeiling);
+  }
+  return std::min(v, kLogProbabilityCap);
 }
 
-double continuous_logit(const QuantileSearch& s, double v) {
-  switch (s.target_kind) {
-    case kTargetLogLower:
-      return logit_of_log_lower(v);
-    case kTargetLogUpper:
-      return logit_of_log_upper(v);
-    default:
-      return probability_logit(v, kProbabilityFloor);
+// The logit of the lower-tail probability a clamped value stands for.
+double value_logit(const QuantileSearch& s, double clamped, bool count) {
+  if (count && s.value_transform != nullptr) {
+    return s.value_transform(s, clamped);
   }
-}
-
-double count_logit(const QuantileSearch& s, double v) {
-  if (s.value_transform != nullptr) {
-    return s.value_transform(s, v);
+  if (is_probability_kind(s)) {
+    return natural_log(clamped / (1.0 - clamped));
   }
-  switch (s.target_kind) {
-    case kCountTargetLogUpper:
-      return logit_of_log_upper(v);
-    case kCountTargetLogLower:
-      return logit_of_log_lower(v);
-    default:
-      return probability_logit(v, kCountProbabilityFloor);
-  }
+  const bool log_lower = s.target_kind == (count ? kCountTargetLogLower : kTargetLogLower);
+  const double log_complement_of_value = natural_log(-exp_minus_one(clamped));
+  return log_lower ? clamped - log_complement_of_value : log_complement_of_value - clamped;
 }
 
 struct Sample {
@@ -93,8 +79,8 @@ int evaluate_at(QuantileSearch& s, double x, bool count, Sample& out) {
     return kFailed;
   }
   const double value = *s.value_slot;
-  out = {x, value, count ? count_logit(s, value) : continuous_logit(s, value)};
-  s.clamped_value = value;
+  s.clamped_value = clamp_value(s, value, count);
+  out = {x, value, value_logit(s, s.clamped_value, count)};
   s.transformed_value = out.logit;
   return kOk;
 }
@@ -140,7 +126,7 @@ int read_target(QuantileSearch& s, bool count) {
     s.status = kSearchInvalidStart;
     return kFailed;
   }
-  s.target_logit = count ? count_logit(s, s.target) : continuous_logit(s, s.target);
+  s.target_logit = value_logit(s, clamp_value(s, s.target, count), count);
   return kOk;
 }
 
@@ -280,7 +266,6 @@ bool end_on_target(const QuantileSearch& s, double& root) {
   }
   return false;
 }
-
 
 // The secant coordinate of a count, u = −ln(−ln((k + 1 − lower)/upper)), and
 // its inverse; both replaceable by the record's callbacks.

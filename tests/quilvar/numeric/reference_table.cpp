@@ -1,65 +1,44 @@
 #include "quilvar/numeric/reference_table.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
 namespace quilvar::numeric::testing {
-namespace {
-
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> fields;
-  std::stringstream stream(line);
-  std::string field;
-  while (std::getline(stream, field, ',')) {
-    fields.push_back(field);
-  }
-  return fields;
-}
-
-}  // namespace
 
 ReferenceTable::ReferenceTable(std::string_view file_name) {
   const std::string path = std::string(QUILVAR_NUMERIC_REFERENCE_DIR) + "/" + std::string(file_name);
   std::ifstream input(path);
   std::string line;
-  if (!input || !std::getline(input, line)) {
+  if (!std::getline(input, line)) {
     throw std::runtime_error("cannot read " + path);
   }
-  columns_ = split(line);
+  std::stringstream header(line);
+  for (std::string column; std::getline(header, column, ',');) {
+    columns_.push_back(column);
+  }
   while (std::getline(input, line)) {
-    if (line.empty()) {
-      continue;
-    }
-    std::vector<std::string> fields = split(line);
-    if (fields.size() != columns_.size()) {
-      throw std::runtime_error("bad row in " + path + ": " + line);
-    }
     std::vector<double> numbers;
-    for (const std::string& field : fields) {
+    std::stringstream fields(line);
+    for (std::string field; std::getline(fields, field, ',');) {
       numbers.push_back(std::strtod(field.c_str(), nullptr));
     }
-    texts_.push_back(std::move(fields));
+    if (numbers.size() != columns_.size()) {
+      throw std::runtime_error("bad row in " + path + ": " + line);
+    }
+    lines_.push_back(line);
     values_.push_back(std::move(numbers));
   }
 }
 
 double ReferenceTable::at(std::size_t row, std::string_view column) const {
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    if (columns_[i] == column) {
-      return values_.at(row).at(i);
-    }
+  const auto found = std::find(columns_.begin(), columns_.end(), column);
+  if (found == columns_.end()) {
+    throw std::out_of_range("no column " + std::string(column));
   }
-  throw std::out_of_range("no column " + std::string(column));
-}
-
-std::string ReferenceTable::describe(std::size_t row) const {
-  std::string text;
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    text += (i == 0 ? "" : ", ") + columns_[i] + "=" + texts_.at(row).at(i);
-  }
-  return text;
+  return values_.at(row).at(static_cast<std::size_t>(found - columns_.begin()));
 }
 
 }  // namespace quilvar::numeric::testing
