@@ -211,7 +211,8 @@ void resolve_plots(ProcContext& c) {
   c.plot_margin = kPlotMargin;
   if (c.graphics_enabled) {
     choose_plots(c);
-  } else if (flag(c, kFlagPlots)) {
+  } else if (flag(c, kFlagPlots) && !flag(c, kFlagPlotNone)) {
+    // PLOTS=NONE asks for no plot, so graphics being off loses nothing.
     host::host_issue_message(host::kMessageSetGraphics, kMsgGraphicsOff);
     raise_step_status(c, host::kStatusWarning);
   }

@@ -250,6 +250,16 @@ TEST_F(QuilvarRun, StratumEventsAboveIndividualsStopTheRiskStep) {
   EXPECT_NE(r.log.find("age=1"), std::string::npos) << r.log;
 }
 
+TEST_F(QuilvarRun, PlotRequestsWithGraphicsOffWarnUnlessNone) {
+  write("pop.csv", "age,deaths,persons\n1,5,100\n");
+  write("ref.csv", "age,std_pop\n1,100\n");
+  const std::string head = "proc quilvar data=pop refdata=ref method=direct ";
+  const std::string tail = "; population event=deaths total=persons; reference total=std_pop; strata age;\nrun;\n";
+  EXPECT_EQ(run(head + "plots=none" + tail, "--no-graphics").json["steps"][0]["status"], 0);
+  EXPECT_EQ(run(head + "plots=dist" + tail, "--no-graphics").json["steps"][0]["status"], 4);
+  EXPECT_EQ(run("graphics off;\n" + head + "plots=dist" + tail).json["steps"][0]["status"], 4);
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
