@@ -6,6 +6,9 @@
 #include <memory>
 
 #include "quilvar/entry/statement_setup.hpp"
+#include "quilvar/estimate/direct_standardization.hpp"
+#include "quilvar/estimate/effects.hpp"
+#include "quilvar/estimate/indirect_standardization.hpp"
 #include "quilvar/estimate/stratum_statistics.hpp"
 #include "quilvar/input/read_data.hpp"
 #include "quilvar/syntax/resolve_options.hpp"
@@ -42,16 +45,39 @@ int read_and_estimate(ProcContext& c) {
   host::host_tree_to_list(reinterpret_cast<void**>(&c.strata));
   if (estimate::compute_stratum_statistics(c) != 0) return 1;
   if (c.strata_cl_compute_type != kClNone && estimate::compute_stratum_limits(c) != 0) return 1;
+  const int status = c.method == kMethodIndirect ? estimate::compute_indirect_estimates(c)
+                                                 : estimate::compute_direct_estimates(c);
+  if (status != 0) return 1;
+  if (c.method == kMethodMh && estimate::compute_mh_statistics(c) != 0) return 1;
   return 0;
 }
 
-// The tables and plots inside the BY group's output group.
+// The tables and plots inside the BY group's output group. Only a table
+// that fails ends the BY group; plots are skipped on their own.
 int produce_group_outputs(ProcContext& c) {
   if (c.method == kMethodIndirect) {
     if (c.strata_stats_on && tables::produce_strata_stats_table_indirect(c) != 0) return 1;
+    if (c.strata_smr_on && tables::produce_strata_smr_table(c) != 0) return 1;
     return 0;
   }
   if (c.strata_stats_on && tables::produce_strata_stats_table(c) != 0) return 1;
+  if (c.population_count == 2 && c.strata_effect_type != kEffectNone && tables::produce_strata_effect_table(c) != 0) {
+    return 1;
+  }
+  return 0;
+}
+
+// The tables after the output group: the standardized estimates, the
+// effect or SMR, and last the attributable fractions.
+int produce_summary_tables(ProcContext& c) {
+  if (c.method == kMethodIndirect) {
+    if (c.smr_table_on && tables::produce_smr_table(c) != 0) return 1;
+    if (tables::produce_std_estimate_table_indirect(c) != 0) return 1;
+  } else {
+    if (tables::produce_std_estimate_table(c) != 0) return 1;
+    if (c.population_count == 2 && c.effect_type != kEffectNone && tables::produce_effect_table(c) != 0) return 1;
+  }
+  if (c.attr_fraction_on && tables::produce_attr_fraction_table(c) != 0) return 1;
   return 0;
 }
 
@@ -62,7 +88,8 @@ int run_one_by_group(ProcContext& c) {
   open_output_group(c);
   const int status = produce_group_outputs(c);
   release_output_group(c);
-  return status;
+  if (status != 0) return status;
+  return produce_summary_tables(c);
 }
 
 }  // namespace
@@ -108,6 +135,7 @@ int run_step() {
   syntax::resolve_options(*context, *state);
   state->context[0] = context.get();
   state->context[1] = context.get();
+  tables::define_step_templates(*context);
   run_by_groups(*context);
   return host::host_set_step_status(context->step_status);
 }
