@@ -260,6 +260,55 @@ TEST_F(QuilvarRun, PlotRequestsWithGraphicsOffWarnUnlessNone) {
   EXPECT_EQ(run("graphics off;\n" + head + "plots=dist" + tail).json["steps"][0]["status"], 4);
 }
 
+// Every method, statistic, limit type and effect runs to completion with
+// the tables it names, and nothing in any output is NaN or infinite.
+TEST_F(QuilvarRun, MethodStatisticLimitAndEffectMatrixCompletes) {
+  write("pop.csv",
+        "year,exposed,age,cases,n\n"
+        "2020,yes,1,3,100\n2020,no,1,1,120\n2020,yes,2,0,80\n2020,no,2,2,90\n2020,yes,3,9,60\n2020,no,3,4,70\n"
+        "2021,yes,1,2,110\n2021,no,1,2,100\n2021,yes,2,5,85\n2021,no,2,1,95\n2021,yes,3,7,65\n2021,no,3,6,75\n");
+  write("ref.csv", "age,ref_cases,ref_n\n1,20,1000\n2,30,1000\n3,90,1000\n");
+  const std::string methods[] = {"direct", "indirect", "indirect(af)", "mh", "mh(af)"};
+  const std::string statistics[] = {"rate(mult=1000)", "risk"};
+  const std::string limits[] = {"none", "normal", "lognormal", "poisson", "gamma(type=average)",
+                                "gamma(type=conservative)"};
+  const std::string effects[] = {"", "effect=ratio", "effect=diff"};
+  int runs = 0;
+  for (const auto& method : methods) {
+    const bool indirect = method.starts_with("indirect");
+    const bool mh = method.starts_with("mh");
+    for (const auto& statistic : statistics) {
+      for (const auto& limit : limits) {
+        for (const auto& effect : effects) {
+          if (indirect && !effect.empty()) continue;
+          const std::string program =
+              "proc quilvar data=pop " + std::string(mh ? "" : "refdata=ref ") + "method=" + method +
+              " stat=" + statistic + " cl=" + limit + " " + effect + " plots=none;\n" +
+              (indirect ? "  population event=cases total=n;\n" : "  population group=exposed event=cases total=n;\n") +
+              (mh ? "" : "  reference event=ref_cases total=ref_n;\n") +
+              "  strata age / stats" + (indirect ? " smr" : " effect") + ";\n  by year;\nrun;\n";
+          SCOPED_TRACE(program);
+          const RunResult r = run(program, "--csv " + (folder_ / "csv").string());
+          ++runs;
+          ASSERT_LE(r.json["steps"][0]["status"].get<int>(), 4) << r.log;
+          const bool risk = statistic == "risk";
+          EXPECT_EQ(outputs(r, 0, risk ? "StdRisk" : "Quilvar").size(), 2u);
+          EXPECT_EQ(outputs(r, 0, "Smr").size(), indirect ? 2u : 0u);
+          EXPECT_EQ(outputs(r, 0, "Effect").size(), !indirect && !effect.empty() ? 2u : 0u);
+          EXPECT_EQ(outputs(r, 0, "AttrFraction").size(), method.ends_with("(af)") ? 2u : 0u);
+          for (const auto& entry : fs::directory_iterator(folder_ / "csv")) {
+            const std::string text = read(entry.path());
+            EXPECT_EQ(text.find("nan"), std::string::npos) << entry.path();
+            EXPECT_EQ(text.find("inf"), std::string::npos) << entry.path();
+          }
+          fs::remove_all(folder_ / "csv");
+        }
+      }
+    }
+  }
+  EXPECT_EQ(runs, 2 * 6 * 3 * 3 + 2 * 2 * 6);
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
