@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "quilvar/estimate/quantile_memo.hpp"
 #include "quilvar/estimate/results.hpp"
 #include "quilvar/host/missing.hpp"
 #include "quilvar/host/services.hpp"
@@ -264,6 +265,7 @@ struct ProcContext {
   StdEstimate std_estimates[2];
   SmrResult smr_result;
   AttrFractionResult attr_fraction;
+  QuantileMemo quantile_memo;
 
   // Plot settings.
   int graphics_enabled;

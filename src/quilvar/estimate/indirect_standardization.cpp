@@ -86,10 +86,10 @@ void set_smr_limits(SmrResult& s, const SmrInputs& in, const NormalQuantiles& z)
 // Exact limits of O / E times a factor: ½·chi2(alpha/2, 2·O)·factor / E and
 // ½·chi2(1 − alpha/2, 2·(O + 1))·factor / E. Returns false when a quantile
 // failed; that limit is then missing.
-bool exact_limits(const ProcContext& c, const SmrInputs& in, double factor, double& lower, double& upper) {
+bool exact_limits(ProcContext& c, const SmrInputs& in, double factor, double& lower, double& upper) {
   double q_lower, q_upper;
-  const bool lower_ok = chi_square_quantile_with_fallback(c.alpha / 2, 2 * in.observed, q_lower);
-  const bool upper_ok = chi_square_quantile_with_fallback(1 - c.alpha / 2, 2 * (in.observed + 1), q_upper);
+  const bool lower_ok = chi_square_quantile_with_fallback(c, c.alpha / 2, 2 * in.observed, q_lower);
+  const bool upper_ok = chi_square_quantile_with_fallback(c, 1 - c.alpha / 2, 2 * (in.observed + 1), q_upper);
   lower = lower_ok ? 0.5 * q_lower * factor / in.expected : kMissing;
   upper = upper_ok ? 0.5 * q_upper * factor / in.expected : kMissing;
   return lower_ok && upper_ok;
@@ -98,7 +98,7 @@ bool exact_limits(const ProcContext& c, const SmrInputs& in, double factor, doub
 // Limits of the standardized estimate: the SMR's normal and lognormal limits
 // times R, and exact limits of its own; a risk's upper limits are capped at
 // 1. Returns false when an exact quantile failed.
-bool set_standardized_limits(const ProcContext& c, SmrResult& s, const SmrInputs& in) {
+bool set_standardized_limits(ProcContext& c, SmrResult& s, const SmrInputs& in) {
   if (!present(in.reference)) return true;
   const bool risk = c.statistic == kStatRisk;
   const auto cap = [risk](double x) { return risk ? at_most_one(x) : x; };

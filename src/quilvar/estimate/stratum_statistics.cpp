@@ -4,6 +4,8 @@
 #include "quilvar/estimate/stratum_statistics.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 
@@ -136,7 +138,7 @@ void compute_expected(const ProcContext& c, StratumNode& node) {
 // Limits of a stratum SMR, with r the crude estimate, n the population,
 // E the expected events and H = n / E. Returns false when a Poisson
 // quantile failed.
-bool compute_smr_limits(const ProcContext& c, StratumNode& node, const PopulationCell& cell, double za, double zb) {
+bool compute_smr_limits(ProcContext& c, StratumNode& node, const PopulationCell& cell, double za, double zb) {
   const double r = cell.estimate;
   const double n = cell.population;
   const double e = cell.expected;
@@ -160,8 +162,8 @@ bool compute_smr_limits(const ProcContext& c, StratumNode& node, const Populatio
     case kClPoisson: {
       if (risk || !(r > 0)) return true;
       double lower, upper;
-      const bool lower_ok = chi_square_quantile_with_fallback(c.alpha / 2, 2 * r * n, lower);
-      const bool upper_ok = chi_square_quantile_with_fallback(1 - c.alpha / 2, 2 * (r * n + 1), upper);
+      const bool lower_ok = chi_square_quantile_with_fallback(c, c.alpha / 2, 2 * r * n, lower);
+      const bool upper_ok = chi_square_quantile_with_fallback(c, 1 - c.alpha / 2, 2 * (r * n + 1), upper);
       if (lower_ok) node.smr_lower = 0.5 * lower / e;
       if (upper_ok) node.smr_upper = 0.5 * upper / e;
       return lower_ok && upper_ok;
@@ -173,7 +175,7 @@ bool compute_smr_limits(const ProcContext& c, StratumNode& node, const Populatio
 
 // The stratum SMR of the (single) study population; returns false when a
 // Poisson limit failed.
-bool compute_stratum_smr(const ProcContext& c, StratumNode& node, double za, double zb) {
+bool compute_stratum_smr(ProcContext& c, StratumNode& node, double za, double zb) {
   node.smr = node.smr_std_error = node.smr_lower = node.smr_upper = host::kMissing;
   bool ok = true;
   for (int k = 0; k < c.population_count; ++k) {
@@ -254,7 +256,7 @@ void compute_proportions(ProcContext& c) {
 
 // Limits of a crude estimate r with population n; returns false when a
 // Poisson quantile failed.
-bool compute_cell_limits(const ProcContext& c, PopulationCell& cell, double za, double zb) {
+bool compute_cell_limits(ProcContext& c, PopulationCell& cell, double za, double zb) {
   cell.std_error = cell.lower = cell.upper = host::kMissing;
   const double r = cell.estimate;
   const double n = cell.population;
@@ -278,8 +280,8 @@ bool compute_cell_limits(const ProcContext& c, PopulationCell& cell, double za, 
     case kClPoisson: {
       if (!(r > 0)) return true;
       double lower, upper;
-      const bool lower_ok = chi_square_quantile_with_fallback(c.alpha / 2, 2 * r * n, lower);
-      const bool upper_ok = chi_square_quantile_with_fallback(1 - c.alpha / 2, 2 * (r * n + 1), upper);
+      const bool lower_ok = chi_square_quantile_with_fallback(c, c.alpha / 2, 2 * r * n, lower);
+      const bool upper_ok = chi_square_quantile_with_fallback(c, 1 - c.alpha / 2, 2 * (r * n + 1), upper);
       if (lower_ok) cell.lower = 0.5 * lower / n;
       if (upper_ok) cell.upper = 0.5 * upper / n;
       return lower_ok && upper_ok;
@@ -291,9 +293,17 @@ bool compute_cell_limits(const ProcContext& c, PopulationCell& cell, double za, 
 
 }  // namespace
 
-bool chi_square_quantile_with_fallback(double p, double df, double& x) {
-  if (numeric::chi_square_quantile(p, df, x) == numeric::kOk) return true;
-  return numeric::chi_square_quantile_fallback(p, df, x) == numeric::kOk;
+bool chi_square_quantile_with_fallback(ProcContext& c, double p, double df, double& x) {
+  const std::uint64_t key = std::bit_cast<std::uint64_t>(p) * 0x9E3779B97F4A7C15ull ^ std::bit_cast<std::uint64_t>(df);
+  QuantileMemoEntry& entry = c.quantile_memo.entries[(key ^ (key >> 29)) % QuantileMemo::kSize];
+  if (entry.used && entry.p == p && entry.df == df) {
+    x = entry.x;
+    return entry.ok != 0;
+  }
+  bool ok = numeric::chi_square_quantile(p, df, x) == numeric::kOk;
+  if (!ok) ok = numeric::chi_square_quantile_fallback(p, df, x) == numeric::kOk;
+  entry = QuantileMemoEntry{p, df, ok ? x : 0.0, ok ? 1 : 0, 1};
+  return ok;
 }
 
 int compute_stratum_statistics(ProcContext& c) {

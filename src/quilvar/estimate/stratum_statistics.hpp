@@ -17,7 +17,8 @@ int compute_stratum_statistics(ProcContext& context);
 int compute_stratum_limits(ProcContext& context);
 
 // The chi-square quantile at p with df degrees of freedom, from the main
-// routine or, when it fails, its fall-back. Returns false when both fail.
-bool chi_square_quantile_with_fallback(double p, double df, double& x);
+// routine or, when it fails, its fall-back, remembered in the context's
+// memo. Returns false when both fail.
+bool chi_square_quantile_with_fallback(ProcContext& context, double p, double df, double& x);
 
 }  // namespace quilvar::estimate
