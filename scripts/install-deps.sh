@@ -15,6 +15,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
   python3 python3-scipy
+  chromium fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 
 # Only bench/run needs these: the peer pipeline and the timing tool.

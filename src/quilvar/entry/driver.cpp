@@ -11,6 +11,7 @@
 #include "quilvar/estimate/indirect_standardization.hpp"
 #include "quilvar/estimate/stratum_statistics.hpp"
 #include "quilvar/input/read_data.hpp"
+#include "quilvar/plots/plots.hpp"
 #include "quilvar/syntax/resolve_options.hpp"
 #include "quilvar/tables/tables.hpp"
 #include "quilvar/entry/step_status.hpp"
@@ -25,6 +26,8 @@ constexpr int kStepControlBegin = 2;
 constexpr int kGroupTextCapacity = 256;
 constexpr int kMsgGroupName = 3;
 constexpr int kMsgGroupLabel = 4;
+constexpr int kMsgNoUsableObservations = 168;
+constexpr int kMsgNoObservations = 169;
 
 // A catalog message copied into a blank-padded buffer of the group text size.
 host::OdsText* padded_message_text(int number) {
@@ -43,6 +46,10 @@ int read_and_estimate(ProcContext& c) {
     host::data_set_table().rewind_group(c.reference.data, host::kRewindCode);
   }
   host::host_tree_to_list(reinterpret_cast<void**>(&c.strata));
+  if (c.strata == nullptr) {
+    syntax::warn(c, kMsgNoUsableObservations);
+    return 1;
+  }
   if (estimate::compute_stratum_statistics(c) != 0) return 1;
   if (c.strata_cl_compute_type != kClNone && estimate::compute_stratum_limits(c) != 0) return 1;
   const int status = c.method == kMethodIndirect ? estimate::compute_indirect_estimates(c)
@@ -52,18 +59,29 @@ int read_and_estimate(ProcContext& c) {
   return 0;
 }
 
+// The rate or risk plot and the distribution plot; a plot that cannot be
+// made is skipped without ending the BY group.
+void produce_stratum_plots(ProcContext& c) {
+  if (c.rate_plot_on) plots::produce_rate_plot(c);
+  if (c.dist_plot_on) plots::produce_dist_plot(c);
+}
+
 // The tables and plots inside the BY group's output group. Only a table
 // that fails ends the BY group; plots are skipped on their own.
 int produce_group_outputs(ProcContext& c) {
   if (c.method == kMethodIndirect) {
     if (c.strata_stats_on && tables::produce_strata_stats_table_indirect(c) != 0) return 1;
     if (c.strata_smr_on && tables::produce_strata_smr_table(c) != 0) return 1;
+    produce_stratum_plots(c);
+    if (c.smr_plot_on) plots::produce_smr_plot(c);
     return 0;
   }
   if (c.strata_stats_on && tables::produce_strata_stats_table(c) != 0) return 1;
+  produce_stratum_plots(c);
   if (c.population_count == 2 && c.strata_effect_type != kEffectNone && tables::produce_strata_effect_table(c) != 0) {
     return 1;
   }
+  if (c.population_count == 2 && c.effect_plot_type != kEffectNone) plots::produce_effect_plot(c);
   return 0;
 }
 
@@ -136,7 +154,10 @@ int run_step() {
   state->context[0] = context.get();
   state->context[1] = context.get();
   tables::define_step_templates(*context);
-  run_by_groups(*context);
+  if (run_by_groups(*context) == 0 && context->population.data != nullptr) {
+    syntax::warn(*context, kMsgNoObservations,
+                 {host::text_arg({context->population.name, static_cast<std::size_t>(context->population.name_length)})});
+  }
   return host::host_set_step_status(context->step_status);
 }
 

@@ -180,6 +180,7 @@ output::OutputOptions output_options(const RunOptions& o) {
   out.plots_dir = o.plots_dir;
   out.graphics = !o.no_graphics;
   out.program_name = o.program;
+  out.render_graph = output::render_graph_svg;
   return out;
 }
 

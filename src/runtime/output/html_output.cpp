@@ -1,10 +1,13 @@
 // The HTML destination: a self-contained report (inline style sheet, no
-// scripts, no outside resources) streamed to its temporary file. Each step is
-// a section with its title and BY headings; tables are shown as the listing
-// shows them; each graph is a figure holding the SVG the graph renderer
-// returns for it (only its caption without a renderer).
+// scripts, no outside resources) headed by the program's name and a table of
+// contents. Each step is a section with its title and BY headings; tables are
+// shown as the listing shows them; each graph is a figure holding the SVG the
+// graph renderer returns for it (only its caption without a renderer). The
+// body is kept until the run finishes, since the contents come before it.
 #include <ostream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/destination.hpp"
@@ -14,7 +17,7 @@ namespace {
 
 constexpr std::string_view kStyleSheet =
     "body{font-family:system-ui,sans-serif;margin:2em;color:#111}"
-    "h1{font-size:1.4em;text-align:center}h2{font-size:1.1em;text-align:center}"
+    "h2{font-size:1.25em;text-align:center;margin-top:2em}"
     "p.procedure{text-align:center;font-style:italic}"
     "h3.by{font-size:1em;border-bottom:1px solid #888;padding-bottom:.2em}"
     "table{border-collapse:collapse;margin:1em auto}"
@@ -24,7 +27,24 @@ constexpr std::string_view kStyleSheet =
     "th.span{border-bottom:1px solid #555;text-align:center}th.gap{background:none;border:none}"
     "td.num,th.num{text-align:right;font-variant-numeric:tabular-nums}"
     "td.text,th.text{text-align:left}"
-    "figure.graph{margin:1em auto;text-align:center}";
+    "figure.graph{margin:1.5em auto;text-align:center}figure.graph svg{max-width:100%;height:auto}"
+    "figcaption{font-size:.9em;color:#444}"
+    "header.report h1{font-size:1.6em;text-align:center;margin-bottom:.2em}"
+    "nav.toc{max-width:44em;margin:1em auto 2em;padding:.5em 1em;border:1px solid #ccc;background:#fafafa}"
+    "nav.toc h2{font-size:1em;margin:.3em 0}nav.toc ol{margin:.2em 0;padding-left:1.4em}"
+    "@media print{body{margin:0;font-size:9pt}th,td{padding:.1em .35em}nav.toc{border:none;background:none}a{color:inherit;text-decoration:none}"
+    "section.step{break-before:page}table,figure,h3.by{break-inside:avoid}h2,h3{break-after:avoid}}";
+
+constexpr std::string_view kContentsHeading = "Contents";
+constexpr std::string_view kStepHeading = "Step ";
+
+// One line of the table of contents: a step (level 1), a BY group (level
+// 2), or an output object (level 2 without BY groups, else 3).
+struct ContentsEntry {
+  int level;
+  std::string id;
+  std::string text;
+};
 
 void append_escaped(std::string* out, std::string_view text) {
   for (char c : text) {
@@ -44,6 +64,20 @@ std::string escaped(std::string_view text) {
   out.reserve(text.size());
   append_escaped(&out, text);
   return out;
+}
+
+// The contents as nested ordered lists.
+void write_contents(std::ostream& out, const std::vector<ContentsEntry>& entries) {
+  out << "<nav class=\"toc\" aria-label=\"" << kContentsHeading << "\">\n<h2>" << kContentsHeading << "</h2>\n";
+  int depth = 0;
+  for (const ContentsEntry& entry : entries) {
+    for (; depth > entry.level; --depth) out << "</li></ol>\n";
+    if (depth == entry.level) out << "</li>\n";
+    for (; depth < entry.level; ++depth) out << "<ol>\n";
+    out << "<li><a href=\"#" << entry.id << "\">" << escaped(entry.text) << "</a>";
+  }
+  for (; depth > 0; --depth) out << "</li></ol>\n";
+  out << "</nav>\n";
 }
 
 const char* alignment(const DisplayColumn& column) { return column.right_aligned ? "num" : "text"; }
@@ -90,10 +124,8 @@ class HtmlDestination : public Destination {
   explicit HtmlDestination(GraphRenderer renderer) : renderer_(std::move(renderer)) {}
 
   bool open(const std::string& path, const std::string& program, std::string* error) {
-    if (!file_.open(path, error)) return false;
-    file_.stream() << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>"
-                   << escaped(program) << "</title>\n<style>" << kStyleSheet << "</style>\n</head>\n<body>\n";
-    return true;
+    program_ = program;
+    return file_.open(path, error);
   }
 
   bool wants_display() const override { return true; }
@@ -105,75 +137,97 @@ class HtmlDestination : public Destination {
   }
 
   void write_table(const Table& table, const DisplayTable* display) override {
-    write_headings(table.origin);
-    std::ostream& out = file_.stream();
-    out << "<table class=\"output\" data-name=\"" << escaped(table.name) << "\">\n<caption>"
-        << escaped(display->title) << "</caption>\n<thead>\n";
-    write_span_rows(out, *display);
-    out << "<tr>";
+    const std::string id = begin_object(table.origin, display->title);
+    body_ << "<table class=\"output\" id=\"" << id << "\" data-name=\"" << escaped(table.name)
+          << "\">\n<caption>" << escaped(display->title) << "</caption>\n<thead>\n";
+    write_span_rows(body_, *display);
+    body_ << "<tr>";
     for (const DisplayColumn& column : display->columns) {
-      out << "<th class=\"" << alignment(column) << "\">" << escaped(column.header) << "</th>";
+      body_ << "<th class=\"" << alignment(column) << "\">" << escaped(column.header) << "</th>";
     }
-    out << "</tr>\n</thead>\n";
-    write_table_body(out, *display);
-    out << "</table>\n";
+    body_ << "</tr>\n</thead>\n";
+    write_table_body(body_, *display);
+    body_ << "</table>\n";
   }
 
   void write_list(const InfoList& list) override {
-    write_headings(list.origin);
-    std::ostream& out = file_.stream();
-    out << "<table class=\"list\" data-name=\"" << escaped(list.name) << "\">\n<caption>" << escaped(list.label)
-        << "</caption>\n<tbody>\n";
+    const std::string id = begin_object(list.origin, list.label);
+    body_ << "<table class=\"list\" id=\"" << id << "\" data-name=\"" << escaped(list.name) << "\">\n<caption>"
+          << escaped(list.label) << "</caption>\n<tbody>\n";
     for (const InfoEntry& entry : list.entries) {
-      out << "<tr><th class=\"text\">" << escaped(entry.label) << "</th><td class=\"text\">"
-          << escaped(entry_display_text(entry)) << "</td></tr>\n";
+      body_ << "<tr><th class=\"text\">" << escaped(entry.label) << "</th><td class=\"text\">"
+            << escaped(entry_display_text(entry)) << "</td></tr>\n";
     }
-    out << "</tbody>\n</table>\n";
+    body_ << "</tbody>\n</table>\n";
   }
 
   // The renderer's SVG is embedded as it stands; without one the figure
   // holds only its caption.
   void write_graph(const Graph& graph) override {
-    write_headings(graph.origin);
-    std::ostream& out = file_.stream();
-    out << "<figure class=\"graph\" data-name=\"" << escaped(graph.name) << "\" data-template=\""
-        << escaped(graph.template_path) << "\">\n";
-    if (renderer_) out << renderer_(graph) << '\n';
-    out << "<figcaption>" << escaped(graph.label) << "</figcaption>\n</figure>\n";
+    const std::string id = begin_object(graph.origin, graph.label.empty() ? graph.name : graph.label);
+    body_ << "<figure class=\"graph\" id=\"" << id << "\" data-name=\"" << escaped(graph.name)
+          << "\" data-template=\"" << escaped(graph.template_path) << "\">\n";
+    if (renderer_) body_ << renderer_(graph) << '\n';
+    body_ << "<figcaption>" << escaped(graph.label) << "</figcaption>\n</figure>\n";
   }
 
   void end_step(const StepInfo& /*step*/) override {
-    if (section_open_) file_.stream() << "</section>\n";
+    if (section_open_) body_ << "</section>\n";
     section_open_ = false;
   }
 
   bool finish(std::string* error) override {
-    file_.stream() << "</body>\n</html>\n";
+    std::ostream& out = file_.stream();
+    out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escaped(program_)
+        << "</title>\n<style>" << kStyleSheet << "</style>\n</head>\n<body>\n<header class=\"report\"><h1>"
+        << escaped(program_) << "</h1></header>\n";
+    if (!contents_.empty()) write_contents(out, contents_);
+    out << body_.str() << "</body>\n</html>\n";
     return file_.commit(error);
   }
 
  private:
-  void write_headings(const Origin& origin) {
-    std::ostream& out = file_.stream();
-    if (!section_open_) {
-      out << "<section class=\"step\">\n";
-      if (step_ != nullptr && !step_->title.empty()) out << "<h1>" << escaped(step_->title) << "</h1>\n";
-      if (step_ != nullptr && !step_->procedure_label.empty()) {
-        out << "<p class=\"procedure\">" << escaped(step_->procedure_label) << "</p>\n";
-      }
-      section_open_ = true;
-    }
+  // Opens the step's section and the BY heading as needed and lists the
+  // object in the contents; returns the object's anchor.
+  std::string begin_object(const Origin& origin, const std::string& caption) {
+    if (!section_open_) open_section();
     const std::string line = by_line(origin.by);
-    if (line.empty() || line == last_by_) return;
-    out << "<h3 class=\"by\">" << escaped(line) << "</h3>\n";
-    last_by_ = line;
+    if (!line.empty() && line != last_by_) {
+      const std::string id = "step" + std::to_string(step_index()) + "-by" + std::to_string(++by_groups_);
+      body_ << "<h3 class=\"by\" id=\"" << id << "\">" << escaped(line) << "</h3>\n";
+      contents_.push_back({2, id, line});
+      last_by_ = line;
+    }
+    const std::string id = "out" + std::to_string(++objects_);
+    contents_.push_back({last_by_.empty() ? 2 : 3, id, caption});
+    return id;
   }
+
+  void open_section() {
+    const std::string id = "step" + std::to_string(step_index());
+    const std::string title = step_ != nullptr && !step_->title.empty()
+                                  ? step_->title
+                                  : std::string(kStepHeading) + std::to_string(step_index());
+    body_ << "<section class=\"step\" id=\"" << id << "\">\n<h2>" << escaped(title) << "</h2>\n";
+    if (step_ != nullptr && !step_->procedure_label.empty()) {
+      body_ << "<p class=\"procedure\">" << escaped(step_->procedure_label) << "</p>\n";
+    }
+    contents_.push_back({1, id, title});
+    section_open_ = true;
+  }
+
+  int step_index() const { return step_ != nullptr ? step_->index : 0; }
 
   GraphRenderer renderer_;
   AtomicFile file_;
+  std::string program_;
+  std::ostringstream body_;
+  std::vector<ContentsEntry> contents_;
   const StepInfo* step_ = nullptr;
   bool section_open_ = false;
   std::string last_by_;
+  int by_groups_ = 0;
+  int objects_ = 0;
 };
 
 }  // namespace

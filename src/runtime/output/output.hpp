@@ -119,4 +119,9 @@ void set_graphics_enabled(bool enabled);
 // The table of output services handed to the module.
 const host::OutputServices& output_services();
 
+// Draws a stratum graph ("Vesk.Quilvar.Graphics.…" templates) as SVG from its
+// data object's columns and dynamic variables; empty for other graphs. The
+// renderer to give OutputOptions::render_graph.
+std::string render_graph_svg(const Graph& graph);
+
 }  // namespace quilvar::runtime::output

@@ -10,8 +10,21 @@
 namespace quilvar::runtime::output {
 namespace {
 
-// Writes each graph the renderer draws to "<graph name>.svg" in the folder,
-// "<graph name>_2.svg" and so on for later graphs of the same name.
+// The file stem of a graph: its BY values and its name, "Year_2021_StrataRatePlot"
+// (only the name without BY variables).
+std::string graph_stem(const Graph& graph) {
+  std::string stem;
+  for (const ByValue& value : graph.origin.by) {
+    stem += value.name;
+    stem += '_';
+    stem += by_value_text(value);
+    stem += '_';
+  }
+  return safe_file_stem(stem + graph.name);
+}
+
+// Writes each graph the renderer draws to "<stem>.svg" in the folder, and
+// "<stem>_2.svg" and so on for later graphs of the same stem.
 class PlotsDestination : public Destination {
  public:
   PlotsDestination(std::string folder, GraphRenderer renderer)
@@ -23,8 +36,8 @@ class PlotsDestination : public Destination {
   void write_graph(const Graph& graph) override {
     const std::string svg = renderer_ ? renderer_(graph) : std::string();
     if (svg.empty()) return;
-    const int count = ++counts_[graph.name];
-    const std::string stem = numbered_stem(safe_file_stem(graph.name), count);
+    const std::string base = graph_stem(graph);
+    const std::string stem = numbered_stem(base, ++counts_[base]);
     AtomicFile file;
     std::string message;
     if (file.open(std::filesystem::path(folder_) / (stem + ".svg"), &message)) {

@@ -61,7 +61,8 @@ TEST_F(OutputFiles, AppearUnderTheirNamesOnlyWhenTheRunFinishes) {
   EXPECT_TRUE(nlohmann::json::accept(read_file(folder_ / "out.json")));
 
   const std::string html = read_file(folder_ / "report.html");
-  EXPECT_NE(html.find("<h1>Step &lt;1&gt;</h1>"), std::string::npos);
+  EXPECT_NE(html.find("<h1>test.qv</h1>"), std::string::npos);
+  EXPECT_NE(html.find("<h2>Step &lt;1&gt;</h2>"), std::string::npos);
   EXPECT_NE(html.find("A &lt;Table&gt; &amp; more"), std::string::npos);
   EXPECT_NE(html.find("&lt;.0001"), std::string::npos);
   EXPECT_NE(html.find("<style>"), std::string::npos);
@@ -115,7 +116,7 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
   };
   std::string error;
   ASSERT_TRUE(begin_run(options, &error)) << error;
-  begin_step("", nullptr);
+  begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "North East"}, {"Year", true, 2021, ""}}; });
   {
     ModuleDriver module;
     const double estimate = 2.5;
@@ -129,8 +130,43 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
   const std::string html = read_file(folder_ / "report.html");
   EXPECT_NE(html.find("<svg data-rows=\"1\"></svg>"), std::string::npos) << html;
   EXPECT_NE(html.find("<figcaption>Plot label</figcaption>"), std::string::npos) << html;
-  EXPECT_EQ(names_in(folder_ / "plots"), (std::vector<std::string>{"StrataSMRPlot.svg", "StrataSMRPlot_2.svg"}));
-  EXPECT_EQ(read_file(folder_ / "plots" / "StrataSMRPlot.svg"), "<svg data-rows=\"1\"></svg>");
+  EXPECT_EQ(names_in(folder_ / "plots"), (std::vector<std::string>{"Area_North_East_Year_2021_StrataSMRPlot.svg",
+                                                                     "Area_North_East_Year_2021_StrataSMRPlot_2.svg"}));
+  EXPECT_EQ(read_file(folder_ / "plots" / "Area_North_East_Year_2021_StrataSMRPlot.svg"),
+            "<svg data-rows=\"1\"></svg>");
+}
+
+// The contents list every step, BY group and object, each linking to its
+// place in the report.
+TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
+  begin_full_run();
+  begin_step("Mortality", [] { return std::vector<ByValue>{{"Year", true, 2021, ""}}; });
+  produce_table("Smr", "plain", 1);
+  end_step(0);
+  begin_step("", nullptr);
+  produce_table("Smr", "plain", 1);
+  end_step(0);
+  finish();
+  const std::string html = read_file(folder_ / "report.html");
+  const std::size_t nav = html.find("<nav class=\"toc\"");
+  const std::size_t nav_end = html.find("</nav>");
+  ASSERT_NE(nav, std::string::npos);
+  ASSERT_LT(nav_end, html.find("<section"));
+  const std::string contents = html.substr(nav, nav_end + 6 - nav);
+  const std::vector<std::pair<std::string, std::string>> links{
+      {"step1", "Mortality"}, {"step1-by1", "Year=2021"}, {"out1", "A &lt;Table&gt; &amp; more"},
+      {"step2", "Step 2"},    {"out2", "A &lt;Table&gt; &amp; more"}};
+  std::size_t at = 0;
+  for (const auto& [id, text] : links) {
+    SCOPED_TRACE(id);
+    at = contents.find("<a href=\"#" + id + "\">" + text + "</a>", at);
+    EXPECT_NE(at, std::string::npos);
+    EXPECT_NE(html.find("id=\"" + id + "\""), std::string::npos);
+  }
+  EXPECT_EQ(contents.find("<ol>\n<li><a href=\"#step1\">"), contents.find("<ol>"));
+  // The objects of a step without BY groups sit one level below the step.
+  EXPECT_NE(contents.find("<a href=\"#step2\">Step 2</a><ol>\n<li><a href=\"#out2\">"), std::string::npos) << contents;
+  EXPECT_NE(html.find("@media print"), std::string::npos);
 }
 
 }  // namespace

@@ -1,0 +1,206 @@
+// Layout of the stratum charts. Text widths are estimated from an average
+// character advance, which is close enough for the sans-serif faces every
+// viewer has to keep labels from overlapping.
+#include "runtime/output/graph_layout.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace quilvar::runtime::output {
+namespace {
+
+constexpr double kCharAdvance = 0.58;      // average advance of a character, in ems
+constexpr double kLabelFill = 0.9;         // share of a stratum's slot a level label may take
+constexpr double kMaxLabelWidth = 170;     // longer stratum labels are shortened
+constexpr double kRotation = 0.7071;       // sin 45°: rotated labels lean at 45 degrees
+constexpr double kPlotHeight = 300;        // vertical charts
+constexpr double kHorizontalSlot = 34;     // pixels per stratum in horizontal charts
+constexpr double kMinHorizontalPlot = 160;
+constexpr double kMaxHorizontalPlot = 1600;
+constexpr double kRightMargin = 24;
+constexpr double kGap = 8;
+constexpr double kLegendGlyph = 26;        // the glyph and its gap before the text
+constexpr double kLegendSpacing = 18;      // between entries of a row
+constexpr double kLegendRow = 18;
+constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
+
+// Okabe-Ito colours: distinguishable with colour-vision deficiencies and in
+// greyscale print.
+constexpr std::array<std::string_view, 6> kPalette{"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9"};
+constexpr std::array kShapes{MarkerShape::kCircle, MarkerShape::kSquare, MarkerShape::kTriangle, MarkerShape::kDiamond};
+constexpr std::string_view kNeutral = "#555555";
+
+bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+std::vector<std::string> label_texts(const ChartData& chart) {
+  if (!chart.tick_labels.empty()) return chart.tick_labels;
+  std::vector<std::string> texts;
+  for (int index = 1; index <= chart.strata; ++index) texts.push_back(std::to_string(index));
+  return texts;
+}
+
+// Two lines split at the blank nearest the middle; one line without a blank.
+std::vector<std::string> wrapped(const std::string& text) {
+  std::size_t best = std::string::npos;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != ' ') continue;
+    const auto distance = [&](std::size_t p) { return std::abs(static_cast<double>(p) - text.size() / 2.0); };
+    if (best == std::string::npos || distance(i) < distance(best)) best = i;
+  }
+  if (best == std::string::npos) return {text};
+  return {text.substr(0, best), text.substr(best + 1)};
+}
+
+double widest(const std::vector<std::vector<std::string>>& lines, double size) {
+  double width = 0;
+  for (const auto& label : lines) {
+    for (const std::string& line : label) width = std::max(width, text_width(line, size));
+  }
+  return width;
+}
+
+int thinning_step(double needed, double slot) { return std::max(1, static_cast<int>(std::ceil(needed / slot))); }
+
+StratumLabels fit_across(const std::vector<std::string>& texts, double slot) {
+  StratumLabels labels;
+  for (const std::string& text : texts) labels.lines.push_back({text});
+  if (widest(labels.lines, kTickSize) <= slot * kLabelFill) {
+    labels.extent = kTickSize * kLineHeight;
+    return labels;
+  }
+  StratumLabels two;
+  two.fit = LabelFit::kWrapped;
+  for (const std::string& text : texts) two.lines.push_back(wrapped(text));
+  if (widest(two.lines, kTickSize) <= slot * kLabelFill) {
+    two.extent = 2 * kTickSize * kLineHeight;
+    return two;
+  }
+  labels.fit = LabelFit::kRotated;
+  for (auto& label : labels.lines) label[0] = shortened(label[0], kMaxLabelWidth, kTickSize);
+  labels.extent = widest(labels.lines, kTickSize) * kRotation + kTickSize;
+  labels.step = thinning_step(kTickSize * kLineHeight / kRotation, slot);
+  return labels;
+}
+
+StratumLabels fit_beside(const std::vector<std::string>& texts, double slot) {
+  StratumLabels labels;
+  for (const std::string& text : texts) labels.lines.push_back({shortened(text, kMaxLabelWidth, kTickSize)});
+  labels.extent = widest(labels.lines, kTickSize);
+  labels.step = thinning_step(kTickSize * kLineHeight, slot);
+  return labels;
+}
+
+double widest_tick_label(const ValueAxis& values) {
+  double width = 0;
+  for (double tick : values.ticks) width = std::max(width, text_width(values.tick_label(tick), kTickSize));
+  return width;
+}
+
+double title_block(const ChartData& chart) {
+  return kChartMargin + kTitleSize * kLineHeight + (chart.subtitle.empty() ? 0 : kSubtitleSize * kLineHeight) + kGap;
+}
+
+}  // namespace
+
+double text_width(std::string_view text, double size) {
+  const auto characters = std::count_if(text.begin(), text.end(), [](char c) { return !continuation_byte(c); });
+  return static_cast<double>(characters) * size * kCharAdvance;
+}
+
+std::string shortened(std::string_view text, double width, double size) {
+  if (text_width(text, size) <= width) return std::string(text);
+  std::string out(text);
+  while (!out.empty() && text_width(out, size) + size * kCharAdvance > width) {
+    do {
+      out.pop_back();
+    } while (!out.empty() && continuation_byte(out.back()));
+  }
+  return out + std::string(kEllipsis);
+}
+
+StratumLabels fit_stratum_labels(const ChartData& chart, double slot) {
+  const std::vector<std::string> texts = label_texts(chart);
+  return chart.horizontal ? fit_beside(texts, slot) : fit_across(texts, slot);
+}
+
+std::string_view series_color(std::size_t k) { return kPalette[k % kPalette.size()]; }
+MarkerShape series_shape(std::size_t k) { return kShapes[k % kShapes.size()]; }
+
+std::vector<LegendEntry> legend_entries(const ChartData& chart) {
+  std::vector<LegendEntry> entries;
+  bool lines = false;
+  for (std::size_t k = 0; k < chart.series.size(); ++k) {
+    const LegendGlyph glyph = chart.bars ? LegendGlyph::kSwatch : LegendGlyph::kMarker;
+    entries.push_back({glyph, series_color(k), series_shape(k), chart.series[k].name});
+    lines = lines || !chart.series[k].lines.empty();
+  }
+  if (!chart.limit_label.empty()) entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
+  if (lines && !chart.line_label.empty()) {
+    entries.push_back({LegendGlyph::kLine, kNeutral, MarkerShape::kCircle, chart.line_label});
+  }
+  return entries;
+}
+
+int place_legend(std::vector<LegendEntry>& entries, double width) {
+  int row = 0;
+  double x = 0;
+  for (LegendEntry& entry : entries) {
+    entry.text = shortened(entry.text, width - kLegendGlyph, kLegendSize);
+    const double size = kLegendGlyph + text_width(entry.text, kLegendSize);
+    if (x > 0 && x + size > width) {
+      ++row;
+      x = 0;
+    }
+    entry.x = x;
+    entry.row = row;
+    x += size + kLegendSpacing;
+  }
+  return entries.empty() ? 0 : row + 1;
+}
+
+double Frame::along(double position) const {
+  const double share = (position - start) / (end - start);
+  return horizontal ? top + share * height : left + share * width;
+}
+
+double Frame::across(double value) const {
+  const double share = values.fraction(value);
+  return horizontal ? left + share * width : top + height - share * height;
+}
+
+std::pair<double, double> Frame::at(double position, double value) const {
+  if (horizontal) return {across(value), along(position)};
+  return {along(position), across(value)};
+}
+
+ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
+  ChartLayout layout;
+  Frame& f = layout.frame;
+  f.horizontal = chart.horizontal;
+  f.start = chart.axis_start;
+  f.end = chart.axis_end;
+  f.values = std::move(values);
+  f.top = title_block(chart);
+  const double axis_title = kAxisTitleSize * kLineHeight;
+  double below = 0;
+  if (chart.horizontal) {
+    f.height = std::clamp((f.end - f.start) * kHorizontalSlot, kMinHorizontalPlot, kMaxHorizontalPlot);
+    layout.labels = fit_stratum_labels(chart, f.height / (f.end - f.start));
+    f.left = kChartMargin + axis_title + layout.labels.extent + 2 * kGap;
+    below = kTickSize * kLineHeight;
+  } else {
+    f.height = kPlotHeight;
+    f.left = kChartMargin + axis_title + widest_tick_label(f.values) + kGap;
+    layout.labels = fit_stratum_labels(chart, (kChartWidth - f.left - kRightMargin) / (f.end - f.start));
+    below = layout.labels.extent;
+  }
+  f.width = kChartWidth - f.left - kRightMargin;
+  layout.legend = legend_entries(chart);
+  layout.legend_rows = place_legend(layout.legend, kChartWidth - 2 * kChartMargin);
+  layout.legend_top = f.top + f.height + kGap + below + kGap + axis_title + kGap;
+  layout.height = layout.legend_top + layout.legend_rows * kLegendRow + kChartMargin;
+  return layout;
+}
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,93 @@
+// The layout of a stratum chart: the plot frame mapping stratum positions
+// and values to pixels, the stratum tick labels (level, wrapped onto two
+// lines, or rotated, and thinned when even that would overlap), and the
+// legend's entries and rows.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "runtime/output/chart_model.hpp"
+#include "runtime/output/svg_writer.hpp"
+#include "runtime/output/value_axis.hpp"
+
+namespace quilvar::runtime::output {
+
+inline constexpr double kChartWidth = 680;
+inline constexpr double kChartMargin = 14;
+inline constexpr double kTitleSize = 15;
+inline constexpr double kSubtitleSize = 12;
+inline constexpr double kAxisTitleSize = 12;
+inline constexpr double kTickSize = 11;
+inline constexpr double kLegendSize = 11;
+inline constexpr double kLineHeight = 1.3;  // in ems
+
+// The estimated width of a text in pixels at a font size.
+double text_width(std::string_view text, double size);
+
+// The text cut to at most `width` pixels, ending in an ellipsis when cut.
+std::string shortened(std::string_view text, double width, double size);
+
+enum class LabelFit { kLevel, kWrapped, kRotated };
+
+struct StratumLabels {
+  std::vector<std::vector<std::string>> lines;  // per stratum, one or two lines
+  LabelFit fit = LabelFit::kLevel;
+  int step = 1;        // every step-th label is shown
+  double extent = 0;   // the pixels the labels take away from the axis
+};
+
+// Labels for `slot` pixels per stratum along the axis.
+StratumLabels fit_stratum_labels(const ChartData& chart, double slot);
+
+enum class LegendGlyph { kMarker, kSwatch, kLimit, kLine };
+
+struct LegendEntry {
+  LegendGlyph glyph;
+  std::string_view color;
+  MarkerShape shape;
+  std::string text;
+  double x = 0;   // place within the legend, set by place_legend
+  int row = 0;
+};
+
+std::vector<LegendEntry> legend_entries(const ChartData& chart);
+// Places the entries in rows of at most `width` pixels; returns the rows.
+int place_legend(std::vector<LegendEntry>& entries, double width);
+
+// The colour and marker of the k-th series.
+std::string_view series_color(std::size_t k);
+MarkerShape series_shape(std::size_t k);
+
+struct Frame {
+  double left = 0;
+  double top = 0;
+  double width = 0;
+  double height = 0;
+  bool horizontal = false;
+  double start = 0;  // the stratum axis's range
+  double end = 1;
+  ValueAxis values;
+
+  // The pixel of a stratum position along its axis, and of a value along its.
+  double along(double position) const;
+  double across(double value) const;
+  // The point of a stratum position and a value.
+  std::pair<double, double> at(double position, double value) const;
+};
+
+// The whole layout: frame, labels, legend, and the drawing's height.
+struct ChartLayout {
+  Frame frame;
+  StratumLabels labels;
+  std::vector<LegendEntry> legend;
+  int legend_rows = 0;
+  double height = 0;
+  double legend_top = 0;
+};
+
+ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values);
+
+}  // namespace quilvar::runtime::output

@@ -1,0 +1,285 @@
+// The renderer of the stratum graphs: what it reads from a data object, the
+// value axes it chooses, and the SVG it draws.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "graph_support.hpp"
+#include "runtime/output/chart_model.hpp"
+#include "runtime/output/output.hpp"
+#include "runtime/output/value_axis.hpp"
+
+namespace quilvar::runtime::output {
+namespace {
+
+using namespace testing;
+
+// A rate plot as the module writes it: axis rows, then per population a
+// point and a limit row per stratum, then its overall line.
+GraphBuilder rate_plot(const std::vector<std::string>& labels) {
+  GraphBuilder b;
+  b.column_names = {"StratumID", "StratumIndex", "Population", "Est", "LowerCL", "UpperCL", "XRef", "YRef"};
+  b.numeric = {true, true, false, true, true, true, true, true};
+  const double n = static_cast<double>(labels.size());
+  const std::string blank;
+  b.rows = {{0.1, kNone, "North", kNone, kNone, kNone, kNone, kNone},
+            {kNone, kNone, "North", 20.0, kNone, kNone, kNone, kNone},
+            {n + 0.9, kNone, "North", kNone, kNone, kNone, kNone, kNone},
+            {kNone, kNone, "North", 900.0, kNone, kNone, kNone, kNone},
+            {kNone, kNone, blank, kNone, kNone, kNone, kNone, kNone}};
+  for (const auto& [population, shift] : {std::pair<std::string, double>{"North", 0.15}, {"South & East", -0.15}}) {
+    for (std::size_t i = 1; i <= labels.size(); ++i) {
+      const double x = static_cast<double>(i) + shift, y = 100.0 * static_cast<double>(i);
+      b.rows.push_back({x, static_cast<double>(i), population, y, kNone, kNone, kNone, kNone});
+      b.rows.push_back({kNone, kNone, blank, kNone, kNone, kNone, kNone, kNone});
+      b.rows.push_back({x, static_cast<double>(i), population, kNone, y - 50, y + 50, kNone, kNone});
+      b.rows.push_back({kNone, kNone, blank, kNone, kNone, kNone, kNone, kNone});
+    }
+    b.rows.push_back({kNone, kNone, population, kNone, kNone, kNone, 0.1, 300.0});
+    b.rows.push_back({kNone, kNone, population, kNone, kNone, kNone, n + 0.9, 300.0});
+    b.rows.push_back({kNone, kNone, blank, kNone, kNone, kNone, kNone, kNone});
+  }
+  std::string ticks;
+  for (const std::string& label : labels) ticks += "'" + label + "'";
+  b.number("_TMax", n).number("_XMin", 0.1).number("_XMax", n + 0.9).text("_XTicks", ticks);
+  b.text("_XLabel", "agegroup").text("_YLabel", "Rate per 100000").number("_Cl", 1);
+  b.text("_ClLabel", "95% Normal Confidence Limits");
+  return b;
+}
+
+// An effect plot of ratios: the axis rows, then estimate and limits per stratum.
+GraphBuilder ratio_plot(const std::vector<double>& ratios) {
+  GraphBuilder b;
+  b.column_names = {"StratumIndex", "Est", "LowerCL", "UpperCL", "XRef", "YRef"};
+  b.numeric = std::vector<bool>(6, true);
+  const double n = static_cast<double>(ratios.size());
+  b.rows = {{0.1, kNone, kNone, kNone, kNone, kNone}, {kNone, 1.0, kNone, kNone, kNone, kNone},
+            {n + 0.9, kNone, kNone, kNone, kNone, kNone}, {kNone, kNone, kNone, kNone, kNone, kNone}};
+  for (std::size_t i = 0; i < ratios.size(); ++i) {
+    const double index = static_cast<double>(i + 1);
+    b.rows.push_back({index, ratios[i], kNone, kNone, kNone, kNone});
+    b.rows.push_back({index, kNone, ratios[i] / 2, ratios[i] * 2, kNone, kNone});
+  }
+  b.number("_TMax", n).number("_XMin", 0.1).number("_XMax", n + 0.9).number("_Ratio", 1);
+  b.text("_Effect", "Stratum Rate Ratio").text("_YLabel", "Rate Ratio").text("_XLabel", "Stratum Index");
+  return b;
+}
+
+TEST(TickText, SplitsQuotedStratumLabels) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> labels;
+  };
+  const Case cases[] = {
+      {"'A''B''C'", {"A", "B", "C"}},
+      {"'M 10-19''F 10-19'", {"M 10-19", "F 10-19"}},
+      {"''", {""}},
+      {"", {}},
+      {"A''B'", {}},
+      {"'A''B", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(parse_tick_text(c.text), c.labels);
+  }
+}
+
+TEST(ChartReading, ARatePlotsSeriesPointsLimitsAndLines) {
+  const std::optional<ChartData> chart =
+      read_chart(rate_plot({"0-39", "40-64"}).build("Vesk.Quilvar.Graphics.StrataRatePlot"));
+  ASSERT_TRUE(chart);
+  EXPECT_FALSE(chart->horizontal);
+  EXPECT_FALSE(chart->log_scale);
+  EXPECT_EQ(chart->strata, 2);
+  EXPECT_EQ(chart->tick_labels, (std::vector<std::string>{"0-39", "40-64"}));
+  EXPECT_EQ(chart->value_hints, (std::vector<double>{20, 900}));
+  EXPECT_FALSE(chart->reference_value);
+  EXPECT_EQ(chart->limit_label, "95% Normal Confidence Limits");
+  ASSERT_EQ(chart->series.size(), 2u);
+  const ChartSeries& south = chart->series[1];
+  EXPECT_EQ(south.name, "South & East");
+  ASSERT_EQ(south.points.size(), 2u);
+  EXPECT_DOUBLE_EQ(south.points[1].position, 1.85);
+  EXPECT_DOUBLE_EQ(south.points[1].value, 200);
+  ASSERT_EQ(south.limits.size(), 2u);
+  EXPECT_DOUBLE_EQ(south.limits[0].low, 50);
+  EXPECT_DOUBLE_EQ(south.limits[0].high, 150);
+  ASSERT_EQ(south.lines.size(), 1u);
+  ASSERT_EQ(south.lines[0].size(), 2u);
+  EXPECT_DOUBLE_EQ(south.lines[0][1].position, 2.9);
+}
+
+TEST(ChartReading, TemplatesDecideHowRowsAreRead) {
+  struct Case {
+    const char* path;
+    bool readable, horizontal, bars;
+  };
+  const Case cases[] = {
+      {"Vesk.Quilvar.Graphics.StrataRatePlot", true, false, false},
+      {"Vesk.Quilvar.Graphics.StrataRiskPlotHoriz", true, true, false},
+      {"vesk.quilvar.graphics.stratadistplot", true, false, true},
+      {"Vesk.Quilvar.Graphics.StrataSMRPlotHoriz", true, true, false},
+      {"Vesk.Quilvar.Graphics.StrataEffectPlot", true, false, false},
+      {"Vesk.Quilvar.Graphics.Unknown", false, false, false},
+      {"Vesk.Quilvar.RatePhantom", false, false, false},
+      {"", false, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::optional<ChartData> chart = read_chart(rate_plot({"A"}).build(c.path));
+    ASSERT_EQ(chart.has_value(), c.readable);
+    if (!chart) continue;
+    EXPECT_EQ(chart->horizontal, c.horizontal);
+    EXPECT_EQ(chart->bars, c.bars);
+  }
+}
+
+TEST(ChartReading, EffectAxisRowsGiveTheValueOfNoEffect) {
+  const std::optional<ChartData> chart = read_chart(ratio_plot({0.5, 2}).build("Vesk.Quilvar.Graphics.StrataEffectPlot"));
+  ASSERT_TRUE(chart);
+  EXPECT_TRUE(chart->log_scale);
+  ASSERT_TRUE(chart->reference_value);
+  EXPECT_EQ(*chart->reference_value, 1);
+  EXPECT_TRUE(chart->value_hints.empty());
+  ASSERT_EQ(chart->series.size(), 1u);
+  EXPECT_EQ(chart->series[0].name, "Stratum Rate Ratio");
+  EXPECT_EQ(chart->series[0].points.size(), 2u);
+  EXPECT_TRUE(chart->tick_labels.empty());
+  EXPECT_TRUE(chart->limit_label.empty());
+}
+
+TEST(ChartReading, NoStratumAxisNoChart) {
+  GraphBuilder b = rate_plot({"A", "B"});
+  for (const char* dropped : {"_TMax", "_XMin", "_XMax"}) {
+    SCOPED_TRACE(dropped);
+    GraphBuilder without = b;
+    std::erase_if(without.dynamic, [&](const DynamicVariable& v) { return v.name == dropped; });
+    EXPECT_FALSE(read_chart(without.build("Vesk.Quilvar.Graphics.StrataRatePlot")));
+  }
+  GraphBuilder mismatched = b;
+  mismatched.dynamic[3].value.text = "'A'";  // _XTicks naming one stratum of two
+  const std::optional<ChartData> chart = read_chart(mismatched.build("Vesk.Quilvar.Graphics.StrataRatePlot"));
+  ASSERT_TRUE(chart);
+  EXPECT_TRUE(chart->tick_labels.empty());
+}
+
+TEST(ValueAxisChoice, ReadableRangesAndTicks) {
+  struct Case {
+    const char* name;
+    std::vector<double> values;
+    bool log;
+    double low, high;
+    std::vector<double> ticks;
+  };
+  const Case cases[] = {
+      {"linear", {3, 97}, false, 0, 100, {0, 20, 40, 60, 80, 100}},
+      {"small values", {0.0004, 0.0019}, false, 0, 0.002, {0, 0.0005, 0.001, 0.0015, 0.002}},
+      {"one value", {5}, false, 4.4, 5.6, {4.4, 4.6, 4.8, 5, 5.2, 5.4, 5.6}},
+      {"nothing to show", {NAN}, false, 0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+      {"log within a decade", {0.3, 3}, true, 0.1, 10, {0.1, 0.2, 0.5, 1, 2, 5, 10}},
+      {"log leaves out values not above 0", {0, 2, 4}, true, 1, 10, {1, 2, 5, 10}},
+      {"log over many decades", {0.001, 500}, true, 0.001, 1000, {0.001, 0.01, 0.1, 1, 10, 100, 1000}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ValueAxis axis = make_value_axis(c.values, c.log);
+    EXPECT_NEAR(axis.low, c.low, 1e-12);
+    EXPECT_NEAR(axis.high, c.high, 1e-12);
+    ASSERT_EQ(axis.ticks.size(), c.ticks.size());
+    for (std::size_t i = 0; i < c.ticks.size(); ++i) EXPECT_NEAR(axis.ticks[i], c.ticks[i], 1e-12);
+    for (double value : c.values) {
+      if (std::isfinite(value) && (!c.log || value > 0)) {
+        EXPECT_GE(axis.fraction(value), -1e-12);
+        EXPECT_LE(axis.fraction(value), 1 + 1e-12);
+      }
+    }
+  }
+}
+
+TEST(ValueAxisChoice, TickLabelsShowTheStepsDecimals) {
+  const ValueAxis axis = make_value_axis({0.0004, 0.0019}, false);
+  EXPECT_EQ(axis.tick_label(0.0005), "0.0005");
+  EXPECT_EQ(axis.tick_label(0), "0.0000");
+  EXPECT_EQ(make_value_axis({3, 97}, false).tick_label(40), "40");
+  EXPECT_EQ(make_value_axis({0.3, 3}, true).tick_label(0.5), "0.5");
+}
+
+TEST(GraphSvg, IsWellFormedSelfContainedAndDescribed) {
+  const std::string svg =
+      render_graph_svg(rate_plot({"0-39", "40-64"}).build("Vesk.Quilvar.Graphics.StrataRatePlot", "Rates <by> age"));
+  std::string problem;
+  EXPECT_TRUE(well_formed(svg, &problem)) << problem << "\n" << svg;
+  EXPECT_EQ(svg.rfind("<svg xmlns=\"http://www.w3.org/2000/svg\"", 0), 0u);
+  EXPECT_NE(svg.find("<title>Rates &lt;by&gt; age</title>"), std::string::npos);
+  EXPECT_NE(svg.find("<desc>Rates &lt;by&gt; age description: Rate per 100000 by agegroup, 2 strata; series: North, "
+                     "South &amp; East.</desc>"),
+            std::string::npos)
+      << svg;
+  for (const char* outside : {"<script", "<style", "<image", "href", "@import", "url(", " onload", " onclick"}) {
+    EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
+  }
+  EXPECT_EQ(occurrences(svg, "http"), 1u);
+}
+
+TEST(GraphSvg, DrawsEachPointLimitLineAndLegendEntry) {
+  const std::string svg = render_graph_svg(rate_plot({"0-39", "40-64"}).build("Vesk.Quilvar.Graphics.StrataRatePlot"));
+  // North as circles, South as squares: two points each and one legend marker each.
+  EXPECT_EQ(occurrences(svg, "<circle"), 3u);
+  EXPECT_EQ(occurrences(svg, "fill=\"#D55E00\""), 3u);
+  EXPECT_EQ(occurrences(svg, "stroke-dasharray"), 3u);  // two overall lines and their legend glyph
+  for (const char* text : {">0-39<", ">40-64<", ">agegroup<", ">Rate per 100000<", ">North<", ">South &amp; East<",
+                           ">95% Normal Confidence Limits<", ">Overall crude estimate<"}) {
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+  }
+}
+
+TEST(GraphSvg, StratumLabelsFitTheirSlots) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> labels;
+    const char* path;
+    std::size_t rotated, shown;
+  };
+  std::vector<std::string> many;
+  for (int i = 0; i < 60; ++i) many.push_back("Stratum number " + std::to_string(100 + i));
+  const std::vector<std::string> wrapping{"Males aged 10 to 19 years", "Females aged 10 to 19 years",
+                                          "Males aged 20 to 29 years", "Females aged 20 to 29 years"};
+  const Case cases[] = {
+      {"short labels stand level", {"0-39", "40-64", "65+"}, "Vesk.Quilvar.Graphics.StrataRatePlot", 0, 3},
+      {"long labels of few strata wrap", wrapping, "Vesk.Quilvar.Graphics.StrataRatePlot", 0, 4},
+      {"many long labels lean and thin out", many, "Vesk.Quilvar.Graphics.StrataRatePlot", 20, 20},
+      {"horizontal charts put labels beside the axis", many, "Vesk.Quilvar.Graphics.StrataRatePlotHoriz", 0, 60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string svg = render_graph_svg(rate_plot(c.labels).build(c.path));
+    EXPECT_EQ(occurrences(svg, "rotate(-45"), c.rotated);
+    std::size_t shown = 0;
+    for (const std::string& label : c.labels) shown += svg.find(">" + label + "<") != std::string::npos ? 1 : 0;
+    if (c.labels == wrapping) {
+      EXPECT_NE(svg.find(">Males aged 10<"), std::string::npos);
+      EXPECT_NE(svg.find(">to 19 years<"), std::string::npos);
+      shown = 4;
+    }
+    EXPECT_EQ(shown, c.shown);
+  }
+}
+
+TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
+  const std::string svg = render_graph_svg(ratio_plot({0.5, 2, 4}).build("Vesk.Quilvar.Graphics.StrataEffectPlot"));
+  for (const char* tick : {">0.2<", ">0.5<", ">1<", ">2<", ">5<", ">10<"}) EXPECT_NE(svg.find(tick), std::string::npos) << tick;
+  EXPECT_NE(svg.find("stroke=\"#888888\""), std::string::npos);  // the line at 1
+  EXPECT_EQ(occurrences(svg, "<circle"), 4u);                    // three strata and the legend
+}
+
+TEST(GraphSvg, OtherGraphsAreNotDrawn) {
+  EXPECT_EQ(render_graph_svg(rate_plot({"A"}).build("Vesk.Quilvar.Graphics.Histogram")), "");
+  Graph empty;
+  empty.template_path = "Vesk.Quilvar.Graphics.StrataRatePlot";
+  EXPECT_EQ(render_graph_svg(empty), "");
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output

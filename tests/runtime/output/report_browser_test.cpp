@@ -1,0 +1,140 @@
+// The bundled example's HTML report in a real browser: headless Chromium
+// loads it with no console errors, every plot is in the page as SVG, and a
+// screenshot of each plot type is taken (kept in the build folder under
+// screenshots/). Skipped only where Chromium is not installed.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kChromiumPaths[] = {"/usr/bin/chromium", "/usr/bin/chromium-browser"};
+constexpr const char* kChromiumFlags =
+    " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --disable-background-networking"
+    " --disable-component-update --disable-sync --hide-scrollbars";
+constexpr int kTimeoutSeconds = 120;
+const std::set<std::string> kPlotTypes{"StrataRatePlot", "StrataDistPlot", "StrataEffectPlot", "StrataSMRPlot"};
+
+std::string chromium_path() {
+  for (const char* path : kChromiumPaths) {
+    if (fs::exists(path)) return path;
+  }
+  return {};
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string shell_quoted(const fs::path& path) {
+  std::string text(1, '\'');
+  text += path.string();
+  text += '\'';
+  return text;
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+class ReportInBrowser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    chromium_ = chromium_path();
+    if (chromium_.empty()) GTEST_SKIP() << "chromium is not installed";
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = fs::temp_directory_path() / (std::string("quilvar_browser_") + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Runs Chromium on a page with a fresh profile; its standard output and
+  // error go to files in the scratch folder. Returns the exit status.
+  int run_chromium(const std::string& arguments, const fs::path& page) {
+    const fs::path profile = folder_ / ("profile" + std::to_string(++runs_));
+    std::ostringstream command;
+    command << "timeout " << kTimeoutSeconds << ' ' << chromium_ << kChromiumFlags
+            << " --user-data-dir=" << shell_quoted(profile) << ' ' << arguments << ' '
+            << shell_quoted("file://" + fs::absolute(page).string()) << " >" << shell_quoted(folder_ / "out.txt")
+            << " 2>" << shell_quoted(folder_ / "err.txt");
+    return std::system(command.str().c_str());
+  }
+
+  // Loads a page with console logging on; returns the console errors logged.
+  std::string console_errors(const fs::path& page) {
+    EXPECT_EQ(run_chromium("--enable-logging=stderr --v=0 --dump-dom", page), 0) << read_file(folder_ / "err.txt");
+    std::string errors;
+    std::istringstream log(read_file(folder_ / "err.txt"));
+    for (std::string line; std::getline(log, line);) {
+      if (line.find(":CONSOLE(") != std::string::npos || line.find("Uncaught") != std::string::npos) {
+        errors += line + "\n";
+      }
+    }
+    return errors;
+  }
+
+  std::string chromium_;
+  fs::path folder_;
+  int runs_ = 0;
+};
+
+// Guards the check below: a page with a failing script is caught.
+TEST_F(ReportInBrowser, AConsoleErrorIsDetected) {
+  const fs::path page = folder_ / "broken.html";
+  std::ofstream(page) << "<!DOCTYPE html><html><body><script>undefined_function();</script></body></html>";
+  EXPECT_NE(console_errors(page), "");
+}
+
+TEST_F(ReportInBrowser, TheExampleReportLoadsCleanlyAndEveryPlotTypeIsCaptured) {
+  const fs::path report = folder_ / "report.html";
+  const fs::path plots = folder_ / "plots";
+  std::ostringstream run;
+  run << QUILVAR_CLI_PATH << ' ' << shell_quoted(fs::path(QUILVAR_SOURCE_DIR) / "examples" / "mortality.qv")
+      << " --no-listing --log " << shell_quoted(folder_ / "log.txt") << " --html " << shell_quoted(report)
+      << " --plots " << shell_quoted(plots);
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+
+  EXPECT_EQ(console_errors(report), "");
+  const std::string dom = read_file(folder_ / "out.txt");
+  std::map<std::string, fs::path> first_of_type;
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(plots)) {
+    ++files;
+    for (const std::string& type : kPlotTypes) {
+      const std::string name = entry.path().filename().string();
+      if (name.find(type) != std::string::npos && !first_of_type.contains(type)) first_of_type[type] = entry.path();
+    }
+  }
+  EXPECT_EQ(occurrences(dom, "<figure class=\"graph\""), files);
+  EXPECT_EQ(occurrences(dom, "<svg"), files);
+
+  const fs::path shots = fs::path(QUILVAR_BINARY_DIR) / "screenshots";
+  fs::create_directories(shots);
+  for (const std::string& type : kPlotTypes) {
+    SCOPED_TRACE(type);
+    ASSERT_TRUE(first_of_type.contains(type));
+    const fs::path png = shots / (type + ".png");
+    fs::remove(png);
+    std::string arguments = "--window-size=680,480 --screenshot=";
+    arguments += shell_quoted(png);
+    EXPECT_EQ(run_chromium(arguments, first_of_type[type]), 0);
+    ASSERT_TRUE(fs::exists(png));
+    EXPECT_EQ(read_file(png).substr(1, 3), "PNG");
+  }
+}
+
+}  // namespace
