@@ -51,6 +51,8 @@ int main(int argc, char** argv) {
   app.add_option("--log", options.log_path, "Write the log to FILE instead of standard error");
   app.add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
   app.add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
+  app.add_flag("--check", options.check,
+               "Parse the program and check it against its data sets without computing or writing output");
   app.footer("Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, "
              "program-file or module problem.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
              "QUILVAR_MODULE_PATH names the procedure module.");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <filesystem>
@@ -54,6 +55,14 @@ bool read_program(const std::string& path, std::string* text, std::string* error
   return true;
 }
 
+// The folder of the bundled standard populations, next to the executable.
+fs::path standard_populations_dir(const RunOptions& o) {
+  std::error_code error;
+  const fs::path executable = fs::canonical("/proc/self/exe", error);
+  const fs::path base = error ? fs::absolute(o.executable).parent_path() : executable.parent_path();
+  return base / "std";
+}
+
 bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
   const fs::path program_dir = o.program == "-" ? fs::current_path() : fs::absolute(o.program).parent_path();
   libraries->program_dir = program_dir;
@@ -66,6 +75,12 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
     std::string upper = name;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char ch) { return std::toupper(ch); });
     libraries->named[upper] = dir;
+  }
+  // The bundled standard populations: the library STD, unless the user named
+  // a library of that name.
+  if (libraries->named.count("STD") == 0) {
+    const char* std_dir = std::getenv("QUILVAR_STD_DIR");
+    libraries->named["STD"] = std_dir != nullptr && *std_dir != 0 ? fs::path(std_dir) : standard_populations_dir(o);
   }
   if (!fs::is_directory(libraries->default_dir)) {
     *error = "the data folder " + libraries->default_dir.string() + " does not exist";
@@ -114,7 +129,12 @@ void run_step(RunState& run, const statements::Step& step) {
   StepData data;
   begin_runtime_step(run.libraries, step, run.title, data);
   run_guarded([&run] { run.module.driver(nullptr); });
+  if (!run.options.check) warn_empty_data_sets(data);
   const int status = end_runtime_step(data);
+  if (run.options.check && status <= kWarningStatus) {
+    write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) +
+                                   " is valid: its statements, data sets and variables were checked.");
+  }
   if (status > kWarningStatus) {
     write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) + " ended with status " +
                                    std::to_string(status) + ".");
@@ -130,11 +150,40 @@ host::HostServices* host_services() {
   return &services;
 }
 
+namespace {
+
+int no_by_group(host::DataSet*) { return 0; }
+
+// For --check: the data-set services with no BY group to visit, so a step
+// parses its statements, opens and checks its data sets and variables, and
+// computes nothing.
+host::HostServices* checking_services() {
+  static const host::DataSetServices data_sets = [] {
+    host::DataSetServices table = datasets::data_set_services();
+    table.next_by_group = &no_by_group;
+    return table;
+  }();
+  static host::HostServices services{&kernel_services(), &statements::parser_services(), &data_sets,
+                                     &output::output_services(), {}};
+  return &services;
+}
+
+}  // namespace
+
 void begin_runtime_step(const datasets::Libraries& libraries, const statements::Step& step, const std::string& title,
                         StepData& data) {
   begin_step();
   statements::begin_step(step, make_hooks(libraries, data));
   output::begin_step(title, by_values_of(data));
+}
+
+void warn_empty_data_sets(const StepData& data) {
+  for (host::DataSet* set : data.opened) {
+    if (datasets::observation_count(set) != 0) continue;
+    write_log(LogLevel::kWarning, "the data set " + datasets::data_set_file(set) +
+                                      " has no observations, so nothing is computed from it.");
+    raise_status(kWarningStatus);
+  }
 }
 
 void run_guarded(const std::function<void()>& body) {
@@ -173,6 +222,7 @@ void run_items(RunState& run, const statements::Program& program) {
 
 output::OutputOptions output_options(const RunOptions& o) {
   output::OutputOptions out;
+  if (o.check) return out;  // a check writes no output
   out.listing = o.listing ? &std::cout : nullptr;
   out.html_path = o.html_path;
   out.json_path = o.json_path;
@@ -214,7 +264,12 @@ int run_program(const RunOptions& options) {
   const statements::Program program = statements::split_program(text, options.program, kProcedures, diagnostics);
   for (const auto& d : diagnostics.entries()) write_log(LogLevel::kError, statements::format_diagnostic(d));
   run.program_problem = diagnostics.has_errors();
-  if (!load_module(default_module_path(options.executable), host_services(), &run.module, &error)) {
+  const bool has_step = std::any_of(program.items.begin(), program.items.end(), [](const statements::ProgramItem& item) {
+    return std::holds_alternative<statements::Step>(item);
+  });
+  if (!has_step) write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
+  host::HostServices* services = options.check ? checking_services() : host_services();
+  if (!load_module(default_module_path(options.executable), services, &run.module, &error)) {
     return fail_usage(error);
   }
   if (!output::begin_run(output_options(options), &error)) return fail_usage(error);

@@ -26,6 +26,7 @@ struct RunOptions {
   std::string html_path, json_path, csv_dir, plots_dir, log_path;
   bool no_graphics = false;
   bool strict = false;
+  bool check = false;  // parse and validate against the data sets, compute nothing
 };
 
 // Returns the process exit status.
@@ -45,6 +46,9 @@ host::HostServices* host_services();
 // Starts the runtime's side of a step (session, parser, output).
 void begin_runtime_step(const datasets::Libraries& libraries, const statements::Step& step, const std::string& title,
                         StepData& data);
+// A data set without observations has no BY group, so the module computes
+// nothing from it and says nothing: warns for each such data set the step opened.
+void warn_empty_data_sets(const StepData& data);
 // Runs body; an ended step or a failure inside it is recorded in the session.
 void run_guarded(const std::function<void()>& body);
 // Ends the step, closes its data sets and returns its status.

@@ -309,6 +309,62 @@ TEST_F(QuilvarRun, MethodStatisticLimitAndEffectMatrixCompletes) {
   EXPECT_EQ(runs, 2 * 6 * 3 * 3 + 2 * 2 * 6);
 }
 
+TEST_F(QuilvarRun, BundledStandardPopulationsHaveTheirPublishedTotals) {
+  struct Standard { std::string name; std::size_t groups; double total; };
+  const Standard standards[] = {{"us2000", 19, 274633642}, {"us2000_18", 18, 274633642}, {"who2000", 21, 100035},
+                                {"esp2013", 19, 100000}, {"segi1960", 18, 100000}};
+  for (const Standard& s : standards) {
+    SCOPED_TRACE(s.name);
+    std::ifstream in(std::string(QUILVAR_SOURCE_DIR) + "/data/std/" + s.name + ".csv");
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "agegroup,age_low,age_high,std_pop");
+    double total = 0;
+    std::size_t groups = 0;
+    double next_low = 0;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      std::string label, low, high, population;
+      std::getline(fields, label, ',');
+      std::getline(fields, low, ',');
+      std::getline(fields, high, ',');
+      std::getline(fields, population, ',');
+      EXPECT_EQ(std::stod(low), next_low) << line;  // contiguous age bands
+      if (!high.empty()) next_low = std::stod(high) + 1;
+      total += std::stod(population);
+      ++groups;
+    }
+    EXPECT_EQ(groups, s.groups);
+    EXPECT_EQ(total, s.total);
+  }
+  write("pop.csv", "agegroup,deaths,persons\n");
+  std::ifstream us(std::string(QUILVAR_SOURCE_DIR) + "/data/std/us2000_18.csv");
+  std::string line;
+  std::getline(us, line);
+  std::string data = "agegroup,deaths,persons\n";
+  while (std::getline(us, line)) data += line.substr(0, line.find(',')) + ",10,10000\n";
+  write("pop.csv", data);
+  const RunResult r = run("proc quilvar data=pop refdata=std.us2000_18 method=direct plots=none; population "
+                          "event=deaths total=persons; reference total=std_pop; strata agegroup;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Quilvar")[0], 0, "Quilvar"), 100.0);  // every stratum 10 per 10,000
+}
+
+TEST_F(QuilvarRun, CheckValidatesWithoutComputing) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  RunResult r = run("proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+                    "reference total=std_pop; strata age; by year;\nrun;\n", "--check");
+  EXPECT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_TRUE(r.json.is_null());  // no output written
+  EXPECT_EQ(r.listing, "");
+  EXPECT_NE(r.log.find("is valid"), std::string::npos);
+  r = run("proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+          "reference total=nosuch; strata age;\nrun;\n", "--check");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.log.find("nosuch"), std::string::npos);
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
