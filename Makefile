@@ -25,9 +25,9 @@ test-sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
-bench: deps
-	cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUILVAR_BENCH=ON -DQUILVAR_TESTS=OFF
-	cmake --build build-bench -j $(JOBS)
+bench:
+	bash scripts/install-deps.sh --bench
+	bash bench/run
 
 clean:
 	rm -rf $(BUILD) $(SAN_BUILD) build-bench out
