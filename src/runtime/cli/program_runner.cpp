@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "runtime/catalog/catalog.hpp"
+#include "runtime/cli/progress.hpp"
 #include "runtime/datasets/datasets.hpp"
 #include "runtime/loader/kernel_services.hpp"
 #include "runtime/loader/module_loader.hpp"
@@ -152,6 +153,19 @@ host::HostServices* host_services() {
 
 namespace {
 
+// The services of a command-line run: the data-set services also feed the
+// progress line.
+host::HostServices* command_line_services() {
+  static host::HostServices services{&kernel_services(), &statements::parser_services(),
+                                     &progress_counting_services(datasets::data_set_services()),
+                                     &output::output_services(), {}};
+  return &services;
+}
+
+}  // namespace
+
+namespace {
+
 int no_by_group(host::DataSet*) { return 0; }
 
 // For --check: the data-set services with no BY group to visit, so a step
@@ -268,12 +282,13 @@ int run_program(const RunOptions& options) {
     return std::holds_alternative<statements::Step>(item);
   });
   if (!has_step) write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
-  host::HostServices* services = options.check ? checking_services() : host_services();
+  host::HostServices* services = options.check ? checking_services() : command_line_services();
   if (!load_module(default_module_path(options.executable), services, &run.module, &error)) {
     return fail_usage(error);
   }
   if (!output::begin_run(output_options(options), &error)) return fail_usage(error);
   run_items(run, program);
+  finish_progress();
   if (!output::finish_run(&error)) {
     write_log(LogLevel::kError, error);
     run.program_problem = true;
