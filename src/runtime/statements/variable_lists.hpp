@@ -33,6 +33,7 @@ class VariableResolver {
   // The variable's type (1 numeric, 2 character) and name; type 0 when it cannot be described.
   int type_of(int number, std::string* name) const;
   std::string missing(std::string_view name) const;
+  std::string closest(std::string_view name) const;
   std::string add_numbered(std::string_view first, std::string_view last, std::vector<std::int32_t>* out) const;
   std::string add_range(std::string_view first, std::string_view last, int type, std::vector<std::int32_t>* out) const;
   std::string add_prefix(std::string_view prefix, std::vector<std::int32_t>* out) const;

@@ -365,6 +365,17 @@ TEST_F(QuilvarRun, CheckValidatesWithoutComputing) {
   EXPECT_NE(r.log.find("nosuch"), std::string::npos);
 }
 
+TEST_F(QuilvarRun, MisspelledVariableSuggestsTheClosestName) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct; population event=death total=persns; "
+                          "reference total=std_pop; strata agegroup;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 1);
+  EXPECT_NE(r.log.find("did you mean deaths?"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("did you mean persons?"), std::string::npos);
+  EXPECT_EQ(r.log.find("agegroup is not in data set pop;"), std::string::npos);  // nothing close to suggest
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
