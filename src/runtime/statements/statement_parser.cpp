@@ -3,6 +3,7 @@
 // leaves the leftmost symbol on top. Right-recursive lists therefore keep
 // the stack shallow however many statements a step has.
 #include "runtime/statements/statement_parser.hpp"
+#include "runtime/statements/suggestions.hpp"
 
 #include <array>
 #include <cctype>
@@ -73,7 +74,17 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
     if (i > 0) list += i + 1 == expected.size() ? " or " : ", ";
     list += describe_code(expected[i]);
   }
-  errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " + list);
+  // A misspelled keyword: suggest the expected keyword it is closest to.
+  Suggestion suggestion(token.text);
+  if (token.code == host::kTokenName) {
+    for (int code : expected) {
+      if (code >= static_cast<int>(kClassDescriptions.size()) && code != grammar_.keywords().end_code()) {
+        suggestion.offer(describe_code(code));
+      }
+    }
+  }
+  errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " +
+                            list + suggestion.text());
   return false;
 }
 

@@ -9,6 +9,7 @@
 #include <charconv>
 
 #include "quilvar/host/statement_state.hpp"
+#include "runtime/statements/suggestions.hpp"
 
 namespace quilvar::runtime::statements {
 namespace {
@@ -47,23 +48,6 @@ std::string numbered_name(std::string_view stem, long number, std::size_t width)
   return std::string(stem) + digits;
 }
 
-// Levenshtein distance of two names, ignoring case.
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const bool same = std::toupper(static_cast<unsigned char>(a[i - 1])) == std::toupper(static_cast<unsigned char>(b[j - 1]));
-      const std::size_t substitution = diagonal + (same ? 0 : 1);
-      diagonal = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, substitution});
-    }
-  }
-  return row[b.size()];
-}
-
 }  // namespace
 
 int VariableResolver::find(std::string_view name) const {
@@ -79,28 +63,18 @@ int VariableResolver::type_of(int number, std::string* name) const {
   return info.type;
 }
 
-// The variable whose name is closest to `name` (case-insensitive edit
-// distance), when it is close enough to be a likely typo; empty otherwise.
+// The data set's variable closest to a misspelled name, as a suggestion.
 std::string VariableResolver::closest(std::string_view name) const {
-  std::string best;
-  std::size_t best_distance = std::max<std::size_t>(2, name.size() / 3) + 1;
+  Suggestion suggestion(name);
   for (int number = 1; number <= count_; ++number) {
     std::string candidate;
-    if (type_of(number, &candidate) == 0) continue;
-    const std::size_t distance = edit_distance(name, candidate);
-    if (distance < best_distance) {
-      best_distance = distance;
-      best = candidate;
-    }
+    if (type_of(number, &candidate) != 0) suggestion.offer(candidate);
   }
-  return best;
+  return suggestion.text();
 }
 
 std::string VariableResolver::missing(std::string_view name) const {
-  std::string text = "variable " + std::string(name) + " is not in data set " + data_name_;
-  const std::string suggestion = closest(name);
-  if (!suggestion.empty()) text += "; did you mean " + suggestion + "?";
-  return text;
+  return "variable " + std::string(name) + " is not in data set " + data_name_ + closest(name);
 }
 
 std::string VariableResolver::add(int form, std::string_view first, std::string_view second,

@@ -374,6 +374,8 @@ TEST_F(QuilvarRun, MisspelledVariableSuggestsTheClosestName) {
   EXPECT_NE(r.log.find("did you mean deaths?"), std::string::npos) << r.log;
   EXPECT_NE(r.log.find("did you mean persons?"), std::string::npos);
   EXPECT_EQ(r.log.find("agegroup is not in data set pop;"), std::string::npos);  // nothing close to suggest
+  const RunResult option = run("proc quilvar data=pop refdata=ref method=direct alpa=0.1;\nrun;\n");
+  EXPECT_NE(option.log.find("did you mean ALPHA?"), std::string::npos) << option.log;
 }
 
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
