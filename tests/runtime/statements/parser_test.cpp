@@ -39,7 +39,7 @@ TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
     const char* text;
   } kCases[] = {
       {"title 'x';\nproc quilvar data=pop\n\tmethod=directx;\nrun;",
-       "prog.qv:3:9: syntax error: found \"directx\", expected DIRECT, INDIRECT or MH\n\tmethod=directx;\n\t       ^"},
+       "prog.qv:3:9: syntax error: found \"directx\", expected DIRECT, INDIRECT or MH; did you mean DIRECT?\n\tmethod=directx;\n\t       ^"},
       {"proc quilvar data=pop method=direct\r\n  population event=events;\r\nrun;\r\n",
        "prog.qv:2:3: syntax error: found \"population\", expected \";\", ALPHA, CL, DATA, EFFECT, M, METHOD, PLOT, PLOTS, "
        "REFDATA or STAT\n  population event=events;\n  ^"},
