@@ -27,7 +27,6 @@ constexpr int kGroupTextCapacity = 256;
 constexpr int kMsgGroupName = 3;
 constexpr int kMsgGroupLabel = 4;
 constexpr int kMsgNoUsableObservations = 168;
-constexpr int kMsgNoObservations = 169;
 
 // A catalog message copied into a blank-padded buffer of the group text size.
 host::OdsText* padded_message_text(int number) {
@@ -154,10 +153,7 @@ int run_step() {
   state->context[0] = context.get();
   state->context[1] = context.get();
   tables::define_step_templates(*context);
-  if (run_by_groups(*context) == 0 && context->population.data != nullptr) {
-    syntax::warn(*context, kMsgNoObservations,
-                 {host::text_arg({context->population.name, static_cast<std::size_t>(context->population.name_length)})});
-  }
+  run_by_groups(*context);
   return host::host_set_step_status(context->step_status);
 }
 

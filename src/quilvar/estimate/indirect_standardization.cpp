@@ -26,6 +26,7 @@ using host::kMissing;
 
 constexpr int kMsgStandardizedPoissonFailed = 162;
 constexpr int kMsgSmrPoissonFailed = 163;
+constexpr int kMsgStandardizedRiskAboveOne = 169;
 constexpr double kPoissonTailTolerance = 0.00001;
 
 // The counts the SMR is built on: observed events O, expected events E and
@@ -146,6 +147,18 @@ void warn_poisson_failed(ProcContext& c, int number) {
   raise_step_status(c, host::kStatusWarning);
 }
 
+// SMR × R above 1 is no risk: the standardized risk and its limits are
+// left missing rather than shown with an upper limit below the estimate.
+void drop_risk_above_one(ProcContext& c, SmrResult& s) {
+  if (c.statistic != kStatRisk || !present(s.standardized) || !(s.standardized > 1)) return;
+  s.standardized = s.standardized_variance = s.standardized_std_error = kMissing;
+  s.standardized_normal_lower = s.standardized_normal_upper = kMissing;
+  s.standardized_lognormal_lower = s.standardized_lognormal_upper = kMissing;
+  s.standardized_poisson_lower = s.standardized_poisson_upper = kMissing;
+  host::host_issue_message(host::kMessageSetProcedure, kMsgStandardizedRiskAboveOne);
+  raise_step_status(c, host::kStatusWarning);
+}
+
 }  // namespace
 
 int compute_indirect_estimates(ProcContext& c) {
@@ -158,6 +171,7 @@ int compute_indirect_estimates(ProcContext& c) {
   set_point_estimate(c, s, in);
   set_smr_limits(s, in, z);
   if (!set_standardized_limits(c, s, in)) warn_poisson_failed(c, kMsgStandardizedPoissonFailed);
+  drop_risk_above_one(c, s);
   set_normal_tests(s, in);
   if (!exact_limits(c, in, 1, s.poisson_lower, s.poisson_upper)) warn_poisson_failed(c, kMsgSmrPoissonFailed);
   set_exact_p(s, in);

@@ -274,7 +274,7 @@ bool compute_cell_limits(ProcContext& c, PopulationCell& cell, double za, double
       if (!(r > 0)) return true;
       const double s = std::sqrt(risk ? 1 / (r * n) - 1 / n : 1 / (r * n));
       cell.lower = r * std::exp(za * s);
-      cell.upper = r * std::exp(zb * s);
+      cell.upper = risk ? at_most_one(r * std::exp(zb * s)) : r * std::exp(zb * s);
       return true;
     }
     case kClPoisson: {

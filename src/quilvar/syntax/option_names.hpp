@@ -82,6 +82,7 @@ inline constexpr int kMsgNoEventsPlot = 137;
 inline constexpr int kMsgNoEventsStrataSmr = 138;
 inline constexpr int kMsgReferenceVariableMissing = 139;
 inline constexpr int kMsgReferenceNotNumeric = 140;
+inline constexpr int kMsgPopulationNotNumeric = 167;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

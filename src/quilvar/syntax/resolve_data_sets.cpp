@@ -146,11 +146,13 @@ void set_availability(DataSide& side) {
   for (int k = 0; k < kValueCount; ++k) side.available[k] = count == 2 ? 1 : side.given[k];
 }
 
-void keep_population_variable(ProcContext& c, int k, int slot) {
+// Keeps a POPULATION variable; it must be numeric.
+void keep_population_variable(ProcContext& c, int k, int slot, std::string_view option) {
   if (!given(c, slot)) return;
   const int variable = first_variable(c, slot);
   KeyVariable shape{};
   input::describe_variable(c.population.data, variable, shape);
+  if (shape.type != kTypeNumeric) stop(kMsgPopulationNotNumeric, host::kStatusStatementError, {text_arg(option)});
   c.population.variable[k] = variable;
   c.population.variable_name[k] = shape.name;
   c.population.given[k] = 1;
@@ -178,9 +180,10 @@ void switch_off_event_requests(ProcContext& c) {
 void resolve_population_statement(ProcContext& c) {
   c.population_multiplier = side_multiplier(c, kSlotPopulationMultiplier, kOptMult);
   c.population_multiplier_applies = c.statistic == kStatRate ? 1 : 0;
-  keep_population_variable(c, kRateValue, rate_slot(c, kSlotPopulationRate, kSlotPopulationRisk));
-  keep_population_variable(c, kEventValue, kSlotPopulationEvent);
-  keep_population_variable(c, kTotalValue, kSlotPopulationTotal);
+  keep_population_variable(c, kRateValue, rate_slot(c, kSlotPopulationRate, kSlotPopulationRisk),
+                           c.statistic == kStatRisk ? kOptRisk : kOptRate);
+  keep_population_variable(c, kEventValue, kSlotPopulationEvent, kOptEvent);
+  keep_population_variable(c, kTotalValue, kSlotPopulationTotal, kOptTotal);
   DataSide& p = c.population;
   set_availability(p);
   if (!p.available[kRateValue] && c.method != kMethodIndirect) stop(kMsgNoPopulationRate, host::kStatusStatementError);

@@ -355,6 +355,19 @@ constexpr CatalogEntry kEntries[] = {
      "The stratum labels of a plot are longer than 32000 characters, so the plot is not "
      "produced.",
      "Label the strata by number with PLOTS(DISPLAY=INDEX), or use fewer strata."},
+    {kProcedureSet, 167, kError, "The %1 variable of the POPULATION statement is not numeric.",
+     "Name a numeric variable of the population data set; a column with any value that is not a "
+     "number, such as 1,000 or n/a, is read as character."},
+
+    // Procedure messages: nothing to analyse.
+    {kProcedureSet, 168, kWarning,
+     "No observation of the population data can be used in this BY group, so nothing is computed for it.",
+     "Observations with a missing STRATA or GROUP= value are left out unless MISSING is given; check "
+     "those variables."},
+    {kProcedureSet, 169, kWarning,
+     "The indirectly standardized risk (the SMR times the reference crude risk) is above 1, so it "
+     "and its confidence limits are missing.",
+     "The study population's risks are far above the reference risks; report the SMR instead."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

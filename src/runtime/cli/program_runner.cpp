@@ -113,6 +113,10 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
     return true;
   };
   hooks.report_error = [](const statements::StatementError& error) { write_log(LogLevel::kError, error.text); };
+  hooks.report_warning = [](const statements::StatementError& warning) {
+    write_log(LogLevel::kWarning, warning.text);
+    raise_status(kWarningStatus);
+  };
   hooks.trace = [](std::string_view line) { write_log_text(line); };
   return hooks;
 }

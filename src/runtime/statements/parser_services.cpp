@@ -4,10 +4,12 @@
 // freed by end_step. No exception leaves a service function.
 #include "runtime/statements/parser_services.hpp"
 
+#include <cctype>
 #include <exception>
 #include <memory>
 
 #include "runtime/statements/grammar_view.hpp"
+#include "runtime/statements/repeated_options.hpp"
 #include "runtime/statements/result_store.hpp"
 #include "runtime/statements/semantic_actions.hpp"
 #include "runtime/statements/statement_parser.hpp"
@@ -84,6 +86,13 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
     return kStatementErrorStatus;
   }
   lexical.tokens = tokenize(session.step.text, session.step.first_line, lexical.grammar.keywords());
+  ErrorReporter warnings(session.step, session.hooks.report_warning);
+  drop_repeated_options(lexical.tokens, lexical.grammar.keywords(), [&warnings](const Token& dropped, const Token& kept) {
+    std::string name(dropped.text);
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    warnings.report(dropped, "option " + name + "= is given again (line " + std::to_string(kept.line) + ", column " +
+                                 std::to_string(kept.column) + "), and that later value is used");
+  });
   SemanticActions actions(lexical.grammar, lexical.tokens, session.hooks, session.parse->store, errors,
                           (trace & kTraceSemantic) != 0);
   const std::function<void(std::string_view)>* syntax_trace = (trace & kTraceSyntax) != 0 ? &session.hooks.trace : nullptr;

@@ -54,6 +54,8 @@ struct StepHooks {
   std::function<bool(host::DataSet* data, std::span<const ByVariableSpec> variables, bool notsorted, std::string* error)>
       apply_by;
   std::function<void(const StatementError& error)> report_error;
+  // A problem the parse goes on from (an option given twice); may be empty.
+  std::function<void(const StatementError& warning)> report_warning;
   std::function<void(std::string_view line)> trace;  // one trace line, without "\n"
 };
 

@@ -59,7 +59,7 @@ TEST_F(StratumStatisticsTest, MantelHaenszelWeightReplacesReferencePopulation) {
   EXPECT_DOUBLE_EQ(node.cell[1].proportion, 1.0);
 }
 
-TEST_F(StratumStatisticsTest, NormalRiskUpperLimitIsCappedButLognormalIsNot) {
+TEST_F(StratumStatisticsTest, RiskUpperLimitsAreCappedAtOne) {
   set_up_context(kMethodMh, kStatRisk, 2);
   StratumNode& node = add_stratum(cell(999, 1000), cell(1, 10));
   ASSERT_EQ(compute_stratum_statistics(context_), 0);
@@ -70,7 +70,8 @@ TEST_F(StratumStatisticsTest, NormalRiskUpperLimitIsCappedButLognormalIsNot) {
   EXPECT_NEAR(node.cell[0].lower, 0.999 - 1.959963984540054 * s, 1e-12);
   context_.strata_cl_compute_type = kClLognormal;
   compute_stratum_limits(context_);
-  EXPECT_NEAR(node.cell[0].upper, 1.00096091, 1e-8);  // above 1: not capped
+  EXPECT_DOUBLE_EQ(node.cell[0].upper, 1.0);  // 1.00096091 before the cap: a risk cannot exceed 1
+  EXPECT_NEAR(node.cell[0].lower, 0.999 * std::exp(-1.959963984540054 * std::sqrt(1 / 999.0 - 1 / 1000.0)), 1e-12);
   EXPECT_TRUE(is_missing(node.cell[0].std_error));
 }
 

@@ -146,6 +146,8 @@ constexpr Required kRequired[] = {
     {908, 161, kW, 0}, {908, 162, kW, 0}, {908, 163, kW, 0},
     // Tables and plots.
     {908, 164, kW, 0}, {908, 165, kW, 0}, {908, 166, kW, 0},
+    // Checks of the POPULATION variables, and data with nothing to analyse.
+    {908, 167, kE, 1}, {908, 168, kW, 0}, {908, 169, kW, 0},
 };
 
 TEST(CatalogContent, HasEveryMessageTheProcedureUses) {

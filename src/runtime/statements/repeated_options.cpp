@@ -1,0 +1,79 @@
+#include "runtime/statements/repeated_options.hpp"
+
+#include <map>
+#include <tuple>
+#include <utility>
+
+#include "quilvar/host/statement_state.hpp"
+
+namespace quilvar::runtime::statements {
+
+namespace {
+
+struct Punctuation {
+  int open, close, equals;
+};
+
+// The index after the parenthesized group that starts at tokens[i].
+std::size_t skip_group(const std::vector<Token>& tokens, std::size_t i, const Punctuation& p) {
+  int depth = 0;
+  for (; i < tokens.size(); ++i) {
+    if (tokens[i].code == p.open) ++depth;
+    if (tokens[i].code == p.close && --depth == 0) return i + 1;
+    if (tokens[i].code == host::kTokenEndStatement) return i;
+  }
+  return i;
+}
+
+// The index after the value of the option whose "=" is tokens[equals].
+std::size_t option_end(const std::vector<Token>& tokens, std::size_t equals, const Punctuation& p) {
+  std::size_t i = equals + 1;
+  if (i >= tokens.size() || tokens[i].code == host::kTokenEndStatement) return i;
+  if (tokens[i].code == p.open) return skip_group(tokens, i, p);
+  ++i;
+  if (i < tokens.size() && tokens[i].code == p.open) i = skip_group(tokens, i, p);
+  return i;
+}
+
+}  // namespace
+
+void drop_repeated_options(std::vector<Token>& tokens, const KeywordTable& keywords,
+                           const std::function<void(const Token& dropped, const Token& kept)>& warn) {
+  const Punctuation p{keywords.punctuation_code('('), keywords.punctuation_code(')'), keywords.punctuation_code('=')};
+  if (p.open == 0 || p.close == 0 || p.equals == 0) return;
+  // (statement keyword, owner keyword, option keyword) -> [begin, end) of its last occurrence.
+  std::map<std::tuple<int, int, int>, std::pair<std::size_t, std::size_t>> seen;
+  std::vector<int> owners;
+  std::vector<bool> drop(tokens.size(), false);
+  int statement = -1;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const Token& token = tokens[i];
+    if (statement < 0) statement = token.code == host::kTokenName ? token.keyword : 0;
+    if (token.code == host::kTokenEndStatement) {
+      statement = -1;
+      owners.clear();
+    } else if (token.code == p.open) {
+      owners.push_back(i > 0 && tokens[i - 1].code == host::kTokenName ? tokens[i - 1].keyword : 0);
+    } else if (token.code == p.close) {
+      if (!owners.empty()) owners.pop_back();
+    } else if (token.code == host::kTokenName && token.keyword != 0 && i + 1 < tokens.size() &&
+               tokens[i + 1].code == p.equals) {
+      const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), token.keyword};
+      const std::size_t end = option_end(tokens, i + 1, p);
+      if (const auto earlier = seen.find(key); earlier != seen.end()) {
+        warn(tokens[earlier->second.first], token);
+        for (std::size_t k = earlier->second.first; k < earlier->second.second; ++k) drop[k] = true;
+      }
+      seen[key] = {i, end};
+    }
+  }
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (drop[i]) continue;
+    if (kept != i) tokens[kept] = std::move(tokens[i]);
+    ++kept;
+  }
+  tokens.resize(kept);
+}
+
+}  // namespace quilvar::runtime::statements
