@@ -21,7 +21,6 @@ constexpr std::string_view kReferenceColor = "#888888";
 constexpr double kMarkerSize = 8;
 constexpr double kCapHalfWidth = 4;
 constexpr double kBarWidth = 1.35;      // × the axis margin: a stratum's bars stand side by side
-constexpr double kBarOpacity = 0.85;
 constexpr double kTickLength = 5;
 constexpr double kGap = 8;
 constexpr double kRotatedLabelAngle = -45;
