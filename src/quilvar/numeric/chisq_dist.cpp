@@ -37,7 +37,6 @@ constexpr double kSqrt2 = 1.4142135623730951;
 // Bracket factors of the searches.
 constexpr double kGrowth = 1.5;
 constexpr double kShrink = 0.7;
-constexpr double kSearchValueTolerance = 1e-13;
 
 double at_least(double value, double floor) { return value >= floor ? value : floor; }
 
@@ -207,15 +206,7 @@ int chisq_upper_quantile(ChiSquareDist& rec) {
     return kFailed;
   }
   rec.log_upper_tail = natural_log(q);
-  QuantileSearch search{};
-  search.target_kind = kTargetLogUpper;
-  search.interpolation_kind = kInterpolateGeometric;
-  search.tolerance = kQuantileTolerance;
-  search.value_tolerance = kSearchValueTolerance;
-  search.value_slot = &rec.log_upper_tail;
-  search.user_record = &rec;
-  search.start_callback = rec.noncentrality == 0.0 ? upper_start_central : upper_start_noncentral;
-  search.evaluate = upper_evaluate;
+  QuantileSearch search = log_upper_tail_search(&rec.log_upper_tail, &rec, rec.noncentrality == 0.0 ? upper_start_central : upper_start_noncentral, upper_evaluate);
   if (quantile_search(search) != kOk) {
     rec.x = kMissingValue;
     return kFailed;

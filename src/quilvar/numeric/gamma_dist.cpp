@@ -34,8 +34,6 @@ constexpr double kAsymptoticShape = 0.5;
 constexpr double kAsymptoticPrecision = 1e-12;
 constexpr int kAsymptoticTermCap = 100;
 constexpr int kAsymptoticTrustedTerms = 99;
-// Upper quantile search: second tolerance on the logit.
-constexpr double kSearchValueTolerance = 1e-13;
 
 double at_least(double value, double floor) { return value >= floor ? value : floor; }
 
@@ -141,15 +139,7 @@ int gamma_upper_quantile(GammaDist& rec) {
     return kFailed;
   }
   rec.log_upper_tail = natural_log(q);
-  QuantileSearch search{};
-  search.target_kind = kTargetLogUpper;
-  search.interpolation_kind = kInterpolateGeometric;
-  search.tolerance = kQuantileTolerance;
-  search.value_tolerance = kSearchValueTolerance;
-  search.value_slot = &rec.log_upper_tail;
-  search.user_record = &rec;
-  search.start_callback = gamma_upper_start;
-  search.evaluate = gamma_upper_evaluate;
+  QuantileSearch search = log_upper_tail_search(&rec.log_upper_tail, &rec, gamma_upper_start, gamma_upper_evaluate);
   if (quantile_search(search) != kOk) {
     rec.x = kMissingValue;
     return kFailed;

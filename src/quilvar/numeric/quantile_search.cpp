@@ -520,4 +520,20 @@ int count_search(QuantileSearch& s) {
   return narrow_counts(s);
 }
 
+QuantileSearch log_upper_tail_search(double* log_upper_tail, void* record, SearchCallback start,
+                                     SearchCallback evaluate) {
+  // A second stopping tolerance, on the value of ln Q.
+  constexpr double kSearchValueTolerance = 1e-13;
+  QuantileSearch search{};
+  search.target_kind = kTargetLogUpper;
+  search.interpolation_kind = kInterpolateGeometric;
+  search.tolerance = kQuantileTolerance;
+  search.value_tolerance = kSearchValueTolerance;
+  search.value_slot = log_upper_tail;
+  search.user_record = record;
+  search.start_callback = start;
+  search.evaluate = evaluate;
+  return search;
+}
+
 }  // namespace quilvar::numeric

@@ -82,6 +82,12 @@ struct QuantileSearch {
 // tells kSearchNotConverged from kSearchInvalidStart).
 [[nodiscard]] int quantile_search(QuantileSearch& search);
 
+// A search for x with ln Q(x) equal to *log_upper_tail, on a geometric scale
+// to the distribution quantiles' tolerances: the setup the gamma and
+// chi-square upper quantiles share.
+QuantileSearch log_upper_tail_search(double* log_upper_tail, void* record, SearchCallback start,
+                                     SearchCallback evaluate);
+
 // Finds adjacent integers r, r + 1 (low_end, high_end) whose logits lie on
 // either side of the target: logit(r) < target ≤ logit(r + 1). trial_point
 // receives the interpolated crossing in (r, r + 1]. Returns 0 on success, 1
