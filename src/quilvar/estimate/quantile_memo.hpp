@@ -20,7 +20,8 @@ struct QuantileMemoEntry {
 
 // Direct-mapped: a new (p, df) replaces whatever shared its slot.
 struct QuantileMemo {
-  static constexpr std::size_t kSize = 2048;
+  static constexpr int kBits = 13;
+  static constexpr std::size_t kSize = std::size_t{1} << kBits;
   std::array<QuantileMemoEntry, kSize> entries;
 };
 

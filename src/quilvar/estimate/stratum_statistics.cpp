@@ -294,8 +294,11 @@ bool compute_cell_limits(ProcContext& c, PopulationCell& cell, double za, double
 }  // namespace
 
 bool chi_square_quantile_with_fallback(ProcContext& c, double p, double df, double& x) {
-  const std::uint64_t key = std::bit_cast<std::uint64_t>(p) * 0x9E3779B97F4A7C15ull ^ std::bit_cast<std::uint64_t>(df);
-  QuantileMemoEntry& entry = c.quantile_memo.entries[(key ^ (key >> 29)) % QuantileMemo::kSize];
+  // Multiplicative hashing keeps the high bits of the product: an integer
+  // df has only zero low mantissa bits, so the low bits would not spread.
+  const std::uint64_t key = (std::bit_cast<std::uint64_t>(df) ^ std::rotr(std::bit_cast<std::uint64_t>(p), 17)) *
+                            0x9E3779B97F4A7C15ull;
+  QuantileMemoEntry& entry = c.quantile_memo.entries[key >> (64 - QuantileMemo::kBits)];
   if (entry.used && entry.p == p && entry.df == df) {
     x = entry.x;
     return entry.ok != 0;

@@ -7,7 +7,6 @@
 // first file (another step's layout) goes to "Name_2.csv" and so on.
 #include <deque>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -78,32 +77,35 @@ class CsvDestination : public Destination {
   }
 
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
-    std::vector<std::string_view> columns;
-    for (const ColumnDef& column : *table.columns) columns.push_back(column.name);
-    std::ostream* out = file_for(table.name, table.origin.by, columns);
-    if (out == nullptr) return;
-    std::string line;
+    columns_.clear();
+    for (const ColumnDef& column : *table.columns) columns_.push_back(column.name);
+    AtomicFile* file = file_for(table.name, table.origin.by, columns_);
+    if (file == nullptr) return;
+    by_prefix_.clear();
+    append_by(&by_prefix_, table.origin.by);
+    std::string& out = file->buffer();
     for (std::size_t row = 0; row < table.row_count(); ++row) {
-      line.clear();
-      append_by(&line, table.origin.by);
-      append_row(&line, table, row);
-      *out << line;
+      out += by_prefix_;
+      append_row(&out, table, row);
     }
+    file->write_if_full();
   }
 
   void write_list(const InfoList& list) override {
-    std::ostream* out = file_for(list.name, list.origin.by, {std::begin(kListColumns), std::end(kListColumns)});
-    if (out == nullptr) return;
-    std::string line;
+    columns_.assign(std::begin(kListColumns), std::end(kListColumns));
+    AtomicFile* file = file_for(list.name, list.origin.by, columns_);
+    if (file == nullptr) return;
+    by_prefix_.clear();
+    append_by(&by_prefix_, list.origin.by);
+    std::string& out = file->buffer();
     for (const InfoEntry& entry : list.entries) {
-      line.clear();
-      append_by(&line, list.origin.by);
-      append_field(&line, entry.label);
-      line += ',';
-      append_value(&line, entry.value);
-      line += "\r\n";
-      *out << line;
+      out += by_prefix_;
+      append_field(&out, entry.label);
+      out += ',';
+      append_value(&out, entry.value);
+      out += "\r\n";
     }
+    file->write_if_full();
   }
 
   // Graph data are not tables of the run; the JSON document carries them.
@@ -138,32 +140,32 @@ class CsvDestination : public Destination {
 
   // The file for an object's name and header, created with its header row
   // on first use; null when it cannot be created.
-  std::ostream* file_for(const std::string& name, const std::vector<ByValue>& by,
-                         const std::vector<std::string_view>& columns) {
-    std::string header;
-    for (const ByValue& value : by) header.append(value.name).push_back(kHeaderSeparator);
-    for (std::string_view column : columns) header.append(column).push_back(kHeaderSeparator);
+  AtomicFile* file_for(const std::string& name, const std::vector<ByValue>& by,
+                       const std::vector<std::string_view>& columns) {
+    header_.clear();
+    for (const ByValue& value : by) header_.append(value.name).push_back(kHeaderSeparator);
+    for (std::string_view column : columns) header_.append(column).push_back(kHeaderSeparator);
     int layouts = 0;
     for (CsvFile& file : files_) {
       if (file.name != name) continue;
-      if (file.header == header) return file.file.is_open() ? &file.file.stream() : nullptr;
+      if (file.header == header_) return file.file.is_open() ? &file.file : nullptr;
       ++layouts;
     }
-    return create_file(name, header, layouts, by, columns);
+    return create_file(name, layouts, by, columns);
   }
 
-  std::ostream* create_file(const std::string& name, const std::string& header, int layouts,
-                            const std::vector<ByValue>& by, const std::vector<std::string_view>& columns) {
+  AtomicFile* create_file(const std::string& name, int layouts, const std::vector<ByValue>& by,
+                          const std::vector<std::string_view>& columns) {
     CsvFile& file = files_.emplace_back();
     file.name = name;
-    file.header = header;
+    file.header = header_;
     std::string message;
     const std::string stem = numbered_stem(safe_file_stem(name), layouts + 1);
     if (!file.file.open(std::filesystem::path(folder_) / (stem + ".csv"), &message)) {
       append_error(&error_, message);
       return nullptr;
     }
-    std::string line;
+    std::string& line = file.file.buffer();
     for (const ByValue& value : by) {
       append_field(&line, value.name);
       line += ',';
@@ -172,13 +174,17 @@ class CsvDestination : public Destination {
       if (index > 0) line += ',';
       append_field(&line, columns[index]);
     }
-    file.file.stream() << line << "\r\n";
-    return &file.file.stream();
+    line += "\r\n";
+    return &file.file;
   }
 
   std::string folder_;
   std::deque<CsvFile> files_;
   std::string error_;
+  // Reused between objects, so that writing a BY group allocates nothing.
+  std::vector<std::string_view> columns_;
+  std::string header_;
+  std::string by_prefix_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "quilvar/host/missing.hpp"
@@ -27,6 +28,10 @@ constexpr double kLargestShownInteger = 1e15;
 // ("2000000" rather than "2e+06"), which readers of CSV files expect.
 constexpr double kSmallestPlain = 1e-5;
 constexpr double kLargestPlain = 1e15;
+static_assert(kLargestPlain < 9007199254740992.0, "whole numbers below kLargestPlain must be exact");
+// Room for any shortest text: sign, 17 digits, point, exponent or the zeros
+// of the smallest plain numbers.
+constexpr std::size_t kShortestTextCapacity = 32;
 
 using NumberBuffer = std::array<char, kNumberBufferSize>;
 
@@ -100,12 +105,23 @@ std::string shortest_text(double value) {
 }
 
 void append_shortest(std::string* out, double value) {
-  NumberBuffer buffer;
+  const std::size_t start = out->size();
+  out->resize(start + kShortestTextCapacity);
+  char* const first = out->data() + start;
+  char* const last = first + kShortestTextCapacity;
   const double size = std::fabs(value);
-  const bool plain = value == 0.0 || (size >= kSmallestPlain && size < kLargestPlain);
-  const auto result = plain ? std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed)
-                            : std::to_chars(buffer.data(), buffer.data() + buffer.size(), value);
-  out->append(buffer.data(), result.ptr);
+  std::to_chars_result result;
+  if (value == 0.0) {
+    result = std::to_chars(first, last, value, std::chars_format::fixed);  // keeps the sign of -0
+  } else if (size < kLargestPlain && value == std::trunc(value)) {
+    // A whole number below 2^53 is exact, so its digits are its shortest
+    // text; integer conversion gives them without the digit search.
+    result = std::to_chars(first, last, static_cast<std::int64_t>(value));
+  } else {
+    const bool plain = size >= kSmallestPlain && size < kLargestPlain;
+    result = plain ? std::to_chars(first, last, value, std::chars_format::fixed) : std::to_chars(first, last, value);
+  }
+  out->resize(static_cast<std::size_t>(result.ptr - out->data()));
 }
 
 std::string special_missing_text(double value) {

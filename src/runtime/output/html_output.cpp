@@ -177,12 +177,14 @@ class HtmlDestination : public Destination {
   }
 
   bool finish(std::string* error) override {
-    std::ostream& out = file_.stream();
+    std::ostringstream out;
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escaped(program_)
         << "</title>\n<style>" << kStyleSheet << "</style>\n</head>\n<body>\n<header class=\"report\"><h1>"
         << escaped(program_) << "</h1></header>\n";
     if (!contents_.empty()) write_contents(out, contents_);
-    out << body_.str() << "</body>\n</html>\n";
+    file_.write(out.view());
+    file_.write(body_.view());
+    file_.write("</body>\n</html>\n");
     return file_.commit(error);
   }
 

@@ -200,7 +200,8 @@ class JsonDestination : public Destination {
     if (!file_.open(path, error)) return false;
     std::string head = "{\"program\":";
     append_string(&head, program);
-    file_.stream() << head << ",\"steps\":[";
+    head += ",\"steps\":[";
+    file_.write(head);
     return true;
   }
 
@@ -208,42 +209,46 @@ class JsonDestination : public Destination {
     std::string head = steps_written_++ > 0 ? ",\n{\"index\":" : "\n{\"index\":";
     head += std::to_string(step.index) + ",\"title\":";
     append_string(&head, step.title);
-    file_.stream() << head << ",\"outputs\":[";
+    head += ",\"outputs\":[";
+    file_.write(head);
     outputs_in_step_ = 0;
   }
 
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
-    std::string text = separator();
-    append_table(&text, table, "table");
-    file_.stream() << text;
+    std::string& out = file_.buffer();
+    out += separator();
+    append_table(&out, table, "table");
+    file_.write_if_full();
   }
 
   void write_list(const InfoList& list) override {
-    std::string text = separator();
-    append_list(&text, list);
-    file_.stream() << text;
+    std::string& out = file_.buffer();
+    out += separator();
+    append_list(&out, list);
+    file_.write_if_full();
   }
 
   void write_graph(const Graph& graph) override {
-    std::string text = separator();
-    append_graph(&text, graph);
-    file_.stream() << text;
+    std::string& out = file_.buffer();
+    out += separator();
+    append_graph(&out, graph);
+    file_.write_if_full();
   }
 
   void end_step(const StepInfo& step) override {
     std::string tail = "\n],\"procedure\":";
     append_string(&tail, step.procedure_label);
     tail += ",\"status\":" + (step.status ? std::to_string(*step.status) : std::string("null")) + "}";
-    file_.stream() << tail;
+    file_.write(tail);
   }
 
   bool finish(std::string* error) override {
-    file_.stream() << "\n]}\n";
+    file_.write("\n]}\n");
     return file_.commit(error);
   }
 
  private:
-  std::string separator() { return outputs_in_step_++ == 0 ? "\n" : ",\n"; }
+  std::string_view separator() { return outputs_in_step_++ == 0 ? "\n" : ",\n"; }
 
   AtomicFile file_;
   int steps_written_ = 0;

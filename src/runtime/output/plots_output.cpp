@@ -41,7 +41,7 @@ class PlotsDestination : public Destination {
     AtomicFile file;
     std::string message;
     if (file.open(std::filesystem::path(folder_) / (stem + ".svg"), &message)) {
-      file.stream() << svg;
+      file.write(svg);
       if (file.commit(&message)) return;
     }
     append_error(&error_, message);

@@ -7,6 +7,8 @@
 
 #include "quilvar/host/missing.hpp"
 #include "quilvar/input/stratum_node.hpp"
+#include "quilvar/numeric/chi_square_quantile.hpp"
+#include "quilvar/numeric/constants.hpp"
 #include "support/module_host.hpp"
 
 namespace quilvar::estimate {
@@ -100,6 +102,28 @@ TEST_F(StratumStatisticsTest, ExactPoissonLimitsOfACrudeRate) {
   EXPECT_NEAR(node.cell[0].lower * 1000, 4.795389, 1e-5);
   EXPECT_NEAR(node.cell[0].upper * 1000, 18.390356, 1e-5);
   EXPECT_DOUBLE_EQ(node.cell[0].expected, 0.01 * 5000);
+}
+
+// The memo must keep the quantiles of many event counts at once: every
+// count of a BY group recurs in the next one. Remembered results must be the
+// computed ones.
+TEST_F(StratumStatisticsTest, QuantileMemoKeepsEveryEventCountOfALargeRegistry) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  constexpr int kCounts = 1000;
+  for (int k = 1; k <= kCounts; ++k) {
+    double lower, upper;
+    ASSERT_TRUE(chi_square_quantile_with_fallback(context_, 0.025, 2.0 * k, lower));
+    ASSERT_TRUE(chi_square_quantile_with_fallback(context_, 0.975, 2.0 * (k + 1), upper));
+  }
+  int kept = 0;
+  for (const QuantileMemoEntry& entry : context_.quantile_memo.entries) kept += entry.used;
+  EXPECT_GT(kept, 2 * kCounts * 8 / 10) << "slots collide";
+  for (int k : {1, 17, 500, 1000}) {
+    double remembered, computed;
+    ASSERT_TRUE(chi_square_quantile_with_fallback(context_, 0.025, 2.0 * k, remembered));
+    ASSERT_EQ(numeric::chi_square_quantile(0.025, 2.0 * k, computed), numeric::kOk);
+    EXPECT_EQ(remembered, computed);
+  }
 }
 
 TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTotals) {

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <random>
+#include <string>
 
 #include "quilvar/host/missing.hpp"
 
@@ -26,6 +29,28 @@ TEST(ShortestText, ReadsBackAsTheSameDouble) {
   EXPECT_EQ(shortest_text(0.00001234), "0.00001234");
   EXPECT_EQ(shortest_text(1.5e-6), "1.5e-06");
   EXPECT_EQ(shortest_text(1e15), "1e+15");
+}
+
+// Whole numbers take a shortcut; their texts must be the ones the general
+// fixed-notation path gives, signs and zero included.
+TEST(ShortestText, WholeNumbersMatchTheGeneralFixedText) {
+  auto fixed = [](double value) {
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    return std::string(buffer, result.ptr);
+  };
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 20000; ++i) {
+    const double magnitude = std::ldexp(1.0, static_cast<int>(random() % 50));
+    const double value = std::trunc(std::ldexp(static_cast<double>(random() >> 11), -53) * magnitude) *
+                         ((random() & 1) != 0 ? -1 : 1);
+    ASSERT_EQ(shortest_text(value), fixed(value)) << value;
+  }
+  for (double value : {0.0, -0.0, 1.0, -1.0, 999999999999999.0, -999999999999999.0, 4503599627370496.0 / 8}) {
+    EXPECT_EQ(shortest_text(value), fixed(value)) << value;
+  }
+  EXPECT_EQ(shortest_text(-0.0), "-0");
+  EXPECT_EQ(shortest_text(100000.0), "100000");
 }
 
 TEST(MissingText, NamesStandardAndSpecialValues) {
