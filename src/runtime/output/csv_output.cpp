@@ -65,6 +65,8 @@ struct CsvFile {
 
 class CsvDestination : public Destination {
  public:
+  bool writes_in_background() const override { return true; }
+
   bool open(const std::string& folder, std::string* error) {
     std::error_code code;
     std::filesystem::create_directories(folder, code);

@@ -36,6 +36,13 @@ std::int32_t create_template(OutputSystem& system, Request& request, OutputItem*
   request.text(host::kAttrTemplatePath, &created.path, false);
   if (!request.failed() && created.name.empty()) request.fail(Failure::kBadValue);
   if (request.failed()) return request.status();
+  if (const TemplateObject* earlier = system.template_named(created.name);
+      earlier != nullptr && earlier->ended && !earlier->columns->empty()) {
+    created.columns = earlier->columns;
+    created.reusing = true;
+    created.rows_hint = earlier->rows_hint;
+    created.texts_hint = earlier->texts_hint;
+  }
   const std::string name = created.name;
   OdsObject* handle = system.registry().add(std::move(created));
   const std::int32_t status = hand_out(system.registry(), result, handle);
@@ -44,7 +51,7 @@ std::int32_t create_template(OutputSystem& system, Request& request, OutputItem*
 }
 
 std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* result) {
-  auto list = std::make_unique<InfoList>();
+  auto list = std::make_shared<InfoList>();
   request.text(host::kAttrName, &list->name, true);
   request.text(host::kAttrLabel, &list->label, false);
   request.text(host::kAttrSecondLabel, &list->second_label, false);
@@ -66,6 +73,14 @@ void set_dynamic(std::vector<DynamicVariable>* variables, const std::string& nam
 // Reads a column definition; false (with the failure recorded) when the
 // request is unusable.
 bool read_column(Request& request, ColumnDef* column) {
+  // The record is reused: clear what an absent item would leave standing.
+  column->name.clear();
+  column->label.clear();
+  column->format.clear();
+  column->definition.clear();
+  column->numeric = true;
+  column->bound = nullptr;
+  column->length = 0;
   std::int32_t type = 0;
   request.integer(host::kAttrColumnType, &type, true);
   request.text(host::kAttrName, &column->name, true);
@@ -89,6 +104,14 @@ bool read_column(Request& request, ColumnDef* column) {
                       column->bound != nullptr && column->length > 0 && column->length <= kMaxColumnLength;
   if (!request.failed() && !usable) request.fail(Failure::kBadValue);
   return !request.failed();
+}
+
+// The template gets a list of its own holding the columns matched so far.
+void stop_reusing(TemplateObject* target) {
+  const auto& shared = *target->columns;
+  target->columns = std::make_shared<std::vector<ColumnDef>>(
+      shared.begin(), shared.begin() + static_cast<std::ptrdiff_t>(target->matched));
+  target->reusing = false;
 }
 
 }  // namespace
@@ -173,15 +196,24 @@ std::int32_t define_column(OutputSystem& system, OdsObject* object, Request& req
   TemplateObject* target = system.registry().find<TemplateObject>(object);
   if (target == nullptr) return fail(Failure::kWrongObject);
   if (target->ended) return fail(Failure::kBadState);
-  ColumnDef column;
+  ColumnDef& column = system.scratch_column();
   if (!read_column(request, &column)) return request.status();
-  target->columns->push_back(std::move(column));
+  if (target->reusing) {
+    if (target->matched < target->columns->size() && (*target->columns)[target->matched] == column) {
+      ++target->matched;
+      return 0;
+    }
+    stop_reusing(target);
+  }
+  target->columns->push_back(column);
   return 0;
 }
 
 std::int32_t end_definition(OutputSystem& system, OdsObject* object, Request& /*request*/) {
   TemplateObject* target = system.registry().find<TemplateObject>(object);
   if (target == nullptr) return fail(Failure::kWrongObject);
+  if (target->reusing && target->matched < target->columns->size()) stop_reusing(target);
+  target->reusing = false;
   target->ended = true;
   return 0;
 }

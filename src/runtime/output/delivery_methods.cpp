@@ -27,6 +27,8 @@ std::unique_ptr<Table> make_table(OutputSystem& system, const TemplateObject& so
   table->origin = system.make_origin();
   table->dynamic = source.dynamic;
   table->columns = source.columns;
+  table->cells.reserve(source.rows_hint * source.columns->size());
+  table->texts.reserve(source.texts_hint);
   const TableTemplate* stored = find_table_template(table->template_path);
   table->graph_data = graph_data || (stored != nullptr && stored->graph_data);
   return table;
@@ -113,7 +115,7 @@ std::int32_t end_rows(OutputSystem& system, OdsObject* object, Request& request)
   request.integer(host::kAttrEndMode, &mode, false);
   if (request.failed()) return request.status();
   if (ListObject* list = system.registry().find<ListObject>(object)) {
-    if (!list->delivered) system.deliver(*list->list);
+    if (!list->delivered) system.deliver(list->list);
     list->delivered = true;
     return 0;
   }
@@ -137,9 +139,13 @@ std::int32_t close_output(OutputSystem& system, OdsObject* object, Request& requ
   if (output->delivered) return fail(Failure::kBadState);
   TemplateObject* source = system.registry().find<TemplateObject>(output->source);
   if (source != nullptr && source->open_output == handle) source->open_output = nullptr;
+  if (source != nullptr) {
+    source->rows_hint = output->table->row_count();
+    source->texts_hint = output->table->texts.size();
+  }
   output->delivered = true;
   if (output->table->graph_data) return 0;
-  system.deliver(*output->table);
+  system.deliver(std::shared_ptr<const Table>(std::move(output->table)));
   system.registry().remove(handle);
   return 0;
 }
@@ -162,22 +168,22 @@ std::int32_t add_entry(OutputSystem& system, OdsObject* object, Request& request
 
 std::int32_t bind_graph(OutputSystem& system, OdsObject* object, Request& request) {
   if (system.registry().find<ManagerObject>(object) == nullptr) return fail(Failure::kWrongObject);
-  Graph graph;
-  request.text(host::kAttrName, &graph.name, true);
-  request.text(host::kAttrLabel, &graph.label, false);
-  request.text(host::kAttrDescription, &graph.description, false);
-  request.text(host::kAttrTemplatePath, &graph.template_path, true);
+  auto graph = std::make_shared<Graph>();
+  request.text(host::kAttrName, &graph->name, true);
+  request.text(host::kAttrLabel, &graph->label, false);
+  request.text(host::kAttrDescription, &graph->description, false);
+  request.text(host::kAttrTemplatePath, &graph->template_path, true);
   if (request.failed()) return request.status();
   std::vector<OdsObject*> handles;
   if (const std::int32_t status = find_graph_data(system, request, &handles); status != 0) return status;
-  graph.origin = system.make_origin();
+  graph->origin = system.make_origin();
   for (OdsObject* handle : handles) {
     OutputObject* output = system.registry().find<OutputObject>(handle);
     if (output == nullptr) continue;  // listed twice: taken at its first place
-    graph.data.push_back(std::move(output->table));
+    graph->data.push_back(std::move(output->table));
     system.registry().remove(handle);
   }
-  system.deliver(graph);
+  system.deliver(std::shared_ptr<const Graph>(std::move(graph)));
   return 0;
 }
 

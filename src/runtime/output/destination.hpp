@@ -19,6 +19,9 @@ class Destination {
   virtual ~Destination() = default;
   // True when write_table needs the display form.
   virtual bool wants_display() const { return false; }
+  // True when the destination may be called on the delivery thread: it
+  // touches nothing but its own state and the objects it is given.
+  virtual bool writes_in_background() const { return false; }
   virtual void begin_step(const StepInfo& /*step*/) {}
   // `display` is the table's display form when wants_display(), else null.
   virtual void write_table(const Table& table, const DisplayTable* display) = 0;

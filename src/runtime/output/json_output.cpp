@@ -196,6 +196,8 @@ void append_graph(std::string* out, const Graph& graph) {
 
 class JsonDestination : public Destination {
  public:
+  bool writes_in_background() const override { return true; }
+
   bool open(const std::string& path, const std::string& program, std::string* error) {
     if (!file_.open(path, error)) return false;
     std::string head = "{\"program\":";

@@ -31,6 +31,12 @@ struct GroupObject {
 
 // A run-time template: columns bound to the module's variables, and dynamic
 // variables for the stored template's headers.
+//
+// A module defines the same template again for every BY group. A template
+// made under the name of an earlier one starts out sharing the earlier
+// one's columns (`reusing`); as long as each column defined equals the one
+// at its place, nothing is copied. The first difference copies the matching
+// part, so a shared column list is never changed.
 struct TemplateObject {
   std::string name;
   std::string label;
@@ -39,6 +45,10 @@ struct TemplateObject {
   std::shared_ptr<std::vector<ColumnDef>> columns = std::make_shared<std::vector<ColumnDef>>();
   std::vector<DynamicVariable> dynamic;
   bool ended = false;                  // the column definition is complete
+  bool reusing = false;                // `columns` is the earlier template's list
+  std::size_t matched = 0;             // columns defined so far while reusing
+  std::size_t rows_hint = 0;           // rows of the last output of this name,
+  std::size_t texts_hint = 0;          // and the bytes of its texts
   OdsObject* open_output = nullptr;    // the output object receiving its rows
 };
 
@@ -52,7 +62,7 @@ struct OutputObject {
 };
 
 struct ListObject {
-  std::unique_ptr<InfoList> list;
+  std::shared_ptr<InfoList> list;  // shared with the destinations once delivered
   bool delivered = false;
 };
 

@@ -56,7 +56,7 @@ bool Request::text_of(const host::OutputItem& item, std::string* out) {
       fail(Failure::kBadHandle);
       return false;
     }
-    *out = trimmed(text->text);
+    out->assign(trimmed_view(text->text));
     return true;
   }
   if (item.type != host::kItemCountedText) {
@@ -69,7 +69,7 @@ bool Request::text_of(const host::OutputItem& item, std::string* out) {
     fail(Failure::kBadValue);
     return false;
   }
-  *out = trimmed(std::string_view(address == nullptr ? "" : address, static_cast<std::size_t>(length)));
+  out->assign(trimmed_view(std::string_view(address == nullptr ? "" : address, static_cast<std::size_t>(length))));
   return true;
 }
 
@@ -129,10 +129,12 @@ bool write_handle(host::OutputItem& item, OdsObject* handle) {
   return true;
 }
 
-std::string trimmed(std::string_view text) {
+std::string_view trimmed_view(std::string_view text) {
   std::size_t length = text.size();
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
-  return std::string(text.substr(0, length));
+  return text.substr(0, length);
 }
+
+std::string trimmed(std::string_view text) { return std::string(trimmed_view(text)); }
 
 }  // namespace quilvar::runtime::output

@@ -25,7 +25,7 @@ class Request {
 
   // Each reader returns false when the item is absent (a failure only when
   // `required`) or unusable (always a failure); *out is then unchanged.
-  // Texts lose their trailing blanks.
+  // Texts lose their trailing blanks; a text reader reuses *out's storage.
   bool text(std::uint16_t attribute, std::string* out, bool required);
   bool integer(std::uint16_t attribute, std::int32_t* out, bool required);
   bool value(std::uint16_t attribute, Value* out, bool required);
@@ -53,6 +53,7 @@ class Request {
 bool write_handle(host::OutputItem& item, OdsObject* handle);
 
 // The text without trailing blanks and zero bytes.
+std::string_view trimmed_view(std::string_view text);
 std::string trimmed(std::string_view text);
 
 }  // namespace quilvar::runtime::output

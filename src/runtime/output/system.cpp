@@ -44,6 +44,9 @@ bool OutputSystem::begin_run(const OutputOptions& options, std::string* error) {
   std::vector<std::unique_ptr<Destination>> made;
   if (!make_destinations(options, &made, error)) return false;
   destinations_ = std::move(made);
+  for (const auto& destination : destinations_) {
+    if (destination->writes_in_background() && queue_ == nullptr) queue_ = std::make_unique<DeliveryQueue>();
+  }
   run_graphics_ = options.graphics;
   step_graphics_ = true;
   steps_ = 0;
@@ -55,14 +58,17 @@ void OutputSystem::begin_step(std::string title, ByValuesSource by_values) {
   in_step_ = true;
   step_ = StepInfo{++steps_, std::move(title), std::string(), std::nullopt};
   by_values_ = std::move(by_values);
-  for (const auto& destination : destinations_) destination->begin_step(step_);
+  for_each_step_call(&Destination::begin_step);
 }
 
 void OutputSystem::end_step(std::optional<int> status) {
   if (!in_step_) return;
   deliver_pending();
   step_.status = status;
-  for (const auto& destination : destinations_) destination->end_step(step_);
+  for_each_step_call(&Destination::end_step);
+  // Delivered objects point at this step's record, which the next step
+  // replaces.
+  drain();
   registry_.clear();
   root_ = nullptr;
   current_group_ = nullptr;
@@ -75,18 +81,22 @@ void OutputSystem::end_step(std::optional<int> status) {
 
 bool OutputSystem::finish_run(std::string* error) {
   end_step(std::nullopt);
+  drain();
   std::string messages;
+  if (queue_ != nullptr) append_error(&messages, queue_->failure());
   for (const auto& destination : destinations_) {
     std::string message;
     if (!destination->finish(&message)) append_error(&messages, message);
   }
   destinations_.clear();
+  queue_.reset();
   if (messages.empty()) return true;
   *error = messages;
   return false;
 }
 
 void OutputSystem::abandon_run() {
+  drain();
   registry_.clear();
   in_step_ = false;
   root_ = nullptr;
@@ -95,6 +105,7 @@ void OutputSystem::abandon_run() {
   templates_by_name_.clear();
   by_values_ = nullptr;
   destinations_.clear();
+  queue_.reset();
 }
 
 OdsObject* OutputSystem::root() {
@@ -143,37 +154,76 @@ void OutputSystem::register_template(const std::string& name, OdsObject* handle)
   templates_by_name_.emplace_back(name, handle);
 }
 
-void OutputSystem::deliver(const Table& table) {
-  std::optional<DisplayTable> display;
+template <class Call>
+void OutputSystem::for_each_destination(Call call) {
   for (const auto& destination : destinations_) {
-    if (destination->wants_display() && !display) display = make_display_table(table);
-    destination->write_table(table, destination->wants_display() ? &*display : nullptr);
+    Destination* target = destination.get();
+    if (queue_ != nullptr && target->writes_in_background()) {
+      queue_->post([target, call] { call(*target); });
+    } else {
+      call(*target);
+    }
   }
 }
 
-void OutputSystem::deliver(const InfoList& list) {
-  for (const auto& destination : destinations_) destination->write_list(list);
+// Destinations of this thread get the step record itself (the listing keeps
+// it for its headings); the delivery thread gets a copy, as the record
+// changes while the copy waits.
+void OutputSystem::for_each_step_call(void (Destination::*call)(const StepInfo&)) {
+  for (const auto& destination : destinations_) {
+    Destination* target = destination.get();
+    if (queue_ != nullptr && target->writes_in_background()) {
+      queue_->post([target, call, step = step_] { (target->*call)(step); });
+    } else {
+      (target->*call)(step_);
+    }
+  }
 }
 
-void OutputSystem::deliver(const Graph& graph) {
-  for (const auto& destination : destinations_) destination->write_graph(graph);
+void OutputSystem::drain() {
+  if (queue_ != nullptr) queue_->drain();
+}
+
+TemplateObject* OutputSystem::template_named(std::string_view name) {
+  for (const auto& [known, handle] : templates_by_name_) {
+    if (same_name(known, name)) return registry_.find<TemplateObject>(handle);
+  }
+  return nullptr;
+}
+
+void OutputSystem::deliver(std::shared_ptr<const Table> table) {
+  std::optional<DisplayTable> display;
+  for (const auto& destination : destinations_) {
+    if (destination->wants_display() && !display) display = make_display_table(*table);
+  }
+  for_each_destination([table, display = display ? &*display : nullptr](Destination& destination) {
+    destination.write_table(*table, destination.wants_display() ? display : nullptr);
+  });
+}
+
+void OutputSystem::deliver(std::shared_ptr<const InfoList> list) {
+  for_each_destination([list](Destination& destination) { destination.write_list(*list); });
+}
+
+void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {
+  for_each_destination([graph](Destination& destination) { destination.write_graph(*graph); });
 }
 
 // Lists never ended or released are delivered as they stand; graph data no
 // graph bound are delivered as graphs without a template.
 void OutputSystem::deliver_pending() {
   registry_.for_each<ListObject>([&](OdsObject*, ListObject& list) {
-    if (!list.delivered) deliver(*list.list);
+    if (!list.delivered) deliver(list.list);
     list.delivered = true;
   });
   registry_.for_each<OutputObject>([&](OdsObject*, OutputObject& output) {
     if (!output.delivered || !output.table->graph_data) return;
-    Graph graph;
-    graph.name = output.table->name;
-    graph.label = output.table->label;
-    graph.origin = output.table->origin;
-    graph.data.push_back(std::move(output.table));
-    deliver(graph);
+    auto graph = std::make_shared<Graph>();
+    graph->name = output.table->name;
+    graph->label = output.table->label;
+    graph->origin = output.table->origin;
+    graph->data.push_back(std::move(output.table));
+    deliver(std::move(graph));
     output.delivered = false;
   });
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/output/delivery_queue.hpp"
 #include "runtime/output/destination.hpp"
 #include "runtime/output/model.hpp"
 #include "runtime/output/output.hpp"
@@ -44,15 +45,29 @@ class OutputSystem {
   OdsObject* make_text(std::string text);
   // Records a template by name; an earlier template of that name is freed.
   void register_template(const std::string& name, OdsObject* handle);
+  // The live template recorded under the name, or null.
+  TemplateObject* template_named(std::string_view name);
+  // A column record reused for reading each column definition.
+  ColumnDef& scratch_column() { return scratch_column_; }
 
-  void deliver(const Table& table);
-  void deliver(const InfoList& list);
-  void deliver(const Graph& graph);
+  // Hands a finished object to every destination; the object must not
+  // change afterwards (file destinations may still be writing it).
+  void deliver(std::shared_ptr<const Table> table);
+  void deliver(std::shared_ptr<const InfoList> list);
+  void deliver(std::shared_ptr<const Graph> graph);
 
  private:
   void deliver_pending();
+  // Calls `call` on every destination: now for those of this thread, through
+  // the delivery queue for those that write in the background.
+  template <class Call>
+  void for_each_destination(Call call);
+  void for_each_step_call(void (Destination::*call)(const StepInfo&));
+  // Waits for the delivery thread; afterwards no destination call runs.
+  void drain();
 
   std::vector<std::unique_ptr<Destination>> destinations_;
+  std::unique_ptr<DeliveryQueue> queue_;
   bool run_graphics_ = true;
   bool step_graphics_ = true;
   bool in_step_ = false;
@@ -65,6 +80,7 @@ class OutputSystem {
   std::uint64_t groups_opened_ = 0;
   std::deque<std::pair<std::uint64_t, OdsObject*>> group_texts_;  // (group count when made, text)
   std::vector<std::pair<std::string, OdsObject*>> templates_by_name_;
+  ColumnDef scratch_column_;
 };
 
 OutputSystem& output_system();

@@ -186,6 +186,79 @@ TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading)
   EXPECT_EQ(document["steps"][0]["status"], 4);
 }
 
+// A module defines its templates again for every BY group; a definition
+// that matches the last one, stops short of it or departs from it must each
+// give exactly the columns defined, and earlier objects keep theirs.
+TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
+  begin_full_run();
+  int group = 0;
+  begin_step("", [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; });
+  const std::vector<std::vector<const char*>> layouts{
+      {"A", "B", "C"}, {"A", "B", "C"}, {"A", "B"}, {"A", "X", "C"}, {"A", "B", "C", "D"}, {"A", "B", "C"}};
+  {
+    ModuleDriver module;
+    double value = 0;
+    for (const auto& layout : layouts) {
+      ++group;
+      OdsObject* made = module.create_template("T", "T");
+      for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
+      EXPECT_EQ(module.end_definition(made), 0);
+      OdsObject* output = module.open(made, "Vesk.Quilvar.T");
+      value = group;
+      EXPECT_EQ(module.add_row(made), 0);
+      EXPECT_EQ(module.end_rows(made), 0);
+      EXPECT_EQ(module.close(output), 0);
+    }
+  }
+  end_step(0);
+  finish();
+
+  const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
+  ASSERT_EQ(outputs.size(), layouts.size());
+  for (std::size_t i = 0; i < layouts.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::vector<std::string> names;
+    for (const json& column : outputs[i]["columns"]) names.push_back(column["name"]);
+    EXPECT_EQ(names, std::vector<std::string>(layouts[i].begin(), layouts[i].end()));
+    EXPECT_EQ(outputs[i]["rows"][0].size(), layouts[i].size());
+  }
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T.csv")),
+            (std::vector<std::vector<std::string>>{
+                {"Group", "A", "B", "C"}, {"1", "1", "1", "1"}, {"2", "2", "2", "2"}, {"6", "6", "6", "6"}}));
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_2.csv"))[0], (std::vector<std::string>{"Group", "A", "B"}));
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_3.csv"))[0], (std::vector<std::string>{"Group", "A", "X", "C"}));
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_4.csv"))[1], (std::vector<std::string>{"5", "5", "5", "5", "5"}));
+}
+
+// Tables are written on the delivery thread; many BY groups must arrive
+// complete and in order in every file.
+TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
+  begin_full_run();
+  std::string area;
+  begin_step("", [&] { return std::vector<ByValue>{{"Area", false, 0, area}}; });
+  constexpr int kGroups = 3000;
+  {
+    ModuleDriver module;
+    SmrSlots slots;
+    for (int i = 0; i < kGroups; ++i) {
+      area = "A" + std::to_string(i);
+      produce_smr_table(module, define_smr_template(module, slots), slots);
+    }
+  }
+  end_step(0);
+  finish();
+
+  const auto csv = parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv"));
+  ASSERT_EQ(csv.size(), 1u + 2 * kGroups);
+  for (int i = 0; i < kGroups; ++i) {
+    ASSERT_EQ(csv[1 + 2 * i][0], "A" + std::to_string(i));
+    ASSERT_EQ(csv[2 + 2 * i][3], "West, Far");
+  }
+  const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
+  ASSERT_EQ(outputs.size(), static_cast<std::size_t>(kGroups));
+  EXPECT_EQ(outputs[kGroups - 1]["by"][0]["value"], "A" + std::to_string(kGroups - 1));
+}
+
 TEST_F(OutputDelivery, InformationListEntriesKeepTextsAndNumbers) {
   begin_full_run();
   begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "North"}}; });

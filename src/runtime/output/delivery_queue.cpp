@@ -1,0 +1,87 @@
+// The delivery thread and its bounded queue of destination calls.
+#include "runtime/output/delivery_queue.hpp"
+
+#include <exception>
+#include <system_error>
+#include <utility>
+
+namespace quilvar::runtime::output {
+
+DeliveryQueue::~DeliveryQueue() {
+  hand_over();
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void DeliveryQueue::run_call(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const std::exception& error) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (failure_.empty()) failure_ = std::string("output delivery failed: ") + error.what();
+  } catch (...) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (failure_.empty()) failure_ = "output delivery failed";
+  }
+}
+
+void DeliveryQueue::post(std::function<void()> call) {
+  if (!thread_.joinable() && !no_thread_) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      no_thread_ = true;
+    }
+  }
+  if (no_thread_) {
+    run_call(call);
+    return;
+  }
+  filling_.push_back(std::move(call));
+  if (filling_.size() >= kBatchSize) hand_over();
+}
+
+void DeliveryQueue::hand_over() {
+  if (filling_.empty()) return;
+  std::unique_lock<std::mutex> guard(lock_);
+  work_done_.wait(guard, [this] { return batches_.size() < kMaxWaitingBatches; });
+  batches_.push_back(std::move(filling_));
+  filling_ = Batch();
+  filling_.reserve(kBatchSize);
+  guard.unlock();
+  work_ready_.notify_one();
+}
+
+void DeliveryQueue::drain() {
+  hand_over();
+  std::unique_lock<std::mutex> guard(lock_);
+  work_done_.wait(guard, [this] { return batches_.empty() && !busy_; });
+}
+
+std::string DeliveryQueue::failure() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return failure_;
+}
+
+void DeliveryQueue::run() {
+  std::unique_lock<std::mutex> guard(lock_);
+  for (;;) {
+    work_ready_.wait(guard, [this] { return stopping_ || !batches_.empty(); });
+    if (batches_.empty()) return;  // stopping with nothing left
+    Batch batch = std::move(batches_.front());
+    batches_.pop_front();
+    busy_ = true;
+    guard.unlock();
+    for (const auto& call : batch) run_call(call);
+    batch.clear();  // what the calls hold goes before the next batch is taken
+    guard.lock();
+    busy_ = false;
+    work_done_.notify_all();
+  }
+}
+
+}  // namespace quilvar::runtime::output
