@@ -432,8 +432,16 @@ std::string fill_text(std::string_view text, std::span<const host::MessageArg> a
   out.reserve(text.size() + 32);
   std::size_t i = 0;
   while (i < text.size()) {
+    // Copy the run up to the next '%' at once; most texts have none.
+    const std::size_t percent = text.find('%', i);
+    if (percent == std::string_view::npos) {
+      out.append(text.substr(i));
+      break;
+    }
+    out.append(text.substr(i, percent - i));
+    i = percent;
     const char c = text[i];
-    if (c != '%' || i + 1 == text.size()) {
+    if (i + 1 == text.size()) {
       out += c;
       ++i;
       continue;

@@ -6,6 +6,7 @@
 // quoted as RFC 4180 asks. An object whose header differs from its name's
 // first file (another step's layout) goes to "Name_2.csv" and so on.
 #include <deque>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -21,8 +22,15 @@ namespace {
 constexpr std::string_view kListColumns[] = {"Label", "Value"};
 constexpr char kHeaderSeparator = '\x1f';
 
+bool needs_quotes(std::string_view text) {
+  for (char c : text) {
+    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+  }
+  return false;
+}
+
 void append_field(std::string* out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+  if (!needs_quotes(text)) {
     *out += text;
     return;
   }
@@ -34,25 +42,25 @@ void append_field(std::string* out, std::string_view text) {
   *out += '"';
 }
 
-void append_number(std::string* out, double number) {
+void append_number(std::string* out, double number, ShortestTextCache& numbers) {
   if (host::is_missing(number)) {
     *out += special_missing_text(number);
   } else {
-    append_shortest(out, number);
+    numbers.append(out, number);
   }
 }
 
-void append_value(std::string* out, const Value& value) {
+void append_value(std::string* out, const Value& value, ShortestTextCache& numbers) {
   if (value.numeric) {
-    append_number(out, value.number);
+    append_number(out, value.number, numbers);
   } else {
     append_field(out, value.text);
   }
 }
 
-void append_by(std::string* out, const std::vector<ByValue>& by) {
+void append_by(std::string* out, const std::vector<ByValue>& by, ShortestTextCache& numbers) {
   for (const ByValue& value : by) {
-    append_value(out, Value{value.numeric, value.number, value.text});
+    append_value(out, Value{value.numeric, value.number, value.text}, numbers);
     *out += ',';
   }
 }
@@ -66,6 +74,8 @@ struct CsvFile {
 class CsvDestination : public Destination {
  public:
   bool writes_in_background() const override { return true; }
+
+  explicit CsvDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
 
   bool open(const std::string& folder, std::string* error) {
     std::error_code code;
@@ -84,11 +94,11 @@ class CsvDestination : public Destination {
     AtomicFile* file = file_for(table.name, table.origin.by, columns_);
     if (file == nullptr) return;
     by_prefix_.clear();
-    append_by(&by_prefix_, table.origin.by);
+    append_by(&by_prefix_, table.origin.by, *numbers_);
     std::string& out = file->buffer();
     for (std::size_t row = 0; row < table.row_count(); ++row) {
       out += by_prefix_;
-      append_row(&out, table, row);
+      append_row(&out, table, row, *numbers_);
     }
     file->write_if_full();
   }
@@ -98,13 +108,13 @@ class CsvDestination : public Destination {
     AtomicFile* file = file_for(list.name, list.origin.by, columns_);
     if (file == nullptr) return;
     by_prefix_.clear();
-    append_by(&by_prefix_, list.origin.by);
+    append_by(&by_prefix_, list.origin.by, *numbers_);
     std::string& out = file->buffer();
     for (const InfoEntry& entry : list.entries) {
       out += by_prefix_;
       append_field(&out, entry.label);
       out += ',';
-      append_value(&out, entry.value);
+      append_value(&out, entry.value, *numbers_);
       out += "\r\n";
     }
     file->write_if_full();
@@ -127,12 +137,12 @@ class CsvDestination : public Destination {
   }
 
  private:
-  static void append_row(std::string* line, const Table& table, std::size_t row) {
+  static void append_row(std::string* line, const Table& table, std::size_t row, ShortestTextCache& numbers) {
     for (std::size_t column = 0; column < table.column_count(); ++column) {
       if (column > 0) *line += ',';
       const Cell& cell = table.cell(row, column);
       if ((*table.columns)[column].numeric) {
-        append_number(line, cell.number);
+        append_number(line, cell.number, numbers);
       } else {
         append_field(line, table.text(cell));
       }
@@ -180,6 +190,7 @@ class CsvDestination : public Destination {
     return &file.file;
   }
 
+  std::shared_ptr<ShortestTextCache> numbers_;
   std::string folder_;
   std::deque<CsvFile> files_;
   std::string error_;
@@ -191,8 +202,9 @@ class CsvDestination : public Destination {
 
 }  // namespace
 
-std::unique_ptr<Destination> make_csv_destination(const std::string& folder, std::string* error) {
-  auto destination = std::make_unique<CsvDestination>();
+std::unique_ptr<Destination> make_csv_destination(const std::string& folder,
+                                                  std::shared_ptr<ShortestTextCache> numbers, std::string* error) {
+  auto destination = std::make_unique<CsvDestination>(std::move(numbers));
   if (!destination->open(folder, error)) return nullptr;
   return destination;
 }

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/output/display.hpp"
+#include "runtime/output/formats.hpp"
 #include "runtime/output/model.hpp"
 #include "runtime/output/output.hpp"
 
@@ -51,9 +52,12 @@ std::unique_ptr<Destination> make_listing_destination(std::ostream* stream);
 
 // Each file destination returns null with *error set when its temporary file
 // (or the CSV folder) cannot be created.
+// The JSON and CSV destinations write in the background and share `numbers`
+// there.
 std::unique_ptr<Destination> make_json_destination(const std::string& path, const std::string& program,
-                                                   std::string* error);
-std::unique_ptr<Destination> make_csv_destination(const std::string& folder, std::string* error);
+                                                   std::shared_ptr<ShortestTextCache> numbers, std::string* error);
+std::unique_ptr<Destination> make_csv_destination(const std::string& folder,
+                                                  std::shared_ptr<ShortestTextCache> numbers, std::string* error);
 std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
                                                    GraphRenderer renderer, std::string* error);
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "quilvar/host/missing.hpp"
@@ -122,6 +124,37 @@ void append_shortest(std::string* out, double value) {
     result = plain ? std::to_chars(first, last, value, std::chars_format::fixed) : std::to_chars(first, last, value);
   }
   out->resize(static_cast<std::size_t>(result.ptr - out->data()));
+}
+
+namespace {
+
+// No number is looked up with these bits: they are a NaN, and only finite
+// numbers are written as numbers.
+constexpr std::uint64_t kUnusedBits = 0x7FF8C0FFEE000000ull;
+
+}  // namespace
+
+ShortestTextCache::ShortestTextCache() : entries_(std::size_t{1} << kBits, Entry{kUnusedBits, 0, {}}) {}
+
+void ShortestTextCache::append(std::string* out, double value) {
+  // Whole numbers have their own quick path.
+  if (value == std::trunc(value) || !std::isfinite(value)) {
+    append_shortest(out, value);
+    return;
+  }
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  Entry& entry = entries_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+  if (entry.bits == bits) {
+    out->append(entry.text, entry.length);
+    return;
+  }
+  const std::size_t start = out->size();
+  append_shortest(out, value);
+  const std::size_t length = out->size() - start;
+  if (length > sizeof entry.text) return;
+  entry.bits = bits;
+  entry.length = static_cast<std::uint32_t>(length);
+  std::memcpy(entry.text, out->data() + start, length);
 }
 
 std::string special_missing_text(double value) {

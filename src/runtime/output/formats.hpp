@@ -3,8 +3,10 @@
 // and the texts of missing values.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace quilvar::runtime::output {
 
@@ -36,6 +38,27 @@ std::string shortest_text(double value);
 
 // Appends shortest_text(value) to *out without a temporary string.
 void append_shortest(std::string* out, double value);
+
+// Remembers the shortest texts of the numbers written lately. A run's files
+// repeat many numbers: a reference population's values in every BY group,
+// the same rate in the stratum table and in the effect table, every value
+// once in CSV and once in JSON. A remembered text costs a comparison rather
+// than a digit search. One thread at a time may use it.
+class ShortestTextCache {
+ public:
+  ShortestTextCache();
+  // Appends shortest_text(value) to *out.
+  void append(std::string* out, double value);
+
+ private:
+  static constexpr int kBits = 12;
+  struct Entry {
+    std::uint64_t bits;
+    std::uint32_t length;
+    char text[28];
+  };
+  std::vector<Entry> entries_;
+};
 
 // The text of a missing value: "." for the standard one, ".A" to ".Z" and
 // "._" for the special ones.

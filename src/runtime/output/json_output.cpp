@@ -3,7 +3,7 @@
 // shortest texts that read back as the same doubles; the standard missing
 // value is null and a special one its text (".A").
 #include <nlohmann/json.hpp>
-#include <ostream>
+#include <memory>
 #include <string>
 
 #include "quilvar/host/missing.hpp"
@@ -38,9 +38,9 @@ void append_key(std::string* out, std::string_view key) {
   *out += ':';
 }
 
-void append_number(std::string* out, double number) {
+void append_number(std::string* out, double number, ShortestTextCache& numbers) {
   if (!host::is_missing(number)) {
-    append_shortest(out, number);
+    numbers.append(out, number);
     return;
   }
   const std::string special = special_missing_text(number);
@@ -51,15 +51,15 @@ void append_number(std::string* out, double number) {
   }
 }
 
-void append_value(std::string* out, const Value& value) {
+void append_value(std::string* out, const Value& value, ShortestTextCache& numbers) {
   if (value.numeric) {
-    append_number(out, value.number);
+    append_number(out, value.number, numbers);
   } else {
     append_string(out, value.text);
   }
 }
 
-void append_origin(std::string* out, const Origin& origin) {
+void append_origin(std::string* out, const Origin& origin, ShortestTextCache& numbers) {
   append_key(out, "group");
   if (origin.group_name.empty()) {
     *out += "null";
@@ -73,18 +73,18 @@ void append_origin(std::string* out, const Origin& origin) {
     append_key(out, "name");
     append_string(out, by.name);
     *out += ",\"value\":";
-    append_value(out, Value{by.numeric, by.number, by.text});
+    append_value(out, Value{by.numeric, by.number, by.text}, numbers);
     *out += '}';
   }
   *out += ']';
 }
 
-void append_dynamic(std::string* out, const std::vector<DynamicVariable>& dynamic) {
+void append_dynamic(std::string* out, const std::vector<DynamicVariable>& dynamic, ShortestTextCache& numbers) {
   *out += "\"dynamic\":{";
   for (std::size_t index = 0; index < dynamic.size(); ++index) {
     if (index > 0) *out += ',';
     append_key(out, dynamic[index].name);
-    append_value(out, dynamic[index].value);
+    append_value(out, dynamic[index].value, numbers);
   }
   *out += '}';
 }
@@ -113,7 +113,7 @@ void append_columns(std::string* out, const Table& table) {
   *out += ']';
 }
 
-void append_rows(std::string* out, const Table& table) {
+void append_rows(std::string* out, const Table& table, ShortestTextCache& numbers) {
   *out += "\"rows\":[";
   for (std::size_t row = 0; row < table.row_count(); ++row) {
     *out += row == 0 ? "[" : ",[";
@@ -121,7 +121,7 @@ void append_rows(std::string* out, const Table& table) {
       if (column > 0) *out += ',';
       const Cell& cell = table.cell(row, column);
       if ((*table.columns)[column].numeric) {
-        append_number(out, cell.number);
+        append_number(out, cell.number, numbers);
       } else {
         append_string(out, table.text(cell));
       }
@@ -144,27 +144,27 @@ void append_heading(std::string* out, std::string_view name, std::string_view la
   *out += ',';
 }
 
-void append_table(std::string* out, const Table& table, std::string_view kind) {
+void append_table(std::string* out, const Table& table, std::string_view kind, ShortestTextCache& numbers) {
   append_heading(out, table.name, table.label, table.template_path, kind);
   append_key(out, "title");
   append_string(out, table_title(table));
   *out += ',';
-  append_origin(out, table.origin);
+  append_origin(out, table.origin, numbers);
   *out += ',';
-  append_dynamic(out, table.dynamic);
+  append_dynamic(out, table.dynamic, numbers);
   *out += ',';
   append_columns(out, table);
   *out += ',';
-  append_rows(out, table);
+  append_rows(out, table, numbers);
   *out += '}';
 }
 
-void append_list(std::string* out, const InfoList& list) {
+void append_list(std::string* out, const InfoList& list, ShortestTextCache& numbers) {
   append_heading(out, list.name, list.label, list.template_path, "list");
   append_key(out, "title");
   append_string(out, list.label);
   *out += ',';
-  append_origin(out, list.origin);
+  append_origin(out, list.origin, numbers);
   *out += ",\"dynamic\":{},\"columns\":[";
   append_column(out, "Label", "Label", "character", "");
   *out += ',';
@@ -174,28 +174,30 @@ void append_list(std::string* out, const InfoList& list) {
     *out += index == 0 ? "[" : ",[";
     append_string(out, list.entries[index].label);
     *out += ',';
-    append_value(out, list.entries[index].value);
+    append_value(out, list.entries[index].value, numbers);
     *out += ']';
   }
   *out += "]}";
 }
 
-void append_graph(std::string* out, const Graph& graph) {
+void append_graph(std::string* out, const Graph& graph, ShortestTextCache& numbers) {
   append_heading(out, graph.name, graph.label, graph.template_path, "graph");
   append_key(out, "description");
   append_string(out, graph.description);
   *out += ',';
-  append_origin(out, graph.origin);
+  append_origin(out, graph.origin, numbers);
   *out += ",\"data\":[";
   for (std::size_t index = 0; index < graph.data.size(); ++index) {
     if (index > 0) *out += ',';
-    append_table(out, *graph.data[index], "data");
+    append_table(out, *graph.data[index], "data", numbers);
   }
   *out += "]}";
 }
 
 class JsonDestination : public Destination {
  public:
+  explicit JsonDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
+
   bool writes_in_background() const override { return true; }
 
   bool open(const std::string& path, const std::string& program, std::string* error) {
@@ -219,21 +221,21 @@ class JsonDestination : public Destination {
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
     std::string& out = file_.buffer();
     out += separator();
-    append_table(&out, table, "table");
+    append_table(&out, table, "table", *numbers_);
     file_.write_if_full();
   }
 
   void write_list(const InfoList& list) override {
     std::string& out = file_.buffer();
     out += separator();
-    append_list(&out, list);
+    append_list(&out, list, *numbers_);
     file_.write_if_full();
   }
 
   void write_graph(const Graph& graph) override {
     std::string& out = file_.buffer();
     out += separator();
-    append_graph(&out, graph);
+    append_graph(&out, graph, *numbers_);
     file_.write_if_full();
   }
 
@@ -252,6 +254,7 @@ class JsonDestination : public Destination {
  private:
   std::string_view separator() { return outputs_in_step_++ == 0 ? "\n" : ",\n"; }
 
+  std::shared_ptr<ShortestTextCache> numbers_;
   AtomicFile file_;
   int steps_written_ = 0;
   int outputs_in_step_ = 0;
@@ -260,8 +263,8 @@ class JsonDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_json_destination(const std::string& path, const std::string& program,
-                                                   std::string* error) {
-  auto destination = std::make_unique<JsonDestination>();
+                                                   std::shared_ptr<ShortestTextCache> numbers, std::string* error) {
+  auto destination = std::make_unique<JsonDestination>(std::move(numbers));
   if (!destination->open(path, program, error)) return nullptr;
   return destination;
 }

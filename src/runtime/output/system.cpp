@@ -19,12 +19,13 @@ bool add_destination(std::vector<std::unique_ptr<Destination>>* destinations,
 
 bool make_destinations(const OutputOptions& options, std::vector<std::unique_ptr<Destination>>* made,
                        std::string* error) {
+  auto numbers = std::make_shared<ShortestTextCache>();
   if (options.listing != nullptr) made->push_back(make_listing_destination(options.listing));
   if (!options.json_path.empty() &&
-      !add_destination(made, make_json_destination(options.json_path, options.program_name, error))) {
+      !add_destination(made, make_json_destination(options.json_path, options.program_name, numbers, error))) {
     return false;
   }
-  if (!options.csv_dir.empty() && !add_destination(made, make_csv_destination(options.csv_dir, error))) return false;
+  if (!options.csv_dir.empty() && !add_destination(made, make_csv_destination(options.csv_dir, numbers, error))) return false;
   if (!options.html_path.empty() &&
       !add_destination(made, make_html_destination(options.html_path, options.program_name, options.render_graph,
                                                    error))) {

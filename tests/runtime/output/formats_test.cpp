@@ -10,6 +10,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "quilvar/host/missing.hpp"
 
@@ -51,6 +52,28 @@ TEST(ShortestText, WholeNumbersMatchTheGeneralFixedText) {
   }
   EXPECT_EQ(shortest_text(-0.0), "-0");
   EXPECT_EQ(shortest_text(100000.0), "100000");
+}
+
+// Remembered texts must be the texts: values recur, collide in their slots
+// and replace each other; every text must still be the one of its number.
+TEST(ShortestTextCache, GivesTheTextOfEveryNumberThroughRecurrenceAndCollision) {
+  ShortestTextCache cache;
+  std::mt19937_64 random(11);
+  std::vector<double> pool;
+  for (int i = 0; i < 20000; ++i) {
+    pool.push_back(std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 80) - 90));
+  }
+  pool.insert(pool.end(), {0.0, -0.0, 0.05, -2.5e-7, 1e300, 12.0, 1e15});
+  std::string written;
+  std::string expected;
+  for (int i = 0; i < 200000; ++i) {
+    const double value = pool[random() % pool.size()];
+    cache.append(&written, value);
+    written += ',';
+    expected += shortest_text(value);
+    expected += ',';
+  }
+  EXPECT_EQ(written, expected);
 }
 
 TEST(MissingText, NamesStandardAndSpecialValues) {
