@@ -106,7 +106,7 @@ bool find_group_end(DataSetState* data, std::string* error) {
   Position pos = group.cursor;
   Position start;
   while (!group.end_known) {
-    const RecordStatus status = read_record(*data, &pos, &data->pass_fields, &start, error);
+    const RecordStatus status = read_remembered_record(*data, &pos, &data->pass_fields, &start, error);
     if (status == RecordStatus::kError) return false;
     if (status == RecordStatus::kEnd || !in_current_group(data, data->pass_fields)) {
       group.end_known = true;
@@ -121,7 +121,7 @@ bool find_group_end(DataSetState* data, std::string* error) {
 int begin_group_at(DataSetState* data, Position pos, std::string* error) {
   GroupState& group = data->group;
   Position start;
-  const RecordStatus status = read_record(*data, &pos, &data->pass_fields, &start, error);
+  const RecordStatus status = read_remembered_record(*data, &pos, &data->pass_fields, &start, error);
   if (status != RecordStatus::kRecord) {
     group.mode = GroupMode::kFinished;
     return status == RecordStatus::kEnd ? 0 : -1;
@@ -143,7 +143,7 @@ int read_sequential_observation(ReaderState* reader) {
   if (group.end_known && group.cursor.offset >= group.end.offset) return 0;
   Position pos = group.cursor;
   Position start;
-  const RecordStatus status = read_record(data, &pos, &reader->fields, &start, &reader->error);
+  const RecordStatus status = read_remembered_record(data, &pos, &reader->fields, &start, &reader->error);
   if (status == RecordStatus::kError) return -1;
   if (status == RecordStatus::kEnd || (group.end_known && start.offset >= group.end.offset) ||
       (!group.end_known && !in_current_group(&data, reader->fields))) {
@@ -162,7 +162,7 @@ int read_range_observation(ReaderState* reader) {
   while (group.range_index < group.ranges.size()) {
     if (group.cursor.offset < group.ranges[group.range_index].end) {
       Position start;
-      const RecordStatus status = read_record(data, &group.cursor, &reader->fields, &start, &reader->error);
+      const RecordStatus status = read_remembered_record(data, &group.cursor, &reader->fields, &start, &reader->error);
       if (status == RecordStatus::kRecord) return 1;
       if (status == RecordStatus::kError) return -1;
     }

@@ -4,6 +4,7 @@
 // skipped. Fields are handed out as spans of the mapped text.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,6 +37,12 @@ class FieldList {
   void push_back(const Field& field) {
     if (count_ == storage_.size()) storage_.resize(storage_.empty() ? 16 : 2 * storage_.size());
     storage_[count_++] = field;
+  }
+  void assign(const FieldList& other) {
+    if (storage_.size() < other.count_) storage_.resize(other.count_);
+    std::copy(other.storage_.begin(), other.storage_.begin() + static_cast<std::ptrdiff_t>(other.count_),
+              storage_.begin());
+    count_ = other.count_;
   }
 
  private:

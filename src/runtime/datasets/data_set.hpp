@@ -96,6 +96,44 @@ struct ReferenceIndex {
   std::unordered_map<std::string, std::vector<Range>> ranges;
 };
 
+// Records read lately, by the offset they were read from. A BY group is read
+// more than once (its GROUP= levels, then its values) and a reference data
+// set once for every BY group; a record met again is copied from here rather
+// than scanned again. Only well-formed records are kept, with fields
+// pointing into the mapped text, which outlives the cache.
+class RecordCache {
+ public:
+  RecordCache() : entries_(kSlots) {}
+  // Copies the record read from `offset` into *fields, *start and *next;
+  // false when it is not kept.
+  bool find(std::size_t offset, FieldList* fields, Position* start, Position* next) const {
+    const Entry& entry = entries_[slot(offset)];
+    if (entry.offset != offset) return false;
+    fields->assign(entry.fields);
+    *start = entry.start;
+    *next = entry.next;
+    return true;
+  }
+  void store(std::size_t offset, const FieldList& fields, const Position& start, const Position& next) {
+    Entry& entry = entries_[slot(offset)];
+    entry.offset = offset;
+    entry.fields.assign(fields);
+    entry.start = start;
+    entry.next = next;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 512;  // a power of two
+  static std::size_t slot(std::size_t offset) { return (offset * 0x9E3779B97F4A7C15ull) >> 55; }
+  struct Entry {
+    std::size_t offset = static_cast<std::size_t>(-1);
+    FieldList fields;
+    Position start;
+    Position next;
+  };
+  std::vector<Entry> entries_;
+};
+
 struct DataSetState {
   MappedFile file;
   CsvText text{};               // the mapped text after any byte order mark
@@ -113,6 +151,7 @@ struct DataSetState {
   void* sink_context = nullptr;
   FieldList pass_fields;  // record buffer of whole-file passes
   std::string scratch;
+  RecordCache records;    // what the reading of BY groups has met lately
 };
 
 inline DataSetState* state_of(host::DataSet* data) { return reinterpret_cast<DataSetState*>(data); }
@@ -131,6 +170,11 @@ std::string describe_scan_problem(const DataSetState& data, ScanStatus status, c
 // wrong number of fields, with *error naming file, line and problem.
 RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fields,
                          Position* start, std::string* error);
+
+// As read_record, for reading that comes back to the same records: a record
+// read before is taken from data->records, and each one read is kept there.
+RecordStatus read_remembered_record(DataSetState& data, Position* pos, FieldList* fields, Position* start,
+                                    std::string* error);
 
 // Types the columns from the header and a pass over all rows; false with
 // *error naming file, line and problem.

@@ -50,6 +50,15 @@ RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fie
   return RecordStatus::kRecord;
 }
 
+RecordStatus read_remembered_record(DataSetState& data, Position* pos, FieldList* fields, Position* start,
+                                    std::string* error) {
+  const std::size_t offset = pos->offset;
+  if (data.records.find(offset, fields, start, pos)) return RecordStatus::kRecord;
+  const RecordStatus status = read_record(data, pos, fields, start, error);
+  if (status == RecordStatus::kRecord) data.records.store(offset, *fields, *start, *pos);
+  return status;
+}
+
 int find_column(const DataSetState& data, std::string_view name) {
   name = trim_trailing_blanks(name);
   for (std::size_t i = 0; i < data.variables.size(); ++i) {

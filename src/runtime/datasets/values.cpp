@@ -19,6 +19,7 @@ namespace {
 // gives, found faster.
 constexpr std::uint64_t kExactMantissaLimit = std::uint64_t{1} << 53;
 constexpr int kMaxMantissaDigits = 19;  // fits 64 bits
+constexpr std::size_t kMaxPlainDigits = 15;  // below 2^53, so exact
 constexpr std::array<double, 23> kExactPowersOfTen = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -94,9 +95,24 @@ int missing_rank(double value) {
   return 255 - code - 62;
 }
 
+// A text of digits alone, the commonest value of a count column; false for
+// anything else, which the general reading then takes.
+bool read_plain_digits(std::string_view text, double* value) {
+  if (text.empty() || text.size() > kMaxPlainDigits) return false;
+  std::uint64_t number = 0;
+  for (char c : text) {
+    const unsigned digit = static_cast<unsigned>(static_cast<unsigned char>(c)) - '0';
+    if (digit > 9) return false;
+    number = number * 10 + digit;
+  }
+  *value = static_cast<double>(number);
+  return true;
+}
+
 }  // namespace
 
 NumericText read_numeric_text(std::string_view text, double* value) {
+  if (read_plain_digits(text, value)) return NumericText::kNumber;
   text = trim_blanks(text);
   if (text.empty()) {
     *value = host::kMissing;

@@ -1,6 +1,7 @@
 // The definition methods of the output services: creating managers,
 // templates and information lists, step properties, groups, dynamic
 // variables and the columns of a template.
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -61,32 +62,73 @@ std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* res
   return hand_out(system.registry(), result, system.registry().add(ListObject{std::move(list), false}));
 }
 
-void set_dynamic(std::vector<DynamicVariable>* variables, const std::string& name, const Value& value) {
+// A dynamic variable's value as the request gives it: a number, or a view of
+// a text item.
+struct ValueView {
+  bool numeric = false;
+  double number = 0.0;
+  std::string_view text;
+};
+
+struct DynamicPair {
+  std::string_view name;
+  ValueView value;
+};
+
+bool read_value(Request& request, const OutputItem& item, ValueView* out) {
+  if (item.type == host::kItemDouble || item.type == host::kItemInt32) {
+    out->numeric = true;
+    out->number = item.type == host::kItemDouble ? host::item_double(item) : host::item_int32(item);
+    return true;
+  }
+  out->numeric = false;
+  return request.view_of(item, &out->text);
+}
+
+// Sets or adds the variable; an existing one keeps its storage.
+void set_dynamic(std::vector<DynamicVariable>* variables, std::string_view name, const ValueView& value) {
   for (DynamicVariable& variable : *variables) {
     if (!same_name(variable.name, name)) continue;
-    variable.value = value;
+    variable.value.numeric = value.numeric;
+    variable.value.number = value.numeric ? value.number : 0.0;
+    variable.value.text.assign(value.numeric ? std::string_view() : value.text);
     return;
   }
-  variables->push_back(DynamicVariable{name, value});
+  variables->push_back(DynamicVariable{std::string(name), Value{value.numeric, value.numeric ? value.number : 0.0,
+                                                                std::string(value.numeric ? "" : value.text)}});
 }
+
+// A column definition as the request gives it; the texts are views of the
+// request's items.
+struct ColumnRequest {
+  std::string_view name;
+  std::string_view label;
+  std::string_view format;
+  std::string_view definition;
+  bool numeric = true;
+  const void* bound = nullptr;
+  std::int32_t length = 0;
+
+  bool same_as(const ColumnDef& column) const {
+    return column.name == name && column.label == label && column.format == format &&
+           column.definition == definition && column.numeric == numeric && column.bound == bound &&
+           column.length == length;
+  }
+  ColumnDef made() const {
+    return ColumnDef{std::string(name), std::string(label), std::string(format), std::string(definition), numeric,
+                     bound, length};
+  }
+};
 
 // Reads a column definition; false (with the failure recorded) when the
 // request is unusable.
-bool read_column(Request& request, ColumnDef* column) {
-  // The record is reused: clear what an absent item would leave standing.
-  column->name.clear();
-  column->label.clear();
-  column->format.clear();
-  column->definition.clear();
-  column->numeric = true;
-  column->bound = nullptr;
-  column->length = 0;
+bool read_column(Request& request, ColumnRequest* column) {
   std::int32_t type = 0;
   request.integer(host::kAttrColumnType, &type, true);
-  request.text(host::kAttrName, &column->name, true);
-  request.text(host::kAttrLabel, &column->label, false);
-  request.text(host::kAttrFormat, &column->format, false);
-  request.text(host::kAttrTemplatePath, &column->definition, false);
+  request.view(host::kAttrName, &column->name, true);
+  request.view(host::kAttrLabel, &column->label, false);
+  request.view(host::kAttrFormat, &column->format, false);
+  request.view(host::kAttrTemplatePath, &column->definition, false);
   const OutputItem* bound = request.require(host::kAttrBoundVariable);
   if (request.failed()) return false;
   if (bound->type != host::kItemBound) {
@@ -171,23 +213,26 @@ std::int32_t set_dynamic_variables(OutputSystem& system, OdsObject* object, Requ
   TemplateObject* target = system.registry().find<TemplateObject>(object);
   if (target == nullptr) return fail(Failure::kWrongObject);
   std::span<OutputItem> items = request.items();
-  std::vector<DynamicVariable> pairs;
+  constexpr std::size_t kMaxPairs = 32;
+  std::array<DynamicPair, kMaxPairs> pairs;
+  std::size_t count = 0;
   for (std::size_t index = 0; index < items.size(); index += 2) {
-    DynamicVariable pair;
     if (items[index].attribute != host::kAttrDynamicName || index + 1 >= items.size() ||
         items[index + 1].attribute != host::kAttrDynamicValue) {
       return fail(Failure::kMissingItem);
     }
-    if (!request.text_of(items[index], &pair.name) || !request.value_of(items[index + 1], &pair.value)) break;
+    if (count == kMaxPairs) return fail(Failure::kBadValue);
+    DynamicPair& pair = pairs[count];
+    if (!request.view_of(items[index], &pair.name) || !read_value(request, items[index + 1], &pair.value)) break;
     if (pair.name.empty()) return fail(Failure::kBadValue);
-    pairs.push_back(std::move(pair));
+    ++count;
   }
   if (request.failed()) return request.status();
-  if (pairs.empty()) return fail(Failure::kMissingItem);
+  if (count == 0) return fail(Failure::kMissingItem);
   OutputObject* open = system.registry().find<OutputObject>(target->open_output);
-  for (const DynamicVariable& pair : pairs) {
-    set_dynamic(&target->dynamic, pair.name, pair.value);
-    if (open != nullptr) set_dynamic(&open->table->dynamic, pair.name, pair.value);
+  for (std::size_t index = 0; index < count; ++index) {
+    set_dynamic(&target->dynamic, pairs[index].name, pairs[index].value);
+    if (open != nullptr) set_dynamic(&open->table->dynamic, pairs[index].name, pairs[index].value);
   }
   return 0;
 }
@@ -196,16 +241,16 @@ std::int32_t define_column(OutputSystem& system, OdsObject* object, Request& req
   TemplateObject* target = system.registry().find<TemplateObject>(object);
   if (target == nullptr) return fail(Failure::kWrongObject);
   if (target->ended) return fail(Failure::kBadState);
-  ColumnDef& column = system.scratch_column();
+  ColumnRequest column;
   if (!read_column(request, &column)) return request.status();
   if (target->reusing) {
-    if (target->matched < target->columns->size() && (*target->columns)[target->matched] == column) {
+    if (target->matched < target->columns->size() && column.same_as((*target->columns)[target->matched])) {
       ++target->matched;
       return 0;
     }
     stop_reusing(target);
   }
-  target->columns->push_back(column);
+  target->columns->push_back(column.made());
   return 0;
 }
 

@@ -24,8 +24,6 @@ struct ColumnDef {
   bool numeric = true;
   const void* bound = nullptr;  // the module's variable, read at each row
   std::int32_t length = 0;      // character columns: bytes read from the variable
-
-  bool operator==(const ColumnDef&) const = default;
 };
 
 // A dynamic variable's or an information entry's value: a text or a number.

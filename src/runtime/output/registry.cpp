@@ -13,7 +13,7 @@ Registry::Slot* Registry::locate(const void* handle) {
   const auto value = reinterpret_cast<std::uintptr_t>(handle);
   const std::uintptr_t low = value & 0xFFFFFFFFu;
   if (low == 0 || low > slots_.size()) return nullptr;
-  Slot& slot = slots_[low - 1];
+  Slot& slot = *slots_[low - 1];
   if (slot.generation != static_cast<std::uint32_t>(value >> 32)) return nullptr;
   if (std::holds_alternative<std::monostate>(slot.payload)) return nullptr;
   return &slot;
@@ -30,7 +30,7 @@ void Registry::remove(const void* handle) {
 void Registry::clear() {
   free_.clear();
   for (std::uint32_t index = static_cast<std::uint32_t>(slots_.size()); index > 0; --index) {
-    Slot& slot = slots_[index - 1];
+    Slot& slot = *slots_[index - 1];
     if (!std::holds_alternative<std::monostate>(slot.payload)) {
       slot.payload = std::monostate{};
       ++slot.generation;

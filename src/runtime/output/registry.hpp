@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string>
 #include <variant>
@@ -78,13 +77,13 @@ class Registry {
     std::uint32_t index = 0;
     if (free_.empty()) {
       index = static_cast<std::uint32_t>(slots_.size());
-      slots_.emplace_back();
+      slots_.push_back(std::make_unique<Slot>());
     } else {
       index = free_.back();
       free_.pop_back();
     }
-    slots_[index].payload = std::move(object);
-    return encode(index, slots_[index].generation);
+    slots_[index]->payload = std::move(object);
+    return encode(index, slots_[index]->generation);
   }
 
   // The live object of type T behind the handle, or null.
@@ -98,7 +97,7 @@ class Registry {
   template <class T, class Visit>
   void for_each(Visit visit) {
     for (std::uint32_t index = 0; index < slots_.size(); ++index) {
-      if (T* object = std::get_if<T>(&slots_[index].payload)) visit(encode(index, slots_[index].generation), *object);
+      if (T* object = std::get_if<T>(&slots_[index]->payload)) visit(encode(index, slots_[index]->generation), *object);
     }
   }
 
@@ -125,7 +124,9 @@ class Registry {
   static OdsObject* encode(std::uint32_t index, std::uint32_t generation);
   Slot* locate(const void* handle);
 
-  std::deque<Slot> slots_;  // a deque keeps objects in place as slots are added
+  // Each slot on its own keeps objects in place as slots are added, and
+  // finding one is a single indexing.
+  std::vector<std::unique_ptr<Slot>> slots_;
   std::vector<std::uint32_t> free_;
 };
 

@@ -50,13 +50,20 @@ bool Request::value(std::uint16_t attribute, Value* out, bool required) {
 }
 
 bool Request::text_of(const host::OutputItem& item, std::string* out) {
+  std::string_view text;
+  if (!view_of(item, &text)) return false;
+  out->assign(text);
+  return true;
+}
+
+bool Request::view_of(const host::OutputItem& item, std::string_view* out) {
   if (item.type == host::kItemText) {
     const TextObject* text = registry_.find<TextObject>(host::item_pointer(item));
     if (text == nullptr) {
       fail(Failure::kBadHandle);
       return false;
     }
-    out->assign(trimmed_view(text->text));
+    *out = trimmed_view(text->text);
     return true;
   }
   if (item.type != host::kItemCountedText) {
@@ -69,8 +76,13 @@ bool Request::text_of(const host::OutputItem& item, std::string* out) {
     fail(Failure::kBadValue);
     return false;
   }
-  out->assign(trimmed_view(std::string_view(address == nullptr ? "" : address, static_cast<std::size_t>(length))));
+  *out = trimmed_view(std::string_view(address == nullptr ? "" : address, static_cast<std::size_t>(length)));
   return true;
+}
+
+bool Request::view(std::uint16_t attribute, std::string_view* out, bool required) {
+  const host::OutputItem* item = required ? require(attribute) : find(attribute);
+  return item != nullptr && view_of(*item, out);
 }
 
 bool Request::integer_of(const host::OutputItem& item, std::int32_t* out) {

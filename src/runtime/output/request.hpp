@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "quilvar/host/output_item.hpp"
 #include "runtime/output/output.hpp"
@@ -33,6 +34,10 @@ class Request {
   // Readers of a given item: a text (types 20 and 66), an integer (types 3,
   // 13, and integral doubles), a text or a number (types 3 and 5 numbers).
   bool text_of(const host::OutputItem& item, std::string* out);
+  // A text item's value without copying it: valid while the request's items
+  // and the step's text values are.
+  bool view_of(const host::OutputItem& item, std::string_view* out);
+  bool view(std::uint16_t attribute, std::string_view* out, bool required);
   bool integer_of(const host::OutputItem& item, std::int32_t* out);
   bool value_of(const host::OutputItem& item, Value* out);
 

@@ -47,8 +47,7 @@ class OutputSystem {
   void register_template(const std::string& name, OdsObject* handle);
   // The live template recorded under the name, or null.
   TemplateObject* template_named(std::string_view name);
-  // A column record reused for reading each column definition.
-  ColumnDef& scratch_column() { return scratch_column_; }
+
 
   // Hands a finished object to every destination; the object must not
   // change afterwards (file destinations may still be writing it).
@@ -80,7 +79,6 @@ class OutputSystem {
   std::uint64_t groups_opened_ = 0;
   std::deque<std::pair<std::uint64_t, OdsObject*>> group_texts_;  // (group count when made, text)
   std::vector<std::pair<std::string, OdsObject*>> templates_by_name_;
-  ColumnDef scratch_column_;
 };
 
 OutputSystem& output_system();
