@@ -6,6 +6,7 @@
 #include <new>
 
 #include "runtime/datasets/data_set.hpp"
+#include "runtime/datasets/split_pass.hpp"
 
 namespace quilvar::runtime::datasets {
 
@@ -52,23 +53,84 @@ std::string order_problem(const DataSetState& data, const Position& start, std::
          "; sort it, or use NOTSORTED to take each run of equal BY values as a group";
 }
 
-// Checks that the observations are in BY order; false with *error naming
-// the first one out of order.
-bool check_by_order(DataSetState* data, std::string* error) {
+// Where a BY-order check stands: the next record and the last BY values.
+struct OrderCheck {
+  Position pos;
+  std::int64_t observations = 0;
   std::vector<KeyValue> previous;
   std::vector<KeyValue> current;
-  Position pos = data->first_row;
+};
+
+// Checks the order of the records from check->pos on, up to `until`; false
+// with *error naming the first one out of order, or a malformed record.
+bool check_order_until(DataSetState* data, OrderCheck* check, std::size_t until, std::string* error) {
   Position start;
-  for (std::int64_t observation = 1;; ++observation) {
-    const RecordStatus status = read_record(*data, &pos, &data->pass_fields, &start, error);
-    if (status != RecordStatus::kRecord) return status == RecordStatus::kEnd;
-    read_by_values(data, data->pass_fields, &current);
-    if (observation > 1 && compare_by_values(*data, previous, current) > 0) {
-      *error = order_problem(*data, start, observation, previous, current);
+  while (check->pos.offset < until) {
+    const RecordStatus status = read_record(*data, &check->pos, &data->pass_fields, &start, error);
+    if (status == RecordStatus::kEnd) return true;
+    if (status == RecordStatus::kError) return false;
+    read_by_values(data, data->pass_fields, &check->current);
+    if (++check->observations > 1 && compare_by_values(*data, check->previous, check->current) > 0) {
+      *error = order_problem(*data, start, check->observations, check->previous, check->current);
       return false;
     }
-    previous.swap(current);
+    check->previous.swap(check->current);
   }
+  return true;
+}
+
+// The BY values of the second half's first record, and whether the half is
+// in order; false at any problem, which the check in order then reports.
+bool check_second_half(const DataSetState& data, std::size_t offset, std::vector<KeyValue>* first) {
+  try {
+    std::vector<KeyValue> previous(data.by.size());
+    std::vector<KeyValue> current(data.by.size());
+    std::string scratch;
+    bool at_first = true;
+    return read_second_half(data, offset, [&](const FieldList& fields) {
+      for (std::size_t i = 0; i < data.by.size(); ++i) {
+        read_key_value(data, fields, data.by[i].column, &current[i], &scratch);
+      }
+      if (at_first) {
+        *first = current;
+        at_first = false;
+      } else if (compare_by_values(data, previous, current) > 0) {
+        return false;
+      }
+      previous.swap(current);
+      return true;
+    });
+  } catch (...) {
+    return false;
+  }
+}
+
+// Checks that the observations are in BY order, a large file in two halves
+// at once; false with *error naming the first one out of order.
+bool check_by_order(DataSetState* data, std::string* error) {
+  OrderCheck check;
+  check.pos = data->first_row;
+  const std::size_t split = second_half_start(*data, check.pos);
+  if (split != 0) {
+    std::vector<KeyValue> second_first;
+    bool first_ok = false;
+    bool second_ok = false;
+    const bool ran = run_side_by_side(
+        [&] {
+          first_ok = check_order_until(data, &check, split, error);
+          data->file.release_before(data->text.data + check.pos.offset);
+        },
+        [&] { second_ok = check_second_half(*data, split, &second_first); });
+    if (ran && !first_ok) return false;
+    // In order when both halves are and the first half's last record comes
+    // no later than the second half's first.
+    if (ran && second_ok && check.pos.offset == split &&
+        (second_first.empty() || check.observations == 0 ||
+         compare_by_values(*data, check.previous, second_first) <= 0)) {
+      return true;
+    }
+  }
+  return check_order_until(data, &check, data->text.size, error);
 }
 
 // The BY columns for the given names; false with *error.

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "runtime/datasets/data_set.hpp"
+#include "runtime/datasets/split_pass.hpp"
 #include "runtime/datasets/values.hpp"
 
 namespace quilvar::runtime::datasets {
@@ -112,24 +113,76 @@ std::string long_value_problem(const DataSetState& data, const FieldList& fields
          " bytes is longer than the limit of " + std::to_string(kMaxCharacterLength);
 }
 
-// Types every column over all rows and counts the observations.
-bool survey_rows(DataSetState* data, Position pos, std::string* error) {
-  std::vector<ColumnSurvey> survey(data->variables.size());
+// The column types and observation count of part of the rows.
+struct RowsSurvey {
+  std::vector<ColumnSurvey> columns;
+  std::int64_t observations = 0;
+};
+
+// Surveys the rows from pos on, up to `until` (an offset; the end of the
+// text for a pass in one piece); pos is left where reading stopped.
+bool survey_rows_until(DataSetState* data, Position* pos, std::size_t until, RowsSurvey* survey,
+                       std::string* error) {
   Position start;
-  for (;;) {
-    const RecordStatus status = read_record(*data, &pos, &data->pass_fields, &start, error);
+  while (pos->offset < until) {
+    const RecordStatus status = read_record(*data, pos, &data->pass_fields, &start, error);
     if (status == RecordStatus::kEnd) break;
     if (status == RecordStatus::kError) return false;
-    if (!survey_row(data->pass_fields, &survey)) {
+    if (!survey_row(data->pass_fields, &survey->columns)) {
       *error = long_value_problem(*data, data->pass_fields, start);
       return false;
     }
-    ++data->observations;
+    ++survey->observations;
   }
-  for (std::size_t i = 0; i < survey.size(); ++i) {
+  return true;
+}
+
+// Surveys the second half of a split pass; false at any problem, which the
+// pass in order then reports.
+bool survey_second_half(const DataSetState& data, std::size_t offset, RowsSurvey* survey) {
+  try {
+    return read_second_half(data, offset, [&](const FieldList& fields) {
+      if (!survey_row(fields, &survey->columns)) return false;
+      ++survey->observations;
+      return true;
+    });
+  } catch (...) {
+    return false;
+  }
+}
+
+// Types every column over all rows and counts the observations; a large
+// file in two halves at once.
+bool survey_rows(DataSetState* data, Position pos, std::string* error) {
+  RowsSurvey survey{std::vector<ColumnSurvey>(data->variables.size()), 0};
+  const std::size_t split = second_half_start(*data, pos);
+  if (split != 0) {
+    RowsSurvey second{std::vector<ColumnSurvey>(data->variables.size()), 0};
+    bool first_ok = false;
+    bool second_ok = false;
+    const bool ran = run_side_by_side(
+        [&] {
+          first_ok = survey_rows_until(data, &pos, split, &survey, error);
+          data->file.release_before(data->text.data + pos.offset);
+        },
+        [&] { second_ok = survey_second_half(*data, split, &second); });
+    if (ran && !first_ok) return false;
+    if (ran && second_ok && pos.offset == split) {
+      for (std::size_t i = 0; i < survey.columns.size(); ++i) {
+        survey.columns[i].numeric = survey.columns[i].numeric && second.columns[i].numeric;
+        survey.columns[i].longest = std::max(survey.columns[i].longest, second.columns[i].longest);
+      }
+      survey.observations += second.observations;
+      pos.offset = data->text.size;
+    }
+  }
+  if (!survey_rows_until(data, &pos, data->text.size, &survey, error)) return false;
+  data->observations = survey.observations;
+  for (std::size_t i = 0; i < survey.columns.size(); ++i) {
     Variable& variable = data->variables[i];
-    variable.numeric = survey[i].numeric;
-    variable.length = variable.numeric ? 8 : static_cast<std::int32_t>(std::max<std::size_t>(survey[i].longest, 1));
+    variable.numeric = survey.columns[i].numeric;
+    variable.length =
+        variable.numeric ? 8 : static_cast<std::int32_t>(std::max<std::size_t>(survey.columns[i].longest, 1));
   }
   return true;
 }

@@ -15,8 +15,8 @@ namespace {
 
 // Pages are dropped in steps of kReleaseStep, keeping kKeepBehind bytes
 // before the reading position for short rewinds.
-constexpr std::size_t kReleaseStep = std::size_t{16} << 20;
-constexpr std::size_t kKeepBehind = std::size_t{8} << 20;
+constexpr std::size_t kReleaseStep = std::size_t{4} << 20;
+constexpr std::size_t kKeepBehind = std::size_t{4} << 20;
 
 std::string open_failure(const std::filesystem::path& path, const char* reason) {
   return "cannot open data set file \"" + path.string() + "\": " + reason;
@@ -60,17 +60,24 @@ bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
   return true;
 }
 
-void MappedFile::note_reading_at(const char* position) const {
+void MappedFile::note_reading_at(const char* position, std::size_t* kept_from) const {
   const std::size_t offset = static_cast<std::size_t>(position - data_);
-  const std::size_t page = offset - offset % page_size_;
-  if (offset < kept_from_) {
-    kept_from_ = page;  // reading went back: pages from here on are mapped again as read
+  const std::size_t page = page_start(offset);
+  if (offset < *kept_from) {
+    *kept_from = page;  // reading went back: pages from here on are mapped again as read
     return;
   }
-  if (offset - kept_from_ < kReleaseStep + kKeepBehind) return;
+  if (offset - *kept_from < kReleaseStep + kKeepBehind) return;
   const std::size_t until = page - kKeepBehind;
-  madvise(static_cast<char*>(mapping_) + kept_from_, until - kept_from_, MADV_DONTNEED);
-  kept_from_ = until;
+  madvise(static_cast<char*>(mapping_) + *kept_from, until - *kept_from, MADV_DONTNEED);
+  *kept_from = until;
+}
+
+void MappedFile::release_before(const char* position, std::size_t* kept_from) const {
+  const std::size_t until = page_start(static_cast<std::size_t>(position - data_));
+  if (until <= *kept_from) return;
+  madvise(static_cast<char*>(mapping_) + *kept_from, until - *kept_from, MADV_DONTNEED);
+  *kept_from = until;
 }
 
 }  // namespace quilvar::runtime::datasets

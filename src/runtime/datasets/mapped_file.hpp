@@ -30,7 +30,19 @@ class MappedFile {
   // more than a few megabytes behind it are dropped from this process.
   // They stay in the system's file cache and come back when read again,
   // so this changes no data, only what the process holds.
-  void note_reading_at(const char* position) const;
+  void note_reading_at(const char* position) const { note_reading_at(position, &kept_from_); }
+
+  // As above for a reader of its own (another thread's pass over another
+  // part of the file), whose kept pages start at *kept_from.
+  void note_reading_at(const char* position, std::size_t* kept_from) const;
+
+  // Hands back every page from *kept_from up to the one holding `position`,
+  // for a reader done with that part of the file.
+  void release_before(const char* position, std::size_t* kept_from) const;
+  void release_before(const char* position) const { release_before(position, &kept_from_); }
+
+  // The page-aligned offset at or before `offset`.
+  std::size_t page_start(std::size_t offset) const { return offset - offset % page_size_; }
 
  private:
   const char* data_ = nullptr;

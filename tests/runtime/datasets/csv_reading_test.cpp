@@ -14,14 +14,7 @@ namespace {
 using testing::DataSetPtr;
 using testing::FormattedReader;
 using testing::ScratchFolder;
-
-host::VariableInfo info_of(host::DataSet* data, const char* name) {
-  int number = 0;
-  EXPECT_EQ(data_set_services().find_variable(data, name, static_cast<int>(std::strlen(name)), &number), 0);
-  host::VariableInfo info{};
-  EXPECT_EQ(data_set_services().get_variable_info(data, number, &info), 0) << name;
-  return info;
-}
+using testing::info_of;
 
 TEST(CsvTyping, ColumnIsNumericWhenEveryNonBlankValueIsANumber) {
   ScratchFolder folder;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -61,6 +62,15 @@ inline DataSetPtr open_csv(const ScratchFolder& folder, const std::string& name,
   DataSetPtr data(open_data_set(folder.libraries(), name, false, &error));
   EXPECT_NE(data, nullptr) << error;
   return data;
+}
+
+// The description of the named variable; a failed look-up fails the test.
+inline host::VariableInfo info_of(host::DataSet* data, const char* name) {
+  int number = 0;
+  EXPECT_EQ(data_set_services().find_variable(data, name, static_cast<int>(std::strlen(name)), &number), 0);
+  host::VariableInfo info{};
+  EXPECT_EQ(data_set_services().get_variable_info(data, number, &info), 0) << name;
+  return info;
 }
 
 // The open error for a file with these bytes, or "" when it opens.
