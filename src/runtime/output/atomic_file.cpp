@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -25,62 +26,77 @@ std::filesystem::path temporary_name(const std::filesystem::path& path) {
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 constexpr mode_t kCreateMode = 0666;  // narrowed by the umask, as for any new file
 
-// Appends all of `text` to the file, retrying short writes; returns 0 or the
-// errno of the failed write.
-int write_all(int descriptor, const char* text, std::size_t size) {
-  while (size > 0) {
-    const ssize_t written = ::write(descriptor, text, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    text += written;
-    size -= static_cast<std::size_t>(written);
-  }
-  return 0;
+int open_file(const std::filesystem::path& path, int flags) {
+  int descriptor = -1;
+  do {
+    descriptor = ::open(path.c_str(), flags, kCreateMode);
+  } while (descriptor < 0 && errno == EINTR);
+  return descriptor;
 }
 
 }  // namespace
 
 AtomicFile::~AtomicFile() { discard(); }
 
+// Direct I/O first; a file system without it (tmpfs) refuses the flag.
 bool AtomicFile::open(const std::filesystem::path& path, std::string* error) {
   discard();
   path_ = path;
   temporary_ = temporary_name(path);
-  do {
-    descriptor_ = ::open(temporary_.c_str(), kCreateFlags, kCreateMode);
-  } while (descriptor_ < 0 && errno == EINTR);
-  if (descriptor_ < 0) {
+  int descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
+  direct_ = descriptor >= 0;
+  if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
+  if (descriptor < 0) {
     *error = "cannot create " + temporary_.string();
     temporary_.clear();
     return false;
   }
-  write_error_ = 0;
+  target_ = std::make_shared<WriteTarget>();
+  target_->descriptor = descriptor;
+  target_->direct = direct_;
   buffer_.reserve(kBufferSize + kBufferSize / 4);
   return true;
 }
 
-// After a failed write the rest is dropped; commit reports the failure.
-void AtomicFile::write_buffer() {
-  if (descriptor_ >= 0 && write_error_ == 0) write_error_ = write_all(descriptor_, buffer_.data(), buffer_.size());
-  buffer_.clear();
+void AtomicFile::hand_over() {
+  if (target_ == nullptr) {
+    buffer_.clear();
+    return;
+  }
+  std::size_t size = buffer_.size();
+  if (direct_) size -= size % FileWriter::kAlignment;
+  FileWriter& writer = file_writer();
+  for (std::size_t offset = 0; offset < size;) {
+    AlignedBlock block = writer.take_block();
+    block.size = std::min(FileWriter::kBlockSize, size - offset);
+    std::memcpy(block.data.get(), buffer_.data() + offset, block.size);
+    offset += block.size;
+    writer.submit(target_, std::move(block));
+  }
+  buffer_.erase(0, size);
 }
 
-int AtomicFile::close_descriptor() {
-  int error = write_error_;
-  if (::close(descriptor_) != 0 && error == 0 && errno != EINTR) error = errno;
-  descriptor_ = -1;
+int AtomicFile::close_target() {
+  hand_over();
+  int error = file_writer().finish(target_);
+  // The tail is shorter than a block: written through the cache.
+  if (direct_) {
+    const int flags = fcntl(target_->descriptor, F_GETFL);
+    if (flags >= 0) fcntl(target_->descriptor, F_SETFL, flags & ~O_DIRECT);
+  }
+  if (error == 0) error = write_all(target_->descriptor, buffer_.data(), buffer_.size());
+  buffer_.clear();
+  if (::close(target_->descriptor) != 0 && error == 0 && errno != EINTR) error = errno;
+  target_.reset();
   return error;
 }
 
 bool AtomicFile::commit(std::string* error) {
-  if (descriptor_ < 0) {
+  if (target_ == nullptr) {
     *error = "cannot write " + path_.string();
     return false;
   }
-  write_buffer();
-  const int write_error = close_descriptor();
+  const int write_error = close_target();
   std::error_code code;
   if (write_error == 0) std::filesystem::rename(temporary_, path_, code);
   if (write_error != 0 || code) {
@@ -94,7 +110,10 @@ bool AtomicFile::commit(std::string* error) {
 }
 
 void AtomicFile::discard() {
-  if (descriptor_ >= 0) close_descriptor();
+  if (target_ != nullptr) {
+    buffer_.clear();
+    close_target();
+  }
   buffer_ = std::string();
   if (!temporary_.empty()) {
     std::error_code ignored;

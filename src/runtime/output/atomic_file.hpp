@@ -1,18 +1,23 @@
 // A file written under a temporary name in its final folder and renamed to
 // its final name only when complete, so readers never see a partial file.
-// Text is gathered in a buffer of about a megabyte and written when full, so
-// the many small pieces of a table cost one system call per megabyte.
+// Text is gathered in a buffer; each full megabyte goes to the file writer
+// thread (with direct I/O where the file system allows it), so the many
+// small pieces of a table cost one write per megabyte, made beside the
+// formatting.
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "runtime/output/file_writer.hpp"
 
 namespace quilvar::runtime::output {
 
 class AtomicFile {
  public:
-  static constexpr std::size_t kBufferSize = std::size_t{1} << 20;
+  static constexpr std::size_t kBufferSize = FileWriter::kBlockSize;
 
   AtomicFile() = default;
   AtomicFile(const AtomicFile&) = delete;
@@ -23,7 +28,7 @@ class AtomicFile {
   // when it cannot be created.
   bool open(const std::filesystem::path& path, std::string* error);
 
-  bool is_open() const { return descriptor_ >= 0; }
+  bool is_open() const { return target_ != nullptr; }
   const std::filesystem::path& path() const { return path_; }
   const std::filesystem::path& temporary_path() const { return temporary_; }
 
@@ -36,7 +41,7 @@ class AtomicFile {
   // The buffer, for appending text in place; call write_if_full() after.
   std::string& buffer() { return buffer_; }
   void write_if_full() {
-    if (buffer_.size() >= kBufferSize) write_buffer();
+    if (buffer_.size() >= kBufferSize) hand_over();
   }
 
   // Writes everything, closes the file and renames it to its final name.
@@ -48,14 +53,17 @@ class AtomicFile {
   void discard();
 
  private:
-  void write_buffer();
-  // Closes the descriptor; returns the first write error (0 for none).
-  int close_descriptor();
+  // Hands the buffer's text to the writer; for a direct file only whole
+  // multiples of the alignment, the rest staying in the buffer.
+  void hand_over();
+  // Waits for the writer, writes what is left in the buffer and closes the
+  // file; returns the first write error (0 for none).
+  int close_target();
 
   std::filesystem::path path_;
   std::filesystem::path temporary_;
-  int descriptor_ = -1;
-  int write_error_ = 0;  // errno of the first failed write
+  std::shared_ptr<WriteTarget> target_;
+  bool direct_ = false;  // opened for direct I/O
   std::string buffer_;
 };
 

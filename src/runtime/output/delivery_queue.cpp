@@ -2,19 +2,13 @@
 #include "runtime/output/delivery_queue.hpp"
 
 #include <exception>
-#include <system_error>
 #include <utility>
 
 namespace quilvar::runtime::output {
 
 DeliveryQueue::~DeliveryQueue() {
   hand_over();
-  {
-    std::lock_guard<std::mutex> guard(lock_);
-    stopping_ = true;
-  }
-  work_ready_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  thread_.stop(lock_, &stopping_, work_ready_);
 }
 
 void DeliveryQueue::run_call(const std::function<void()>& call) {
@@ -30,14 +24,7 @@ void DeliveryQueue::run_call(const std::function<void()>& call) {
 }
 
 void DeliveryQueue::post(std::function<void()> call) {
-  if (!thread_.joinable() && !no_thread_) {
-    try {
-      thread_ = std::thread([this] { run(); });
-    } catch (const std::system_error&) {
-      no_thread_ = true;
-    }
-  }
-  if (no_thread_) {
+  if (!thread_.ensure_started([this] { run(); })) {
     run_call(call);
     return;
   }

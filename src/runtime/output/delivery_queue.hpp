@@ -12,8 +12,9 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "runtime/output/worker_thread.hpp"
 
 namespace quilvar::runtime::output {
 
@@ -52,9 +53,8 @@ class DeliveryQueue {
   std::deque<Batch> batches_;
   bool busy_ = false;  // the thread is running a batch taken off the queue
   bool stopping_ = false;
-  bool no_thread_ = false;
   std::string failure_;
-  std::thread thread_;
+  WorkerThread thread_;
 };
 
 }  // namespace quilvar::runtime::output
