@@ -3,7 +3,13 @@
 // shortest texts that read back as the same doubles; the standard missing
 // value is null and a special one its text (".A").
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <memory>
+#include <unordered_map>
+#include <vector>
 #include <string>
 
 #include "quilvar/host/missing.hpp"
@@ -17,7 +23,8 @@ namespace {
 // Printable ASCII other than '"' and '\\' stands in a JSON string as it is.
 bool is_plain(std::string_view text) {
   for (char c : text) {
-    if (c < ' ' || c > '~' || c == '"' || c == '\\') return false;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < ' ' || byte > '~' || c == '"' || c == '\\') return false;
   }
   return true;
 }
@@ -25,9 +32,12 @@ bool is_plain(std::string_view text) {
 // Texts from data may hold bytes that are not UTF-8; they become U+FFFD.
 void append_string(std::string* out, std::string_view text) {
   if (is_plain(text)) {
-    *out += '"';
-    *out += text;
-    *out += '"';
+    const std::size_t start = out->size();
+    out->resize(start + text.size() + 2);
+    char* place = out->data() + start;
+    place[0] = '"';
+    std::memcpy(place + 1, text.data(), text.size());
+    place[text.size() + 1] = '"';
     return;
   }
   *out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
@@ -144,16 +154,54 @@ void append_heading(std::string* out, std::string_view name, std::string_view la
   *out += ',';
 }
 
-void append_table(std::string* out, const Table& table, std::string_view kind, ShortestTextCache& numbers) {
+// The parts of a table's object that the same template gives again and
+// again, BY group after BY group: its title, dynamic variables and columns.
+// Kept per table name with what they were made from, and made again only
+// when any of that differs.
+struct TableLayout {
+  std::shared_ptr<const std::vector<ColumnDef>> columns;
+  std::string name;
+  std::string label;
+  std::string template_path;
+  std::vector<DynamicVariable> dynamic;
+  std::string title;    // "title":"..."
+  std::string columns_text;  // "dynamic":{...},"columns":[...]
+};
+
+bool same_values(const std::vector<DynamicVariable>& a, const std::vector<DynamicVariable>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const DynamicVariable& x, const DynamicVariable& y) {
+    return x.name == y.name && x.value.numeric == y.value.numeric && x.value.text == y.value.text &&
+           std::bit_cast<std::uint64_t>(x.value.number) == std::bit_cast<std::uint64_t>(y.value.number);
+  });
+}
+
+bool made_from(const TableLayout& layout, const Table& table) {
+  return layout.columns == table.columns && layout.name == table.name && layout.label == table.label &&
+         layout.template_path == table.template_path && same_values(layout.dynamic, table.dynamic);
+}
+
+void make_layout(const Table& table, ShortestTextCache& numbers, TableLayout* layout) {
+  *layout = TableLayout{table.columns, table.name, table.label, table.template_path, table.dynamic, {}, {}};
+  append_key(&layout->title, "title");
+  append_string(&layout->title, table_title(table));
+  append_dynamic(&layout->columns_text, table.dynamic, numbers);
+  layout->columns_text += ',';
+  append_columns(&layout->columns_text, table);
+}
+
+// `layouts` may be null: the layout is then made for this table alone.
+void append_table(std::string* out, const Table& table, std::string_view kind, ShortestTextCache& numbers,
+                  std::unordered_map<std::string, TableLayout>* layouts) {
+  TableLayout single;
+  TableLayout* layout = &single;
+  if (layouts != nullptr) layout = &(*layouts)[table.name];
+  if (layouts == nullptr || !made_from(*layout, table)) make_layout(table, numbers, layout);
   append_heading(out, table.name, table.label, table.template_path, kind);
-  append_key(out, "title");
-  append_string(out, table_title(table));
+  *out += layout->title;
   *out += ',';
   append_origin(out, table.origin, numbers);
   *out += ',';
-  append_dynamic(out, table.dynamic, numbers);
-  *out += ',';
-  append_columns(out, table);
+  *out += layout->columns_text;
   *out += ',';
   append_rows(out, table, numbers);
   *out += '}';
@@ -189,7 +237,7 @@ void append_graph(std::string* out, const Graph& graph, ShortestTextCache& numbe
   *out += ",\"data\":[";
   for (std::size_t index = 0; index < graph.data.size(); ++index) {
     if (index > 0) *out += ',';
-    append_table(out, *graph.data[index], "data", numbers);
+    append_table(out, *graph.data[index], "data", numbers, nullptr);
   }
   *out += "]}";
 }
@@ -221,7 +269,7 @@ class JsonDestination : public Destination {
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
     std::string& out = file_.buffer();
     out += separator();
-    append_table(&out, table, "table", *numbers_);
+    append_table(&out, table, "table", *numbers_, &layouts_);
     file_.write_if_full();
   }
 
@@ -255,6 +303,7 @@ class JsonDestination : public Destination {
   std::string_view separator() { return outputs_in_step_++ == 0 ? "\n" : ",\n"; }
 
   std::shared_ptr<ShortestTextCache> numbers_;
+  std::unordered_map<std::string, TableLayout> layouts_;
   AtomicFile file_;
   int steps_written_ = 0;
   int outputs_in_step_ = 0;

@@ -188,7 +188,8 @@ TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading)
 
 // A module defines its templates again for every BY group; a definition
 // that matches the last one, stops short of it or departs from it must each
-// give exactly the columns defined, and earlier objects keep theirs.
+// give exactly the columns defined, and earlier objects keep theirs. Labels
+// and dynamic variables that change between groups show in each object.
 TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
   begin_full_run();
   int group = 0;
@@ -200,7 +201,9 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     double value = 0;
     for (const auto& layout : layouts) {
       ++group;
-      OdsObject* made = module.create_template("T", "T");
+      const std::string label = group % 2 == 0 ? "Even" : "Odd";
+      OdsObject* made = module.create_template("T", label.c_str());
+      EXPECT_EQ(module.set_dynamic(made, {{"Note", group < 3 ? "early" : "late"}}), 0);
       for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
       EXPECT_EQ(module.end_definition(made), 0);
       OdsObject* output = module.open(made, "Vesk.Quilvar.T");
@@ -221,6 +224,8 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     for (const json& column : outputs[i]["columns"]) names.push_back(column["name"]);
     EXPECT_EQ(names, std::vector<std::string>(layouts[i].begin(), layouts[i].end()));
     EXPECT_EQ(outputs[i]["rows"][0].size(), layouts[i].size());
+    EXPECT_EQ(outputs[i]["title"], i % 2 == 0 ? "Odd" : "Even");
+    EXPECT_EQ(outputs[i]["dynamic"]["Note"], i < 2 ? "early" : "late");
   }
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T.csv")),
             (std::vector<std::vector<std::string>>{
