@@ -195,15 +195,17 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
   int group = 0;
   begin_step("", [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; });
   const std::vector<std::vector<const char*>> layouts{
-      {"A", "B", "C"}, {"A", "B", "C"}, {"A", "B"}, {"A", "X", "C"}, {"A", "B", "C", "D"}, {"A", "B", "C"}};
+      {"A", "B", "C"}, {"A", "B", "C"}, {"A", "B"}, {"A", "X", "C"}, {"A", "B", "C", "D"}, {"A", "B", "C"},
+      {"A", "B", "C"}};
   {
     ModuleDriver module;
     double value = 0;
     for (const auto& layout : layouts) {
       ++group;
-      const std::string label = group % 2 == 0 ? "Even" : "Odd";
-      OdsObject* made = module.create_template("T", label.c_str());
-      EXPECT_EQ(module.set_dynamic(made, {{"Note", group < 3 ? "early" : "late"}}), 0);
+      // With the same columns, only the label changes from group 1 to 2,
+      // only the note from group 6 to 7.
+      OdsObject* made = module.create_template("T", group == 1 ? "First" : "Later");
+      EXPECT_EQ(module.set_dynamic(made, {{"Note", group == 7 ? "seven" : "other"}}), 0);
       for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
       EXPECT_EQ(module.end_definition(made), 0);
       OdsObject* output = module.open(made, "Vesk.Quilvar.T");
@@ -224,12 +226,13 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     for (const json& column : outputs[i]["columns"]) names.push_back(column["name"]);
     EXPECT_EQ(names, std::vector<std::string>(layouts[i].begin(), layouts[i].end()));
     EXPECT_EQ(outputs[i]["rows"][0].size(), layouts[i].size());
-    EXPECT_EQ(outputs[i]["title"], i % 2 == 0 ? "Odd" : "Even");
-    EXPECT_EQ(outputs[i]["dynamic"]["Note"], i < 2 ? "early" : "late");
+    EXPECT_EQ(outputs[i]["title"], i == 0 ? "First" : "Later");
+    EXPECT_EQ(outputs[i]["dynamic"]["Note"], i == 6 ? "seven" : "other");
   }
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T.csv")),
             (std::vector<std::vector<std::string>>{
-                {"Group", "A", "B", "C"}, {"1", "1", "1", "1"}, {"2", "2", "2", "2"}, {"6", "6", "6", "6"}}));
+                {"Group", "A", "B", "C"}, {"1", "1", "1", "1"}, {"2", "2", "2", "2"}, {"6", "6", "6", "6"},
+                {"7", "7", "7", "7"}}));
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_2.csv"))[0], (std::vector<std::string>{"Group", "A", "B"}));
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_3.csv"))[0], (std::vector<std::string>{"Group", "A", "X", "C"}));
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_4.csv"))[1], (std::vector<std::string>{"5", "5", "5", "5", "5"}));
