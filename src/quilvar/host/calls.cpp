@@ -74,8 +74,9 @@ std::int32_t ods_invoke(OdsObject* object, OdsObject* klass, int method, int cou
 
 std::int32_t ods_invoke(OdsObject* object, OdsObject* klass, int method, std::initializer_list<OutputItem> items) {
   // The host may write results into the items, so they are passed as a
-  // writable copy; no request of the module has more than a few items.
-  std::array<OutputItem, kMaxItemsPerRequest> copy{};
+  // writable copy; no request of the module has more than a few items. Only
+  // the first `count` items are read, so the rest is left uninitialized.
+  std::array<OutputItem, kMaxItemsPerRequest> copy;
   const std::size_t count = std::min(items.size(), copy.size());
   std::copy_n(items.begin(), count, copy.begin());
   return ods_invoke(object, klass, method, static_cast<int>(count), copy.data());

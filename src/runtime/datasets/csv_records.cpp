@@ -1,7 +1,9 @@
-// Record scanning. Unquoted fields end at the next delimiter, line end or
-// NUL, found through a bit map of 64 bytes at a time where the processor
-// has SSE2 (most fields are short, so one map serves several), else through
-// a byte class table per delimiter; quoted fields go byte by byte.
+// Record scanning. A short plain record (no quote, CR or NUL before its line
+// feed) is cut at its delimiters from one bit map of 64 bytes where the
+// processor has SSE2. Otherwise unquoted fields end at the next delimiter,
+// line end or NUL, found through such bit maps (most fields are short, so
+// one map serves several), else through a byte class table per delimiter;
+// quoted fields go byte by byte.
 #include "runtime/datasets/csv_records.hpp"
 
 #include <array>
@@ -79,6 +81,48 @@ std::uint64_t special_byte_mask(const char* p, char delimiter) {
     mask |= static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << i;
   }
   return mask;
+}
+#endif
+
+#if defined(__SSE2__)
+// The common record, short and plain: it ends at a line feed within the 64
+// bytes from c->p and holds no quote, CR or NUL before it. Its fields are
+// cut at the delimiters found in one bit map; false (nothing read) for any
+// other record, which the general scan then reads.
+bool scan_plain_record(char delimiter, Cursor* c, FieldList* fields) {
+  if (c->end - c->p < kWindowBytes) return false;
+  const __m128i delimiters = _mm_set1_epi8(delimiter);
+  const __m128i line_feeds = _mm_set1_epi8('\n');
+  const __m128i quotes = _mm_set1_epi8('"');
+  const __m128i returns = _mm_set1_epi8('\r');
+  const __m128i nuls = _mm_setzero_si128();
+  std::uint64_t delimiter_bits = 0;
+  std::uint64_t line_feed_bits = 0;
+  std::uint64_t other_bits = 0;
+  for (int i = 0; i < kWindowBytes; i += 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c->p + i));
+    const auto bits = [&](__m128i hits) {
+      return static_cast<std::uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hits))) << i;
+    };
+    delimiter_bits |= bits(_mm_cmpeq_epi8(block, delimiters));
+    line_feed_bits |= bits(_mm_cmpeq_epi8(block, line_feeds));
+    other_bits |= bits(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, quotes), _mm_cmpeq_epi8(block, returns)),
+                                    _mm_cmpeq_epi8(block, nuls)));
+  }
+  if (line_feed_bits == 0) return false;
+  const int line_end = __builtin_ctzll(line_feed_bits);
+  const std::uint64_t before = (std::uint64_t{1} << line_end) - 1;
+  if ((other_bits & before) != 0) return false;
+  const char* field = c->p;
+  for (std::uint64_t cuts = delimiter_bits & before; cuts != 0; cuts &= cuts - 1) {
+    const char* cut = c->p + __builtin_ctzll(cuts);
+    fields->push_back(Field{field, static_cast<std::size_t>(cut - field), false});
+    field = cut + 1;
+  }
+  fields->push_back(Field{field, static_cast<std::size_t>(c->p + line_end - field), false});
+  c->p += line_end + 1;
+  ++c->line;
+  return true;
 }
 #endif
 
@@ -188,6 +232,12 @@ ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
     return ScanStatus::kEnd;
   }
   *start = Position{static_cast<std::size_t>(c.p - text.data), c.line};
+#if defined(__SSE2__)
+  if (scan_plain_record(text.delimiter, &c, fields)) {
+    *pos = Position{static_cast<std::size_t>(c.p - text.data), c.line};
+    return ScanStatus::kRecord;
+  }
+#endif
   const ScanStatus status = scan_fields(text, &c, fields, problem);
   *pos = Position{static_cast<std::size_t>(c.p - text.data), c.line};
   return status;
@@ -210,8 +260,7 @@ std::size_t unescaped_length(const Field& field) {
   return field.length - quotes / 2;
 }
 
-std::string_view field_value(const Field& field, std::string* scratch) {
-  if (!field.escaped) return std::string_view(field.begin, field.length);
+std::string_view unescaped_value(const Field& field, std::string* scratch) {
   scratch->clear();
   for (std::size_t i = 0; i < field.length; ++i) {
     scratch->push_back(field.begin[i]);

@@ -74,7 +74,13 @@ std::size_t column_of(const CsvText& text, std::size_t offset);
 // The field's value length once "" pairs count as one quote.
 std::size_t unescaped_length(const Field& field);
 
+// Unescapes a field holding "" pairs into *scratch.
+std::string_view unescaped_value(const Field& field, std::string* scratch);
+
 // The field's value; an escaped field is unescaped into *scratch.
-std::string_view field_value(const Field& field, std::string* scratch);
+inline std::string_view field_value(const Field& field, std::string* scratch) {
+  if (!field.escaped) return std::string_view(field.begin, field.length);
+  return unescaped_value(field, scratch);
+}
 
 }  // namespace quilvar::runtime::datasets

@@ -141,12 +141,6 @@ bool write_handle(host::OutputItem& item, OdsObject* handle) {
   return true;
 }
 
-std::string_view trimmed_view(std::string_view text) {
-  std::size_t length = text.size();
-  while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
-  return text.substr(0, length);
-}
-
 std::string trimmed(std::string_view text) { return std::string(trimmed_view(text)); }
 
 }  // namespace quilvar::runtime::output
