@@ -2,6 +2,7 @@
 #include "quilvar/tables/table_framework.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -123,8 +124,12 @@ void set_span_cl(ProcContext& c, host::OdsObject* table, int cl_type) {
 }
 
 void open_table(ProcContext& c, host::OdsObject* table, std::string_view name) {
-  std::string path(kTemplatePathPrefix);
-  path += name;
+  // The stored template's path: the prefix and the table's name.
+  std::array<char, kMaxTemplatePath> buffer;
+  const std::size_t length = std::min(kTemplatePathPrefix.size() + name.size(), buffer.size());
+  std::copy(kTemplatePathPrefix.begin(), kTemplatePathPrefix.end(), buffer.begin());
+  std::copy_n(name.begin(), length - kTemplatePathPrefix.size(), buffer.begin() + kTemplatePathPrefix.size());
+  const std::string_view path(buffer.data(), length);
   host::OdsObject* output = nullptr;
   host::OutputItem items[] = {host::make_result_item(host::kAttrPositional, &output),
                               host::make_handle_item(host::kAttrPositional, table), counted(host::kAttrTemplatePath, path)};

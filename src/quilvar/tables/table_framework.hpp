@@ -13,6 +13,8 @@
 namespace quilvar::tables {
 
 inline constexpr std::string_view kTemplatePathPrefix = "Vesk.Quilvar.";
+// Longer than any stored template's path (the prefix and a table name).
+inline constexpr std::size_t kMaxTemplatePath = 128;
 
 // Creates a template named `name` with the label text; returns its handle
 // (null when the output system refused it).

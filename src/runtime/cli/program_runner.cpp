@@ -121,12 +121,26 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
   return hooks;
 }
 
+// The BY values of the current group, made once per group: every output
+// object of a group asks for them.
 output::ByValuesSource by_values_of(const StepData& data) {
-  return [&data] {
+  struct Made {
+    const host::DataSet* data_set = nullptr;
+    std::uint64_t serial = 0;
     std::vector<output::ByValue> values;
-    if (data.by_data == nullptr) return values;
-    for (const auto& v : datasets::current_by_values(data.by_data)) values.push_back({v.name, v.numeric, v.number, v.text});
-    return values;
+  };
+  return [&data, made = std::make_shared<Made>()] {
+    if (data.by_data == nullptr) return std::vector<output::ByValue>();
+    const std::uint64_t serial = datasets::current_group_serial(data.by_data);
+    if (made->data_set != data.by_data || made->serial != serial) {
+      made->values.clear();
+      for (const auto& v : datasets::current_by_values(data.by_data)) {
+        made->values.push_back({v.name, v.numeric, v.number, v.text});
+      }
+      made->data_set = data.by_data;
+      made->serial = serial;
+    }
+    return made->values;
   };
 }
 

@@ -181,6 +181,7 @@ bool find_group_end(DataSetState* data, std::string* error) {
 // Starts the group whose first observation is at or after pos: 1, or 0 at
 // the end of the data, or -1 with *error.
 int begin_group_at(DataSetState* data, Position pos, std::string* error) {
+  ++data->group_serial;
   GroupState& group = data->group;
   Position start;
   const RecordStatus status = read_remembered_record(*data, &pos, &data->pass_fields, &start, error);
@@ -243,6 +244,7 @@ bool set_by_variables(host::DataSet* handle, std::span<const ByVariable> variabl
     if (!find_by_columns(data, variables, &columns, error)) return false;
     data->by = std::move(columns);
     data->group = GroupState{};
+    ++data->group_serial;
     if (notsorted || check_by_order(data, error)) return true;
     data->by.clear();
     return false;
@@ -252,6 +254,8 @@ bool set_by_variables(host::DataSet* handle, std::span<const ByVariable> variabl
     return false;
   }
 }
+
+std::uint64_t current_group_serial(const host::DataSet* handle) { return state_of(handle)->group_serial; }
 
 std::vector<ByValue> current_by_values(const host::DataSet* handle) {
   const DataSetState& data = *state_of(handle);

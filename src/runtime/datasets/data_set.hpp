@@ -144,6 +144,7 @@ struct DataSetState {
   std::int64_t observations = 0;
   std::vector<ByColumn> by;
   GroupState group;
+  std::uint64_t group_serial = 0;  // changes whenever the group (or its absence) changes
   std::unique_ptr<ReferenceIndex> reference_index;
   std::vector<int> selection;   // 1-based numbers, in the order declared
   std::unique_ptr<ReaderState> reader;

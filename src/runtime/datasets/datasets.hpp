@@ -119,6 +119,9 @@ bool set_by_variables(host::DataSet* data, std::span<const ByVariable> variables
 // and without BY variables.
 std::vector<ByValue> current_by_values(const host::DataSet* data);
 
+// A number that changes whenever the data set moves to another BY group.
+std::uint64_t current_group_serial(const host::DataSet* data);
+
 int variable_count(const host::DataSet* data);
 std::int64_t observation_count(const host::DataSet* data);
 

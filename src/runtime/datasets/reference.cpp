@@ -118,6 +118,7 @@ bool population_key(const DataSetState& population, const DataSetState& referenc
 void position_on_ranges(DataSetState* reference, std::vector<Range> ranges) {
   GroupState& group = reference->group;
   group = GroupState{};
+  ++reference->group_serial;
   group.mode = GroupMode::kRanges;
   group.ranges = std::move(ranges);
   if (!group.ranges.empty()) group.cursor = group.ranges[0].start;

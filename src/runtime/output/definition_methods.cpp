@@ -43,6 +43,8 @@ std::int32_t create_template(OutputSystem& system, Request& request, OutputItem*
     created.reusing = true;
     created.rows_hint = earlier->rows_hint;
     created.texts_hint = earlier->texts_hint;
+    created.stored_path = earlier->stored_path;
+    created.stored = earlier->stored;
   }
   const std::string name = created.name;
   OdsObject* handle = system.registry().add(std::move(created));

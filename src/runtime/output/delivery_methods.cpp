@@ -17,7 +17,7 @@ using host::OutputItem;
 constexpr std::int32_t kMaxDecimals = 30;
 constexpr std::int64_t kMaxGraphData = 64;
 
-std::unique_ptr<Table> make_table(OutputSystem& system, const TemplateObject& source, std::string path,
+std::unique_ptr<Table> make_table(OutputSystem& system, TemplateObject& source, std::string path,
                                   bool graph_data) {
   auto table = std::make_unique<Table>();
   table->name = source.name;
@@ -29,8 +29,11 @@ std::unique_ptr<Table> make_table(OutputSystem& system, const TemplateObject& so
   table->columns = source.columns;
   table->cells.reserve(source.rows_hint * source.columns->size());
   table->texts.reserve(source.texts_hint);
-  const TableTemplate* stored = find_table_template(table->template_path);
-  table->graph_data = graph_data || (stored != nullptr && stored->graph_data);
+  if (source.stored_path.empty() || source.stored_path != table->template_path) {
+    source.stored = find_table_template(table->template_path);
+    source.stored_path = table->template_path;
+  }
+  table->graph_data = graph_data || (source.stored != nullptr && source.stored->graph_data);
   return table;
 }
 

@@ -11,6 +11,7 @@
 
 #include "quilvar/host/services.hpp"
 #include "runtime/output/model.hpp"
+#include "runtime/output/templates.hpp"
 
 namespace quilvar::runtime::output {
 
@@ -48,6 +49,9 @@ struct TemplateObject {
   std::size_t matched = 0;             // columns defined so far while reusing
   std::size_t rows_hint = 0;           // rows of the last output of this name,
   std::size_t texts_hint = 0;          // and the bytes of its texts
+  // The stored template of the last output opened from this name, by path.
+  std::string stored_path;
+  const TableTemplate* stored = nullptr;
   OdsObject* open_output = nullptr;    // the output object receiving its rows
 };
 
