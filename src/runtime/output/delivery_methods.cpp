@@ -17,16 +17,20 @@ using host::OutputItem;
 constexpr std::int32_t kMaxDecimals = 30;
 constexpr std::int64_t kMaxGraphData = 64;
 
-std::unique_ptr<Table> make_table(OutputSystem& system, TemplateObject& source, std::string path,
+// The table is taken from the pool: every field is set again, and its
+// storage serves once more.
+std::unique_ptr<Table> make_table(OutputSystem& system, TemplateObject& source, std::string_view path,
                                   bool graph_data) {
-  auto table = std::make_unique<Table>();
-  table->name = source.name;
-  table->label = source.label;
-  table->second_label = source.second_label;
-  table->template_path = std::move(path);
-  table->origin = system.make_origin();
+  std::unique_ptr<Table> table = system.take_table();
+  table->name.assign(source.name);
+  table->label.assign(source.label);
+  table->second_label.assign(source.second_label);
+  table->template_path.assign(path);
+  system.fill_origin(&table->origin);
   table->dynamic = source.dynamic;
   table->columns = source.columns;
+  table->cells.clear();
+  table->texts.clear();
   table->cells.reserve(source.rows_hint * source.columns->size());
   table->texts.reserve(source.texts_hint);
   if (source.stored_path.empty() || source.stored_path != table->template_path) {
@@ -80,8 +84,8 @@ std::int32_t open_output(OutputSystem& system, OdsObject* object, Request& reque
   if (system.registry().find<ManagerObject>(object) == nullptr) return fail(Failure::kWrongObject);
   OutputItem* result = request.require(host::kAttrPositional, 0);
   const OutputItem* named = request.require(host::kAttrPositional, 1);
-  std::string path;
-  request.text(host::kAttrTemplatePath, &path, true);
+  std::string_view path;
+  request.view(host::kAttrTemplatePath, &path, true);
   std::int32_t graph_flag = 0;
   request.integer(host::kAttrGraphFlags, &graph_flag, false);
   OutputItem* data_result = request.find(host::kAttrDataObject);
@@ -92,7 +96,7 @@ std::int32_t open_output(OutputSystem& system, OdsObject* object, Request& reque
   if (source == nullptr) return fail(Failure::kBadHandle);
   const bool open_elsewhere = system.registry().find<OutputObject>(source->open_output) != nullptr;
   if (!source->ended || source->columns->empty() || open_elsewhere) return fail(Failure::kBadState);
-  OutputObject output{make_table(system, *source, std::move(path), graph_flag == 1), template_handle, false, false};
+  OutputObject output{make_table(system, *source, path, graph_flag == 1), template_handle, false, false};
   OdsObject* handle = system.registry().add(std::move(output));
   std::int32_t status = hand_out(system.registry(), result, handle);
   if (status == 0 && data_result != nullptr && !write_handle(*data_result, handle)) {
@@ -148,7 +152,7 @@ std::int32_t close_output(OutputSystem& system, OdsObject* object, Request& requ
   }
   output->delivered = true;
   if (output->table->graph_data) return 0;
-  system.deliver(std::shared_ptr<const Table>(std::move(output->table)));
+  system.deliver(std::move(output->table));
   system.registry().remove(handle);
   return 0;
 }

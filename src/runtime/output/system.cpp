@@ -116,13 +116,24 @@ OdsObject* OutputSystem::root() {
 
 Origin OutputSystem::make_origin() {
   Origin origin;
-  origin.step = &step_;
-  if (by_values_) origin.by = by_values_();
-  if (const GroupObject* group = registry_.find<GroupObject>(current_group_)) {
-    origin.group_name = group->name;
-    origin.group_label = group->label;
-  }
+  fill_origin(&origin);
   return origin;
+}
+
+void OutputSystem::fill_origin(Origin* origin) {
+  origin->step = &step_;
+  if (by_values_) {
+    origin->by = by_values_();
+  } else {
+    origin->by.clear();
+  }
+  if (const GroupObject* group = registry_.find<GroupObject>(current_group_)) {
+    origin->group_name.assign(group->name);
+    origin->group_label.assign(group->label);
+  } else {
+    origin->group_name.clear();
+    origin->group_label.clear();
+  }
 }
 
 void OutputSystem::open_group(OdsObject* group) {
@@ -192,13 +203,29 @@ TemplateObject* OutputSystem::template_named(std::string_view name) {
   return nullptr;
 }
 
-void OutputSystem::deliver(std::shared_ptr<const Table> table) {
+// The destinations of this thread write the table now; those of the
+// delivery thread in one call, after which the table goes back to the pool.
+void OutputSystem::deliver(std::unique_ptr<Table> table) {
   std::optional<DisplayTable> display;
+  bool in_background = false;
   for (const auto& destination : destinations_) {
+    if (queue_ != nullptr && destination->writes_in_background()) {
+      in_background = true;
+      continue;
+    }
     if (destination->wants_display() && !display) display = make_display_table(*table);
+    destination->write_table(*table, destination->wants_display() ? &*display : nullptr);
   }
-  for_each_destination([table, display = display ? &*display : nullptr](Destination& destination) {
-    destination.write_table(*table, destination.wants_display() ? display : nullptr);
+  if (!in_background) {
+    tables_.give_back(std::move(table));
+    return;
+  }
+  queue_->post([this, written = table.release()] {
+    std::unique_ptr<Table> owned(written);
+    for (const auto& destination : destinations_) {
+      if (destination->writes_in_background()) destination->write_table(*owned, nullptr);
+    }
+    tables_.give_back(std::move(owned));
   });
 }
 

@@ -15,6 +15,7 @@
 #include "runtime/output/model.hpp"
 #include "runtime/output/output.hpp"
 #include "runtime/output/registry.hpp"
+#include "runtime/output/table_pool.hpp"
 
 namespace quilvar::runtime::output {
 
@@ -37,6 +38,10 @@ class OutputSystem {
   OdsObject* root();
   // What an object opened now carries: the BY values, step and group.
   Origin make_origin();
+  // The same, written into *origin reusing its storage.
+  void fill_origin(Origin* origin);
+  // A table record to fill, from the pool of delivered ones.
+  std::unique_ptr<Table> take_table() { return tables_.take(); }
   // Makes the group current; texts made two groups ago are freed.
   void open_group(OdsObject* group);
   // Frees a group; when current, no group is current after it.
@@ -51,7 +56,7 @@ class OutputSystem {
 
   // Hands a finished object to every destination; the object must not
   // change afterwards (file destinations may still be writing it).
-  void deliver(std::shared_ptr<const Table> table);
+  void deliver(std::unique_ptr<Table> table);
   void deliver(std::shared_ptr<const InfoList> list);
   void deliver(std::shared_ptr<const Graph> graph);
 
@@ -67,6 +72,7 @@ class OutputSystem {
 
   std::vector<std::unique_ptr<Destination>> destinations_;
   std::unique_ptr<DeliveryQueue> queue_;
+  TablePool tables_;
   bool run_graphics_ = true;
   bool step_graphics_ = true;
   bool in_step_ = false;
