@@ -266,6 +266,7 @@ struct ProcContext {
   SmrResult smr_result;
   AttrFractionResult attr_fraction;
   QuantileMemo quantile_memo;
+  NormalQuantileMemo normal_memo;
 
   // Plot settings.
   int graphics_enabled;

@@ -131,7 +131,7 @@ void compute_mh_attr_fraction(ProcContext& c, double log_ratio_variance) {
   const double exposed = c.std_estimates[x].estimate;
   const double unexposed = c.std_estimates[1 - x].estimate;
   if (!(exposed > 0) || !(unexposed > 0) || !present(log_ratio_variance)) return;
-  const NormalQuantiles z = normal_quantiles(c.alpha);
+  const NormalQuantiles z = normal_quantiles(c.alpha, c.normal_memo);
   const double rr = exposed / unexposed;
   r.exposed = (rr - 1) / rr;
   r.population = population_fraction(r.exposed, c.total_events[x], c.total_events[1 - x]);
@@ -168,7 +168,7 @@ void compute_indirect_attr_fraction(ProcContext& c) {
   if (!present(s.log_std_error)) return;
   r.log_variance = s.log_std_error * s.log_std_error;
   if (!(1 - r.population > 0) || std::fabs(s.smr - 1) <= kSmallestSmrExcess) return;
-  set_population_limits(r, r.log_variance, s.smr - 1, observed, reference, normal_quantiles(c.alpha));
+  set_population_limits(r, r.log_variance, s.smr - 1, observed, reference, normal_quantiles(c.alpha, c.normal_memo));
 }
 
 }  // namespace quilvar::estimate

@@ -145,7 +145,7 @@ bool estimate_population(const ProcContext& c, StdEstimate& e, int k, const Norm
 }  // namespace
 
 int compute_direct_estimates(ProcContext& c) {
-  const NormalQuantiles z = normal_quantiles(c.alpha);
+  const NormalQuantiles z = normal_quantiles(c.alpha, c.normal_memo);
   bool gamma_failed = false;
   for (StdEstimate& e : c.std_estimates) clear(e);
   for (int k = 0; k < c.population_count; ++k) {

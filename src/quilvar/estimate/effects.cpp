@@ -97,7 +97,7 @@ int compute_stratum_effect(ProcContext& c, const StratumNode& node, double& esti
   const double r1 = node.cell[0].estimate;
   const double r2 = node.cell[1].estimate;
   if (!present(r1) || !present(r2)) return 0;
-  const NormalQuantiles z = normal_quantiles(c.alpha);
+  const NormalQuantiles z = normal_quantiles(c.alpha, c.normal_memo);
   const double w1 = crude_variance(c, r1, node.cell[0].population);
   const double w2 = crude_variance(c, r2, node.cell[1].population);
   if (stratum_effect_type(c) == kEffectDiff) {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "quilvar/estimate/quantile_memo.hpp"
 #include "quilvar/host/missing.hpp"
 #include "quilvar/numeric/normal.hpp"
 
@@ -34,6 +35,16 @@ struct NormalQuantiles {
 
 inline NormalQuantiles normal_quantiles(double alpha) {
   return {numeric::normal_quantile(alpha / 2), numeric::normal_quantile(1 - alpha / 2)};
+}
+
+// The same for the step's alpha, remembered in the memo (a pure function of
+// alpha, so a remembered pair is the computed pair).
+inline NormalQuantiles normal_quantiles(double alpha, NormalQuantileMemo& memo) {
+  if (memo.alpha != alpha) {
+    const NormalQuantiles z = normal_quantiles(alpha);
+    memo = NormalQuantileMemo{alpha, z.za, z.zb};
+  }
+  return {memo.lower, memo.upper};
 }
 
 }  // namespace quilvar::estimate

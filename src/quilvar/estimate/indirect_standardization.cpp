@@ -167,7 +167,7 @@ int compute_indirect_estimates(ProcContext& c) {
   reset_attr_fraction(c);
   const SmrInputs in{c.total_events[0], c.total_expected[0], c.reference_estimate};
   if (!present(in.observed) || !present(in.expected) || !(in.expected > 0)) return 0;
-  const NormalQuantiles z = normal_quantiles(c.alpha);
+  const NormalQuantiles z = normal_quantiles(c.alpha, c.normal_memo);
   set_point_estimate(c, s, in);
   set_smr_limits(s, in, z);
   if (!set_standardized_limits(c, s, in)) warn_poisson_failed(c, kMsgStandardizedPoissonFailed);

@@ -18,6 +18,14 @@ struct QuantileMemoEntry {
   std::int32_t used;  // the entry holds a result
 };
 
+// The normal quantiles z(alpha/2) and z(1 - alpha/2) of the step's alpha,
+// asked for by every stratum's effect and every BY group's limits.
+struct NormalQuantileMemo {
+  double alpha = -1;  // outside (0, 1) while nothing is remembered
+  double lower = 0;
+  double upper = 0;
+};
+
 // Direct-mapped: a new (p, df) replaces whatever shared its slot.
 struct QuantileMemo {
   static constexpr int kBits = 13;

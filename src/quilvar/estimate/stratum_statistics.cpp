@@ -313,8 +313,7 @@ int compute_stratum_statistics(ProcContext& c) {
   // The axis trackers span this BY group only, so each plot fits its own data.
   c.axis_minimum = std::numeric_limits<double>::max();
   c.axis_maximum = 0;
-  const double za = numeric::normal_quantile(c.alpha / 2);
-  const double zb = numeric::normal_quantile(1 - c.alpha / 2);
+  const auto [za, zb] = normal_quantiles(c.alpha, c.normal_memo);
   bool effect_note_due = false;
   bool smr_limit_failed = false;
   int counter = 0;
@@ -338,8 +337,7 @@ int compute_stratum_statistics(ProcContext& c) {
 }
 
 int compute_stratum_limits(ProcContext& c) {
-  const double za = numeric::normal_quantile(c.alpha / 2);
-  const double zb = numeric::normal_quantile(1 - c.alpha / 2);
+  const auto [za, zb] = normal_quantiles(c.alpha, c.normal_memo);
   bool failed = false;
   for (StratumNode* node = c.strata; node != nullptr; node = node->first) {
     for (int k = 0; k < c.population_count; ++k) {
