@@ -54,13 +54,19 @@ std::int32_t create_template(OutputSystem& system, Request& request, OutputItem*
 }
 
 std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* result) {
-  auto list = std::make_shared<InfoList>();
+  // A record from the pool: every field is set again.
+  std::unique_ptr<InfoList> list = system.take_list();
+  list->name.clear();
+  list->label.clear();
+  list->second_label.clear();
+  list->template_path.clear();
+  list->entries.clear();
   request.text(host::kAttrName, &list->name, true);
   request.text(host::kAttrLabel, &list->label, false);
   request.text(host::kAttrSecondLabel, &list->second_label, false);
   request.text(host::kAttrTemplatePath, &list->template_path, false);
   if (request.failed()) return request.status();
-  list->origin = system.make_origin();
+  system.fill_origin(&list->origin);
   return hand_out(system.registry(), result, system.registry().add(ListObject{std::move(list), false}));
 }
 

@@ -122,7 +122,7 @@ std::int32_t end_rows(OutputSystem& system, OdsObject* object, Request& request)
   request.integer(host::kAttrEndMode, &mode, false);
   if (request.failed()) return request.status();
   if (ListObject* list = system.registry().find<ListObject>(object)) {
-    if (!list->delivered) system.deliver(list->list);
+    if (!list->delivered) system.deliver(std::move(list->list));
     list->delivered = true;
     return 0;
   }

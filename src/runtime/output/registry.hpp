@@ -65,7 +65,7 @@ struct OutputObject {
 };
 
 struct ListObject {
-  std::shared_ptr<InfoList> list;  // shared with the destinations once delivered
+  std::unique_ptr<InfoList> list;  // handed to the destinations when delivered
   bool delivered = false;
 };
 

@@ -78,7 +78,7 @@ std::int32_t release_object(OutputSystem& system, OdsObject* object) {
   }
   ListObject* list = system.registry().find<ListObject>(object);
   if (list == nullptr) return fail(Failure::kWrongObject);
-  if (!list->delivered) system.deliver(list->list);
+  if (!list->delivered) system.deliver(std::move(list->list));
   system.registry().remove(object);
   return 0;
 }

@@ -229,8 +229,26 @@ void OutputSystem::deliver(std::unique_ptr<Table> table) {
   });
 }
 
-void OutputSystem::deliver(std::shared_ptr<const InfoList> list) {
-  for_each_destination([list](Destination& destination) { destination.write_list(*list); });
+void OutputSystem::deliver(std::unique_ptr<InfoList> list) {
+  bool in_background = false;
+  for (const auto& destination : destinations_) {
+    if (queue_ != nullptr && destination->writes_in_background()) {
+      in_background = true;
+    } else {
+      destination->write_list(*list);
+    }
+  }
+  if (!in_background) {
+    lists_.give_back(std::move(list));
+    return;
+  }
+  queue_->post([this, written = list.release()] {
+    std::unique_ptr<InfoList> owned(written);
+    for (const auto& destination : destinations_) {
+      if (destination->writes_in_background()) destination->write_list(*owned);
+    }
+    lists_.give_back(std::move(owned));
+  });
 }
 
 void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {
@@ -241,7 +259,7 @@ void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {
 // graph bound are delivered as graphs without a template.
 void OutputSystem::deliver_pending() {
   registry_.for_each<ListObject>([&](OdsObject*, ListObject& list) {
-    if (!list.delivered) deliver(list.list);
+    if (!list.delivered) deliver(std::move(list.list));
     list.delivered = true;
   });
   registry_.for_each<OutputObject>([&](OdsObject*, OutputObject& output) {

@@ -15,7 +15,7 @@
 #include "runtime/output/model.hpp"
 #include "runtime/output/output.hpp"
 #include "runtime/output/registry.hpp"
-#include "runtime/output/table_pool.hpp"
+#include "runtime/output/object_pool.hpp"
 
 namespace quilvar::runtime::output {
 
@@ -42,6 +42,8 @@ class OutputSystem {
   void fill_origin(Origin* origin);
   // A table record to fill, from the pool of delivered ones.
   std::unique_ptr<Table> take_table() { return tables_.take(); }
+  // An information list record to fill, from the pool of delivered ones.
+  std::unique_ptr<InfoList> take_list() { return lists_.take(); }
   // Makes the group current; texts made two groups ago are freed.
   void open_group(OdsObject* group);
   // Frees a group; when current, no group is current after it.
@@ -57,7 +59,7 @@ class OutputSystem {
   // Hands a finished object to every destination; the object must not
   // change afterwards (file destinations may still be writing it).
   void deliver(std::unique_ptr<Table> table);
-  void deliver(std::shared_ptr<const InfoList> list);
+  void deliver(std::unique_ptr<InfoList> list);
   void deliver(std::shared_ptr<const Graph> graph);
 
  private:
@@ -72,7 +74,8 @@ class OutputSystem {
 
   std::vector<std::unique_ptr<Destination>> destinations_;
   std::unique_ptr<DeliveryQueue> queue_;
-  TablePool tables_;
+  ObjectPool<Table> tables_;
+  ObjectPool<InfoList> lists_;
   bool run_graphics_ = true;
   bool step_graphics_ = true;
   bool in_step_ = false;

@@ -251,6 +251,15 @@ TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
     for (int i = 0; i < kGroups; ++i) {
       area = "A" + std::to_string(i);
       produce_smr_table(module, define_smr_template(module, slots), slots);
+      // A list of one to three entries, so that reused records must drop
+      // the entries of their last use.
+      OdsObject* list = module.create(module.root, "factoid", {text_item(host::kAttrName, "Info")});
+      for (int entry = 0; entry <= i % 3; ++entry) {
+        EXPECT_EQ(module.invoke(list, host::kMethodAddEntry,
+                                {text_item(host::kAttrLabel, "Entry"), host::make_double_item(host::kAttrDynamicValue, i)}),
+                  0);
+      }
+      EXPECT_EQ(module.invoke(list, host::kMethodEndRows, {}), 0);
     }
   }
   end_step(0);
@@ -262,9 +271,13 @@ TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
     ASSERT_EQ(csv[1 + 2 * i][0], "A" + std::to_string(i));
     ASSERT_EQ(csv[2 + 2 * i][3], "West, Far");
   }
+  const auto info = parse_csv(read_file(folder_ / "csv" / "Info.csv"));
+  ASSERT_EQ(info.size(), 1u + 2 * kGroups);  // 1, 2 and 3 entries in turn
+  EXPECT_EQ(info.back(), (std::vector<std::string>{"A" + std::to_string(kGroups - 1), "Entry", "2999"}));
   const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
-  ASSERT_EQ(outputs.size(), static_cast<std::size_t>(kGroups));
-  EXPECT_EQ(outputs[kGroups - 1]["by"][0]["value"], "A" + std::to_string(kGroups - 1));
+  ASSERT_EQ(outputs.size(), static_cast<std::size_t>(2 * kGroups));
+  EXPECT_EQ(outputs[2 * kGroups - 2]["by"][0]["value"], "A" + std::to_string(kGroups - 1));
+  EXPECT_EQ(outputs[2 * kGroups - 1]["rows"].size(), 3u);
 }
 
 TEST_F(OutputDelivery, InformationListEntriesKeepTextsAndNumbers) {
