@@ -203,52 +203,48 @@ TemplateObject* OutputSystem::template_named(std::string_view name) {
   return nullptr;
 }
 
-// The destinations of this thread write the table now; those of the
-// delivery thread in one call, after which the table goes back to the pool.
-void OutputSystem::deliver(std::unique_ptr<Table> table) {
-  std::optional<DisplayTable> display;
-  bool in_background = false;
-  for (const auto& destination : destinations_) {
-    if (queue_ != nullptr && destination->writes_in_background()) {
-      in_background = true;
-      continue;
-    }
-    if (destination->wants_display() && !display) display = make_display_table(*table);
-    destination->write_table(*table, destination->wants_display() ? &*display : nullptr);
-  }
-  if (!in_background) {
-    tables_.give_back(std::move(table));
-    return;
-  }
-  queue_->post([this, written = table.release()] {
-    std::unique_ptr<Table> owned(written);
-    for (const auto& destination : destinations_) {
-      if (destination->writes_in_background()) destination->write_table(*owned, nullptr);
-    }
-    tables_.give_back(std::move(owned));
-  });
-}
-
-void OutputSystem::deliver(std::unique_ptr<InfoList> list) {
+// The destinations of this thread write the object now; those of the
+// delivery thread in one call, after which the record goes back to its pool.
+template <class T, class Write, class WriteLater>
+void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool, Write write,
+                                  WriteLater write_later) {
   bool in_background = false;
   for (const auto& destination : destinations_) {
     if (queue_ != nullptr && destination->writes_in_background()) {
       in_background = true;
     } else {
-      destination->write_list(*list);
+      write(*destination, *object);
     }
   }
   if (!in_background) {
-    lists_.give_back(std::move(list));
+    pool.give_back(std::move(object));
     return;
   }
-  queue_->post([this, written = list.release()] {
-    std::unique_ptr<InfoList> owned(written);
+  queue_->post([this, &pool, write_later, written = object.release()] {
+    std::unique_ptr<T> owned(written);
     for (const auto& destination : destinations_) {
-      if (destination->writes_in_background()) destination->write_list(*owned);
+      if (destination->writes_in_background()) write_later(*destination, *owned);
     }
-    lists_.give_back(std::move(owned));
+    pool.give_back(std::move(owned));
   });
+}
+
+// The display form is made once, for the destinations of this thread that
+// want it; those of the delivery thread never do.
+void OutputSystem::deliver(std::unique_ptr<Table> table) {
+  std::optional<DisplayTable> display;
+  deliver_pooled(
+      std::move(table), tables_,
+      [&display](Destination& destination, const Table& written) {
+        if (destination.wants_display() && !display) display = make_display_table(written);
+        destination.write_table(written, destination.wants_display() ? &*display : nullptr);
+      },
+      [](Destination& destination, const Table& written) { destination.write_table(written, nullptr); });
+}
+
+void OutputSystem::deliver(std::unique_ptr<InfoList> list) {
+  const auto write = [](Destination& destination, const InfoList& written) { destination.write_list(written); };
+  deliver_pooled(std::move(list), lists_, write, write);
 }
 
 void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {

@@ -69,6 +69,11 @@ class OutputSystem {
   template <class Call>
   void for_each_destination(Call call);
   void for_each_step_call(void (Destination::*call)(const StepInfo&));
+  // Hands the object to the destinations: `write` calls one of this thread,
+  // `write_later` one of the delivery thread; then the record goes back to
+  // `pool`.
+  template <class T, class Write, class WriteLater>
+  void deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool, Write write, WriteLater write_later);
   // Waits for the delivery thread; afterwards no destination call runs.
   void drain();
 
