@@ -154,8 +154,14 @@ bool find_by_columns(DataSetState* data, std::span<const ByVariable> variables, 
 }
 
 // Whether the observation in fields belongs to the current group.
+// A field written as the group's first one is equal without reading it.
 bool in_current_group(DataSetState* data, const FieldList& fields) {
   for (std::size_t i = 0; i < data->by.size(); ++i) {
+    const Field& field = fields[static_cast<std::size_t>(data->by[i].column)];
+    if (data->group.raw_usable[i] != 0 && !field.escaped &&
+        std::string_view(field.begin, field.length) == data->group.raw_key[i]) {
+      continue;
+    }
     if (compare_field_with(fields, data->by[i].column, data->group.key[i], &data->scratch) != 0) return false;
   }
   return true;
@@ -190,6 +196,13 @@ int begin_group_at(DataSetState* data, Position pos, std::string* error) {
     return status == RecordStatus::kEnd ? 0 : -1;
   }
   read_by_values(data, data->pass_fields, &group.key);
+  group.raw_key.resize(data->by.size());
+  group.raw_usable.resize(data->by.size());
+  for (std::size_t i = 0; i < data->by.size(); ++i) {
+    const Field& field = data->pass_fields[static_cast<std::size_t>(data->by[i].column)];
+    group.raw_usable[i] = field.escaped ? 0 : 1;
+    group.raw_key[i].assign(field.begin, field.escaped ? 0 : field.length);
+  }
   group.mode = GroupMode::kSequential;
   group.start = start;
   group.cursor = start;

@@ -85,6 +85,10 @@ struct GroupState {
   Position end;                  // where the next group starts, once known
   Position cursor;               // next observation to read
   std::vector<KeyValue> key;     // the current group's BY values
+  // Its BY fields as written, where the bytes are the value (not for a
+  // quoted field holding "" pairs): a field of the same bytes is equal.
+  std::vector<std::string> raw_key;
+  std::vector<char> raw_usable;
   std::vector<Range> ranges;     // kRanges: what the group consists of
   std::size_t range_index = 0;
 };
