@@ -45,6 +45,9 @@ std::int32_t create_template(OutputSystem& system, Request& request, OutputItem*
     created.texts_hint = earlier->texts_hint;
     created.stored_path = earlier->stored_path;
     created.stored = earlier->stored;
+    // Spare records for the new template's dynamic variables; it has none yet.
+    created.dynamic = std::move(earlier->dynamic);
+    created.dynamic_count = 0;
   }
   const std::string name = created.name;
   OdsObject* handle = system.registry().add(std::move(created));
@@ -73,8 +76,8 @@ std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* res
 // A dynamic variable's value as the request gives it: a number, or a view of
 // a text item.
 struct ValueView {
-  bool numeric = false;
-  double number = 0.0;
+  bool numeric;
+  double number;
   std::string_view text;
 };
 
@@ -93,17 +96,32 @@ bool read_value(Request& request, const OutputItem& item, ValueView* out) {
   return request.view_of(item, &out->text);
 }
 
-// Sets or adds the variable; an existing one keeps its storage.
-void set_dynamic(std::vector<DynamicVariable>* variables, std::string_view name, const ValueView& value) {
-  for (DynamicVariable& variable : *variables) {
+void assign_value(Value* target, const ValueView& value) {
+  target->numeric = value.numeric;
+  target->number = value.numeric ? value.number : 0.0;
+  target->text.assign(value.numeric ? std::string_view() : value.text);
+}
+
+// Sets or adds one of the first *count variables; an existing one keeps its
+// storage, and an added one takes the storage of a spare record beyond
+// *count when there is one.
+void set_dynamic(std::vector<DynamicVariable>* variables, std::size_t* count, std::string_view name,
+                 const ValueView& value) {
+  for (std::size_t index = 0; index < *count; ++index) {
+    DynamicVariable& variable = (*variables)[index];
     if (!same_name(variable.name, name)) continue;
-    variable.value.numeric = value.numeric;
-    variable.value.number = value.numeric ? value.number : 0.0;
-    variable.value.text.assign(value.numeric ? std::string_view() : value.text);
+    assign_value(&variable.value, value);
     return;
   }
-  variables->push_back(DynamicVariable{std::string(name), Value{value.numeric, value.numeric ? value.number : 0.0,
-                                                                std::string(value.numeric ? "" : value.text)}});
+  if (*count == variables->size()) variables->emplace_back();
+  DynamicVariable& added = (*variables)[(*count)++];
+  added.name.assign(name);
+  assign_value(&added.value, value);
+}
+
+void set_dynamic(std::vector<DynamicVariable>* variables, std::string_view name, const ValueView& value) {
+  std::size_t count = variables->size();
+  set_dynamic(variables, &count, name, value);
 }
 
 // A column definition as the request gives it; the texts are views of the
@@ -239,7 +257,7 @@ std::int32_t set_dynamic_variables(OutputSystem& system, OdsObject* object, Requ
   if (count == 0) return fail(Failure::kMissingItem);
   OutputObject* open = system.registry().find<OutputObject>(target->open_output);
   for (std::size_t index = 0; index < count; ++index) {
-    set_dynamic(&target->dynamic, pairs[index].name, pairs[index].value);
+    set_dynamic(&target->dynamic, &target->dynamic_count, pairs[index].name, pairs[index].value);
     if (open != nullptr) set_dynamic(&open->table->dynamic, pairs[index].name, pairs[index].value);
   }
   return 0;

@@ -27,7 +27,7 @@ std::unique_ptr<Table> make_table(OutputSystem& system, TemplateObject& source, 
   table->second_label.assign(source.second_label);
   table->template_path.assign(path);
   system.fill_origin(&table->origin);
-  table->dynamic = source.dynamic;
+  table->dynamic.assign(source.dynamic.begin(), source.dynamic.begin() + static_cast<std::ptrdiff_t>(source.dynamic_count));
   table->columns = source.columns;
   table->cells.clear();
   table->texts.clear();

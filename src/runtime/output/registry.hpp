@@ -43,7 +43,10 @@ struct TemplateObject {
   std::string second_label;
   std::string path;
   std::shared_ptr<std::vector<ColumnDef>> columns = std::make_shared<std::vector<ColumnDef>>();
+  // Its dynamic variables are the first dynamic_count records; those after
+  // are spare storage for more.
   std::vector<DynamicVariable> dynamic;
+  std::size_t dynamic_count = 0;
   bool ended = false;                  // the column definition is complete
   bool reusing = false;                // `columns` is the earlier template's list
   std::size_t matched = 0;             // columns defined so far while reusing
