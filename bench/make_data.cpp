@@ -6,6 +6,7 @@
 //   DIR/s2.qv        direct standardization, two populations per BY group
 //   DIR/s3.qv        indirect standardization with SMRs and attributable fractions
 //   DIR/read.qv      reads direct_pop.csv with minimal estimates (reading benchmark)
+//   DIR/peer_direct.qv, peer_indirect.qv  the R peer pipelines' jobs, like for like
 //   DIR/direct_pop.csv, direct_ref.csv      data of s2.qv (also run as S4, with the listing)
 //   DIR/indirect_pop.csv, indirect_ref.csv  data of s3.qv
 //
@@ -289,6 +290,30 @@ constexpr std::string_view kReadingProgram =
     "  by area year;\n"
     "run;";
 
+// The peer pipelines' jobs in Quilvar, like for like: the directly
+// standardized rates with gamma limits of every BY group and population, and
+// the SMRs with exact Poisson limits, with no stratum tables, effects or
+// attributable fractions.
+constexpr std::string_view kDirectPeerProgram =
+    "/* The R direct pipeline's job: standardized rates with gamma limits only. */\n"
+    "proc quilvar data=direct_pop refdata=direct_ref method=direct stat=rate(mult=100000)\n"
+    "             cl=gamma plots=none;\n"
+    "  population group=sex event=deaths total=pyears;\n"
+    "  reference total=std_pop;\n"
+    "  strata age;\n"
+    "  by area year;\n"
+    "run;";
+
+constexpr std::string_view kIndirectPeerProgram =
+    "/* The R indirect pipeline's job: SMRs with exact Poisson limits only. */\n"
+    "proc quilvar data=indirect_pop refdata=indirect_ref method=indirect\n"
+    "             stat=rate(mult=100000) cl=poisson plots=none;\n"
+    "  population event=deaths total=pyears;\n"
+    "  reference event=ref_deaths total=ref_pop;\n"
+    "  strata age;\n"
+    "  by area year;\n"
+    "run;";
+
 constexpr std::string_view kIndirectProgram =
     "/* Registry mortality of every area and year against the national rates:\n"
     "   SMRs with exact Poisson limits and attributable fractions. */\n"
@@ -354,9 +379,11 @@ int main(int argc, char** argv) {
     write_direct_reference(options.out / "direct_ref.csv");
     write_text(options.out / "s2.qv", kDirectProgram);
     write_text(options.out / "read.qv", kReadingProgram);
+    write_text(options.out / "peer_direct.qv", kDirectPeerProgram);
     write_indirect_population(options.out / "indirect_pop.csv", options);
     write_indirect_reference(options.out / "indirect_ref.csv");
     write_text(options.out / "s3.qv", kIndirectProgram);
+    write_text(options.out / "peer_indirect.qv", kIndirectPeerProgram);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "make_data: %s\n", error.what());
     return 1;
