@@ -37,8 +37,54 @@ constexpr std::size_t kShortestTextCapacity = 32;
 
 using NumberBuffer = std::array<char, kNumberBufferSize>;
 
+// Fixed notation with `decimals` decimals, for the common case of a number
+// below 2^53 and at most kMaxQuickDecimals decimals: value × 10^decimals is
+// formed exactly (an integer times a power of two) and rounded half to even,
+// which is what std::to_chars gives; null for any other case.
+constexpr int kMaxQuickDecimals = 18;
+constexpr int kMantissaBits = 52;
+constexpr int kExponentBias = 1075;  // 1023 plus the 52 fraction bits
+constexpr int kMaxWholeDigits = 20;   // of a 64-bit integer
+
+char* quick_fixed(char* out, double value, int decimals) {
+  if (decimals < 0 || decimals > kMaxQuickDecimals || !std::isfinite(value)) return nullptr;
+  const auto bits = std::bit_cast<std::uint64_t>(value);
+  const int biased = static_cast<int>((bits >> kMantissaBits) & 0x7FF);
+  std::uint64_t mantissa = bits & ((std::uint64_t{1} << kMantissaBits) - 1);
+  if (biased != 0) mantissa |= std::uint64_t{1} << kMantissaBits;
+  const int exponent = (biased == 0 ? 1 : biased) - kExponentBias;
+  if (exponent > 0) return nullptr;  // 2^53 or more
+  std::uint64_t power = 1;
+  for (int i = 0; i < decimals; ++i) power *= 10;
+  const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * power;
+  const int shift = -exponent;
+  unsigned __int128 rounded = 0;
+  if (shift == 0) {
+    rounded = scaled;
+  } else if (shift < 128) {
+    rounded = scaled >> shift;
+    const unsigned __int128 rest = scaled - (rounded << shift);
+    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+    if (rest > half || (rest == half && (rounded & 1) != 0)) ++rounded;
+  }  // else: below 2^-60 of a unit, so zero
+  const auto whole = static_cast<std::uint64_t>(rounded / power);
+  std::uint64_t fraction = static_cast<std::uint64_t>(rounded % power);
+  if (std::signbit(value)) *out++ = '-';
+  out = std::to_chars(out, out + kMaxWholeDigits, whole).ptr;
+  if (decimals == 0) return out;
+  *out++ = '.';
+  for (int i = decimals - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + fraction % 10);
+    fraction /= 10;
+  }
+  return out + decimals;
+}
+
 std::string to_text(double value, std::chars_format style, int precision) {
   NumberBuffer buffer;
+  if (style == std::chars_format::fixed) {
+    if (char* end = quick_fixed(buffer.data(), value, precision)) return std::string(buffer.data(), end);
+  }
   const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, style, precision);
   return std::string(buffer.data(), result.ptr);
 }

@@ -76,6 +76,34 @@ TEST(ShortestTextCache, GivesTheTextOfEveryNumberThroughRecurrenceAndCollision) 
   EXPECT_EQ(written, expected);
 }
 
+// Fixed-decimal texts take a quick exact path for most numbers; they must
+// be the texts of the general conversion, ties rounded to even included.
+TEST(FormatFixed, MatchesTheGeneralConversionForEveryNumberAndPrecision) {
+  auto general = [](double value, int decimals) {
+    char buffer[512];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    std::string text(buffer, result.ptr);
+    if (!text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
+    return text;
+  };
+  std::mt19937_64 random(13);
+  for (int i = 0; i < 200000; ++i) {
+    const int decimals = static_cast<int>(random() % 22);
+    double value = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 140) - 120);
+    if (i % 3 == 0) value = std::ldexp(std::round(value), -static_cast<int>(random() % 6));  // exact ties
+    if (random() % 2 != 0) value = -value;
+    ASSERT_EQ(format_fixed(value, decimals), general(value, decimals)) << value << " with " << decimals;
+  }
+  for (double value : {0.0, -0.0, 0.125, 0.375, 2.5, 3.5, -0.125, 1e-300, -1e-300, 9007199254740991.0,
+                       9007199254740992.0, 1e300, std::numeric_limits<double>::denorm_min()}) {
+    for (int decimals : {0, 1, 2, 4, 18, 19}) {
+      EXPECT_EQ(format_fixed(value, decimals), general(value, decimals)) << value << " with " << decimals;
+    }
+  }
+  EXPECT_EQ(format_fixed(0.125, 2), "0.12");
+  EXPECT_EQ(format_fixed(0.375, 2), "0.38");
+}
+
 TEST(MissingText, NamesStandardAndSpecialValues) {
   EXPECT_EQ(missing_text(host::kMissing), ".");
   EXPECT_EQ(missing_text(host::missing_value(host::missing_code_for_letter('A'))), ".A");
