@@ -51,34 +51,35 @@ DisplayFormat resolve_format(const ColumnDef& column) {
   return style != nullptr && style->format.kind != FormatKind::kText ? style->format : kBest12;
 }
 
-std::vector<std::string> split_words(const std::string& text) {
-  std::vector<std::string> words;
+// Calls visit(word) for each blank-separated word of the text.
+template <class Visit>
+void for_each_word(std::string_view text, Visit visit) {
   std::size_t position = 0;
   while (position < text.size()) {
     const std::size_t start = text.find_first_not_of(' ', position);
-    if (start == std::string::npos) break;
+    if (start == std::string_view::npos) break;
     const std::size_t end = std::min(text.find(' ', start), text.size());
-    words.push_back(text.substr(start, end - start));
+    visit(text.substr(start, end - start));
     position = end;
   }
-  return words;
 }
 
 std::vector<std::string> wrap_words(const std::string& text, std::size_t width) {
   std::vector<std::string> lines;
-  for (const std::string& word : split_words(text)) {
+  for_each_word(text, [&](std::string_view word) {
     if (!lines.empty() && lines.back().size() + 1 + word.size() <= width) {
-      lines.back() += ' ' + word;
+      lines.back() += ' ';
+      lines.back() += word;
     } else {
-      lines.push_back(word);
+      lines.emplace_back(word);
     }
-  }
+  });
   return lines;
 }
 
 std::size_t longest_word(const std::string& text) {
   std::size_t longest = 0;
-  for (const std::string& word : split_words(text)) longest = std::max(longest, word.size());
+  for_each_word(text, [&](std::string_view word) { longest = std::max(longest, word.size()); });
   return longest;
 }
 
@@ -190,8 +191,9 @@ void widen_span(DisplayTable* display, const DisplaySpan& span, std::size_t extr
 // lines with a blank on each side; 0 when one dashed line needs little more.
 std::size_t two_line_width(const std::string& text, std::size_t width) {
   const std::size_t single = text.size() + kSpanDecoration;
+  const std::size_t longest = longest_word(text);
   for (std::size_t candidate = width; candidate + kSpanSlack < single; ++candidate) {
-    if (longest_word(text) + 2 <= candidate && wrap_words(text, candidate - 2).size() <= 2) {
+    if (longest + 2 <= candidate && wrap_words(text, candidate - 2).size() <= 2) {
       return candidate;
     }
   }

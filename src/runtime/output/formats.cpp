@@ -67,8 +67,11 @@ char* quick_fixed(char* out, double value, int decimals) {
     const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
     if (rest > half || (rest == half && (rounded & 1) != 0)) ++rounded;
   }  // else: below 2^-60 of a unit, so zero
-  const auto whole = static_cast<std::uint64_t>(rounded / power);
-  std::uint64_t fraction = static_cast<std::uint64_t>(rounded % power);
+  // Most results fit 64 bits, where division is far cheaper.
+  const bool narrow = (rounded >> 64) == 0;
+  const auto low = static_cast<std::uint64_t>(rounded);
+  const std::uint64_t whole = narrow ? low / power : static_cast<std::uint64_t>(rounded / power);
+  std::uint64_t fraction = narrow ? low % power : static_cast<std::uint64_t>(rounded % power);
   if (std::signbit(value)) *out++ = '-';
   out = std::to_chars(out, out + kMaxWholeDigits, whole).ptr;
   if (decimals == 0) return out;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 #include "runtime/output/destination.hpp"
 
@@ -28,9 +29,10 @@ std::string dashed(const std::string& text, std::size_t width) {
   return std::string(left, '-') + inner + std::string(width - inner.size() - left, '-');
 }
 
-void write_line(std::ostream& out, std::string line) {
-  line.erase(line.find_last_not_of(' ') + 1);
-  out << line << '\n';
+void write_line(std::ostream& out, std::string_view line) {
+  const std::size_t end = line.find_last_not_of(' ');
+  out.write(line.data(), static_cast<std::streamsize>(end == std::string_view::npos ? 0 : end + 1));
+  out.put('\n');
 }
 
 void place(std::string* line, std::size_t start, std::size_t width, const std::string& text, bool right) {
