@@ -48,7 +48,7 @@ TEST(RecordScan, GivesBackEveryFieldAsWritten) {
       std::vector<std::string> fields(1 + random() % 6);
       for (std::string& field : fields) field = random_field(random);
       // A record of one empty field is an empty line, which is skipped.
-      if (fields.size() == 1 && fields[0].empty()) fields[0] = "x";
+      if (fields.size() == 1 && fields[0].empty()) fields[0].push_back('x');
       for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) text += delimiter;
         text += encoded(fields[i], delimiter, random);

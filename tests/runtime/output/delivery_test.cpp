@@ -6,6 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdio>
+#include <string>
+
 #include "output_support.hpp"
 #include "quilvar/host/missing.hpp"
 
@@ -238,6 +241,12 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_4.csv"))[1], (std::vector<std::string>{"5", "5", "5", "5", "5"}));
 }
 
+std::string area_name(int index) {
+  char text[16];
+  std::snprintf(text, sizeof text, "A%d", index);
+  return text;
+}
+
 // Tables are written on the delivery thread; many BY groups must arrive
 // complete and in order in every file.
 TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
@@ -249,7 +258,7 @@ TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
     ModuleDriver module;
     SmrSlots slots;
     for (int i = 0; i < kGroups; ++i) {
-      area = "A" + std::to_string(i);
+      area = area_name(i);
       produce_smr_table(module, define_smr_template(module, slots), slots);
       // A list of one to three entries, so that reused records must drop
       // the entries of their last use.
@@ -268,15 +277,15 @@ TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
   const auto csv = parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv"));
   ASSERT_EQ(csv.size(), 1u + 2 * kGroups);
   for (int i = 0; i < kGroups; ++i) {
-    ASSERT_EQ(csv[1 + 2 * i][0], "A" + std::to_string(i));
+    ASSERT_EQ(csv[1 + 2 * i][0], area_name(i));
     ASSERT_EQ(csv[2 + 2 * i][3], "West, Far");
   }
   const auto info = parse_csv(read_file(folder_ / "csv" / "Info.csv"));
   ASSERT_EQ(info.size(), 1u + 2 * kGroups);  // 1, 2 and 3 entries in turn
-  EXPECT_EQ(info.back(), (std::vector<std::string>{"A" + std::to_string(kGroups - 1), "Entry", "2999"}));
+  EXPECT_EQ(info.back(), (std::vector<std::string>{area_name(kGroups - 1), "Entry", "2999"}));
   const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
   ASSERT_EQ(outputs.size(), static_cast<std::size_t>(2 * kGroups));
-  EXPECT_EQ(outputs[2 * kGroups - 2]["by"][0]["value"], "A" + std::to_string(kGroups - 1));
+  EXPECT_EQ(outputs[2 * kGroups - 2]["by"][0]["value"], area_name(kGroups - 1));
   EXPECT_EQ(outputs[2 * kGroups - 1]["rows"].size(), 3u);
 }
 
