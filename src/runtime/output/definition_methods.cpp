@@ -217,7 +217,10 @@ std::int32_t set_step_properties(OutputSystem& system, OdsObject* object, Reques
   } else {
     request.text_of(*item, &text);
   }
-  if (!request.failed()) system.step().procedure_label = text;
+  if (!request.failed()) {
+    system.step().procedure_label = text;
+    system.note_step_properties();
+  }
   return request.status();
 }
 

@@ -24,6 +24,8 @@ class Destination {
   // touches nothing but its own state and the objects it is given.
   virtual bool writes_in_background() const { return false; }
   virtual void begin_step(const StepInfo& /*step*/) {}
+  // The step's properties (its procedure label) changed after begin_step.
+  virtual void update_step(const StepInfo& /*step*/) {}
   // `display` is the table's display form when wants_display(), else null.
   virtual void write_table(const Table& table, const DisplayTable* display) = 0;
   virtual void write_list(const InfoList& list) = 0;

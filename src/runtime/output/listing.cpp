@@ -98,12 +98,17 @@ class ListingDestination : public Destination {
   explicit ListingDestination(std::ostream* stream) : out_(*stream) {}
 
   bool wants_display() const override { return true; }
+  // Formatting a large listing takes longer than computing it: it is done
+  // on the delivery thread. The stream is this destination's alone.
+  bool writes_in_background() const override { return true; }
 
   void begin_step(const StepInfo& step) override {
-    step_ = &step;
+    step_ = step;
     heading_pending_ = true;
     last_by_.clear();
   }
+
+  void update_step(const StepInfo& step) override { step_ = step; }
 
   void write_table(const Table& table, const DisplayTable* display) override {
     write_headings(table.origin);
@@ -145,10 +150,10 @@ class ListingDestination : public Destination {
 
  private:
   void write_headings(const Origin& origin) {
-    if (heading_pending_ && step_ != nullptr) {
-      if (!step_->title.empty()) write_line(out_, centred(step_->title, kPageWidth));
-      if (!step_->procedure_label.empty()) write_line(out_, centred(step_->procedure_label, kPageWidth));
-      if (!step_->title.empty() || !step_->procedure_label.empty()) out_ << '\n';
+    if (heading_pending_) {
+      if (!step_.title.empty()) write_line(out_, centred(step_.title, kPageWidth));
+      if (!step_.procedure_label.empty()) write_line(out_, centred(step_.procedure_label, kPageWidth));
+      if (!step_.title.empty() || !step_.procedure_label.empty()) out_ << '\n';
       heading_pending_ = false;
     }
     const std::string line = by_line(origin.by);
@@ -159,7 +164,7 @@ class ListingDestination : public Destination {
   }
 
   std::ostream& out_;
-  const StepInfo* step_ = nullptr;
+  StepInfo step_;  // a copy: the step's record changes while this waits
   bool heading_pending_ = false;
   std::string last_by_;
 };

@@ -192,6 +192,8 @@ void OutputSystem::for_each_step_call(void (Destination::*call)(const StepInfo&)
   }
 }
 
+void OutputSystem::note_step_properties() { for_each_step_call(&Destination::update_step); }
+
 void OutputSystem::drain() {
   if (queue_ != nullptr) queue_->drain();
 }
@@ -229,8 +231,8 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
   });
 }
 
-// The display form is made once, for the destinations of this thread that
-// want it; those of the delivery thread never do.
+// The display form is made once for the destinations of this thread that
+// want it, and on the delivery thread for those there.
 void OutputSystem::deliver(std::unique_ptr<Table> table) {
   std::optional<DisplayTable> display;
   deliver_pooled(
@@ -239,7 +241,14 @@ void OutputSystem::deliver(std::unique_ptr<Table> table) {
         if (destination.wants_display() && !display) display = make_display_table(written);
         destination.write_table(written, destination.wants_display() ? &*display : nullptr);
       },
-      [](Destination& destination, const Table& written) { destination.write_table(written, nullptr); });
+      [](Destination& destination, const Table& written) {
+        if (!destination.wants_display()) {
+          destination.write_table(written, nullptr);
+          return;
+        }
+        const DisplayTable shown = make_display_table(written);
+        destination.write_table(written, &shown);
+      });
 }
 
 void OutputSystem::deliver(std::unique_ptr<InfoList> list) {

@@ -31,6 +31,8 @@ class OutputSystem {
   bool graphics_enabled() const { return run_graphics_ && step_graphics_; }
 
   bool in_step() const { return in_step_; }
+  // Tells the destinations that the step's properties changed.
+  void note_step_properties();
   Registry& registry() { return registry_; }
   StepInfo& step() { return step_; }
 
