@@ -141,6 +141,4 @@ bool write_handle(host::OutputItem& item, OdsObject* handle) {
   return true;
 }
 
-std::string trimmed(std::string_view text) { return std::string(trimmed_view(text)); }
-
 }  // namespace quilvar::runtime::output

@@ -63,6 +63,5 @@ inline std::string_view trimmed_view(std::string_view text) {
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
   return text.substr(0, length);
 }
-std::string trimmed(std::string_view text);
 
 }  // namespace quilvar::runtime::output
