@@ -91,10 +91,8 @@ class CsvDestination : public Destination {
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
     columns_.clear();
     for (const ColumnDef& column : *table.columns) columns_.push_back(column.name);
-    AtomicFile* file = file_for(table.name, table.origin.by, columns_);
+    AtomicFile* file = begin_object(table.name, table.origin.by);
     if (file == nullptr) return;
-    by_prefix_.clear();
-    append_by(&by_prefix_, table.origin.by, *numbers_);
     std::string& out = file->buffer();
     for (std::size_t row = 0; row < table.row_count(); ++row) {
       out += by_prefix_;
@@ -105,10 +103,8 @@ class CsvDestination : public Destination {
 
   void write_list(const InfoList& list) override {
     columns_.assign(std::begin(kListColumns), std::end(kListColumns));
-    AtomicFile* file = file_for(list.name, list.origin.by, columns_);
+    AtomicFile* file = begin_object(list.name, list.origin.by);
     if (file == nullptr) return;
-    by_prefix_.clear();
-    append_by(&by_prefix_, list.origin.by, *numbers_);
     std::string& out = file->buffer();
     for (const InfoEntry& entry : list.entries) {
       out += by_prefix_;
@@ -148,6 +144,16 @@ class CsvDestination : public Destination {
       }
     }
     *line += "\r\n";
+  }
+
+  // The file of an object named `name` with the columns in columns_, and
+  // its BY values in by_prefix_ for each row; null when there is no file.
+  AtomicFile* begin_object(const std::string& name, const std::vector<ByValue>& by) {
+    AtomicFile* file = file_for(name, by, columns_);
+    if (file == nullptr) return nullptr;
+    by_prefix_.clear();
+    append_by(&by_prefix_, by, *numbers_);
+    return file;
   }
 
   // The file for an object's name and header, created with its header row

@@ -166,30 +166,26 @@ void OutputSystem::register_template(const std::string& name, OdsObject* handle)
   templates_by_name_.emplace_back(name, handle);
 }
 
-template <class Call>
-void OutputSystem::for_each_destination(Call call) {
+// `now` runs for each destination of this thread; `later`, a copy made now,
+// runs for each destination of the delivery thread when its turn comes.
+template <class Now, class Later>
+void OutputSystem::for_each_destination(Now now, Later later) {
   for (const auto& destination : destinations_) {
     Destination* target = destination.get();
     if (queue_ != nullptr && target->writes_in_background()) {
-      queue_->post([target, call] { call(*target); });
+      queue_->post([target, later] { later(*target); });
     } else {
-      call(*target);
+      now(*target);
     }
   }
 }
 
-// Destinations of this thread get the step record itself (the listing keeps
-// it for its headings); the delivery thread gets a copy, as the record
+// Destinations of this thread get the step record itself (the HTML report
+// keeps it for its headings); the delivery thread gets a copy, as the record
 // changes while the copy waits.
 void OutputSystem::for_each_step_call(void (Destination::*call)(const StepInfo&)) {
-  for (const auto& destination : destinations_) {
-    Destination* target = destination.get();
-    if (queue_ != nullptr && target->writes_in_background()) {
-      queue_->post([target, call, step = step_] { (target->*call)(step); });
-    } else {
-      (target->*call)(step_);
-    }
-  }
+  for_each_destination([this, call](Destination& destination) { (destination.*call)(step_); },
+                       [call, step = step_](Destination& destination) { (destination.*call)(step); });
 }
 
 void OutputSystem::note_step_properties() { for_each_step_call(&Destination::update_step); }
@@ -257,7 +253,8 @@ void OutputSystem::deliver(std::unique_ptr<InfoList> list) {
 }
 
 void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {
-  for_each_destination([graph](Destination& destination) { destination.write_graph(*graph); });
+  const auto write = [graph](Destination& destination) { destination.write_graph(*graph); };
+  for_each_destination(write, write);
 }
 
 // Lists never ended or released are delivered as they stand; graph data no

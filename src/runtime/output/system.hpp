@@ -66,10 +66,10 @@ class OutputSystem {
 
  private:
   void deliver_pending();
-  // Calls `call` on every destination: now for those of this thread, through
-  // the delivery queue for those that write in the background.
-  template <class Call>
-  void for_each_destination(Call call);
+  // Calls `now` on every destination of this thread, and queues `later` for
+  // each destination that writes in the background.
+  template <class Now, class Later>
+  void for_each_destination(Now now, Later later);
   void for_each_step_call(void (Destination::*call)(const StepInfo&));
   // Hands the object to the destinations: `write` calls one of this thread,
   // `write_later` one of the delivery thread; then the record goes back to
