@@ -29,10 +29,11 @@ std::string dashed(const std::string& text, std::size_t width) {
   return std::string(left, '-') + inner + std::string(width - inner.size() - left, '-');
 }
 
-void write_line(std::ostream& out, std::string_view line) {
+// Appends the line without its trailing blanks.
+void write_line(std::string& out, std::string_view line) {
   const std::size_t end = line.find_last_not_of(' ');
-  out.write(line.data(), static_cast<std::streamsize>(end == std::string_view::npos ? 0 : end + 1));
-  out.put('\n');
+  out.append(line.data(), end == std::string_view::npos ? 0 : end + 1);
+  out += '\n';
 }
 
 void place(std::string* line, std::size_t start, std::size_t width, const std::string& text, bool right) {
@@ -53,7 +54,7 @@ std::string span_row(const DisplaySpan& span, std::size_t level_height, std::siz
 
 // Levels from the outermost down; each span's last line sits on its level's
 // last line.
-void write_span_lines(std::ostream& out, const DisplayTable& table) {
+void write_span_lines(std::string& out, const DisplayTable& table) {
   for (int level = table.span_levels - 1; level >= 0; --level) {
     const std::size_t height = table.level_heights[static_cast<std::size_t>(level)];
     for (std::size_t row = 0; row < height; ++row) {
@@ -69,7 +70,7 @@ void write_span_lines(std::ostream& out, const DisplayTable& table) {
 }
 
 // Header lines are bottom-aligned so every column's last line is the same.
-void write_header_lines(std::ostream& out, const DisplayTable& table) {
+void write_header_lines(std::string& out, const DisplayTable& table) {
   for (std::size_t index = 0; index < table.header_lines; ++index) {
     std::string line;
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
@@ -82,9 +83,10 @@ void write_header_lines(std::ostream& out, const DisplayTable& table) {
   }
 }
 
-void write_rows(std::ostream& out, const DisplayTable& table) {
+void write_rows(std::string& out, const DisplayTable& table) {
+  std::string line;
   for (std::size_t row = 0; row < table.row_count; ++row) {
-    std::string line;
+    line.clear();
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
       const DisplayColumn& shown = table.columns[column];
       place(&line, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
@@ -111,16 +113,19 @@ class ListingDestination : public Destination {
   void update_step(const StepInfo& step) override { step_ = step; }
 
   void write_table(const Table& table, const DisplayTable* display) override {
+    text_.clear();
     write_headings(table.origin);
-    write_line(out_, centred(display->title, display->width()));
-    out_ << '\n';
-    write_span_lines(out_, *display);
-    write_header_lines(out_, *display);
-    write_rows(out_, *display);
-    out_ << '\n';
+    write_line(text_, centred(display->title, display->width()));
+    text_ += '\n';
+    write_span_lines(text_, *display);
+    write_header_lines(text_, *display);
+    write_rows(text_, *display);
+    text_ += '\n';
+    send_text();
   }
 
   void write_list(const InfoList& list) override {
+    text_.clear();
     write_headings(list.origin);
     std::size_t label_width = 0;
     std::size_t value_width = 0;
@@ -128,14 +133,15 @@ class ListingDestination : public Destination {
       label_width = std::max(label_width, entry.label.size());
       value_width = std::max(value_width, entry_display_text(entry).size());
     }
-    write_line(out_, centred(list.label.empty() ? list.name : list.label, label_width + kListGap + value_width));
-    out_ << '\n';
+    write_line(text_, centred(list.label.empty() ? list.name : list.label, label_width + kListGap + value_width));
+    text_ += '\n';
     for (const InfoEntry& entry : list.entries) {
       std::string line = entry.label;
       place(&line, label_width + kListGap, 0, entry_display_text(entry), false);
-      write_line(out_, line);
+      write_line(text_, line);
     }
-    out_ << '\n';
+    text_ += '\n';
+    send_text();
   }
 
   // Graphs have no text form.
@@ -149,21 +155,25 @@ class ListingDestination : public Destination {
   }
 
  private:
+  // An object's text goes to the stream in one piece.
+  void send_text() { out_.write(text_.data(), static_cast<std::streamsize>(text_.size())); }
+
   void write_headings(const Origin& origin) {
     if (heading_pending_) {
-      if (!step_.title.empty()) write_line(out_, centred(step_.title, kPageWidth));
-      if (!step_.procedure_label.empty()) write_line(out_, centred(step_.procedure_label, kPageWidth));
-      if (!step_.title.empty() || !step_.procedure_label.empty()) out_ << '\n';
+      if (!step_.title.empty()) write_line(text_, centred(step_.title, kPageWidth));
+      if (!step_.procedure_label.empty()) write_line(text_, centred(step_.procedure_label, kPageWidth));
+      if (!step_.title.empty() || !step_.procedure_label.empty()) text_ += '\n';
       heading_pending_ = false;
     }
     const std::string line = by_line(origin.by);
     if (line.empty() || line == last_by_) return;
-    write_line(out_, dashed(line, kPageWidth));
-    out_ << '\n';
+    write_line(text_, dashed(line, kPageWidth));
+    text_ += '\n';
     last_by_ = line;
   }
 
   std::ostream& out_;
+  std::string text_;  // the text of the object being written
   StepInfo step_;  // a copy: the step's record changes while this waits
   bool heading_pending_ = false;
   std::string last_by_;

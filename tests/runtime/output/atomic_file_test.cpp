@@ -3,6 +3,7 @@
 // arrives in order, whatever the sizes of the pieces, and nothing shows
 // under the final name before the commit.
 #include "runtime/output/atomic_file.hpp"
+#include "runtime/output/file_writer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +12,9 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace quilvar::runtime::output {
@@ -76,6 +79,53 @@ TEST(AtomicFile, ADiscardedFileLeavesNothing) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(folder));
   std::filesystem::remove_all(folder);
+}
+
+// Standard output sent to a pipe: what is written arrives in order, whether
+// it goes in as characters, small pieces or pieces larger than a block, and
+// a flush hands over the last partial block.
+TEST(WriterStreamBuf, EveryByteArrivesInOrderThroughAPipe) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  std::string received;
+  std::thread reader([&] {
+    char chunk[65536];
+    ssize_t got = 0;
+    while ((got = ::read(ends[0], chunk, sizeof chunk)) > 0) received.append(chunk, static_cast<std::size_t>(got));
+  });
+  std::string expected;
+  {
+    WriterStreamBuf buffer(ends[1]);
+    std::ostream out(&buffer);
+    std::mt19937 random(11);
+    while (expected.size() < 3 * FileWriter::kBlockSize + 777) {
+      const int kind = static_cast<int>(random() % 3);
+      std::string piece(kind == 0 ? 1 : kind == 1 ? random() % 500 : random() % (FileWriter::kBlockSize + 999), '\0');
+      for (char& c : piece) c = static_cast<char>('a' + random() % 26);
+      if (kind == 0) out.put(piece[0]); else out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+      expected += piece;
+    }
+    out.flush();
+    EXPECT_TRUE(out.good());
+    out << "tail";  // handed over when the buffer goes
+    expected += "tail";
+  }
+  ::close(ends[1]);
+  reader.join();
+  ::close(ends[0]);
+  ASSERT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+}
+
+TEST(WriterStreamBuf, AFailedWriteFailsTheFlush) {
+  const int descriptor = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(descriptor, 0);
+  WriterStreamBuf buffer(descriptor);
+  std::ostream out(&buffer);
+  out << std::string(FileWriter::kBlockSize + 10, 'x');
+  out.flush();
+  EXPECT_TRUE(out.bad());
+  ::close(descriptor);
 }
 
 }  // namespace
