@@ -73,7 +73,7 @@ struct CsvFile {
 
 class CsvDestination : public Destination {
  public:
-  bool writes_in_background() const override { return true; }
+  DeliveryThread delivery_thread() const override { return DeliveryThread::kFiles; }
 
   explicit CsvDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
 

@@ -1,4 +1,4 @@
-// The delivery thread and its bounded queue of destination calls.
+// A delivery thread and its bounded queue of destination calls.
 #include "runtime/output/delivery_queue.hpp"
 
 #include <exception>

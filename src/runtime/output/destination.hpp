@@ -2,6 +2,7 @@
 // the listing, JSON, CSV, HTML and plot-file destinations.
 #pragma once
 
+#include <cstddef>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -13,6 +14,11 @@
 
 namespace quilvar::runtime::output {
 
+// Where a destination's calls run. The files and the listing have a thread
+// each, so a large listing is formatted while the files are written.
+enum class DeliveryThread { kCaller, kFiles, kListing };
+inline constexpr std::size_t kDeliveryThreads = 2;  // the threads besides the caller's
+
 // Receives each object as it is delivered. Write failures are kept and
 // reported by finish(); they never reach the module.
 class Destination {
@@ -20,9 +26,11 @@ class Destination {
   virtual ~Destination() = default;
   // True when write_table needs the display form.
   virtual bool wants_display() const { return false; }
-  // True when the destination may be called on the delivery thread: it
-  // touches nothing but its own state and the objects it is given.
-  virtual bool writes_in_background() const { return false; }
+  // The thread its calls run on: the computing thread, or a delivery thread.
+  // A destination of a delivery thread touches nothing but its own state,
+  // the objects it is given and what it shares with the destinations of
+  // the same thread.
+  virtual DeliveryThread delivery_thread() const { return DeliveryThread::kCaller; }
   virtual void begin_step(const StepInfo& /*step*/) {}
   // The step's properties (its procedure label) changed after begin_step.
   virtual void update_step(const StepInfo& /*step*/) {}

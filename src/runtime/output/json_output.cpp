@@ -246,7 +246,7 @@ class JsonDestination : public Destination {
  public:
   explicit JsonDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
 
-  bool writes_in_background() const override { return true; }
+  DeliveryThread delivery_thread() const override { return DeliveryThread::kFiles; }
 
   bool open(const std::string& path, const std::string& program, std::string* error) {
     if (!file_.open(path, error)) return false;

@@ -101,8 +101,8 @@ class ListingDestination : public Destination {
 
   bool wants_display() const override { return true; }
   // Formatting a large listing takes longer than computing it: it is done
-  // on the delivery thread. The stream is this destination's alone.
-  bool writes_in_background() const override { return true; }
+  // on a delivery thread of its own. The stream is this destination's alone.
+  DeliveryThread delivery_thread() const override { return DeliveryThread::kListing; }
 
   void begin_step(const StepInfo& step) override {
     step_ = step;

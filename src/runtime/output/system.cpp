@@ -2,6 +2,8 @@
 // delivered objects to the destinations.
 #include "runtime/output/system.hpp"
 
+#include <algorithm>
+
 namespace quilvar::runtime::output {
 namespace {
 
@@ -46,7 +48,10 @@ bool OutputSystem::begin_run(const OutputOptions& options, std::string* error) {
   if (!make_destinations(options, &made, error)) return false;
   destinations_ = std::move(made);
   for (const auto& destination : destinations_) {
-    if (destination->writes_in_background() && queue_ == nullptr) queue_ = std::make_unique<DeliveryQueue>();
+    const DeliveryThread thread = destination->delivery_thread();
+    if (thread == DeliveryThread::kCaller) continue;
+    std::unique_ptr<DeliveryQueue>& queue = queues_[static_cast<std::size_t>(thread) - 1];
+    if (queue == nullptr) queue = std::make_unique<DeliveryQueue>();
   }
   run_graphics_ = options.graphics;
   step_graphics_ = true;
@@ -84,13 +89,15 @@ bool OutputSystem::finish_run(std::string* error) {
   end_step(std::nullopt);
   drain();
   std::string messages;
-  if (queue_ != nullptr) append_error(&messages, queue_->failure());
+  for (const auto& queue : queues_) {
+    if (queue != nullptr) append_error(&messages, queue->failure());
+  }
   for (const auto& destination : destinations_) {
     std::string message;
     if (!destination->finish(&message)) append_error(&messages, message);
   }
   destinations_.clear();
-  queue_.reset();
+  for (auto& queue : queues_) queue.reset();
   if (messages.empty()) return true;
   *error = messages;
   return false;
@@ -106,7 +113,7 @@ void OutputSystem::abandon_run() {
   templates_by_name_.clear();
   by_values_ = nullptr;
   destinations_.clear();
-  queue_.reset();
+  for (auto& queue : queues_) queue.reset();
 }
 
 OdsObject* OutputSystem::root() {
@@ -167,13 +174,13 @@ void OutputSystem::register_template(const std::string& name, OdsObject* handle)
 }
 
 // `now` runs for each destination of this thread; `later`, a copy made now,
-// runs for each destination of the delivery thread when its turn comes.
+// runs for each destination of a delivery thread when its turn comes.
 template <class Now, class Later>
 void OutputSystem::for_each_destination(Now now, Later later) {
   for (const auto& destination : destinations_) {
     Destination* target = destination.get();
-    if (queue_ != nullptr && target->writes_in_background()) {
-      queue_->post([target, later] { later(*target); });
+    if (DeliveryQueue* queue = queue_of(*target)) {
+      queue->post([target, later] { later(*target); });
     } else {
       now(*target);
     }
@@ -181,7 +188,7 @@ void OutputSystem::for_each_destination(Now now, Later later) {
 }
 
 // Destinations of this thread get the step record itself (the HTML report
-// keeps it for its headings); the delivery thread gets a copy, as the record
+// keeps it for its headings); a delivery thread gets a copy, as the record
 // changes while the copy waits.
 void OutputSystem::for_each_step_call(void (Destination::*call)(const StepInfo&)) {
   for_each_destination([this, call](Destination& destination) { (destination.*call)(step_); },
@@ -190,8 +197,15 @@ void OutputSystem::for_each_step_call(void (Destination::*call)(const StepInfo&)
 
 void OutputSystem::note_step_properties() { for_each_step_call(&Destination::update_step); }
 
+DeliveryQueue* OutputSystem::queue_of(const Destination& destination) const {
+  const DeliveryThread thread = destination.delivery_thread();
+  return thread == DeliveryThread::kCaller ? nullptr : queues_[static_cast<std::size_t>(thread) - 1].get();
+}
+
 void OutputSystem::drain() {
-  if (queue_ != nullptr) queue_->drain();
+  for (const auto& queue : queues_) {
+    if (queue != nullptr) queue->drain();
+  }
 }
 
 TemplateObject* OutputSystem::template_named(std::string_view name) {
@@ -201,34 +215,39 @@ TemplateObject* OutputSystem::template_named(std::string_view name) {
   return nullptr;
 }
 
-// The destinations of this thread write the object now; those of the
-// delivery thread in one call, after which the record goes back to its pool.
+// The destinations of this thread write the object now; those of each
+// delivery thread in one call there. The record goes back to its pool when
+// the last thread is done with it.
 template <class T, class Write, class WriteLater>
 void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool, Write write,
                                   WriteLater write_later) {
-  bool in_background = false;
+  std::array<bool, kDeliveryThreads> used{};
   for (const auto& destination : destinations_) {
-    if (queue_ != nullptr && destination->writes_in_background()) {
-      in_background = true;
+    const DeliveryThread thread = destination->delivery_thread();
+    if (queue_of(*destination) != nullptr) {
+      used[static_cast<std::size_t>(thread) - 1] = true;
     } else {
       write(*destination, *object);
     }
   }
-  if (!in_background) {
+  if (std::none_of(used.begin(), used.end(), [](bool u) { return u; })) {
     pool.give_back(std::move(object));
     return;
   }
-  queue_->post([this, &pool, write_later, written = object.release()] {
-    std::unique_ptr<T> owned(written);
-    for (const auto& destination : destinations_) {
-      if (destination->writes_in_background()) write_later(*destination, *owned);
-    }
-    pool.give_back(std::move(owned));
-  });
+  std::shared_ptr<T> shared(object.release(), [&pool](T* done) { pool.give_back(std::unique_ptr<T>(done)); });
+  for (std::size_t index = 0; index < kDeliveryThreads; ++index) {
+    if (!used[index]) continue;
+    queues_[index]->post([this, index, write_later, shared]() mutable {
+      for (const auto& destination : destinations_) {
+        if (static_cast<std::size_t>(destination->delivery_thread()) == index + 1) write_later(*destination, *shared);
+      }
+      shared.reset();  // the last thread done hands the record back
+    });
+  }
 }
 
 // The display form is made once for the destinations of this thread that
-// want it, and on the delivery thread for those there.
+// want it, and on a delivery thread for those there.
 void OutputSystem::deliver(std::unique_ptr<Table> table) {
   std::optional<DisplayTable> display;
   deliver_pooled(

@@ -3,6 +3,7 @@
 // The service functions reach it through output_system().
 #pragma once
 
+#include <array>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -67,20 +68,23 @@ class OutputSystem {
  private:
   void deliver_pending();
   // Calls `now` on every destination of this thread, and queues `later` for
-  // each destination that writes in the background.
+  // each destination of a delivery thread.
   template <class Now, class Later>
   void for_each_destination(Now now, Later later);
   void for_each_step_call(void (Destination::*call)(const StepInfo&));
   // Hands the object to the destinations: `write` calls one of this thread,
-  // `write_later` one of the delivery thread; then the record goes back to
+  // `write_later` one of a delivery thread; then the record goes back to
   // `pool`.
   template <class T, class Write, class WriteLater>
   void deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool, Write write, WriteLater write_later);
-  // Waits for the delivery thread; afterwards no destination call runs.
+  // The queue of the destination's delivery thread; null for one called on
+  // this thread.
+  DeliveryQueue* queue_of(const Destination& destination) const;
+  // Waits for the delivery threads; afterwards no destination call runs.
   void drain();
 
   std::vector<std::unique_ptr<Destination>> destinations_;
-  std::unique_ptr<DeliveryQueue> queue_;
+  std::array<std::unique_ptr<DeliveryQueue>, kDeliveryThreads> queues_;
   ObjectPool<Table> tables_;
   ObjectPool<InfoList> lists_;
   bool run_graphics_ = true;

@@ -287,6 +287,18 @@ TEST_F(OutputDelivery, ManyByGroupsArriveInOrder) {
   ASSERT_EQ(outputs.size(), static_cast<std::size_t>(2 * kGroups));
   EXPECT_EQ(outputs[2 * kGroups - 2]["by"][0]["value"], area_name(kGroups - 1));
   EXPECT_EQ(outputs[2 * kGroups - 1]["rows"].size(), 3u);
+  // The listing, formatted on a thread of its own from the same records,
+  // shows every group in order with its table and its list.
+  const std::string listing = listing_.str();
+  std::size_t at = 0;
+  for (int i = 0; i < kGroups; ++i) {
+    at = listing.find("Area=" + area_name(i) + " ", at);
+    ASSERT_NE(at, std::string::npos) << "group " << i;
+    const std::size_t next = listing.find("Area=" + area_name(i + 1) + " ", at);
+    const std::string group = listing.substr(at, next == std::string::npos ? std::string::npos : next - at);
+    ASSERT_NE(group.find("West, Far"), std::string::npos) << group;
+    ASSERT_NE(group.find("    " + std::to_string(i)), std::string::npos) << group;
+  }
 }
 
 TEST_F(OutputDelivery, InformationListEntriesKeepTextsAndNumbers) {
