@@ -2,12 +2,10 @@
 #include "runtime/output/file_writer.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <utility>
 
@@ -108,13 +106,6 @@ void FileWriter::run() {
 
 WriterStreamBuf::WriterStreamBuf(int descriptor) : target_(std::make_shared<WriteTarget>()) {
   target_->descriptor = descriptor;
-  struct stat status {};
-  const int flags = fcntl(descriptor, F_GETFL);
-  if (flags < 0 || (flags & O_APPEND) != 0 || fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) return;
-  const off_t offset = lseek(descriptor, 0, SEEK_CUR);
-  if (offset < 0 || offset % static_cast<off_t>(FileWriter::kAlignment) != 0) return;
-  direct_ = fcntl(descriptor, F_SETFL, flags | O_DIRECT) == 0;
-  target_->direct = direct_;
 }
 
 WriterStreamBuf::~WriterStreamBuf() { sync(); }
@@ -143,34 +134,12 @@ WriterStreamBuf::int_type WriterStreamBuf::overflow(int_type c) {
 }
 
 int WriterStreamBuf::sync() {
-  FileWriter& writer = file_writer();
-  AlignedBlock tail;
   if (pptr() != pbase()) {
     block_.size = static_cast<std::size_t>(pptr() - pbase());
+    file_writer().submit(target_, std::move(block_));
     setp(nullptr, nullptr);
-    if (direct_) {
-      // Direct writes take whole blocks of the alignment; the rest waits.
-      const std::size_t aligned = block_.size - block_.size % FileWriter::kAlignment;
-      try {
-        tail = writer.take_block();
-      } catch (const std::bad_alloc&) {
-        return -1;
-      }
-      tail.size = block_.size - aligned;
-      std::memcpy(tail.data.get(), block_.data.get() + aligned, tail.size);
-      block_.size = aligned;
-    }
-    if (block_.size > 0) writer.submit(target_, std::move(block_));
-    block_ = AlignedBlock{};
   }
-  if (direct_) {
-    const int error = writer.finish(target_);  // nothing of the target is in flight now
-    stop_direct(*target_);
-    direct_ = false;
-    if (error != 0) return -1;
-  }
-  if (tail.size > 0) writer.submit(target_, std::move(tail));
-  return writer.finish(target_) == 0 ? 0 : -1;
+  return file_writer().finish(target_) == 0 ? 0 : -1;
 }
 
 // Never destroyed: files may still be discarded while static objects are

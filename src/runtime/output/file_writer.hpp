@@ -82,11 +82,8 @@ class FileWriter {
 
 // A stream buffer that hands what is written to the file writer in blocks,
 // for a descriptor opened elsewhere (standard output sent to a file or a
-// pipe): the formatting thread no longer waits in the kernel. A regular file
-// positioned on a block boundary (not opened for appending) is written with
-// direct I/O until the first flush, which writes the tail through the cache
-// and gives the descriptor back its own flags. Flushing waits until
-// everything is written and fails when a write failed.
+// pipe): the formatting thread no longer waits in the kernel. Flushing waits
+// until everything is written and fails when a write failed.
 class WriterStreamBuf : public std::streambuf {
  public:
   explicit WriterStreamBuf(int descriptor);
@@ -103,7 +100,6 @@ class WriterStreamBuf : public std::streambuf {
 
   std::shared_ptr<WriteTarget> target_;
   AlignedBlock block_;
-  bool direct_ = false;  // O_DIRECT set here on the descriptor, to be cleared
 };
 
 // Appends all of `text` to the file, retrying short writes; returns 0 or the
