@@ -20,6 +20,8 @@ constexpr std::size_t kSpanDecoration = 4;
 // A span text is wrapped only when one line would widen its columns by more.
 constexpr std::size_t kSpanSlack = 4;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+// Room reserved for the text of a cell, so that a table's texts rarely move.
+constexpr std::size_t kTypicalCellLength = 10;
 
 std::string text_of_variable(const Table& table, std::string_view variable) {
   if (variable.empty()) return std::string();
@@ -104,15 +106,21 @@ void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* 
 
 void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, DisplayTable* display) {
   display->row_count = table.row_count();
-  display->cells.reserve(display->row_count * display->columns.size());
+  display->cell_ends.reserve(display->row_count * display->columns.size());
+  std::string& text = display->cell_text;
+  text.reserve(display->cell_ends.capacity() * kTypicalCellLength);
   for (std::size_t row = 0; row < display->row_count; ++row) {
     for (std::size_t shown = 0; shown < display->columns.size(); ++shown) {
       DisplayColumn& column = display->columns[shown];
       const Cell& cell = table.cell(row, column.source);
-      std::string text = (*table.columns)[column.source].numeric ? format_display(cell.number, formats[shown])
-                                                                 : std::string(table.text(cell));
-      column.width = std::max(column.width, text.size());
-      display->cells.push_back(std::move(text));
+      const std::size_t begin = text.size();
+      if ((*table.columns)[column.source].numeric) {
+        append_display(&text, cell.number, formats[shown]);
+      } else {
+        text.append(table.text(cell));
+      }
+      column.width = std::max(column.width, text.size() - begin);
+      display->cell_ends.push_back(static_cast<std::uint32_t>(text.size()));
     }
   }
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/output/model.hpp"
@@ -46,9 +48,16 @@ struct DisplayTable {
   std::vector<std::size_t> level_heights;  // listing lines of each span level
   std::size_t header_lines = 0;
   std::size_t row_count = 0;
-  std::vector<std::string> cells;  // row after row, one per shown column
+  // The texts of the cells, row after row, one per shown column, one after
+  // another in cell_text; cell_ends[i] is where the i-th one ends.
+  std::string cell_text;
+  std::vector<std::uint32_t> cell_ends;
 
-  const std::string& cell(std::size_t row, std::size_t column) const { return cells[row * columns.size() + column]; }
+  std::string_view cell(std::size_t row, std::size_t column) const {
+    const std::size_t index = row * columns.size() + column;
+    const std::size_t begin = index == 0 ? 0 : cell_ends[index - 1];
+    return std::string_view(cell_text).substr(begin, cell_ends[index] - begin);
+  }
   // The width of the table's lines: its columns and the gaps between them.
   std::size_t width() const { return columns.empty() ? 0 : columns.back().start + columns.back().width; }
   std::size_t column_start(std::size_t column) const { return columns[column].start; }

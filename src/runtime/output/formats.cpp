@@ -216,9 +216,27 @@ std::string missing_text(double value) {
   return special.empty() ? std::string(".") : special;
 }
 
+namespace {
+
+// Appends format_fixed(value, decimals) without a temporary string.
+void append_fixed(std::string* out, double value, int decimals) {
+  decimals = std::clamp(decimals, 0, kMaxDecimals);
+  NumberBuffer buffer;
+  char* end = quick_fixed(buffer.data(), value, decimals);
+  if (end == nullptr) {
+    end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals).ptr;
+  }
+  char* begin = buffer.data();
+  // "-0.00" reads as "0.00".
+  if (*begin == '-' && std::none_of(begin + 1, end, [](char c) { return c >= '1' && c <= '9'; })) ++begin;
+  out->append(begin, static_cast<std::size_t>(end - begin));
+}
+
+}  // namespace
+
 std::string format_fixed(double value, int decimals) {
-  std::string text = to_text(value, std::chars_format::fixed, std::clamp(decimals, 0, kMaxDecimals));
-  drop_negative_zero(&text);
+  std::string text;
+  append_fixed(&text, value, decimals);
   return text;
 }
 
@@ -235,22 +253,34 @@ std::string format_best(double value, int width) {
   return significant_digits(fixed) >= significant_digits(scientific) ? fixed : scientific;
 }
 
-std::string format_display(double value, const DisplayFormat& format) {
-  if (host::is_missing(value)) return missing_text(value);
+void append_display(std::string* out, double value, const DisplayFormat& format) {
+  if (host::is_missing(value)) {
+    out->append(missing_text(value));
+    return;
+  }
   switch (format.kind) {
     case FormatKind::kCount:
-      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) return format_fixed(value, 0);
-      return format_fixed(value, format.decimals);
+      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) return append_fixed(out, value, 0);
+      return append_fixed(out, value, format.decimals);
     case FormatKind::kFixed:
-      return format_fixed(value, format.decimals);
+      return append_fixed(out, value, format.decimals);
     case FormatKind::kPValue:
-      if (value < kSmallestShownP) return std::string(kSmallPText);
-      return format_fixed(value, format.decimals);
+      if (value < kSmallestShownP) {
+        out->append(kSmallPText);
+        return;
+      }
+      return append_fixed(out, value, format.decimals);
     case FormatKind::kBest:
     case FormatKind::kText:
       break;
   }
-  return format_best(value, format.width);
+  out->append(format_best(value, format.width));
+}
+
+std::string format_display(double value, const DisplayFormat& format) {
+  std::string text;
+  append_display(&text, value, format);
+  return text;
 }
 
 bool parse_format(std::string_view text, DisplayFormat* format) {

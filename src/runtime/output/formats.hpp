@@ -69,6 +69,8 @@ std::string special_missing_text(double value);
 
 // `value` in the display format; missing values give missing_text.
 std::string format_display(double value, const DisplayFormat& format);
+// Appends format_display(value, format) to *out.
+void append_display(std::string* out, double value, const DisplayFormat& format);
 
 // `value` with exactly `decimals` decimals; never "-0.00".
 std::string format_fixed(double value, int decimals);

@@ -36,10 +36,17 @@ void write_line(std::string& out, std::string_view line) {
   out += '\n';
 }
 
-void place(std::string* line, std::size_t start, std::size_t width, const std::string& text, bool right) {
-  const std::size_t offset = right && text.size() < width ? width - text.size() : 0;
-  if (line->size() < start + offset + text.size()) line->resize(start + offset + text.size(), ' ');
-  line->replace(start + offset, text.size(), text);
+// Puts the text at `start` of the line (right-aligned in `width`), over
+// whatever is there; a line that ends before it is padded with blanks.
+void place(std::string* line, std::size_t start, std::size_t width, std::string_view text, bool right) {
+  const std::size_t at = start + (right && text.size() < width ? width - text.size() : 0);
+  if (line->size() <= at) {
+    line->append(at - line->size(), ' ');
+    line->append(text);
+    return;
+  }
+  if (line->size() < at + text.size()) line->resize(at + text.size(), ' ');
+  line->replace(at, text.size(), text);
 }
 
 // The line `row` (from 0) of a span whose lines end at the level's last row.
