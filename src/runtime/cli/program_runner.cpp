@@ -2,8 +2,6 @@
 // step state, and the destinations are completed at the end.
 #include "runtime/cli/program_runner.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -14,7 +12,6 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <optional>
 #include <sstream>
 
 #include "runtime/catalog/catalog.hpp"
@@ -23,7 +20,6 @@
 #include "runtime/loader/kernel_services.hpp"
 #include "runtime/loader/module_loader.hpp"
 #include "runtime/loader/session.hpp"
-#include "runtime/output/file_writer.hpp"
 #include "runtime/output/output.hpp"
 #include "runtime/statements/parser_services.hpp"
 #include "runtime/statements/program.hpp"
@@ -256,10 +252,10 @@ void run_items(RunState& run, const statements::Program& program) {
   }
 }
 
-output::OutputOptions output_options(const RunOptions& o, std::ostream* listing) {
+output::OutputOptions output_options(const RunOptions& o) {
   output::OutputOptions out;
   if (o.check) return out;  // a check writes no output
-  out.listing = o.listing ? listing : nullptr;
+  out.listing = o.listing ? &std::cout : nullptr;
   out.html_path = o.html_path;
   out.json_path = o.json_path;
   out.csv_dir = o.csv_dir;
@@ -308,15 +304,7 @@ int run_program(const RunOptions& options) {
   if (!load_module(default_module_path(options.executable), services, &run.module, &error)) {
     return fail_usage(error);
   }
-  // A listing sent to a file or a pipe is written in large blocks by the
-  // writer thread; on a terminal it goes through std::cout as it comes.
-  std::optional<output::WriterStreamBuf> listing_buffer;
-  std::optional<std::ostream> listing_stream;
-  std::ostream* listing = &std::cout;
-  if (isatty(STDOUT_FILENO) == 0) {
-    listing = &listing_stream.emplace(&listing_buffer.emplace(STDOUT_FILENO));
-  }
-  if (!output::begin_run(output_options(options, listing), &error)) return fail_usage(error);
+  if (!output::begin_run(output_options(options), &error)) return fail_usage(error);
   run_items(run, program);
   finish_progress();
   if (!output::finish_run(&error)) {

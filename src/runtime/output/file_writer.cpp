@@ -104,44 +104,6 @@ void FileWriter::run() {
   }
 }
 
-WriterStreamBuf::WriterStreamBuf(int descriptor) : target_(std::make_shared<WriteTarget>()) {
-  target_->descriptor = descriptor;
-}
-
-WriterStreamBuf::~WriterStreamBuf() { sync(); }
-
-// Submits the bytes put so far and starts a fresh block.
-void WriterStreamBuf::hand_over() {
-  FileWriter& writer = file_writer();
-  if (block_.data != nullptr && pptr() != pbase()) {
-    block_.size = static_cast<std::size_t>(pptr() - pbase());
-    writer.submit(target_, std::move(block_));
-  }
-  if (block_.data == nullptr) block_ = writer.take_block();
-  setp(block_.data.get(), block_.data.get() + FileWriter::kBlockSize);
-}
-
-WriterStreamBuf::int_type WriterStreamBuf::overflow(int_type c) {
-  try {
-    hand_over();
-  } catch (const std::bad_alloc&) {
-    return traits_type::eof();
-  }
-  if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
-  *pptr() = traits_type::to_char_type(c);
-  pbump(1);
-  return c;
-}
-
-int WriterStreamBuf::sync() {
-  if (pptr() != pbase()) {
-    block_.size = static_cast<std::size_t>(pptr() - pbase());
-    file_writer().submit(target_, std::move(block_));
-    setp(nullptr, nullptr);
-  }
-  return file_writer().finish(target_) == 0 ? 0 : -1;
-}
-
 // Never destroyed: files may still be discarded while static objects are
 // destroyed at exit, and the thread then waits idle on its condition.
 FileWriter& file_writer() {

@@ -14,7 +14,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <streambuf>
 #include <vector>
 
 #include "runtime/output/worker_thread.hpp"
@@ -78,28 +77,6 @@ class FileWriter {
   std::vector<AlignedBlock> spare_;
   bool stopping_ = false;
   WorkerThread thread_;
-};
-
-// A stream buffer that hands what is written to the file writer in blocks,
-// for a descriptor opened elsewhere (standard output sent to a file or a
-// pipe): the formatting thread no longer waits in the kernel. Flushing waits
-// until everything is written and fails when a write failed.
-class WriterStreamBuf : public std::streambuf {
- public:
-  explicit WriterStreamBuf(int descriptor);
-  WriterStreamBuf(const WriterStreamBuf&) = delete;
-  WriterStreamBuf& operator=(const WriterStreamBuf&) = delete;
-  ~WriterStreamBuf() override;
-
- protected:
-  int_type overflow(int_type c) override;
-  int sync() override;
-
- private:
-  void hand_over();
-
-  std::shared_ptr<WriteTarget> target_;
-  AlignedBlock block_;
 };
 
 // Appends all of `text` to the file, retrying short writes; returns 0 or the
