@@ -1,9 +1,10 @@
 // Runs destination calls on a thread of their own (one queue for the CSV
 // and JSON files, one for the listing): formatting numbers and writing files
-// then overlaps the computing of the next BY groups. Calls run one at a time in the order they were posted.
-// They are handed over in batches, so the thread wakes once per batch rather
-// than once per table; the batches waiting are bounded, so a run that
-// outpaces its disk waits rather than piling up tables in memory.
+// then overlaps the computing of the next BY groups. Calls run one at a time
+// in the order they were posted. They are handed over in batches, so the
+// thread wakes once per batch rather than once per table; the batches
+// waiting are bounded, so a run that outpaces its disk waits rather than
+// piling up tables in memory.
 #pragma once
 
 #include <condition_variable>

@@ -7,6 +7,9 @@
 namespace quilvar::runtime::output {
 namespace {
 
+// The slot of a delivery thread's queue (not for kCaller).
+constexpr std::size_t queue_index(DeliveryThread thread) { return static_cast<std::size_t>(thread) - 1; }
+
 // A text made while the n-th group is the latest opened one is freed when
 // group n + kTextGroupLifetime is opened: a BY group's texts outlive it by
 // one group, and nothing of a long run piles up.
@@ -50,7 +53,7 @@ bool OutputSystem::begin_run(const OutputOptions& options, std::string* error) {
   for (const auto& destination : destinations_) {
     const DeliveryThread thread = destination->delivery_thread();
     if (thread == DeliveryThread::kCaller) continue;
-    std::unique_ptr<DeliveryQueue>& queue = queues_[static_cast<std::size_t>(thread) - 1];
+    std::unique_ptr<DeliveryQueue>& queue = queues_[queue_index(thread)];
     if (queue == nullptr) queue = std::make_unique<DeliveryQueue>();
   }
   run_graphics_ = options.graphics;
@@ -199,7 +202,7 @@ void OutputSystem::note_step_properties() { for_each_step_call(&Destination::upd
 
 DeliveryQueue* OutputSystem::queue_of(const Destination& destination) const {
   const DeliveryThread thread = destination.delivery_thread();
-  return thread == DeliveryThread::kCaller ? nullptr : queues_[static_cast<std::size_t>(thread) - 1].get();
+  return thread == DeliveryThread::kCaller ? nullptr : queues_[queue_index(thread)].get();
 }
 
 void OutputSystem::drain() {
@@ -223,9 +226,8 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
                                   WriteLater write_later) {
   std::array<bool, kDeliveryThreads> used{};
   for (const auto& destination : destinations_) {
-    const DeliveryThread thread = destination->delivery_thread();
     if (queue_of(*destination) != nullptr) {
-      used[static_cast<std::size_t>(thread) - 1] = true;
+      used[queue_index(destination->delivery_thread())] = true;
     } else {
       write(*destination, *object);
     }
@@ -239,7 +241,7 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
     if (!used[index]) continue;
     queues_[index]->post([this, index, write_later, shared]() mutable {
       for (const auto& destination : destinations_) {
-        if (static_cast<std::size_t>(destination->delivery_thread()) == index + 1) write_later(*destination, *shared);
+        if (queue_index(destination->delivery_thread()) == index) write_later(*destination, *shared);
       }
       shared.reset();  // the last thread done hands the record back
     });
