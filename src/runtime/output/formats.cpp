@@ -83,20 +83,28 @@ char* quick_fixed(char* out, double value, int decimals) {
   return out + decimals;
 }
 
+// Writes `value` with `precision` decimals (fixed) or digits (scientific)
+// into the buffer; returns the end.
+char* write_number(NumberBuffer& buffer, double value, std::chars_format style, int precision) {
+  if (style == std::chars_format::fixed) {
+    if (char* end = quick_fixed(buffer.data(), value, precision)) return end;
+  }
+  return std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, style, precision).ptr;
+}
+
 std::string to_text(double value, std::chars_format style, int precision) {
   NumberBuffer buffer;
-  if (style == std::chars_format::fixed) {
-    if (char* end = quick_fixed(buffer.data(), value, precision)) return std::string(buffer.data(), end);
-  }
-  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, style, precision);
-  return std::string(buffer.data(), result.ptr);
+  return std::string(buffer.data(), write_number(buffer, value, style, precision));
+}
+
+// Whether the text is a negative number that rounded to zero ("-0.00").
+bool is_negative_zero(std::string_view text) {
+  return !text.empty() && text[0] == '-' && text.find_first_of("123456789") == std::string_view::npos;
 }
 
 // Drops the sign of a text that rounded to zero ("-0.00" reads as "0.00").
 void drop_negative_zero(std::string* text) {
-  if (!text->empty() && (*text)[0] == '-' && text->find_first_of("123456789") == std::string::npos) {
-    text->erase(0, 1);
-  }
+  if (is_negative_zero(*text)) text->erase(0, 1);
 }
 
 void strip_trailing_zeros(std::string* text) {
@@ -220,16 +228,11 @@ namespace {
 
 // Appends format_fixed(value, decimals) without a temporary string.
 void append_fixed(std::string* out, double value, int decimals) {
-  decimals = std::clamp(decimals, 0, kMaxDecimals);
   NumberBuffer buffer;
-  char* end = quick_fixed(buffer.data(), value, decimals);
-  if (end == nullptr) {
-    end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed, decimals).ptr;
-  }
-  char* begin = buffer.data();
-  // "-0.00" reads as "0.00".
-  if (*begin == '-' && std::none_of(begin + 1, end, [](char c) { return c >= '1' && c <= '9'; })) ++begin;
-  out->append(begin, static_cast<std::size_t>(end - begin));
+  std::string_view text(buffer.data(), static_cast<std::size_t>(
+      write_number(buffer, value, std::chars_format::fixed, std::clamp(decimals, 0, kMaxDecimals)) - buffer.data()));
+  if (is_negative_zero(text)) text.remove_prefix(1);  // "-0.00" reads as "0.00"
+  out->append(text);
 }
 
 }  // namespace
