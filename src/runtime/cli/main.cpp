@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/cli/program_runner.hpp"
+#include "runtime/output/signal_cleanup.hpp"
 
 namespace {
 
@@ -68,5 +69,8 @@ int main(int argc, char** argv) {
     std::cerr << "quilvar: " << error << '\n';
     return quilvar::runtime::kExitUsage;
   }
+  // Interrupted, terminated or cut off from its reader, the program leaves
+  // no temporary output files behind.
+  quilvar::runtime::output::install_signal_cleanup();
   return quilvar::runtime::run_program(options);
 }

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "runtime/output/signal_cleanup.hpp"
+
 namespace quilvar::runtime::output {
 namespace {
 
@@ -43,12 +45,14 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error) {
   discard();
   path_ = path;
   temporary_ = temporary_name(path);
+  // Registered before it exists, so that no moment leaves it behind.
+  cleanup_token_ = register_temporary_file(temporary_);
   int descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
   direct_ = descriptor >= 0;
   if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
   if (descriptor < 0) {
     *error = "cannot create " + temporary_.string();
-    temporary_.clear();
+    forget_temporary();
     return false;
   }
   target_ = std::make_shared<WriteTarget>();
@@ -104,7 +108,7 @@ bool AtomicFile::commit(std::string* error) {
     discard();
     return false;
   }
-  temporary_.clear();
+  forget_temporary();
   buffer_ = std::string();
   return true;
 }
@@ -118,8 +122,14 @@ void AtomicFile::discard() {
   if (!temporary_.empty()) {
     std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);
-    temporary_.clear();
+    forget_temporary();
   }
+}
+
+void AtomicFile::forget_temporary() {
+  unregister_temporary_file(cleanup_token_);
+  cleanup_token_ = -1;
+  temporary_.clear();
 }
 
 std::string safe_file_stem(std::string_view name) {

@@ -3,7 +3,7 @@
 // Text is gathered in a buffer; each full megabyte goes to the file writer
 // thread (with direct I/O where the file system allows it), so the many
 // small pieces of a table cost one write per megabyte, made beside the
-// formatting.
+// formatting. A program ended by a signal removes the temporary file.
 #pragma once
 
 #include <filesystem>
@@ -59,11 +59,14 @@ class AtomicFile {
   // Waits for the writer, writes what is left in the buffer and closes the
   // file; returns the first write error (0 for none).
   int close_target();
+  // The temporary name is no longer in use (renamed, removed, or never made).
+  void forget_temporary();
 
   std::filesystem::path path_;
   std::filesystem::path temporary_;
   std::shared_ptr<WriteTarget> target_;
   bool direct_ = false;  // opened for direct I/O
+  int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table
   std::string buffer_;
 };
 

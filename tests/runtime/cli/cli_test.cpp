@@ -10,7 +10,10 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -385,6 +388,59 @@ TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(WEXITSTATUS(raw), 2);
   const std::string help = std::string(QUILVAR_EXECUTABLE) + " --help > /dev/null 2>&1";
   EXPECT_EQ(WEXITSTATUS(std::system(help.c_str())), 0);
+}
+
+// True when the folder holds a temporary output file (".NAME.PID.tmp").
+bool has_temporary_file(const fs::path& folder) {
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.front() == '.' && name.ends_with(".tmp")) return true;
+  }
+  return false;
+}
+
+// The listing goes to a pipe nobody reads, so the run stops once the pipe
+// and the listing's queue are full, with its CSV files still temporary;
+// closing the pipe then ends it by SIGPIPE, which must take them away.
+TEST_F(QuilvarRun, RunCutOffFromItsListingLeavesNoTemporaryFiles) {
+  std::ostringstream population;
+  population << "area,age,deaths,persons\n";
+  for (int area = 0; area < 1500; ++area) {
+    for (const char* age : {"young", "old"}) population << area << ',' << age << ",20,1000\n";
+  }
+  write("pop.csv", population.str());
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+                      "reference total=std_pop; strata age / stats; by area;\nrun;\n");
+  const fs::path csv = folder_ / "csv";
+  fs::create_directories(csv);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(ends[1], STDOUT_FILENO);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, STDERR_FILENO);
+    close(ends[0]);
+    close(ends[1]);
+    execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, (folder_ / "program.qv").c_str(), "--csv", csv.c_str(), nullptr);
+    _exit(127);
+  }
+  close(ends[1]);
+  bool stalled_with_temporaries = false;
+  int status = 0;
+  pid_t ended = 0;
+  while (ended == 0 && !stalled_with_temporaries) {
+    stalled_with_temporaries = has_temporary_file(csv);
+    ended = waitpid(child, &status, WNOHANG);
+    if (ended == 0 && !stalled_with_temporaries) usleep(500);
+  }
+  close(ends[0]);
+  if (ended == 0) waitpid(child, &status, 0);
+  EXPECT_TRUE(stalled_with_temporaries);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "exit status " << WEXITSTATUS(status);
+  EXPECT_EQ(WTERMSIG(status), SIGPIPE);
+  EXPECT_FALSE(has_temporary_file(csv));
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// Temporary output files removed when the program is ended by a signal
+// (an interrupt, a termination request, a hang-up, or a closed pipe on
+// standard output), so that an interrupted run leaves no hidden partial
+// files beside the outputs of the last complete run.
+//
+// A signal handler can only reach process-wide storage, so the paths sit in
+// one fixed table, written by the threads that create and finish files and
+// read by the handler without locks: each entry carries a sequence number
+// that is odd while its path is being written, and the handler removes a
+// path only when it read the whole of it under one even number.
+#pragma once
+
+#include <filesystem>
+
+namespace quilvar::runtime::output {
+
+// Handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every
+// registered file and then end the process by the same signal, so the exit
+// status is what it would have been. A signal ignored when this is called
+// (a background job's SIGINT, SIGHUP under nohup) stays ignored.
+void install_signal_cleanup();
+
+// Registers a file to remove on such a signal; returns a token for
+// unregister_temporary_file, or -1 when the path is too long or the table
+// is full (the file is then not removed on a signal).
+int register_temporary_file(const std::filesystem::path& path);
+
+// Stops removing the file of a token (-1 is ignored).
+void unregister_temporary_file(int token);
+
+// Removes every registered file now, as the handlers do; for tests.
+void remove_registered_files();
+
+}  // namespace quilvar::runtime::output

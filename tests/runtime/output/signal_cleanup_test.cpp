@@ -1,0 +1,121 @@
+// Temporary files removed when the program is ended by a signal: only the
+// registered ones, and the process still ends by the signal it received.
+#include "runtime/output/signal_cleanup.hpp"
+#include "runtime/output/atomic_file.hpp"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace quilvar::runtime::output {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SignalCleanup : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("quilvar_cleanup_" + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  fs::path make_file(const std::string& name) {
+    const fs::path path = folder_ / name;
+    std::ofstream(path) << "partial";
+    return path;
+  }
+
+  fs::path folder_;
+};
+
+TEST_F(SignalCleanup, RemovesOnlyFilesStillRegistered) {
+  const fs::path kept = make_file("kept.tmp");
+  const fs::path removed = make_file("removed.tmp");
+  const fs::path later = make_file("later.tmp");
+  const int kept_token = register_temporary_file(kept);
+  ASSERT_GE(kept_token, 0);
+  unregister_temporary_file(kept_token);
+  // The freed entry takes a new path; the old one must not survive in it.
+  const int removed_token = register_temporary_file(removed);
+  const int later_token = register_temporary_file(later);
+  ASSERT_GE(removed_token, 0);
+  ASSERT_GE(later_token, 0);
+  EXPECT_NE(removed_token, later_token);
+
+  remove_registered_files();
+  EXPECT_TRUE(fs::exists(kept));
+  EXPECT_FALSE(fs::exists(removed));
+  EXPECT_FALSE(fs::exists(later));
+  unregister_temporary_file(removed_token);
+  unregister_temporary_file(later_token);
+}
+
+TEST_F(SignalCleanup, UnusablePathsAreNotRegistered) {
+  EXPECT_EQ(register_temporary_file(fs::path()), -1);
+  EXPECT_EQ(register_temporary_file(folder_ / std::string(5000, 'x')), -1);
+  unregister_temporary_file(-1);  // ignored
+}
+
+TEST_F(SignalCleanup, AtomicFileIsRegisteredUntilCommitted) {
+  AtomicFile file;
+  std::string error;
+  ASSERT_TRUE(file.open(folder_ / "report.csv", &error)) << error;
+  const fs::path temporary = file.temporary_path();
+  ASSERT_TRUE(fs::exists(temporary));
+  remove_registered_files();
+  EXPECT_FALSE(fs::exists(temporary));
+  file.discard();
+
+  // A committed file has left the table: its final name stays.
+  ASSERT_TRUE(file.open(folder_ / "report.csv", &error)) << error;
+  file.write("a,b\n");
+  ASSERT_TRUE(file.commit(&error)) << error;
+  remove_registered_files();
+  EXPECT_TRUE(fs::exists(folder_ / "report.csv"));
+}
+
+// Registers a file, installs the handlers in a child process and raises the
+// signal there; the child's exit is reported as by waitpid.
+int raise_in_child(int number, bool ignored_before, const fs::path& file) {
+  const int token = register_temporary_file(file);  // before fork: the child only raises
+  const pid_t child = fork();
+  if (child == 0) {
+    if (ignored_before) signal(number, SIG_IGN);
+    install_signal_cleanup();
+    raise(number);
+    _exit(7);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  unregister_temporary_file(token);
+  return status;
+}
+
+TEST_F(SignalCleanup, HandlersRemoveTheFilesAndEndByTheSameSignal) {
+  for (int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+    SCOPED_TRACE(number);
+    const fs::path file = make_file("signal.tmp");
+    const int status = raise_in_child(number, false, file);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), number);
+    EXPECT_FALSE(fs::exists(file));
+  }
+}
+
+TEST_F(SignalCleanup, ASignalIgnoredBeforehandStaysIgnored) {
+  const fs::path file = make_file("ignored.tmp");
+  const int status = raise_in_child(SIGHUP, true, file);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_TRUE(fs::exists(file));
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output
