@@ -2,7 +2,7 @@
 // listing and the requested files. Exit status: 0 when every step ended with
 // status 0 or 4, 1 when a step ended with an error (or a warning under
 // --strict), 2 for a problem with the command line, the program file or the
-// procedure module.
+// procedure module, or an output file that could not be written.
 #include <CLI/CLI.hpp>
 
 #include <iostream>
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   app.add_flag("--check", options.check,
                "Parse the program and check it against its data sets without computing or writing output");
   app.footer("Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, "
-             "program-file or module problem.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
+             "program-file or module problem, or an output file not written.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
              "QUILVAR_MODULE_PATH names the procedure module.");
   try {
     app.parse(argc, argv);
