@@ -4,6 +4,8 @@
 #include "runtime/output/display.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <numeric>
 
 #include "quilvar/host/missing.hpp"
@@ -230,6 +232,7 @@ void fit_spans(DisplayTable* display) {
   }
 }
 
+// The spans of the stored template's rules that apply, on their levels.
 void add_spans(const Table& table, const TableTemplate* stored, DisplayTable* display) {
   if (stored == nullptr) return;
   for (const SpanRule& rule : stored->spans) {
@@ -238,28 +241,132 @@ void add_spans(const Table& table, const TableTemplate* stored, DisplayTable* di
   }
   assign_levels(&display->spans);
   for (const DisplaySpan& span : display->spans) display->span_levels = std::max(display->span_levels, span.level + 1);
-  fit_spans(display);
 }
 
 void wrap_headers(DisplayTable* display) {
+  display->header_lines = 0;
   for (DisplayColumn& column : display->columns) {
     column.header_lines = wrap_words(column.header, column.width);
     display->header_lines = std::max(display->header_lines, column.header_lines.size());
   }
 }
 
+// What does not depend on the cells: the title, the shown columns with their
+// headers, header widths and formats, and the spans on their levels.
+void lay_out(const Table& table, DisplayTable* display, std::vector<DisplayFormat>* formats) {
+  const TableTemplate* stored = find_table_template(table.template_path);
+  display->title = table_title(table);
+  add_columns(table, stored, display, formats);
+  add_spans(table, stored, display);
+}
+
+// From the widths the cells need: span texts fitted (widening columns),
+// column positions, and headers wrapped to the widths.
+void fit_layout(DisplayTable* display) {
+  fit_spans(display);
+  place_columns(display);
+  wrap_headers(display);
+}
+
+bool same_bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+bool same_columns(const std::vector<ColumnDef>& known, const std::vector<ColumnDef>& columns) {
+  return std::equal(known.begin(), known.end(), columns.begin(), columns.end(),
+                    [](const ColumnDef& a, const ColumnDef& b) {
+                      return a.numeric == b.numeric && a.name == b.name && a.label == b.label &&
+                             a.format == b.format;
+                    });
+}
+
+bool same_dynamic(const std::vector<DynamicVariable>& known, const std::vector<DynamicVariable>& dynamic) {
+  return std::equal(known.begin(), known.end(), dynamic.begin(), dynamic.end(),
+                    [](const DynamicVariable& a, const DynamicVariable& b) {
+                      return a.name == b.name && a.value.numeric == b.value.numeric &&
+                             same_bits(a.value.number, b.value.number) && a.value.text == b.value.text;
+                    });
+}
+
+// Cell texts of the other tables kept between calls up to this size; larger
+// ones are given back.
+constexpr std::size_t kKeptCellBytes = std::size_t{1} << 20;
+
+// Layouts kept at most: far more than the kinds of tables of a step.
+constexpr std::size_t kMaxLayouts = 64;
+
+void release_large_cells(DisplayTable* display) {
+  if (display->cell_text.capacity() > kKeptCellBytes) std::string().swap(display->cell_text);
+  if (display->cell_ends.capacity() * sizeof(std::uint32_t) > kKeptCellBytes) {
+    std::vector<std::uint32_t>().swap(display->cell_ends);
+  }
+}
+
 }  // namespace
 
 DisplayTable make_display_table(const Table& table) {
-  const TableTemplate* stored = find_table_template(table.template_path);
   DisplayTable display;
-  display.title = table_title(table);
   std::vector<DisplayFormat> formats;
-  add_columns(table, stored, &display, &formats);
+  lay_out(table, &display, &formats);
   add_cells(table, formats, &display);
-  add_spans(table, stored, &display);
-  place_columns(&display);
-  wrap_headers(&display);
+  fit_layout(&display);
+  return display;
+}
+
+DisplayMaker::Layout& DisplayMaker::layout_for(const Table& table) {
+  Layout* found = nullptr;
+  for (Layout& known : layouts_) {
+    if (known.source.template_path == table.template_path && known.source.name == table.name) {
+      found = &known;
+    } else {
+      release_large_cells(&known.display);
+    }
+  }
+  if (found != nullptr) return *found;
+  if (layouts_.size() == kMaxLayouts) layouts_.clear();  // a program of many kinds of tables: start afresh
+  return layouts_.emplace_back();
+}
+
+bool DisplayMaker::same_source(const LayoutSource& source, const Table& table) {
+  return source.template_path == table.template_path && source.name == table.name && source.label == table.label &&
+         same_columns(source.columns, *table.columns) && same_dynamic(source.dynamic, table.dynamic);
+}
+
+void DisplayMaker::lay_out_again(const Table& table, Layout* layout) {
+  layout->source = LayoutSource{table.template_path, table.name, table.label, *table.columns, table.dynamic};
+  layout->display = DisplayTable{};
+  layout->formats.clear();
+  lay_out(table, &layout->display, &layout->formats);
+  layout->header_widths.clear();
+  for (const DisplayColumn& column : layout->display.columns) layout->header_widths.push_back(column.width);
+  layout->fitted = false;
+}
+
+const DisplayTable& DisplayMaker::make(const Table& table) {
+  Layout& layout = layout_for(table);
+  if (!same_source(layout.source, table)) lay_out_again(table, &layout);
+  DisplayTable& display = layout.display;
+  for (std::size_t index = 0; index < display.columns.size(); ++index) {
+    display.columns[index].width = layout.header_widths[index];
+  }
+  display.cell_text.clear();
+  display.cell_ends.clear();
+  add_cells(table, layout.formats, &display);
+  // The widths the cells need decide the rest of the layout: when they are
+  // those it was last fitted for, its fitted widths and lines stand.
+  const auto needed = [](const DisplayColumn& column, std::size_t width) { return column.width == width; };
+  if (layout.fitted &&
+      std::equal(display.columns.begin(), display.columns.end(), layout.cell_widths.begin(), layout.cell_widths.end(),
+                 needed)) {
+    for (std::size_t index = 0; index < display.columns.size(); ++index) {
+      display.columns[index].width = layout.fitted_widths[index];
+    }
+    return display;
+  }
+  layout.cell_widths.clear();
+  for (const DisplayColumn& column : display.columns) layout.cell_widths.push_back(column.width);
+  fit_layout(&display);
+  layout.fitted_widths.clear();
+  for (const DisplayColumn& column : display.columns) layout.fitted_widths.push_back(column.width);
+  layout.fitted = true;
   return display;
 }
 

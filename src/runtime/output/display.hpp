@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "runtime/output/formats.hpp"
 #include "runtime/output/model.hpp"
 
 namespace quilvar::runtime::output {
@@ -69,6 +70,44 @@ struct DisplayTable {
 
 // The table as the listing and the report show it, after its stored template.
 DisplayTable make_display_table(const Table& table);
+
+// Makes display forms as make_display_table does, for a thread that shows
+// many tables. A BY group's table repeats the last group's title, headers,
+// spans and formats, so these are worked out again only when what they come
+// from (the template, the columns, the dynamic variables) changed, and the
+// column widths and wrapped lines only when the widest cells changed.
+class DisplayMaker {
+ public:
+  // The display form, valid until the next call.
+  const DisplayTable& make(const Table& table);
+
+ private:
+  // What the layout of a table depends on besides its cells.
+  struct LayoutSource {
+    std::string template_path;
+    std::string name;
+    std::string label;
+    std::vector<ColumnDef> columns;  // names, labels, formats and types count
+    std::vector<DynamicVariable> dynamic;
+  };
+  struct Layout {
+    LayoutSource source;
+    DisplayTable display;
+    std::vector<DisplayFormat> formats;
+    std::vector<std::size_t> header_widths;  // each shown column's width before its cells
+    std::vector<std::size_t> cell_widths;    // the widths its cells needed when the layout was fitted,
+    std::vector<std::size_t> fitted_widths;  // and the widths it was fitted to
+    bool fitted = false;                     // the display's positions and wrapped lines are fitted
+  };
+
+  // The layout kept for the table's name and template (a new one when none
+  // is); other layouts give back large cell storage.
+  Layout& layout_for(const Table& table);
+  static bool same_source(const LayoutSource& source, const Table& table);
+  static void lay_out_again(const Table& table, Layout* layout);
+
+  std::vector<Layout> layouts_;
+};
 
 // The header text of a table's column, as the listing shows it.
 std::string column_header(const Table& table, std::size_t column);

@@ -38,13 +38,26 @@ constexpr std::size_t kShortestTextCapacity = 32;
 using NumberBuffer = std::array<char, kNumberBufferSize>;
 
 // Fixed notation with `decimals` decimals, for the common case of a number
-// below 2^53 and at most kMaxQuickDecimals decimals: value × 10^decimals is
-// formed exactly (an integer times a power of two) and rounded half to even,
-// which is what std::to_chars gives; null for any other case.
+// below 2^53 and at most kMaxQuickDecimals decimals. The number is an integer
+// times 2^-shift: its whole part and its fraction's bits are cut apart
+// exactly, the fraction times 10^decimals is formed exactly in 128 bits and
+// rounded half to even (what std::to_chars gives), and a fraction that rounds
+// up to one carries into the whole part; no division by a power of ten is
+// needed. Null for any other case.
 constexpr int kMaxQuickDecimals = 18;
 constexpr int kMantissaBits = 52;
 constexpr int kExponentBias = 1075;  // 1023 plus the 52 fraction bits
 constexpr int kMaxWholeDigits = 20;   // of a 64-bit integer
+constexpr int kWideBits = 128;
+constexpr std::array<std::uint64_t, kMaxQuickDecimals + 1> kPowersOfTen = [] {
+  std::array<std::uint64_t, kMaxQuickDecimals + 1> powers{};
+  std::uint64_t power = 1;
+  for (std::uint64_t& entry : powers) {
+    entry = power;
+    power *= 10;
+  }
+  return powers;
+}();
 
 char* quick_fixed(char* out, double value, int decimals) {
   if (decimals < 0 || decimals > kMaxQuickDecimals || !std::isfinite(value)) return nullptr;
@@ -52,33 +65,33 @@ char* quick_fixed(char* out, double value, int decimals) {
   const int biased = static_cast<int>((bits >> kMantissaBits) & 0x7FF);
   std::uint64_t mantissa = bits & ((std::uint64_t{1} << kMantissaBits) - 1);
   if (biased != 0) mantissa |= std::uint64_t{1} << kMantissaBits;
-  const int exponent = (biased == 0 ? 1 : biased) - kExponentBias;
-  if (exponent > 0) return nullptr;  // 2^53 or more
-  std::uint64_t power = 1;
-  for (int i = 0; i < decimals; ++i) power *= 10;
-  const unsigned __int128 scaled = static_cast<unsigned __int128>(mantissa) * power;
-  const int shift = -exponent;
-  unsigned __int128 rounded = 0;
-  if (shift == 0) {
-    rounded = scaled;
-  } else if (shift < 128) {
-    rounded = scaled >> shift;
-    const unsigned __int128 rest = scaled - (rounded << shift);
+  const int shift = kExponentBias - (biased == 0 ? 1 : biased);
+  if (shift < 0) return nullptr;  // 2^53 or more
+  std::uint64_t whole = shift >= 64 ? 0 : mantissa >> shift;
+  const std::uint64_t fraction = shift >= 64 ? mantissa : mantissa & ((std::uint64_t{1} << shift) - 1);
+  const std::uint64_t power = kPowersOfTen[static_cast<std::size_t>(decimals)];
+  std::uint64_t digits = 0;  // the decimals as one integer, below `power`
+  if (shift > 0 && shift < kWideBits) {
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(fraction) * power;
+    const unsigned __int128 quotient = scaled >> shift;
+    const unsigned __int128 rest = scaled - (quotient << shift);
     const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    if (rest > half || (rest == half && (rounded & 1) != 0)) ++rounded;
-  }  // else: below 2^-60 of a unit, so zero
-  // Most results fit 64 bits, where division is far cheaper.
-  const bool narrow = (rounded >> 64) == 0;
-  const auto low = static_cast<std::uint64_t>(rounded);
-  const std::uint64_t whole = narrow ? low / power : static_cast<std::uint64_t>(rounded / power);
-  std::uint64_t fraction = narrow ? low % power : static_cast<std::uint64_t>(rounded % power);
+    digits = static_cast<std::uint64_t>(quotient);
+    // A tie goes to the even last digit: the whole part's when there are no decimals.
+    const bool odd = ((decimals == 0 ? whole : digits) & 1) != 0;
+    if (rest > half || (rest == half && odd)) ++digits;
+    if (digits == power) {
+      digits = 0;
+      ++whole;
+    }
+  }  // shift 0: no fraction; 128 or more: under half a unit of the last decimal, so zero
   if (std::signbit(value)) *out++ = '-';
   out = std::to_chars(out, out + kMaxWholeDigits, whole).ptr;
   if (decimals == 0) return out;
   *out++ = '.';
   for (int i = decimals - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + fraction % 10);
-    fraction /= 10;
+    out[i] = static_cast<char>('0' + digits % 10);
+    digits /= 10;
   }
   return out + decimals;
 }

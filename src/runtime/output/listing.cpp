@@ -36,17 +36,32 @@ void write_line(std::string& out, std::string_view line) {
   out += '\n';
 }
 
-// Puts the text at `start` of the line (right-aligned in `width`), over
-// whatever is there; a line that ends before it is padded with blanks.
-void place(std::string* line, std::size_t start, std::size_t width, std::string_view text, bool right) {
-  const std::size_t at = start + (right && text.size() < width ? width - text.size() : 0);
-  if (line->size() <= at) {
-    line->append(at - line->size(), ' ');
-    line->append(text);
+// Puts the text at `start` of the line that begins at `line_start` of `out`
+// (right-aligned in `width`), over whatever is there; a line that ends
+// before it is padded with blanks.
+void place_in(std::string& out, std::size_t line_start, std::size_t start, std::size_t width, std::string_view text,
+              bool right) {
+  const std::size_t at = line_start + start + (right && text.size() < width ? width - text.size() : 0);
+  if (out.size() <= at) {
+    out.append(at - out.size(), ' ');
+    out.append(text);
     return;
   }
-  if (line->size() < at + text.size()) line->resize(at + text.size(), ' ');
-  line->replace(at, text.size(), text);
+  if (out.size() < at + text.size()) out.resize(at + text.size(), ' ');
+  out.replace(at, text.size(), text);
+}
+
+void place(std::string* line, std::size_t start, std::size_t width, std::string_view text, bool right) {
+  place_in(*line, 0, start, width, text, right);
+}
+
+// Ends the line that begins at `line_start` of `out`, without its trailing
+// blanks.
+void end_line(std::string& out, std::size_t line_start) {
+  std::size_t end = out.size();
+  while (end > line_start && out[end - 1] == ' ') --end;
+  out.resize(end);
+  out += '\n';
 }
 
 // The line `row` (from 0) of a span whose lines end at the level's last row.
@@ -90,15 +105,15 @@ void write_header_lines(std::string& out, const DisplayTable& table) {
   }
 }
 
+// Rows are put together in place at the end of the text.
 void write_rows(std::string& out, const DisplayTable& table) {
-  std::string line;
   for (std::size_t row = 0; row < table.row_count; ++row) {
-    line.clear();
+    const std::size_t line_start = out.size();
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
       const DisplayColumn& shown = table.columns[column];
-      place(&line, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
+      place_in(out, line_start, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
     }
-    write_line(out, line);
+    end_line(out, line_start);
   }
 }
 

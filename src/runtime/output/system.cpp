@@ -251,20 +251,20 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
 // The display form is made once for the destinations of this thread that
 // want it, and on a delivery thread for those there.
 void OutputSystem::deliver(std::unique_ptr<Table> table) {
-  std::optional<DisplayTable> display;
+  const DisplayTable* display = nullptr;
   deliver_pooled(
       std::move(table), tables_,
-      [&display](Destination& destination, const Table& written) {
-        if (destination.wants_display() && !display) display = make_display_table(written);
-        destination.write_table(written, destination.wants_display() ? &*display : nullptr);
+      [this, &display](Destination& destination, const Table& written) {
+        if (destination.wants_display() && display == nullptr) display = &display_makers_[0].make(written);
+        destination.write_table(written, destination.wants_display() ? display : nullptr);
       },
-      [](Destination& destination, const Table& written) {
+      [this](Destination& destination, const Table& written) {
         if (!destination.wants_display()) {
           destination.write_table(written, nullptr);
           return;
         }
-        const DisplayTable shown = make_display_table(written);
-        destination.write_table(written, &shown);
+        const std::size_t maker = queue_index(destination.delivery_thread()) + 1;
+        destination.write_table(written, &display_makers_[maker].make(written));
       });
 }
 

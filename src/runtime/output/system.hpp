@@ -84,6 +84,10 @@ class OutputSystem {
   void drain();
 
   std::vector<std::unique_ptr<Destination>> destinations_;
+  // Display forms are made on the thread of the destinations that show them:
+  // the first maker is the caller's, then one per delivery thread
+  // (declared before the queues, whose threads use them until they stop).
+  std::array<DisplayMaker, kDeliveryThreads + 1> display_makers_;
   std::array<std::unique_ptr<DeliveryQueue>, kDeliveryThreads> queues_;
   ObjectPool<Table> tables_;
   ObjectPool<InfoList> lists_;

@@ -142,5 +142,54 @@ TEST(ListingDestination, WrapsLongHeadersAndAlignsTheirLastLines) {
             "\n");
 }
 
+std::string listing_text(const Table& table, const DisplayTable& display) {
+  std::ostringstream out;
+  make_listing_destination(&out)->write_table(table, &display);
+  return out.str();
+}
+
+// Tables of one kind in a row, as BY groups deliver them, changing one thing
+// at a time: each display from the maker must be what a fresh layout gives.
+TEST(DisplayMaker, GivesWhatAFreshLayoutGivesAsTablesChange) {
+  const std::vector<ColumnDef> columns{numeric_column("ObservedEvents"), numeric_column("CrudeRate"),
+                                       numeric_column("LowerCL"), numeric_column("UpperCL"),
+                                       numeric_column("RefPopTime")};
+  const std::vector<std::pair<const char*, const char*>> dynamic{
+      {"PopStart", "ObservedEvents"}, {"PopEnd", "UpperCL"}, {"_SpanCL_", "95% Limits"}};
+  const Table base = make_table("Vesk.Quilvar.StrataStats", columns, dynamic);
+  Table wide = base;
+  wide.cells[1].number = 123456789.25;  // a wider cell: fewer header lines, a wider span
+  Table long_span = base;
+  long_span.dynamic[2].value.text = "95% Lognormal Confidence Limits for the Crude Rate";
+  Table relabelled = base;
+  relabelled.label = "Another Label";
+  Table more_columns = make_table("Vesk.Quilvar.StrataStats",
+                                  {numeric_column("ObservedEvents"), numeric_column("CrudeRate", "Rate Here"),
+                                   numeric_column("LowerCL"), numeric_column("UpperCL")},
+                                  dynamic);
+  Table other = make_table("Vesk.Quilvar.Smr", {numeric_column("ObservedEvents"), numeric_column("Z")}, {});
+  other.name = "Other";
+  // A header that wraps in two lines above narrow cells and fits one line above wide ones.
+  Table wrapped = make_table("Somewhere.Else", {numeric_column("Count", "Long Label X"), numeric_column("Z")}, {});
+  wrapped.name = "Wrapped";
+  Table unwrapped = wrapped;
+  unwrapped.cells[0].number = 123456789012.0;
+
+  DisplayMaker maker;
+  const std::vector<std::pair<const char*, const Table*>> sequence{
+      {"first", &base},           {"same again", &base},         {"wider cells", &wide},
+      {"narrow again", &base},    {"other table", &other},       {"back", &base},
+      {"longer span", &long_span}, {"longer span again", &long_span}, {"first again", &base},
+      {"new label", &relabelled}, {"old label", &base},          {"other columns", &more_columns},
+      {"header in two lines", &wrapped},
+      {"header in one line", &unwrapped}, {"header in two lines again", &wrapped}};
+  for (const auto& [what, table] : sequence) {
+    SCOPED_TRACE(what);
+    const DisplayTable& made = maker.make(*table);
+    EXPECT_EQ(made.title, make_display_table(*table).title);
+    EXPECT_EQ(listing_text(*table, made), listing_text(*table, make_display_table(*table)));
+  }
+}
+
 }  // namespace
 }  // namespace quilvar::runtime::output
