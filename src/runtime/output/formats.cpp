@@ -59,6 +59,28 @@ constexpr std::array<std::uint64_t, kMaxQuickDecimals + 1> kPowersOfTen = [] {
   return powers;
 }();
 
+// "00", "01", ..., "99" in one text.
+constexpr std::array<char, 200> kDigitPairs = [] {
+  std::array<char, 200> pairs{};
+  for (std::size_t i = 0; i < 100; ++i) {
+    pairs[2 * i] = static_cast<char>('0' + i / 10);
+    pairs[2 * i + 1] = static_cast<char>('0' + i % 10);
+  }
+  return pairs;
+}();
+
+// scaled / 2^shift rounded half to even: a tie goes to the even last
+// decimal, or to the even whole part when there are no decimals.
+template <class Wide>
+std::uint64_t rounded_digits(Wide scaled, int shift, bool whole_odd, bool has_decimals) {
+  const Wide quotient = scaled >> shift;
+  const Wide rest = scaled - (quotient << shift);
+  const Wide half = Wide{1} << (shift - 1);
+  const auto digits = static_cast<std::uint64_t>(quotient);
+  const bool odd = has_decimals ? (digits & 1) != 0 : whole_odd;
+  return digits + (rest > half || (rest == half && odd) ? 1 : 0);
+}
+
 char* quick_fixed(char* out, double value, int decimals) {
   if (decimals < 0 || decimals > kMaxQuickDecimals || !std::isfinite(value)) return nullptr;
   const auto bits = std::bit_cast<std::uint64_t>(value);
@@ -71,29 +93,30 @@ char* quick_fixed(char* out, double value, int decimals) {
   const std::uint64_t fraction = shift >= 64 ? mantissa : mantissa & ((std::uint64_t{1} << shift) - 1);
   const std::uint64_t power = kPowersOfTen[static_cast<std::size_t>(decimals)];
   std::uint64_t digits = 0;  // the decimals as one integer, below `power`
-  if (shift > 0 && shift < kWideBits) {
-    const unsigned __int128 scaled = static_cast<unsigned __int128>(fraction) * power;
-    const unsigned __int128 quotient = scaled >> shift;
-    const unsigned __int128 rest = scaled - (quotient << shift);
-    const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
-    digits = static_cast<std::uint64_t>(quotient);
-    // A tie goes to the even last digit: the whole part's when there are no decimals.
-    const bool odd = ((decimals == 0 ? whole : digits) & 1) != 0;
-    if (rest > half || (rest == half && odd)) ++digits;
-    if (digits == power) {
-      digits = 0;
-      ++whole;
-    }
+  std::uint64_t narrow = 0;  // fraction × power, when it fits 64 bits as it mostly does
+  const bool whole_odd = (whole & 1) != 0;
+  if (shift > 0 && shift < 64 && !__builtin_mul_overflow(fraction, power, &narrow)) {
+    digits = rounded_digits(narrow, shift, whole_odd, decimals > 0);
+  } else if (shift > 0 && shift < kWideBits) {
+    digits = rounded_digits(static_cast<unsigned __int128>(fraction) * power, shift, whole_odd, decimals > 0);
   }  // shift 0: no fraction; 128 or more: under half a unit of the last decimal, so zero
+  if (digits == power) {  // the fraction rounded up to one
+    digits = 0;
+    ++whole;
+  }
   if (std::signbit(value)) *out++ = '-';
   out = std::to_chars(out, out + kMaxWholeDigits, whole).ptr;
   if (decimals == 0) return out;
   *out++ = '.';
-  for (int i = decimals - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + digits % 10);
-    digits /= 10;
+  // The decimals from the last, two at a time, leading zeros included.
+  char* end = out + decimals;
+  char* next = end;
+  for (; next - out >= 2; digits /= 100) {
+    next -= 2;
+    std::memcpy(next, &kDigitPairs[2 * (digits % 100)], 2);
   }
-  return out + decimals;
+  if (next > out) *out = static_cast<char>('0' + digits);
+  return end;
 }
 
 // Writes `value` with `precision` decimals (fixed) or digits (scientific)

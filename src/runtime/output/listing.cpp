@@ -3,6 +3,7 @@
 // tables show their title centred over the table, spanning headers with
 // dashes, wrapped column headers and right-aligned numbers.
 #include <algorithm>
+#include <cstring>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -105,13 +106,23 @@ void write_header_lines(std::string& out, const DisplayTable& table) {
   }
 }
 
-// Rows are put together in place at the end of the text.
+// Rows are put together in place at the end of the text: a line of blanks
+// as wide as the table, each cell copied to its place (no cell is wider than
+// its column, which was made as wide as its widest cell).
 void write_rows(std::string& out, const DisplayTable& table) {
+  const std::size_t width = table.width();
   for (std::size_t row = 0; row < table.row_count; ++row) {
     const std::size_t line_start = out.size();
+    out.resize(line_start + width, ' ');
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
       const DisplayColumn& shown = table.columns[column];
-      place_in(out, line_start, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
+      const std::string_view text = table.cell(row, column);
+      if (text.size() > shown.width) {
+        place_in(out, line_start, shown.start, shown.width, text, shown.right_aligned);
+        continue;
+      }
+      const std::size_t at = shown.start + (shown.right_aligned ? shown.width - text.size() : 0);
+      std::memcpy(out.data() + line_start + at, text.data(), text.size());
     }
     end_line(out, line_start);
   }
