@@ -337,12 +337,13 @@ void DisplayMaker::lay_out_again(const Table& table, Layout* layout) {
   lay_out(table, &layout->display, &layout->formats);
   layout->header_widths.clear();
   for (const DisplayColumn& column : layout->display.columns) layout->header_widths.push_back(column.width);
+  layout->laid_out = true;
   layout->fitted = false;
 }
 
 const DisplayTable& DisplayMaker::make(const Table& table) {
   Layout& layout = layout_for(table);
-  if (!same_source(layout.source, table)) lay_out_again(table, &layout);
+  if (!layout.laid_out || !same_source(layout.source, table)) lay_out_again(table, &layout);
   DisplayTable& display = layout.display;
   for (std::size_t index = 0; index < display.columns.size(); ++index) {
     display.columns[index].width = layout.header_widths[index];

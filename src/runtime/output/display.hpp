@@ -97,6 +97,7 @@ class DisplayMaker {
     std::vector<std::size_t> header_widths;  // each shown column's width before its cells
     std::vector<std::size_t> cell_widths;    // the widths its cells needed when the layout was fitted,
     std::vector<std::size_t> fitted_widths;  // and the widths it was fitted to
+    bool laid_out = false;                   // `display` holds the layout of `source`
     bool fitted = false;                     // the display's positions and wrapped lines are fitted
   };
 
