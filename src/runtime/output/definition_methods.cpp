@@ -73,16 +73,25 @@ std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* res
   return hand_out(system.registry(), result, system.registry().add(ListObject{std::move(list), false}));
 }
 
+// A text of the request by address and length. Trivially constructible, so
+// that the room for the pairs of a request is not filled before they are read.
+struct TextRef {
+  const char* data;
+  std::size_t size;
+  std::string_view view() const { return {data, size}; }
+  static TextRef of(std::string_view text) { return {text.data(), text.size()}; }
+};
+
 // A dynamic variable's value as the request gives it: a number, or a view of
 // a text item.
 struct ValueView {
   bool numeric;
   double number;
-  std::string_view text;
+  TextRef text;
 };
 
 struct DynamicPair {
-  std::string_view name;
+  TextRef name;
   ValueView value;
 };
 
@@ -93,13 +102,16 @@ bool read_value(Request& request, const OutputItem& item, ValueView* out) {
     return true;
   }
   out->numeric = false;
-  return request.view_of(item, &out->text);
+  std::string_view text;
+  if (!request.view_of(item, &text)) return false;
+  out->text = TextRef::of(text);
+  return true;
 }
 
 void assign_value(Value* target, const ValueView& value) {
   target->numeric = value.numeric;
   target->number = value.numeric ? value.number : 0.0;
-  target->text.assign(value.numeric ? std::string_view() : value.text);
+  target->text.assign(value.numeric ? std::string_view() : value.text.view());
 }
 
 // Sets or adds one of the first *count variables; an existing one keeps its
@@ -252,16 +264,19 @@ std::int32_t set_dynamic_variables(OutputSystem& system, OdsObject* object, Requ
     }
     if (count == kMaxPairs) return fail(Failure::kBadValue);
     DynamicPair& pair = pairs[count];
-    if (!request.view_of(items[index], &pair.name) || !read_value(request, items[index + 1], &pair.value)) break;
-    if (pair.name.empty()) return fail(Failure::kBadValue);
+    std::string_view name;
+    if (!request.view_of(items[index], &name) || !read_value(request, items[index + 1], &pair.value)) break;
+    if (name.empty()) return fail(Failure::kBadValue);
+    pair.name = TextRef::of(name);
     ++count;
   }
   if (request.failed()) return request.status();
   if (count == 0) return fail(Failure::kMissingItem);
   OutputObject* open = system.registry().find<OutputObject>(target->open_output);
   for (std::size_t index = 0; index < count; ++index) {
-    set_dynamic(&target->dynamic, &target->dynamic_count, pairs[index].name, pairs[index].value);
-    if (open != nullptr) set_dynamic(&open->table->dynamic, pairs[index].name, pairs[index].value);
+    const std::string_view name = pairs[index].name.view();
+    set_dynamic(&target->dynamic, &target->dynamic_count, name, pairs[index].value);
+    if (open != nullptr) set_dynamic(&open->table->dynamic, name, pairs[index].value);
   }
   return 0;
 }
