@@ -30,12 +30,6 @@ std::string dashed(const std::string& text, std::size_t width) {
   return std::string(left, '-') + inner + std::string(width - inner.size() - left, '-');
 }
 
-// Appends the line without its trailing blanks.
-void write_line(std::string& out, std::string_view line) {
-  const std::size_t end = line.find_last_not_of(' ');
-  out.append(line.data(), end == std::string_view::npos ? 0 : end + 1);
-  out += '\n';
-}
 
 // Puts the text at `start` of the line that begins at `line_start` of `out`
 // (right-aligned in `width`), over whatever is there; a line that ends
@@ -63,6 +57,13 @@ void end_line(std::string& out, std::size_t line_start) {
   while (end > line_start && out[end - 1] == ' ') --end;
   out.resize(end);
   out += '\n';
+}
+
+// Appends the line without its trailing blanks.
+void write_line(std::string& out, std::string_view line) {
+  const std::size_t line_start = out.size();
+  out.append(line);
+  end_line(out, line_start);
 }
 
 // The line `row` (from 0) of a span whose lines end at the level's last row.
