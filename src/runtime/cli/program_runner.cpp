@@ -98,6 +98,7 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
     host::DataSet* set = datasets::open_data_set(libraries, spec, quoted, error);
     if (set != nullptr) {
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
+      for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
       data.opened.push_back(set);
     }
     return set;

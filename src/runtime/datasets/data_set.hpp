@@ -146,6 +146,7 @@ struct DataSetState {
   std::vector<Variable> variables;
   Position first_row;
   std::int64_t observations = 0;
+  std::vector<std::string> layout_notes;  // see datasets.hpp
   std::vector<ByColumn> by;
   GroupState group;
   std::uint64_t group_serial = 0;  // changes whenever the group (or its absence) changes

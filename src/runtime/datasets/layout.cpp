@@ -12,10 +12,31 @@ namespace quilvar::runtime::datasets {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 32;
+// Values of a character column still read for a number after its first
+// text: enough for a column of numbers that starts with a stray text,
+// while a column of labels is not read to its end.
+constexpr std::uint32_t kTextLookAhead = 1024;
+
+// What the values of a column read so far make of it. A character column
+// is still read for a number for a while after its first text, so that a
+// column of numbers with a stray text ("NA" in a column of counts) can be
+// told apart from one of labels and the user told why it is character.
+enum class ColumnKind : std::uint8_t {
+  kNumericSoFar,     // numbers and missing values, no number yet
+  kNumeric,          // numbers and missing values
+  kTextOnly,         // character without a number so far
+  // Settled: nothing more to learn from the column's values.
+  kTextAfterNumber,  // character, and it holds a number
+  kText,             // character, looked at long enough
+};
 
 struct ColumnSurvey {
-  bool numeric = true;
+  ColumnKind kind = ColumnKind::kNumericSoFar;
   std::size_t longest = 0;
+  Field first_text{};  // its first value that is not a number
+  std::uint32_t read_after_text = 0;
+  bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
+  bool has_number() const { return kind == ColumnKind::kNumeric || kind == ColumnKind::kTextAfterNumber; }
 };
 
 bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
@@ -87,6 +108,35 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
   return true;
 }
 
+// Moves a column on by one value of it.
+void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
+  switch (column->kind) {
+    case ColumnKind::kNumeric:
+      if (value == NumericText::kNotNumeric) {
+        column->kind = ColumnKind::kTextAfterNumber;
+        column->first_text = field;
+      }
+      return;
+    case ColumnKind::kNumericSoFar:
+      if (value == NumericText::kNumber) column->kind = ColumnKind::kNumeric;
+      if (value == NumericText::kNotNumeric) {
+        column->kind = ColumnKind::kTextOnly;
+        column->first_text = field;
+      }
+      return;
+    case ColumnKind::kTextOnly:
+      if (value == NumericText::kNumber) {
+        column->kind = ColumnKind::kTextAfterNumber;
+      } else if (++column->read_after_text == kTextLookAhead) {
+        column->kind = ColumnKind::kText;
+      }
+      return;
+    case ColumnKind::kTextAfterNumber:
+    case ColumnKind::kText:
+      return;
+  }
+}
+
 // Folds one row into the survey; false with *error for an over-long value.
 bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
@@ -95,14 +145,54 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
     const std::size_t length = unescaped_length(field);
     if (length > kMaxCharacterLength) return false;
     column.longest = std::max(column.longest, length);
+    if (column.kind >= ColumnKind::kTextAfterNumber) continue;
     double number;
     // A value holding a quote cannot be a number.
-    if (column.numeric && (field.escaped || read_numeric_text(std::string_view(field.begin, field.length),
-                                                              &number) == NumericText::kNotNumeric)) {
-      column.numeric = false;
-    }
+    const NumericText value = field.escaped ? NumericText::kNotNumeric
+                                            : read_numeric_text(std::string_view(field.begin, field.length), &number);
+    column_read(&column, value, field);
   }
   return true;
+}
+
+// Joins the survey of the rows after `first`'s into first.
+void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
+  first->longest = std::max(first->longest, second.longest);
+  if (first->numeric() && !second.numeric()) first->first_text = second.first_text;
+  const bool numeric = first->numeric() && second.numeric();
+  const bool has_number = first->has_number() || second.has_number();
+  if (numeric) {
+    first->kind = has_number ? ColumnKind::kNumeric : ColumnKind::kNumericSoFar;
+  } else {
+    first->kind = has_number ? ColumnKind::kTextAfterNumber : ColumnKind::kText;
+  }
+}
+
+// The value shown in a note, cut short when long.
+std::string shown_value(const Field& field, std::string* scratch) {
+  constexpr std::size_t kShownLength = 40;
+  const std::string_view value = field_value(field, scratch);
+  if (value.size() <= kShownLength) return std::string(value);
+  return std::string(value.substr(0, kShownLength)) + "...";
+}
+
+// A note for each column read as character that also holds numbers,
+// naming the line of its first value that is not a number.
+std::vector<std::string> describe_mixed_columns(const DataSetState& data,
+                                                const std::vector<ColumnSurvey>& columns) {
+  std::vector<std::string> notes;
+  std::string scratch;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const ColumnSurvey& column = columns[i];
+    if (column.kind != ColumnKind::kTextAfterNumber) continue;
+    const Field& field = column.first_text;
+    // Records count their lines by line feeds, those inside quotes too.
+    const std::int64_t line = 1 + std::count(data.text.data, field.begin, '\n');
+    notes.push_back(data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
+                    " holds numbers but is read as character: \"" + shown_value(field, &scratch) +
+                    "\" is not a number (a missing number is a blank field or \".\")");
+  }
+  return notes;
 }
 
 std::string long_value_problem(const DataSetState& data, const FieldList& fields, const Position& start) {
@@ -168,19 +258,17 @@ bool survey_rows(DataSetState* data, Position pos, std::string* error) {
         [&] { second_ok = survey_second_half(*data, split, &second); });
     if (ran && !first_ok) return false;
     if (ran && second_ok && pos.offset == split) {
-      for (std::size_t i = 0; i < survey.columns.size(); ++i) {
-        survey.columns[i].numeric = survey.columns[i].numeric && second.columns[i].numeric;
-        survey.columns[i].longest = std::max(survey.columns[i].longest, second.columns[i].longest);
-      }
+      for (std::size_t i = 0; i < survey.columns.size(); ++i) join_column_survey(&survey.columns[i], second.columns[i]);
       survey.observations += second.observations;
       pos.offset = data->text.size;
     }
   }
   if (!survey_rows_until(data, &pos, data->text.size, &survey, error)) return false;
   data->observations = survey.observations;
+  data->layout_notes = describe_mixed_columns(*data, survey.columns);
   for (std::size_t i = 0; i < survey.columns.size(); ++i) {
     Variable& variable = data->variables[i];
-    variable.numeric = survey.columns[i].numeric;
+    variable.numeric = survey.columns[i].numeric();
     variable.length =
         variable.numeric ? 8 : static_cast<std::int32_t>(std::max<std::size_t>(survey.columns[i].longest, 1));
   }

@@ -152,6 +152,8 @@ std::int64_t observation_count(const host::DataSet* data) { return state_of(data
 
 const std::string& data_set_file(const host::DataSet* data) { return state_of(data)->file_name; }
 
+const std::vector<std::string>& layout_notes(const host::DataSet* data) { return state_of(data)->layout_notes; }
+
 const std::vector<int>& selected_variables(const host::DataSet* data) { return state_of(data)->selection; }
 
 }  // namespace quilvar::runtime::datasets

@@ -148,6 +148,20 @@ TEST_F(QuilvarRun, DataOutOfByOrderIsAnErrorNamingTheObservation) {
   EXPECT_NE(r.log.find("NOTSORTED"), std::string::npos) << r.log;
 }
 
+TEST_F(QuilvarRun, ANumberColumnReadAsCharacterIsExplainedBeforeTheStepRejectsIt) {
+  write("pop.csv", "age,deaths,persons\n1,5,100\n2,NA,100\n");
+  write("ref.csv", "age,std_pop\n1,100\n2,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                          "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 1);
+  const std::size_t note = r.log.find("NOTE: " + (folder_ / "pop.csv").string() +
+                                      ", line 3: variable deaths holds numbers but is read as character: \"NA\"");
+  const std::size_t error = r.log.find("ERROR: The EVENT= variable");
+  EXPECT_NE(note, std::string::npos) << r.log;
+  EXPECT_NE(error, std::string::npos) << r.log;
+  EXPECT_LT(note, error) << r.log;
+}
+
 TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
   write("pop.csv", "age,deaths,persons\n1,5,100\n");
   write("ref.csv", "age,std_pop,ref_deaths\n1,500,10\n2,500,20\n");

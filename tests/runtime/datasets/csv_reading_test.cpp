@@ -43,6 +43,29 @@ TEST(CsvTyping, ColumnIsNumericWhenEveryNonBlankValueIsANumber) {
   EXPECT_EQ(observation_count(data.get()), 3);
 }
 
+TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
+  ScratchFolder folder;
+  const std::string long_text(60, 'z');
+  const DataSetPtr data = open_csv(folder, "notes",
+                                   "counts,late,labels,dots,quoted,long\n"
+                                   "1,NA,a,.,1,1\n"
+                                   "2,2,b,.A,\"1\"\"\",2\n"
+                                   "NA,3,00-04,,3," + long_text + "\n"
+                                   "x,4,c,4,4,4\n");
+  ASSERT_NE(data, nullptr);
+  std::vector<std::string> notes = layout_notes(data.get());
+  for (std::string& note : notes) note = note.substr(note.find(", line"));
+  const std::string after = " is not a number (a missing number is a blank field or \".\")";
+  const std::vector<std::string> expected{
+      ", line 4: variable counts holds numbers but is read as character: \"NA\"" + after,
+      ", line 2: variable late holds numbers but is read as character: \"NA\"" + after,
+      ", line 3: variable quoted holds numbers but is read as character: \"1\"\"" + after,
+      ", line 4: variable long holds numbers but is read as character: \"" + long_text.substr(0, 40) + "...\"" +
+          after,
+  };
+  EXPECT_EQ(notes, expected);
+}
+
 TEST(CsvQuoting, QuotedFieldsHoldDelimitersQuotesAndLineBreaks) {
   ScratchFolder folder;
   const DataSetPtr data = open_csv(folder, "quoted",

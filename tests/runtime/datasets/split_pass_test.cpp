@@ -109,6 +109,40 @@ TEST(SplitPass, OrderErrorsNameTheSameObservationWhereverTheyLie) {
   }
 }
 
+// The notes on columns of numbers read as character.
+std::vector<std::string> notes_of(const std::vector<std::string>& rows) {
+  ScratchFolder folder;
+  const DataSetPtr data = testing::open_csv(folder, "big", joined(rows));
+  if (data == nullptr) return {"not opened"};
+  std::vector<std::string> notes;
+  for (const std::string& note : layout_notes(data.get())) notes.push_back(note.substr(note.find(", line")));
+  return notes;
+}
+
+TEST(SplitPass, TheFirstTextInAColumnOfNumbersIsNamedWhereverItLies) {
+  EXPECT_TRUE(notes_of(sorted_rows()).empty());
+  const std::size_t boundary = first_row_of_second_half();
+  for (std::size_t bad : {std::size_t{10}, boundary - 1, boundary, kRows - 1}) {
+    SCOPED_TRACE(bad);
+    std::vector<std::string> rows = sorted_rows();
+    rows[bad] = "NA," + rows[bad].substr(rows[bad].find(',') + 1);
+    const std::vector<std::string> expected{", line " + std::to_string(bad + 2) +
+                                            ": variable key holds numbers but is read as character: \"NA\" is "
+                                            "not a number (a missing number is a blank field or \".\")"};
+    EXPECT_EQ(notes_of(rows), expected);
+  }
+  // Texts in both halves: the earlier one is named, and a quoted line
+  // break before it counts as a line.
+  std::vector<std::string> rows = sorted_rows();
+  rows[3] = row(4, "\"two\nlines\"");
+  rows[20] = "n/a" + rows[20].substr(rows[20].find(','));
+  rows[boundary + 5] = "NA" + rows[boundary + 5].substr(rows[boundary + 5].find(','));
+  const std::vector<std::string> notes = notes_of(rows);
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0].substr(0, 41), ", line 23: variable key holds numbers but");
+  EXPECT_NE(notes[0].find("\"n/a\""), std::string::npos);
+}
+
 TEST(SplitPass, DescendingOrderHoldsAcrossTheHalves) {
   std::vector<std::string> rows = sorted_rows();
   std::reverse(rows.begin(), rows.end());
