@@ -297,23 +297,37 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
     out->append(missing_text(value));
     return;
   }
+  const std::size_t start = out->size();
   switch (format.kind) {
     case FormatKind::kCount:
-      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) return append_fixed(out, value, 0);
-      return append_fixed(out, value, format.decimals);
+      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) {
+        append_fixed(out, value, 0);
+      } else {
+        append_fixed(out, value, format.decimals);
+      }
+      break;
     case FormatKind::kFixed:
-      return append_fixed(out, value, format.decimals);
+      append_fixed(out, value, format.decimals);
+      break;
     case FormatKind::kPValue:
       if (value < kSmallestShownP) {
         out->append(kSmallPText);
-        return;
+      } else {
+        append_fixed(out, value, format.decimals);
       }
-      return append_fixed(out, value, format.decimals);
+      break;
     case FormatKind::kBest:
     case FormatKind::kText:
-      break;
+      out->append(format_best(value, format.width));
+      return;
   }
-  out->append(format_best(value, format.width));
+  // A number too large for its decimals in the format's width (a rate of
+  // 1e300 from a tiny population) is shown as the most precise text that
+  // fits, fewer decimals or E notation, rather than hundreds of digits wide.
+  if (format.width > 0 && out->size() - start > static_cast<std::size_t>(format.width)) {
+    out->resize(start);
+    out->append(format_best(value, format.width));
+  }
 }
 
 std::string format_display(double value, const DisplayFormat& format) {

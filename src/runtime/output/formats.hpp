@@ -10,6 +10,8 @@
 
 namespace quilvar::runtime::output {
 
+// Count, fixed and p-value texts wider than a non-zero `width` are shown
+// as the best text in `width` instead.
 enum class FormatKind : unsigned char {
   kCount,   // whole numbers as integers, others with `decimals` decimals
   kFixed,   // `decimals` decimals

@@ -130,10 +130,22 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
       {0.50644, kPValueFormat, "0.5064"},
       {host::kMissing, kFourDecimals, "."},
       {host::missing_value(host::missing_code_for_letter('B')), kPValueFormat, ".B"},
+      // Too wide for the format's width: the best text in that width.
+      {1234567.1234, kFourDecimals, "1234567.1234"},
+      {-1234567.1234, kFourDecimals, "-1234567.123"},
+      {1e300, kFourDecimals, "1E300"},
+      {3.2786885245901639e300, kFourDecimals, "3.278689E300"},
+      {1e300, kCountFormat, "1E300"},
+      {2.5e20, kCountFormat, "2.5E20"},
+      {1e300, DisplayFormat{FormatKind::kFixed, 0, 1}, nullptr},  // no width: never cut
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    EXPECT_EQ(format_display(c.value, c.format), c.expected);
+    SCOPED_TRACE(c.expected == nullptr ? "no width" : c.expected);
+    if (c.expected == nullptr) {
+      EXPECT_EQ(format_display(c.value, c.format), format_fixed(c.value, c.format.decimals));
+    } else {
+      EXPECT_EQ(format_display(c.value, c.format), c.expected);
+    }
   }
 }
 
