@@ -51,7 +51,9 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error) {
   direct_ = descriptor >= 0;
   if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
   if (descriptor < 0) {
-    *error = "cannot create " + temporary_.string();
+    // Named by the file asked for: the hidden temporary name means nothing
+    // to the user.
+    *error = "cannot write " + path.string() + ": " + std::strerror(errno);
     forget_temporary();
     return false;
   }
@@ -140,6 +142,15 @@ std::string safe_file_stem(std::string_view name) {
     stem += plain ? c : '_';
   }
   return stem.empty() ? std::string("output") : stem;
+}
+
+bool make_output_folder(const std::string& folder, std::string_view role, std::string* error) {
+  std::error_code code;
+  std::filesystem::create_directories(folder, code);
+  if (!code && std::filesystem::is_directory(folder, code)) return true;
+  *error = "cannot create the " + std::string(role) + " folder " + folder + ": " +
+           (code ? code.message() : std::string("a file of that name is in the way"));
+  return false;
 }
 
 }  // namespace quilvar::runtime::output

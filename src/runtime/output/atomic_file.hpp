@@ -75,4 +75,8 @@ class AtomicFile {
 // "output" for an empty name.
 std::string safe_file_stem(std::string_view name);
 
+// Makes the folder and its parents when missing; false with *error naming
+// it as "the <role> folder PATH" and why it cannot be made.
+bool make_output_folder(const std::string& folder, std::string_view role, std::string* error);
+
 }  // namespace quilvar::runtime::output

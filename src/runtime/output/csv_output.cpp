@@ -78,12 +78,7 @@ class CsvDestination : public Destination {
   explicit CsvDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
 
   bool open(const std::string& folder, std::string* error) {
-    std::error_code code;
-    std::filesystem::create_directories(folder, code);
-    if (code || !std::filesystem::is_directory(folder)) {
-      *error = "cannot create the CSV folder " + folder;
-      return false;
-    }
+    if (!make_output_folder(folder, "CSV", error)) return false;
     folder_ = folder;
     return true;
   }

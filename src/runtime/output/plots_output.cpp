@@ -64,12 +64,7 @@ class PlotsDestination : public Destination {
 
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
                                                     std::string* error) {
-  std::error_code code;
-  std::filesystem::create_directories(folder, code);
-  if (code || !std::filesystem::is_directory(folder)) {
-    *error = "cannot create the plots folder " + folder;
-    return nullptr;
-  }
+  if (!make_output_folder(folder, "plots", error)) return nullptr;
   return std::make_unique<PlotsDestination>(folder, std::move(renderer));
 }
 

@@ -79,5 +79,22 @@ TEST(AtomicFile, ADiscardedFileLeavesNothing) {
   std::filesystem::remove_all(folder);
 }
 
+TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quilvar_atomic_refused_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "plain") << "a file, not a folder";
+  std::string error;
+  AtomicFile file;
+  const std::filesystem::path missing = folder / "no-such-folder" / "report.html";
+  EXPECT_FALSE(file.open(missing, &error));
+  EXPECT_EQ(error, "cannot write " + missing.string() + ": No such file or directory");
+  EXPECT_TRUE(make_output_folder((folder / "made" / "deeper").string(), "CSV", &error)) << error;
+  EXPECT_TRUE(std::filesystem::is_directory(folder / "made" / "deeper"));
+  EXPECT_FALSE(make_output_folder((folder / "plain").string(), "plots", &error));
+  EXPECT_EQ(error.rfind("cannot create the plots folder " + (folder / "plain").string() + ": ", 0), 0u) << error;
+  std::filesystem::remove_all(folder);
+}
+
 }  // namespace
 }  // namespace quilvar::runtime::output
