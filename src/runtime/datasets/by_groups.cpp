@@ -3,6 +3,7 @@
 // group and going back to its start. A group ends where an observation's
 // BY values differ from the group's; that place is found while reading,
 // so no group boundaries are stored.
+#include <cstring>
 #include <new>
 
 #include "runtime/datasets/data_set.hpp"
@@ -53,13 +54,36 @@ std::string order_problem(const DataSetState& data, const Position& start, std::
          "; sort it, or use NOTSORTED to take each run of equal BY values as a group";
 }
 
-// Where a BY-order check stands: the next record and the last BY values.
+// Where a BY-order check stands: the next record and the last BY values,
+// typed and as written.
 struct OrderCheck {
   Position pos;
   std::int64_t observations = 0;
   std::vector<KeyValue> previous;
   std::vector<KeyValue> current;
+  std::vector<Field> previous_fields;
 };
+
+// Keeps the BY fields of an observation (they point into the mapped text).
+void keep_by_fields(const DataSetState& data, const FieldList& fields, std::vector<Field>* kept) {
+  kept->resize(data.by.size());
+  for (std::size_t i = 0; i < data.by.size(); ++i) (*kept)[i] = fields[static_cast<std::size_t>(data.by[i].column)];
+}
+
+// Whether an observation's BY fields are written with the same bytes as
+// the kept ones, and so hold the same values: most observations repeat
+// their predecessor's BY values, and are then in order without reading them.
+bool same_by_fields(const DataSetState& data, const FieldList& fields, const std::vector<Field>& kept) {
+  for (std::size_t i = 0; i < data.by.size(); ++i) {
+    const Field& field = fields[static_cast<std::size_t>(data.by[i].column)];
+    const Field& other = kept[i];
+    if (field.length != other.length || field.escaped != other.escaped ||
+        std::memcmp(field.begin, other.begin, field.length) != 0) {
+      return false;
+    }
+  }
+  return true;
+}
 
 // Checks the order of the records from check->pos on, up to `until`; false
 // with *error naming the first one out of order, or a malformed record.
@@ -69,12 +93,17 @@ bool check_order_until(DataSetState* data, OrderCheck* check, std::size_t until,
     const RecordStatus status = read_record(*data, &check->pos, &data->pass_fields, &start, error);
     if (status == RecordStatus::kEnd) return true;
     if (status == RecordStatus::kError) return false;
+    if (check->observations > 0 && same_by_fields(*data, data->pass_fields, check->previous_fields)) {
+      ++check->observations;
+      continue;
+    }
     read_by_values(data, data->pass_fields, &check->current);
     if (++check->observations > 1 && compare_by_values(*data, check->previous, check->current) > 0) {
       *error = order_problem(*data, start, check->observations, check->previous, check->current);
       return false;
     }
     check->previous.swap(check->current);
+    keep_by_fields(*data, data->pass_fields, &check->previous_fields);
   }
   return true;
 }
@@ -85,9 +114,11 @@ bool check_second_half(const DataSetState& data, std::size_t offset, std::vector
   try {
     std::vector<KeyValue> previous(data.by.size());
     std::vector<KeyValue> current(data.by.size());
+    std::vector<Field> previous_fields;
     std::string scratch;
     bool at_first = true;
     return read_second_half(data, offset, [&](const FieldList& fields) {
+      if (!at_first && same_by_fields(data, fields, previous_fields)) return true;
       for (std::size_t i = 0; i < data.by.size(); ++i) {
         read_key_value(data, fields, data.by[i].column, &current[i], &scratch);
       }
@@ -98,6 +129,7 @@ bool check_second_half(const DataSetState& data, std::size_t offset, std::vector
         return false;
       }
       previous.swap(current);
+      keep_by_fields(data, fields, &previous_fields);
       return true;
     });
   } catch (...) {

@@ -124,6 +124,13 @@ TEST(ByGroups, UnsortedDataNameTheFirstObservationOutOfOrder) {
       {"second variable", "a,b\nx,2\nx,1\n", {{"a", false}, {"b", false}},
        ", line 3: observation 2 (a=x b=1) is out of BY order: it follows a=x b=2. Data set GROUPS must be sorted "
        "by a b; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+      {"after runs of equal values", "id,area\n1,A\n2,A\n3,\"A\"\n4,B\n5,B\n6,A\n", {{"area", false}},
+       ", line 7: observation 6 (area=A) is out of BY order: it follows area=B. Data set GROUPS must be sorted by "
+       "area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+      // The same bytes a""b, quoted (a"b) and then plain (a""b, which sorts first).
+      {"same bytes, other value", "id,area\n1,\"a\"\"b\"\n2,a\"\"b\n", {{"area", false}},
+       ", line 3: observation 2 (area=a\"\"b) is out of BY order: it follows area=a\"b. Data set GROUPS must be "
+       "sorted by area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

@@ -143,6 +143,23 @@ TEST(SplitPass, TheFirstTextInAColumnOfNumbersIsNamedWhereverItLies) {
   EXPECT_NE(notes[0].find("\"n/a\""), std::string::npos);
 }
 
+TEST(SplitPass, OrderErrorsAfterRunsOfEqualKeysAreFoundInEitherHalf) {
+  // Keys in runs of three, as BY groups repeat their values.
+  std::vector<std::string> rows;
+  for (std::size_t i = 0; i < kRows; ++i) rows.push_back(row(i / 3 + 1));
+  EXPECT_EQ(order_error(rows), "");
+  const std::size_t boundary = first_row_of_second_half();
+  for (std::size_t bad : {std::size_t{9}, boundary - boundary % 3 + 3, kRows - kRows % 3 - 3}) {
+    SCOPED_TRACE(bad);
+    std::vector<std::string> changed = rows;
+    changed[bad] = row(bad / 3 - 1);  // the first of a run, below the run before it
+    const std::string expected = ", line " + std::to_string(bad + 2) + ": observation " + std::to_string(bad + 1) +
+                                 " (key=" + std::to_string(bad / 3 - 1) + ") is out of BY order: it follows key=" +
+                                 std::to_string(bad / 3) + ".";
+    EXPECT_EQ(order_error(changed).substr(0, expected.size()), expected);
+  }
+}
+
 TEST(SplitPass, DescendingOrderHoldsAcrossTheHalves) {
   std::vector<std::string> rows = sorted_rows();
   std::reverse(rows.begin(), rows.end());
