@@ -20,11 +20,39 @@ constexpr int kFailed = 1;
 
 ReaderState* reader_of(host::Reader* reader) { return reinterpret_cast<ReaderState*>(reader); }
 
+// Copies n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as a word from
+// the start and a word to the end (overlapping when n is smaller).
+template <typename Word>
+void copy_two_words(char* to, const char* from, std::size_t n) {
+  Word head;
+  Word tail;
+  std::memcpy(&head, from, sizeof head);
+  std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+  std::memcpy(to, &head, sizeof head);
+  std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
+
+// Copies n bytes; values are mostly a few bytes long, for which word copies
+// cost less than a library call.
+void copy_short(char* to, const char* from, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    copy_two_words<std::uint64_t>(to, from, n);
+  } else if (n >= 4 && n < 8) {
+    copy_two_words<std::uint32_t>(to, from, n);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) to[i] = from[i];
+  } else {
+    std::memcpy(to, from, n);
+  }
+}
+
 void copy_padded(std::string_view text, char* buffer, int length) {
   const std::size_t size = static_cast<std::size_t>(length);
   const std::size_t used = std::min(text.size(), size);
-  std::memcpy(buffer, text.data(), used);
-  std::memset(buffer + used, ' ', size - used);
+  copy_short(buffer, text.data(), used);
+  // Most buffers are as long as the variable's longest value, and a library
+  // call for no bytes costs more than the test.
+  if (used < size) std::memset(buffer + used, ' ', size - used);
 }
 
 // A number's formatted value in the binding's buffer: right-aligned in
@@ -38,8 +66,14 @@ void copy_formatted_number(double value, Binding* binding) {
     binding->formatted_bits = bits;
     binding->has_formatted = true;
   }
-  std::memcpy(binding->buffer, binding->formatted, static_cast<std::size_t>(width));
-  std::memset(binding->buffer + width, ' ', static_cast<std::size_t>(binding->length - width));
+  if (width == kNumberFormatWidth) {
+    std::memcpy(binding->buffer, binding->formatted, kNumberFormatWidth);  // the usual width, copied inline
+  } else {
+    std::memcpy(binding->buffer, binding->formatted, static_cast<std::size_t>(width));
+  }
+  if (binding->length > width) {
+    std::memset(binding->buffer + width, ' ', static_cast<std::size_t>(binding->length - width));
+  }
 }
 
 // The current observation's number in a numeric column.

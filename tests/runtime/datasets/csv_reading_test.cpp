@@ -66,6 +66,25 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
   EXPECT_EQ(notes, expected);
 }
 
+TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {
+  const std::string letters = "abcdefghijklmnopqrstuvwxyz";
+  std::string bytes = "n,v\n";
+  for (std::size_t length = 0; length <= letters.size(); ++length) {
+    bytes += std::to_string(length) + "," + letters.substr(letters.size() - length) + "\n";
+  }
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "lengths", bytes);
+  ASSERT_NE(data, nullptr);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), letters.size() + 1);
+  for (std::size_t length = 0; length < rows.size(); ++length) {
+    SCOPED_TRACE(length);
+    std::string expected = letters.substr(letters.size() - length);
+    expected.resize(letters.size(), ' ');
+    EXPECT_EQ(rows[length][1], expected);
+  }
+}
+
 TEST(CsvQuoting, QuotedFieldsHoldDelimitersQuotesAndLineBreaks) {
   ScratchFolder folder;
   const DataSetPtr data = open_csv(folder, "quoted",
