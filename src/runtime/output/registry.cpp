@@ -9,16 +9,6 @@ OdsObject* Registry::encode(std::uint32_t index, std::uint32_t generation) {
   return reinterpret_cast<OdsObject*>(value);
 }
 
-Registry::Slot* Registry::locate(const void* handle) {
-  const auto value = reinterpret_cast<std::uintptr_t>(handle);
-  const std::uintptr_t low = value & 0xFFFFFFFFu;
-  if (low == 0 || low > slots_.size()) return nullptr;
-  Slot& slot = *slots_[low - 1];
-  if (slot.generation != static_cast<std::uint32_t>(value >> 32)) return nullptr;
-  if (std::holds_alternative<std::monostate>(slot.payload)) return nullptr;
-  return &slot;
-}
-
 void Registry::remove(const void* handle) {
   Slot* slot = locate(handle);
   if (slot == nullptr) return;

@@ -129,7 +129,17 @@ class Registry {
   };
 
   static OdsObject* encode(std::uint32_t index, std::uint32_t generation);
-  Slot* locate(const void* handle);
+  // The live slot of a handle, or null. Inline: every service call finds
+  // one or two objects.
+  Slot* locate(const void* handle) {
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    const std::uintptr_t low = value & 0xFFFFFFFFu;
+    if (low == 0 || low > slots_.size()) return nullptr;
+    Slot& slot = *slots_[low - 1];
+    if (slot.generation != static_cast<std::uint32_t>(value >> 32)) return nullptr;
+    if (std::holds_alternative<std::monostate>(slot.payload)) return nullptr;
+    return &slot;
+  }
 
   // Each slot on its own keeps objects in place as slots are added, and
   // finding one is a single indexing.
