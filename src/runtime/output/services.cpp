@@ -24,18 +24,20 @@ struct MethodEntry {
   MethodHandler handler;
 };
 
+// In the order of how often a run calls them (rows first), as the look-up
+// goes down the table.
 constexpr std::array kMethods{
-    MethodEntry{host::kMethodCreate, create_object},
-    MethodEntry{host::kMethodStepProperties, set_step_properties},
-    MethodEntry{host::kMethodOpenGroup, open_group},
+    MethodEntry{host::kMethodAddRow, add_row},
     MethodEntry{host::kMethodSetDynamic, set_dynamic_variables},
     MethodEntry{host::kMethodDefineColumn, define_column},
-    MethodEntry{host::kMethodEndDefinition, end_definition},
     MethodEntry{host::kMethodOpenOutput, open_output},
-    MethodEntry{host::kMethodAddRow, add_row},
     MethodEntry{host::kMethodEndRows, end_rows},
     MethodEntry{host::kMethodCloseOutput, close_output},
+    MethodEntry{host::kMethodCreate, create_object},
+    MethodEntry{host::kMethodEndDefinition, end_definition},
     MethodEntry{host::kMethodAddEntry, add_entry},
+    MethodEntry{host::kMethodOpenGroup, open_group},
+    MethodEntry{host::kMethodStepProperties, set_step_properties},
     MethodEntry{host::kMethodBindGraph, bind_graph},
 };
 
