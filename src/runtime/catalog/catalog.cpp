@@ -4,6 +4,7 @@
 #include "runtime/catalog/catalog.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstddef>
@@ -382,6 +383,25 @@ constexpr bool strictly_sorted(std::span<const CatalogEntry> entries) {
 }
 static_assert(strictly_sorted(kEntries), "catalog entries must be sorted by (set, number) without duplicates");
 
+// Where the builtin and procedure messages stand in kEntries, by number:
+// every BY group looks up dozens of them for its labels and headers.
+constexpr int kIndexedNumbers = 256;
+constexpr std::int16_t kNotIndexed = -1;
+
+constexpr std::array<std::int16_t, kIndexedNumbers> index_of_set(int set) {
+  std::array<std::int16_t, kIndexedNumbers> index{};
+  index.fill(kNotIndexed);
+  for (std::size_t i = 0; i < std::size(kEntries); ++i) {
+    if (kEntries[i].set == set && kEntries[i].number >= 0 && kEntries[i].number < kIndexedNumbers) {
+      index[static_cast<std::size_t>(kEntries[i].number)] = static_cast<std::int16_t>(i);
+    }
+  }
+  return index;
+}
+
+constexpr auto kBuiltinIndex = index_of_set(kBuiltinSet);
+constexpr auto kProcedureIndex = index_of_set(kProcedureSet);
+
 void append_number(std::string& out, double value) {
   // A missing value shows the way the tables show it.
   if (std::isnan(value)) {
@@ -415,6 +435,10 @@ void append_argument(std::string& out, const host::MessageArg& arg) {
 std::span<const CatalogEntry> all_entries() { return kEntries; }
 
 const CatalogEntry* find_entry(int set, int number) {
+  if ((set == kBuiltinSet || set == kProcedureSet) && number >= 0 && number < kIndexedNumbers) {
+    const std::int16_t at = (set == kBuiltinSet ? kBuiltinIndex : kProcedureIndex)[static_cast<std::size_t>(number)];
+    return at == kNotIndexed ? nullptr : &kEntries[static_cast<std::size_t>(at)];
+  }
   const CatalogEntry key{set, number, kText, {}, {}};
   const auto* it = std::lower_bound(std::begin(kEntries), std::end(kEntries), key, comes_before);
   if (it == std::end(kEntries) || it->set != set || it->number != number) return nullptr;

@@ -190,7 +190,8 @@ TEST(CatalogLookup, UnknownKeysAreNotFound) {
     int set;
     int number;
   };
-  const Case cases[] = {{908, 0}, {908, 9999}, {129, 908}, {999, 54}, {-1, 1}, {kBuiltinSet, -5}};
+  const Case cases[] = {{908, 0},   {908, 1},   {908, 255}, {908, 256},         {908, 9999},
+                        {129, 908}, {999, 54},  {-1, 1},   {kBuiltinSet, 3},   {kBuiltinSet, -5}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.set) + "-" + std::to_string(c.number));
     EXPECT_EQ(find_entry(c.set, c.number), nullptr);
