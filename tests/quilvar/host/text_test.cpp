@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstring>
 #include <limits>
+#include <random>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -64,6 +65,22 @@ TEST(CompareValues, ComparesIntegersAndUnsignedBytes) {
   EXPECT_EQ(compare_values(&b, &a, 0), 1);
   EXPECT_EQ(compare_values("ab\xff", "ab\x01", 3), 1);  // bytes compare unsigned
   EXPECT_EQ(compare_values("abc", "abd", 2), 0);
+}
+
+TEST(CompareValues, BytesOrderAsMemcmpOrdersThemAtEveryLength) {
+  std::mt19937 random(7);
+  for (int length = 1; length <= 40; ++length) {
+    SCOPED_TRACE(length);
+    for (int trial = 0; trial < 200; ++trial) {
+      std::string x(static_cast<std::size_t>(length), ' ');
+      for (char& c : x) c = static_cast<char>(random() % 4 == 0 ? 0xE0 + random() % 8 : 'a' + random() % 3);
+      std::string y = x;
+      // Equal, or differing at one place, often late in the key.
+      if (trial % 4 != 0) y[static_cast<std::size_t>(random() % static_cast<unsigned>(length))] ^= (trial % 2 ? 0x81 : 0x01);
+      const int expected = std::memcmp(x.data(), y.data(), x.size());
+      EXPECT_EQ(compare_values(x.data(), y.data(), length), expected < 0 ? -1 : (expected > 0 ? 1 : 0));
+    }
+  }
 }
 
 TEST(MissingValues, EncodeCodeInSixthByteAndLettersRoundTrip) {
