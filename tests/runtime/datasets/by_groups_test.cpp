@@ -113,23 +113,23 @@ TEST(ByGroups, UnsortedDataNameTheFirstObservationOutOfOrder) {
     std::string problem;  // after the file's path
   } cases[] = {
       {"character", "id,area\n1,A\n2,C\n\n3,B\n4,A\n", {{"area", false}},
-       ", line 5: observation 3 (area=B) is out of BY order: it follows area=C. Data set GROUPS must be sorted by "
+       ", line 5: observation 3 (area=B) is out of BY order: it follows observation 2 (area=C). Data set GROUPS must be sorted by "
        "area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
       {"descending", "id,k\n1,1\n2,2\n", {{"K", true}},
-       ", line 3: observation 2 (k=2) is out of BY order: it follows k=1. Data set GROUPS must be sorted by "
+       ", line 3: observation 2 (k=2) is out of BY order: it follows observation 1 (k=1). Data set GROUPS must be sorted by "
        "DESCENDING k; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
       {"missing value after a number", "id,k\n1,1\n2,.\n", {{"k", false}},
-       ", line 3: observation 2 (k=.) is out of BY order: it follows k=1. Data set GROUPS must be sorted by k; "
+       ", line 3: observation 2 (k=.) is out of BY order: it follows observation 1 (k=1). Data set GROUPS must be sorted by k; "
        "sort it, or use NOTSORTED to take each run of equal BY values as a group"},
       {"second variable", "a,b\nx,2\nx,1\n", {{"a", false}, {"b", false}},
-       ", line 3: observation 2 (a=x b=1) is out of BY order: it follows a=x b=2. Data set GROUPS must be sorted "
+       ", line 3: observation 2 (a=x b=1) is out of BY order: it follows observation 1 (a=x b=2). Data set GROUPS must be sorted "
        "by a b; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
       {"after runs of equal values", "id,area\n1,A\n2,A\n3,\"A\"\n4,B\n5,B\n6,A\n", {{"area", false}},
-       ", line 7: observation 6 (area=A) is out of BY order: it follows area=B. Data set GROUPS must be sorted by "
+       ", line 7: observation 6 (area=A) is out of BY order: it follows observation 5 (area=B). Data set GROUPS must be sorted by "
        "area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
       // The same bytes a""b, quoted (a"b) and then plain (a""b, which sorts first).
       {"same bytes, other value", "id,area\n1,\"a\"\"b\"\n2,a\"\"b\n", {{"area", false}},
-       ", line 3: observation 2 (area=a\"\"b) is out of BY order: it follows area=a\"b. Data set GROUPS must be "
+       ", line 3: observation 2 (area=a\"\"b) is out of BY order: it follows observation 1 (area=a\"b). Data set GROUPS must be "
        "sorted by area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
   };
   for (const auto& c : cases) {
