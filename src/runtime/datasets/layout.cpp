@@ -158,6 +158,9 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
 // Joins the survey of the rows after `first`'s into first.
 void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   first->longest = std::max(first->longest, second.longest);
+  // Looked at long enough in the first rows: a pass in one piece would
+  // read no further values of it either.
+  if (first->kind == ColumnKind::kText) return;
   if (first->numeric() && !second.numeric()) first->first_text = second.first_text;
   const bool numeric = first->numeric() && second.numeric();
   const bool has_number = first->has_number() || second.has_number();

@@ -138,6 +138,9 @@ TEST(SplitPass, TheFirstTextInAColumnOfNumbersIsNamedWhereverItLies) {
   rows[3] = row(4, "\"two\nlines\"");
   rows[20] = "n/a" + rows[20].substr(rows[20].find(','));
   rows[boundary + 5] = "NA" + rows[boundary + 5].substr(rows[boundary + 5].find(','));
+  // A column of labels, one of them a number in the second half: long
+  // looked at in the first half, it gets no note, as in a pass in one piece.
+  rows[boundary + 7] = row(boundary + 8, "12345678901");
   const std::vector<std::string> notes = notes_of(rows);
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0].substr(0, 41), ", line 23: variable key holds numbers but");
