@@ -66,11 +66,7 @@ void copy_formatted_number(double value, Binding* binding) {
     binding->formatted_bits = bits;
     binding->has_formatted = true;
   }
-  if (width == kNumberFormatWidth) {
-    std::memcpy(binding->buffer, binding->formatted, kNumberFormatWidth);  // the usual width, copied inline
-  } else {
-    std::memcpy(binding->buffer, binding->formatted, static_cast<std::size_t>(width));
-  }
+  std::memcpy(binding->buffer, binding->formatted, static_cast<std::size_t>(width));
   if (binding->length > width) {
     std::memset(binding->buffer + width, ' ', static_cast<std::size_t>(binding->length - width));
   }
