@@ -31,29 +31,45 @@ std::int32_t create_manager(OutputSystem& system, Request& request, OutputItem* 
 
 std::int32_t create_template(OutputSystem& system, Request& request, OutputItem* result) {
   TemplateObject created;
+  std::string_view label;
+  std::string_view second_label;
+  std::string_view path;
   request.text(host::kAttrName, &created.name, true);
-  request.text(host::kAttrLabel, &created.label, false);
-  request.text(host::kAttrSecondLabel, &created.second_label, false);
-  request.text(host::kAttrTemplatePath, &created.path, false);
+  request.view(host::kAttrLabel, &label, false);
+  request.view(host::kAttrSecondLabel, &second_label, false);
+  request.view(host::kAttrTemplatePath, &path, false);
   if (!request.failed() && created.name.empty()) request.fail(Failure::kBadValue);
   if (request.failed()) return request.status();
-  if (const TemplateObject* earlier = system.template_named(created.name);
-      earlier != nullptr && earlier->ended && !earlier->columns->empty()) {
+  TemplateObject* earlier = system.template_named(created.name);
+  const bool reuse_columns = earlier != nullptr && earlier->ended && !earlier->columns->empty();
+  if (reuse_columns) {
     created.columns = earlier->columns;
     created.reusing = true;
     created.rows_hint = earlier->rows_hint;
     created.texts_hint = earlier->texts_hint;
     created.stored_path = earlier->stored_path;
     created.stored = earlier->stored;
-    // Spare records for the new template's dynamic variables; it has none yet.
-    created.dynamic = std::move(earlier->dynamic);
-    created.dynamic_count = 0;
   }
   const std::string name = created.name;
   OdsObject* handle = system.registry().add(std::move(created));
-  const std::int32_t status = hand_out(system.registry(), result, handle);
-  if (status == 0) system.register_template(name, handle);
-  return status;
+  if (const std::int32_t status = hand_out(system.registry(), result, handle); status != 0) return status;
+  // Made: the template it replaces gives up the storage of its texts and
+  // dynamic variables, which it would free as the new one allocates its own.
+  TemplateObject& made = *system.registry().find<TemplateObject>(handle);
+  if (earlier != nullptr) {
+    made.label.swap(earlier->label);
+    made.second_label.swap(earlier->second_label);
+    made.path.swap(earlier->path);
+  }
+  if (reuse_columns) {
+    made.dynamic = std::move(earlier->dynamic);  // spare records; the new template has none yet
+    made.dynamic_count = 0;
+  }
+  made.label.assign(label);
+  made.second_label.assign(second_label);
+  made.path.assign(path);
+  system.register_template(name, handle);
+  return 0;
 }
 
 std::int32_t create_list(OutputSystem& system, Request& request, OutputItem* result) {

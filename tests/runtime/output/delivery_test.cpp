@@ -206,8 +206,9 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     for (const auto& layout : layouts) {
       ++group;
       // With the same columns, only the label changes from group 1 to 2,
-      // only the note from group 6 to 7.
-      OdsObject* made = module.create_template("T", group == 1 ? "First" : "Later");
+      // only the note from group 6 to 7; group 3's template has no label.
+      OdsObject* made = group == 3 ? module.create(module.manager, "data", {text_item(host::kAttrName, "T")})
+                                   : module.create_template("T", group == 1 ? "First" : "Later");
       EXPECT_EQ(module.set_dynamic(made, {{"Note", group == 7 ? "seven" : "other"}}), 0);
       for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
       EXPECT_EQ(module.end_definition(made), 0);
@@ -229,7 +230,7 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     for (const json& column : outputs[i]["columns"]) names.push_back(column["name"]);
     EXPECT_EQ(names, std::vector<std::string>(layouts[i].begin(), layouts[i].end()));
     EXPECT_EQ(outputs[i]["rows"][0].size(), layouts[i].size());
-    EXPECT_EQ(outputs[i]["title"], i == 0 ? "First" : "Later");
+    EXPECT_EQ(outputs[i]["title"], i == 0 ? "First" : (i == 2 ? "T" : "Later"));  // no label: the name
     EXPECT_EQ(outputs[i]["dynamic"]["Note"], i == 6 ? "seven" : "other");
   }
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T.csv")),

@@ -37,7 +37,8 @@ TEST_F(OutputServices, MalformedRequestsFailWithTheirReasonAndLeaveTheSystemWork
   ModuleDriver module;
   double value = 1.5;
   char text[4] = {'a', 'b', ' ', ' '};
-  OdsObject* ended = module.create_template("Ended", "Ended");
+  OdsObject* ended = module.create_template("Ended", "Ended label");
+  ASSERT_EQ(module.set_dynamic(ended, {{"Note", "kept"}}), 0);
   ASSERT_EQ(module.numeric_column(ended, "X", &value), 0);
   ASSERT_EQ(module.end_definition(ended), 0);
   OdsObject* unfinished = module.create_template("Unfinished", "Unfinished");
@@ -61,6 +62,14 @@ TEST_F(OutputServices, MalformedRequestsFailWithTheirReasonAndLeaveTheSystemWork
       {"closed output", Failure::kBadHandle, [&] { return module.close(closed); }},
       {"create without result", Failure::kMissingItem,
        [&] { return create({text_item(host::kAttrOds, "ods"), text_item(host::kAttrKind, "data")}); }},
+      // A template of the same name that cannot be handed out leaves the
+      // earlier one whole: its label and dynamic variables (used below).
+      {"template again into a result of the wrong type", Failure::kWrongItemType,
+       [&] {
+         return create({text_item(host::kAttrOds, "ods"), text_item(host::kAttrKind, "data"),
+                        host::make_int_item(host::kAttrResult, 0), text_item(host::kAttrName, "Ended"),
+                        text_item(host::kAttrLabel, "Other label")});
+       }},
       {"create of unknown kind", Failure::kBadValue,
        [&] {
          return create({text_item(host::kAttrOds, "ods"), text_item(host::kAttrKind, "chart"),
@@ -169,6 +178,12 @@ TEST_F(OutputServices, MalformedRequestsFailWithTheirReasonAndLeaveTheSystemWork
   EXPECT_EQ(module.close(output), 0);
   end_step(0);  // the listing is written on the delivery thread, complete when the step ends
   EXPECT_NE(listing_.str().find("1.5"), std::string::npos);
+  // Both tables of the template carry its label: the one closed before the
+  // failed requests and the one made after them.
+  const std::string shown = listing_.str();
+  const std::size_t first = shown.find("Ended label");
+  ASSERT_NE(first, std::string::npos) << shown;
+  EXPECT_NE(shown.find("Ended label", first + 1), std::string::npos) << shown;
 }
 
 TEST_F(OutputServices, FailingStatusIsNeverTheOneTheModuleTreatsAsBenign) {
