@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -57,9 +58,18 @@ class Request {
 // address.
 bool write_handle(host::OutputItem& item, OdsObject* handle);
 
-// The text without trailing blanks and zero bytes.
+// The text without trailing blanks and zero bytes. The module hands over
+// fixed buffers (names and labels of 256 bytes) mostly blank: whole words of
+// blanks or of zeros are passed eight bytes at a time.
 inline std::string_view trimmed_view(std::string_view text) {
+  constexpr std::uint64_t kBlanks = 0x2020202020202020ull;
   std::size_t length = text.size();
+  while (length >= sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + length - sizeof word, sizeof word);
+    if (word != kBlanks && word != 0) break;
+    length -= sizeof word;
+  }
   while (length > 0 && (text[length - 1] == ' ' || text[length - 1] == '\0')) --length;
   return text.substr(0, length);
 }

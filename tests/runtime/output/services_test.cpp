@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <random>
+#include <string>
 
 #include "output_support.hpp"
 #include "quilvar/host/missing.hpp"
+#include "runtime/output/request.hpp"
 #include "runtime/output/system.hpp"
 
 namespace quilvar::runtime::output {
@@ -184,6 +187,26 @@ TEST_F(OutputServices, MalformedRequestsFailWithTheirReasonAndLeaveTheSystemWork
   const std::size_t first = shown.find("Ended label");
   ASSERT_NE(first, std::string::npos) << shown;
   EXPECT_NE(shown.find("Ended label", first + 1), std::string::npos) << shown;
+}
+
+TEST(TrimmedView, DropsTrailingBlanksAndZerosWhateverTheirMixAndLength) {
+  std::mt19937 random(3);
+  const char tail_bytes[] = {' ', '\0'};
+  for (int trial = 0; trial < 2000; ++trial) {
+    std::string text(static_cast<std::size_t>(random() % 12), 'x');
+    for (char& c : text) c = static_cast<char>('a' + random() % 26);
+    if (text.size() > 1 && trial % 3 == 0) text[random() % (text.size() - 1)] = ' ';  // a blank inside stays
+    const std::size_t kept = text.size();
+    const std::size_t tail = random() % 40;
+    // Runs of one kind (whole words of blanks or zeros) and mixed words.
+    const bool mixed = trial % 2 == 0;
+    const char run = tail_bytes[random() % 2];
+    for (std::size_t i = 0; i < tail; ++i) text += mixed ? tail_bytes[random() % 2] : run;
+    SCOPED_TRACE(trial);
+    EXPECT_EQ(trimmed_view(text), std::string_view(text).substr(0, kept));
+  }
+  EXPECT_EQ(trimmed_view(std::string(256, ' ')), "");
+  EXPECT_EQ(trimmed_view(std::string(256, '\0')), "");
 }
 
 TEST_F(OutputServices, FailingStatusIsNeverTheOneTheModuleTreatsAsBenign) {
