@@ -50,7 +50,8 @@ std::string order_problem(const DataSetState& data, const Position& start, std::
   const std::vector<int> columns = by_columns(data);
   return data.file_name + ", line " + std::to_string(start.line) + ": observation " + std::to_string(observation) +
          " (" + describe_key(data, columns, current) + ") is out of BY order: it follows observation " +
-         std::to_string(observation - 1) + " (" + describe_key(data, columns, previous) + "). Data set " + data.name + " must be sorted by " + by_list(data) +
+         std::to_string(observation - 1) + " (" + describe_key(data, columns, previous) + "). Data set " +
+         data.name + " must be sorted by " + by_list(data) +
          "; sort it, or use NOTSORTED to take each run of equal BY values as a group";
 }
 

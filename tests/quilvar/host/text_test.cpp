@@ -76,7 +76,10 @@ TEST(CompareValues, BytesOrderAsMemcmpOrdersThemAtEveryLength) {
       for (char& c : x) c = static_cast<char>(random() % 4 == 0 ? 0xE0 + random() % 8 : 'a' + random() % 3);
       std::string y = x;
       // Equal, or differing at one place, often late in the key.
-      if (trial % 4 != 0) y[static_cast<std::size_t>(random() % static_cast<unsigned>(length))] ^= (trial % 2 ? 0x81 : 0x01);
+      if (trial % 4 != 0) {
+        const std::size_t at = random() % static_cast<unsigned>(length);
+        y[at] = static_cast<char>(y[at] ^ (trial % 2 ? 0x81 : 0x01));
+      }
       const int expected = std::memcmp(x.data(), y.data(), x.size());
       EXPECT_EQ(compare_values(x.data(), y.data(), length), expected < 0 ? -1 : (expected > 0 ? 1 : 0));
     }

@@ -110,27 +110,22 @@ TEST(ByGroups, UnsortedDataNameTheFirstObservationOutOfOrder) {
     const char* label;
     std::string bytes;
     std::vector<ByVariable> by;
-    std::string problem;  // after the file's path
+    std::string problem;  // after the file's path, up to the sort advice
+    std::string sorted_by;
   } cases[] = {
       {"character", "id,area\n1,A\n2,C\n\n3,B\n4,A\n", {{"area", false}},
-       ", line 5: observation 3 (area=B) is out of BY order: it follows observation 2 (area=C). Data set GROUPS must be sorted by "
-       "area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 5: observation 3 (area=B) is out of BY order: it follows observation 2 (area=C).", "area"},
       {"descending", "id,k\n1,1\n2,2\n", {{"K", true}},
-       ", line 3: observation 2 (k=2) is out of BY order: it follows observation 1 (k=1). Data set GROUPS must be sorted by "
-       "DESCENDING k; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 3: observation 2 (k=2) is out of BY order: it follows observation 1 (k=1).", "DESCENDING k"},
       {"missing value after a number", "id,k\n1,1\n2,.\n", {{"k", false}},
-       ", line 3: observation 2 (k=.) is out of BY order: it follows observation 1 (k=1). Data set GROUPS must be sorted by k; "
-       "sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 3: observation 2 (k=.) is out of BY order: it follows observation 1 (k=1).", "k"},
       {"second variable", "a,b\nx,2\nx,1\n", {{"a", false}, {"b", false}},
-       ", line 3: observation 2 (a=x b=1) is out of BY order: it follows observation 1 (a=x b=2). Data set GROUPS must be sorted "
-       "by a b; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 3: observation 2 (a=x b=1) is out of BY order: it follows observation 1 (a=x b=2).", "a b"},
       {"after runs of equal values", "id,area\n1,A\n2,A\n3,\"A\"\n4,B\n5,B\n6,A\n", {{"area", false}},
-       ", line 7: observation 6 (area=A) is out of BY order: it follows observation 5 (area=B). Data set GROUPS must be sorted by "
-       "area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 7: observation 6 (area=A) is out of BY order: it follows observation 5 (area=B).", "area"},
       // The same bytes a""b, quoted (a"b) and then plain (a""b, which sorts first).
       {"same bytes, other value", "id,area\n1,\"a\"\"b\"\n2,a\"\"b\n", {{"area", false}},
-       ", line 3: observation 2 (area=a\"\"b) is out of BY order: it follows observation 1 (area=a\"b). Data set GROUPS must be "
-       "sorted by area; sort it, or use NOTSORTED to take each run of equal BY values as a group"},
+       ", line 3: observation 2 (area=a\"\"b) is out of BY order: it follows observation 1 (area=a\"b).", "area"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
@@ -139,7 +134,8 @@ TEST(ByGroups, UnsortedDataNameTheFirstObservationOutOfOrder) {
     ASSERT_NE(data, nullptr);
     std::string error;
     EXPECT_FALSE(set_by_variables(data.get(), c.by, false, &error));
-    EXPECT_EQ(error, (folder.path() / "groups.csv").string() + c.problem);
+    EXPECT_EQ(error, (folder.path() / "groups.csv").string() + c.problem + " Data set GROUPS must be sorted by " +
+                         c.sorted_by + "; sort it, or use NOTSORTED to take each run of equal BY values as a group");
   }
 }
 

@@ -104,8 +104,8 @@ TEST(SplitPass, OrderErrorsNameTheSameObservationWhereverTheyLie) {
     std::snprintf(key, sizeof key, "%zu", bad - 1);
     std::snprintf(previous, sizeof previous, "%zu", bad);
     const std::string expected = ", line " + std::to_string(bad + 2) + ": observation " + std::to_string(bad + 1) +
-                                 " (key=" + key + ") is out of BY order: it follows observation " + std::to_string(bad) +
-                                 " (key=" + previous + ").";
+                                 " (key=" + key + ") is out of BY order: it follows observation " +
+                                 std::to_string(bad) + " (key=" + previous + ").";
     EXPECT_EQ(order_error(rows).substr(0, expected.size()), expected);
   }
 }
@@ -158,8 +158,8 @@ TEST(SplitPass, OrderErrorsAfterRunsOfEqualKeysAreFoundInEitherHalf) {
     std::vector<std::string> changed = rows;
     changed[bad] = row(bad / 3 - 1);  // the first of a run, below the run before it
     const std::string expected = ", line " + std::to_string(bad + 2) + ": observation " + std::to_string(bad + 1) +
-                                 " (key=" + std::to_string(bad / 3 - 1) + ") is out of BY order: it follows observation " +
-                                 std::to_string(bad) + " (key=" + std::to_string(bad / 3) + ").";
+                                 " (key=" + std::to_string(bad / 3 - 1) + ") is out of BY order: it follows " +
+                                 "observation " + std::to_string(bad) + " (key=" + std::to_string(bad / 3) + ").";
     EXPECT_EQ(order_error(changed).substr(0, expected.size()), expected);
   }
 }
