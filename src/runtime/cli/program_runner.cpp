@@ -16,6 +16,7 @@
 
 #include "runtime/catalog/catalog.hpp"
 #include "runtime/cli/progress.hpp"
+#include "runtime/datasets/csv_records.hpp"
 #include "runtime/datasets/datasets.hpp"
 #include "runtime/loader/kernel_services.hpp"
 #include "runtime/loader/module_loader.hpp"
@@ -42,17 +43,30 @@ struct RunState {
   bool program_problem = false;
 };
 
+// Reads the program text; a UTF-8 byte order mark, which some editors put
+// at the start of every file they save, is not part of the program.
 bool read_program(const std::string& path, std::string* text, std::string* error) {
   if (path == "-") {
     *text = std::string(std::istreambuf_iterator<char>(std::cin), {});
-    return true;
+  } else {
+    std::error_code ignored;
+    if (fs::is_directory(path, ignored)) {
+      *error = "the program file " + path + " is a folder";
+      return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+      *error = "cannot read the program file " + path;
+      return false;
+    }
+    try {
+      *text = std::string(std::istreambuf_iterator<char>(in), {});
+    } catch (const std::exception&) {  // a read error below the stream
+      *error = "cannot read the program file " + path;
+      return false;
+    }
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read the program file " + path;
-    return false;
-  }
-  *text = std::string(std::istreambuf_iterator<char>(in), {});
+  text->erase(0, datasets::byte_order_mark_length(text->data(), text->size()));
   return true;
 }
 

@@ -404,6 +404,26 @@ TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(WEXITSTATUS(std::system(help.c_str())), 0);
 }
 
+// A byte order mark before the first statement is not part of the program;
+// a folder given as the program is refused by name rather than crashing.
+TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAreRefused) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  const RunResult marked = run("\xEF\xBB\xBFproc quilvar data=pop refdata=ref method=direct;\n"
+                               "  population event=deaths total=persons; reference total=std_pop;\n"
+                               "  strata age; by year area;\nrun;\n");
+  EXPECT_EQ(marked.exit_status, 0) << marked.log;
+  EXPECT_EQ(outputs(marked, 0, "Quilvar").size(), 4u);
+
+  fs::create_directory(folder_ / "folder.qv");
+  const std::string command = std::string(QUILVAR_EXECUTABLE) + " " + (folder_ / "folder.qv").string() + " > " +
+                              (folder_ / "out.txt").string() + " 2>&1";
+  const int raw = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(raw));
+  EXPECT_EQ(WEXITSTATUS(raw), 2);
+  EXPECT_NE(read(folder_ / "out.txt").find("folder.qv is a folder"), std::string::npos) << read(folder_ / "out.txt");
+}
+
 // True when the folder holds a temporary output file (".NAME.PID.tmp").
 bool has_temporary_file(const fs::path& folder) {
   for (const auto& entry : fs::directory_iterator(folder)) {
