@@ -97,6 +97,7 @@ struct GroupState {
 struct ReferenceIndex {
   std::vector<std::string> names;  // upper-case BY names it was built for
   std::vector<int> columns;        // their columns in this data set
+  std::vector<std::size_t> by;     // their places in the population's BY list
   std::unordered_map<std::string, std::vector<Range>> ranges;
 };
 

@@ -42,8 +42,9 @@
 // population's current ones (the reference need not be sorted; an index
 // from BY values to row ranges is built on the first match). When the types
 // differ, a number is compared with a character value through its
-// formatted text. A reference that lacks any of the BY variables is served
-// whole for every group.
+// formatted text. A reference is matched on the BY variables it holds (a
+// standard population by year serves every cause of that year); one that
+// holds none of them is served whole for every group.
 //
 // Services. get_attribute answers 167 (the name, a CountedText) and 23
 // (open status, always 1); select_variables takes code 70 and records the

@@ -75,28 +75,35 @@ bool build_index(DataSetState* reference, ReferenceIndex* index, std::string* er
   }
 }
 
-// The reference's columns of the population's BY variables; empty when
-// any is missing.
-std::vector<int> reference_columns(const DataSetState& population, const DataSetState& reference,
-                                   std::vector<std::string>* names) {
+// The BY variables of the population that the reference holds, with their
+// places in the population's BY list and their reference columns; a
+// reference without some of them is matched on the others.
+struct MatchColumns {
+  std::vector<std::string> names;
   std::vector<int> columns;
-  for (const ByColumn& by : population.by) {
-    const Variable& variable = population.variables[static_cast<std::size_t>(by.column)];
+  std::vector<std::size_t> by;
+};
+
+MatchColumns reference_columns(const DataSetState& population, const DataSetState& reference) {
+  MatchColumns match;
+  for (std::size_t i = 0; i < population.by.size(); ++i) {
+    const Variable& variable = population.variables[static_cast<std::size_t>(population.by[i].column)];
     const int column = find_column(reference, variable.name);
-    if (column < 0) return {};
-    columns.push_back(column);
-    names->push_back(variable.upper_name);
+    if (column < 0) continue;
+    match.names.push_back(variable.upper_name);
+    match.columns.push_back(column);
+    match.by.push_back(i);
   }
-  return columns;
+  return match;
 }
 
 // Makes sure the reference's index covers these BY names; false with *error.
-bool ensure_index(DataSetState* reference, std::vector<std::string> names, std::vector<int> columns,
-                  std::string* error) {
-  if (reference->reference_index && reference->reference_index->names == names) return true;
+bool ensure_index(DataSetState* reference, MatchColumns match, std::string* error) {
+  if (reference->reference_index && reference->reference_index->names == match.names) return true;
   auto index = std::make_unique<ReferenceIndex>();
-  index->names = std::move(names);
-  index->columns = std::move(columns);
+  index->names = std::move(match.names);
+  index->columns = std::move(match.columns);
+  index->by = std::move(match.by);
   if (!build_index(reference, index.get(), error)) return false;
   reference->reference_index = std::move(index);
   return true;
@@ -105,11 +112,11 @@ bool ensure_index(DataSetState* reference, std::vector<std::string> names, std::
 // The lookup key of the population's current values in the reference's
 // column types; false when no reference value can equal them.
 bool population_key(const DataSetState& population, const DataSetState& reference, std::string* key) {
-  const std::vector<int>& columns = reference.reference_index->columns;
+  const ReferenceIndex& index = *reference.reference_index;
   KeyValue converted;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const bool numeric = reference.variables[static_cast<std::size_t>(columns[i])].numeric;
-    if (!convert_value(population.group.key[i], numeric, &converted)) return false;
+  for (std::size_t i = 0; i < index.columns.size(); ++i) {
+    const bool numeric = reference.variables[static_cast<std::size_t>(index.columns[i])].numeric;
+    if (!convert_value(population.group.key[index.by[i]], numeric, &converted)) return false;
     append_key_part(converted, key);
   }
   return true;
@@ -132,14 +139,13 @@ int match_reference_group(DataSetState* population, DataSetState* reference) {
     report_error(*reference, "data set " + population->name + " is not positioned on a BY group to match");
     return 2;
   }
-  std::vector<std::string> names;
-  std::vector<int> columns = reference_columns(*population, *reference, &names);
-  if (columns.empty()) {
+  MatchColumns match = reference_columns(*population, *reference);
+  if (match.columns.empty()) {
     position_on_ranges(reference, {Range{reference->first_row, reference->text.size}});
     return 0;
   }
   std::string error;
-  if (!ensure_index(reference, std::move(names), std::move(columns), &error)) {
+  if (!ensure_index(reference, std::move(match), &error)) {
     report_error(*reference, error);
     return 2;
   }

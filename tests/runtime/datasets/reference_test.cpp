@@ -1,6 +1,6 @@
 // Matching a reference data set to the population's BY groups: by value in
-// an unsorted reference, across value types, and whole when the reference
-// lacks a BY variable.
+// an unsorted reference, across value types, on the BY variables the
+// reference holds, and whole when it holds none of them.
 #include <gtest/gtest.h>
 
 #include "runtime/datasets/data_set_fixture.hpp"
@@ -36,6 +36,11 @@ struct Match {
   bool operator==(const Match&) const = default;
 };
 
+void PrintTo(const Match& match, std::ostream* out) {
+  *out << match.status << ":";
+  for (const std::string& row : match.rows) *out << " " << row;
+}
+
 std::vector<Match> match_each_group(const Pair& pair) {
   FormattedReader reader(pair.reference.get());
   std::vector<Match> matches;
@@ -66,8 +71,12 @@ TEST(ReferenceMatch, GroupsAreMatchedByValue) {
        {{0, {"r2"}}, {0, {"r1"}}}},
       {"character against number", "k,n\n01,1\n1,1\nx,1\n", "id,k\nr1,1\nr2,3\n", {{"k", false}},
        {{0, {"r1"}}, {0, {"r1"}}, {1, {}}}},
-      {"reference lacks a by variable", "a,b\nx,1\ny,2\n", "id,a\nr1,y\nr2,x\n", {{"a", false}, {"b", false}},
-       {{0, {"r1", "r2"}}, {0, {"r1", "r2"}}}},
+      {"reference lacks the second by variable", "a,b\nx,1\ny,2\n", "id,a\nr1,y\nr2,x\n",
+       {{"a", false}, {"b", false}}, {{0, {"r2"}}, {0, {"r1"}}}},
+      {"reference lacks the first by variable", "a,b\nx,1\nx,2\ny,1\n", "id,b\nr1,1\nr2,2\nr3,1\n",
+       {{"a", false}, {"b", false}}, {{0, {"r1", "r3"}}, {0, {"r2"}}, {0, {"r1", "r3"}}}},
+      {"reference lacks every by variable", "a,b\nx,1\ny,2\n", "id,c\nr1,y\nr2,x\n",
+       {{"a", false}, {"b", false}}, {{0, {"r1", "r2"}}, {0, {"r1", "r2"}}}},
       {"population without by variables", "a\nx\ny\n", "id,a\nr1,y\nr2,x\n", {}, {{0, {"r1", "r2"}}}},
       {"empty reference", "a\nx\n", "id,a\n", {{"a", false}}, {{1, {}}}},
   };
