@@ -26,6 +26,8 @@ inline constexpr std::string_view kOptRefRisk = "REFRISK=";
 inline constexpr std::string_view kOptRefData = "REFDATA=";
 inline constexpr std::string_view kStatRateWord = "RATE";
 inline constexpr std::string_view kStatRiskWord = "RISK";
+inline constexpr std::string_view kTypeNumericWord = "numeric";
+inline constexpr std::string_view kTypeCharacterWord = "character";
 
 // Messages of set 908.
 inline constexpr int kMsgStrataJoiner = 46;
@@ -83,6 +85,7 @@ inline constexpr int kMsgNoEventsStrataSmr = 138;
 inline constexpr int kMsgReferenceVariableMissing = 139;
 inline constexpr int kMsgReferenceNotNumeric = 140;
 inline constexpr int kMsgPopulationNotNumeric = 167;
+inline constexpr int kMsgStrataTypeClash = 170;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -106,6 +106,38 @@ void allocate_strata_keys(ProcContext& c) {
       host::pool_allocate(c.pool, sizeof(double) * static_cast<std::size_t>(c.strata_count + 1), host::kPoolAllocate));
 }
 
+std::string_view type_word(const KeyVariable& v) {
+  return v.type == kTypeNumeric ? kTypeNumericWord : kTypeCharacterWord;
+}
+
+// Fits the strata keys to the reference data set as well: a longer text
+// or format there would be cut to the population's width, so that
+// different reference strata could meet in one key. A variable of the
+// other type there cannot match the population's values; the warning says
+// why before the strata go unmatched (it is not an error: a column with
+// no values at all, in a file with no observations, has a type only by
+// default). Variables the reference lacks are reported when the
+// reference statement is resolved.
+void fit_strata_to_reference(ProcContext& c) {
+  if (c.method == kMethodMh || c.reference.data == nullptr || c.reference.data == c.population.data) return;
+  for (int i = 0; i < c.strata_count; ++i) {
+    KeyVariable& v = c.strata_variables[i];
+    int number = 0;
+    host::data_set_table().find_variable(c.reference.data, v.name.text, v.name.length, &number);
+    if (number == 0) continue;
+    KeyVariable in_reference{};
+    input::describe_variable(c.reference.data, number, in_reference);
+    if (in_reference.type != v.type) {
+      warn(c, kMsgStrataTypeClash,
+           {text_arg({v.name.text, static_cast<std::size_t>(v.name.length)}), text_arg(type_word(v)),
+            text_arg(type_word(in_reference))});
+      continue;
+    }
+    v.length = std::max(v.length, in_reference.length);
+    v.formatted_width = std::max(v.formatted_width, in_reference.formatted_width);
+  }
+}
+
 void resolve_strata_variables(ProcContext& c) {
   c.strata_order = order_from_slot(c, kSlotStrataOrder);
   const std::span<const std::int32_t> strata = variable_list_slot(parsed(c), kSlotStrata);
@@ -115,6 +147,7 @@ void resolve_strata_variables(ProcContext& c) {
   for (int i = 0; i < c.strata_count; ++i) {
     input::describe_variable(c.population.data, strata[i], c.strata_variables[i]);
   }
+  fit_strata_to_reference(c);
   allocate_strata_keys(c);
 }
 

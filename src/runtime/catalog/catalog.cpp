@@ -369,6 +369,11 @@ constexpr CatalogEntry kEntries[] = {
      "The indirectly standardized risk (the SMR times the reference crude risk) is above 1, so it "
      "and its confidence limits are missing.",
      "The study population's risks are far above the reference risks; report the SMR instead."},
+    {kProcedureSet, 170, kWarning,
+     "The STRATA variable %1 is %2 in the population data set but %3 in the reference data set, so "
+     "their strata cannot be matched.",
+     "A column with any value that is not a number, such as 85+ or n/a, is read as character; write "
+     "the strata the same way in both files."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {
