@@ -56,6 +56,13 @@ struct Cursor {
   std::uint64_t mask = 0;
 };
 
+// An unquoted field without the blanks that lead it: "a, b" holds the
+// value "b", as a reader of the file sees it. Quoting keeps them.
+Field unquoted_field(const char* begin, const char* end) {
+  while (begin < end && *begin == ' ') ++begin;
+  return Field{begin, static_cast<std::size_t>(end - begin), false};
+}
+
 bool at_line_end(const Cursor& c) {
   return *c.p == '\n' || (*c.p == '\r' && c.p + 1 < c.end && c.p[1] == '\n');
 }
@@ -116,10 +123,10 @@ bool scan_plain_record(char delimiter, Cursor* c, FieldList* fields) {
   const char* field = c->p;
   for (std::uint64_t cuts = delimiter_bits & before; cuts != 0; cuts &= cuts - 1) {
     const char* cut = c->p + __builtin_ctzll(cuts);
-    fields->push_back(Field{field, static_cast<std::size_t>(cut - field), false});
+    fields->push_back(unquoted_field(field, cut));
     field = cut + 1;
   }
-  fields->push_back(Field{field, static_cast<std::size_t>(c->p + line_end - field), false});
+  fields->push_back(unquoted_field(field, c->p + line_end));
   c->p += line_end + 1;
   ++c->line;
   return true;
@@ -164,7 +171,7 @@ ScanStatus scan_unquoted(const ClassTable& table, char delimiter, Cursor* c, Fie
     }
     break;
   }
-  fields->push_back(Field{start, static_cast<std::size_t>(c->p - start), false});
+  fields->push_back(unquoted_field(start, c->p));
   return ScanStatus::kRecord;
 }
 
@@ -195,9 +202,13 @@ ScanStatus scan_quoted(Cursor* c, FieldList* fields) {
 ScanStatus scan_fields(const CsvText& text, Cursor* c, FieldList* fields, Position* problem) {
   const ClassTable& table = text.delimiter == '\t' ? kTabTable : kCommaTable;
   for (;;) {
+    // Blanks before an opening quote are not part of the value either.
+    const char* first = c->p;
+    while (first < c->end && *first == ' ') ++first;
+    const bool quoted = first < c->end && *first == '"';
+    if (quoted) c->p = first;
     const char* field_start = c->p;
     const std::int64_t field_line = c->line;
-    const bool quoted = c->p < c->end && *c->p == '"';
     const ScanStatus status = quoted ? scan_quoted(c, fields) : scan_unquoted(table, text.delimiter, c, fields);
     if (status != ScanStatus::kRecord) {
       // An unterminated quote is reported where it opened; a NUL where it is.

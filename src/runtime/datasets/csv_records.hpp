@@ -1,7 +1,8 @@
 // Record scanning of delimited text (comma-separated or tab-separated):
 // double-quoted fields with "" standing for one quote, quoted fields that
 // hold delimiters and line breaks, LF or CRLF line ends, empty lines
-// skipped. Fields are handed out as spans of the mapped text.
+// skipped. Fields are handed out as spans of the mapped text; an unquoted
+// field starts after its leading blanks.
 #pragma once
 
 #include <algorithm>

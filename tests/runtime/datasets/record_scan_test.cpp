@@ -26,9 +26,11 @@ std::string random_field(std::mt19937& random) {
 }
 
 // The field as a CSV writer puts it: quoted when it holds a delimiter, a
-// quote, a CR or a line feed (or at random), quotes doubled.
+// quote, a CR or a line feed, or starts with a blank (or at random), quotes
+// doubled.
 std::string encoded(const std::string& field, char delimiter, std::mt19937& random) {
-  const bool needs = field.find_first_of(std::string("\"\r\n") + delimiter) != std::string::npos;
+  const bool needs =
+      field.find_first_of(std::string("\"\r\n") + delimiter) != std::string::npos || field.starts_with(' ');
   if (!needs && random() % 10 != 0) return field;
   std::string text = "\"";
   for (char c : field) {
@@ -73,6 +75,36 @@ TEST(RecordScan, GivesBackEveryFieldAsWritten) {
     Position start;
     Position problem;
     EXPECT_EQ(scan_record(csv, &pos, &fields, &start, &problem), ScanStatus::kEnd);
+  }
+}
+
+// Blanks after a delimiter are not part of a value: an unquoted value
+// starts after them and a quoted one at its quote, on the quick path (a
+// short plain record) and the general one (quotes, or a record longer than
+// the quick path's window). Blanks inside quotes or after a value stay.
+TEST(RecordScan, ValuesStartAfterTheBlanksThatLeadThem) {
+  const std::string padding(70, 'x');
+  const struct {
+    const char* label;
+    std::string text;
+    std::vector<std::string> values;
+  } cases[] = {
+      {"short plain record", "a,  b,e f ,   \n", {"a", "b", "e f ", ""}},
+      {"long plain record", "a,  b,e f ,   ," + padding + "\n", {"a", "b", "e f ", "", padding}},
+      {"quoted values", "a, \" c, d\",  \"e\"\"\",f\n", {"a", " c, d", "e\"", "f"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const CsvText csv{c.text.data(), c.text.size(), ','};
+    Position pos;
+    FieldList fields;
+    Position start;
+    Position problem;
+    std::string scratch;
+    ASSERT_EQ(scan_record(csv, &pos, &fields, &start, &problem), ScanStatus::kRecord);
+    std::vector<std::string> values;
+    for (std::size_t i = 0; i < fields.size(); ++i) values.emplace_back(field_value(fields[i], &scratch));
+    EXPECT_EQ(values, c.values);
   }
 }
 
