@@ -232,6 +232,15 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
   begin_step();
   statements::begin_step(step, make_hooks(libraries, data));
   output::begin_step(title, by_values_of(data));
+  current_session().by_group_place = [&data] {
+    std::string place;
+    if (data.by_data == nullptr) return place;
+    for (const datasets::ByValue& value : datasets::current_by_values(data.by_data)) {
+      if (!place.empty()) place += ", ";
+      place += value.name + "=" + (value.text.empty() ? "." : value.text);
+    }
+    return place;
+  };
 }
 
 void warn_empty_data_sets(const StepData& data) {
@@ -255,6 +264,7 @@ void run_guarded(const std::function<void()>& body) {
 }
 
 int end_runtime_step(StepData& data) {
+  current_session().by_group_place = nullptr;
   const int status = end_step();
   output::end_step(status);
   statements::end_step();

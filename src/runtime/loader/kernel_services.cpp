@@ -36,9 +36,15 @@ void record_message(int set, int number, std::span<const host::MessageArg> args)
 
 void issue_message(int set, int number, const host::MessageArg* args, int count) {
   record_message(set, number, std::span(args, static_cast<std::size_t>(count)));
-  const std::string text = catalog::format_message(set, number, std::span(args, static_cast<std::size_t>(count)));
+  std::string text = catalog::format_message(set, number, std::span(args, static_cast<std::size_t>(count)));
   const catalog::CatalogEntry* entry = catalog::find_entry(set, number);
   const catalog::Severity severity = entry != nullptr ? entry->severity : catalog::Severity::kError;
+  // A problem found in one BY group of thousands says which one it is.
+  const auto& place = current_session().by_group_place;
+  if (severity != catalog::Severity::kNote && place) {
+    const std::string group = place();
+    if (!group.empty()) text += " (BY group " + group + ")";
+  }
   switch (severity) {
     case catalog::Severity::kWarning: write_log(LogLevel::kWarning, text); break;
     case catalog::Severity::kError: write_log(LogLevel::kError, text); break;

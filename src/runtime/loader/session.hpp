@@ -43,6 +43,9 @@ struct StepRecord {
 struct Session {
   std::ostream* log = nullptr;
   bool strict = false;
+  // The current BY group as "year=2021, area=B", or empty outside BY
+  // groups; warnings and errors the procedure issues name it.
+  std::function<std::string()> by_group_place;
   StepRecord step;
   int steps_run = 0;
 };

@@ -215,6 +215,7 @@ TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   EXPECT_EQ(order, (std::vector<std::string>{"c", "a", "b"}));
 }
 
+// The error names the BY group it ends, among all those that run on.
 TEST_F(QuilvarRun, MissingReferenceByGroupEndsOnlyThatGroup) {
   write("pop.csv", "year,age,deaths,persons\n2020,1,5,100\n2021,1,6,100\n2022,1,7,100\n");
   write("ref.csv", "year,age,ref_deaths,std_pop\n2022,1,30,1000\n2020,1,20,1000\n");
@@ -227,6 +228,9 @@ TEST_F(QuilvarRun, MissingReferenceByGroupEndsOnlyThatGroup) {
   EXPECT_EQ(tables[1]["by"][0]["value"], 2022);
   EXPECT_DOUBLE_EQ(cell(tables[1], 0, "ExpectedEvents"), 0.03 * 100);
   EXPECT_NE(r.log.find("REFDATA="), std::string::npos);
+  EXPECT_NE(r.log.find("current BY group of the population data. (BY group year=2021)\n"), std::string::npos)
+      << r.log;
+  EXPECT_EQ(r.log.find("year=2020"), std::string::npos) << r.log;
 }
 
 TEST_F(QuilvarRun, MissingStrataValuesFormALevelOnlyWithMissing) {
