@@ -3,7 +3,8 @@
 // In these coordinates the gamma and chi-square distribution functions are
 // close to linear over wide ranges, so the secant converges in a few steps
 // from a normal-approximation start. The convergence test compares the new
-// point with the older of the two points the secant was drawn through.
+// point with the older of the two points the secant was drawn through (on
+// the first step with both of them).
 #include "quilvar/numeric/tail_inversion.hpp"
 
 #include <algorithm>
@@ -78,8 +79,14 @@ Outcome secant(const InversionState& state, TailPoint& older, TailPoint& newer) 
     if (x < kTinyArgument || state.evaluate(x, next) != kOk) {
       return Outcome::kFailed;
     }
+    const double scale = kQuantileTolerance * std::max(std::fabs(x), state.inversion.x_floor);
+    // On the first step the older point is the last bracket point, not a
+    // secant point: a good start lies close to the root, and a secant drawn
+    // from it to a far bracket point lands near it without having found the
+    // root. That step counts as converged only when it also agrees with the
+    // newer point; later steps compare with the older point alone.
     const bool converged =
-        std::fabs(older.x - x) < kQuantileTolerance * std::max(std::fabs(x), state.inversion.x_floor);
+        std::fabs(older.x - x) < scale && (step > 0 || std::fabs(newer.x - x) < scale);
     older = newer;
     newer = next;
     if (converged || state.on_target(next)) {

@@ -20,7 +20,8 @@ struct TailInversion {
 
 // Finds x > 0 with P(x) = p from a positive start: up to 50 bracket steps by
 // the factors, then up to 70 secant steps, converged when the new point is
-// within 1.053671212772351e-8·max(|x|, x floor) of the point two steps back.
+// within 1.053671212772351e-8·max(|x|, x floor) of the point two steps back
+// (on the first step, of both bracket points).
 // Returns 0 with the root, or 1 when an evaluation fails, a secant point
 // falls below the tiny argument, or the secant steps run out (root then
 // holds the last point).

@@ -21,9 +21,8 @@ void expect_quantile_near(double x, double reference, double p, double density_a
       << "x=" << x << " reference=" << reference << " probability error=" << probability_error;
 }
 
-// Relative accuracy of the fall-back, whose secant barely moves from its
-// start for large df.
-double fallback_tolerance(double df) { return df < 1e4 ? 1e-9 : (df < 1e6 ? 2e-7 : 5e-6); }
+// Relative accuracy of the fall-back.
+constexpr double kFallbackTolerance = 1e-10;
 
 TEST(ChiSquareQuantile, MatchesReference) {
   const ReferenceTable table("chi_square_quantile.csv");
@@ -46,7 +45,7 @@ TEST(ChiSquareQuantile, MatchesReference) {
     ASSERT_EQ(status, 0);
     ASSERT_EQ(fallback_status, 0);
     expect_quantile_near(x, reference, p, table.at(row, "density_at_x"));
-    EXPECT_NEAR(fallback / reference, 1.0, fallback_tolerance(df));
+    EXPECT_NEAR(fallback / reference, 1.0, kFallbackTolerance);
   }
 }
 
@@ -64,7 +63,7 @@ TEST(ChiSquareQuantile, ExactPoissonLimits) {
       ASSERT_EQ(chi_square_quantile(p, df, x), 0);
       expect_quantile_near(x, reference, p, density);
       ASSERT_EQ(chi_square_quantile_fallback(p, df, x), 0);
-      EXPECT_NEAR(x / reference, 1.0, fallback_tolerance(df));
+      EXPECT_NEAR(x / reference, 1.0, kFallbackTolerance);
     }
   }
 }
@@ -108,8 +107,28 @@ TEST(ChiSquareQuantile, SeriesCapForLargeDegreesOfFreedom) {
   EXPECT_NEAR(chi_square_lower_tail(x, 1e6), 0.975, 1e-8);
   for (const double df : {3e5, 2e6}) {
     ASSERT_EQ(chi_square_quantile_fallback(0.5, df, x), 0);
-    // 5e-6 relative in x is 5e-6·df/sqrt(2·df) standard deviations; φ ≤ 0.4.
-    EXPECT_NEAR(chi_square_lower_tail(x, df), 0.5, 0.4 * 5e-6 * df / std::sqrt(2.0 * df)) << df;
+    // 1e-10 relative in x is 1e-10·df/sqrt(2·df) standard deviations; φ ≤ 0.4.
+    EXPECT_NEAR(chi_square_lower_tail(x, df), 0.5, 0.4 * 1e-10 * df / std::sqrt(2.0 * df)) << df;
+  }
+}
+
+// Where the series gives up, exact lower limits of half a million events
+// and more rest on the fall-back. Its start (a normal approximation) is
+// then very close to the root while the first bracket point is tens of
+// standard deviations away, so a secant drawn between them must not be
+// taken for the root. Quantiles by bisection at 40 digits.
+TEST(ChiSquareQuantile, FallBackFindsLargeQuantilesToFullAccuracy) {
+  const struct {
+    double p, df, quantile;
+  } cases[] = {
+      {0.025, 1e6, 997230.0871432901025594477},     {0.025, 2000002.0, 1996083.964720624139664335},
+      {0.005, 1e6, 996360.9839353822353947839},     {0.5, 1e6, 999999.3333334123457367039},
+      {0.1, 1.2e6, 1198015.057593779146002227},
+  };
+  for (const auto& c : cases) {
+    double x = 0.0;
+    ASSERT_EQ(chi_square_quantile_fallback(c.p, c.df, x), 0) << c.p << ", " << c.df;
+    EXPECT_NEAR(x / c.quantile, 1.0, kFallbackTolerance) << c.p << ", " << c.df;
   }
 }
 
