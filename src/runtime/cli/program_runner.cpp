@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "runtime/catalog/catalog.hpp"
+#include "runtime/cli/output_files.hpp"
 #include "runtime/cli/progress.hpp"
 #include "runtime/datasets/csv_records.hpp"
 #include "runtime/datasets/datasets.hpp"
@@ -36,6 +37,7 @@ constexpr int kInternalErrorStatus = 3000;
 
 struct RunState {
   const RunOptions& options;
+  output::InputFiles& inputs;  // the data sets read, which no output replaces
   datasets::Libraries libraries;
   LoadedModule module;
   std::string title;
@@ -124,6 +126,7 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
       for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
       data.opened.push_back(set);
+      if (data.inputs != nullptr) data.inputs->add(datasets::data_set_file(set));
     }
     return set;
   };
@@ -171,6 +174,7 @@ output::ByValuesSource by_values_of(const StepData& data) {
 
 void run_step(RunState& run, const statements::Step& step) {
   StepData data;
+  data.inputs = &run.inputs;
   begin_runtime_step(run.libraries, step, run.title, data);
   run_guarded([&run] { run.module.driver(nullptr); });
   if (!run.options.check) warn_empty_data_sets(data);
@@ -287,9 +291,10 @@ void run_items(RunState& run, const statements::Program& program) {
   }
 }
 
-output::OutputOptions output_options(const RunOptions& o) {
+output::OutputOptions output_options(const RunOptions& o, const output::InputFiles& inputs) {
   output::OutputOptions out;
   if (o.check) return out;  // a check writes no output
+  out.inputs = &inputs;
   out.listing = o.listing ? &std::cout : nullptr;
   out.html_path = o.html_path;
   out.json_path = o.json_path;
@@ -313,17 +318,10 @@ int exit_status(const RunState& run) {
   return kExitSuccess;
 }
 
-}  // namespace
-
-int run_program(const RunOptions& options) {
+// Runs the program with the log in place; returns the exit status.
+int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   std::string error, text;
-  std::ofstream log_file;
-  if (!options.log_path.empty()) {
-    log_file.open(options.log_path);
-    if (!log_file) return fail_usage("cannot write the log file " + options.log_path);
-    current_session().log = &log_file;
-  }
-  RunState run{options, {}, {}, {}, 0, false};
+  RunState run{options, inputs, {}, {}, {}, 0, false};
   if (!read_program(options.program, &text, &error) || !set_up_libraries(options, &run.libraries, &error)) {
     return fail_usage(error);
   }
@@ -339,15 +337,31 @@ int run_program(const RunOptions& options) {
   if (!load_module(default_module_path(options.executable), services, &run.module, &error)) {
     return fail_usage(error);
   }
-  if (!output::begin_run(output_options(options), &error)) return fail_usage(error);
+  if (!output::begin_run(output_options(options, inputs), &error)) return fail_usage(error);
   run_items(run, program);
   finish_progress();
   if (!output::finish_run(&error)) {
     write_log(LogLevel::kError, error);
     run.program_problem = true;
   }
-  current_session().log = nullptr;
   return exit_status(run);
+}
+
+}  // namespace
+
+int run_program(const RunOptions& options) {
+  std::string error;
+  if (!check_output_files(options, &error)) return fail_usage(error);
+  output::InputFiles inputs;
+  LogFile log;
+  if (!options.log_path.empty()) {
+    if (!log.open(options.log_path, &inputs, &error)) return fail_usage(error);
+    current_session().log = &log.stream();
+  }
+  const int status = run_logged(options, inputs);
+  current_session().log = nullptr;
+  if (!options.log_path.empty() && !log.commit(&error)) return fail_usage(error);
+  return status;
 }
 
 }  // namespace quilvar::runtime

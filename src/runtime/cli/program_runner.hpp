@@ -9,6 +9,7 @@
 
 #include "quilvar/host/services.hpp"
 #include "runtime/datasets/datasets.hpp"
+#include "runtime/output/atomic_file.hpp"
 #include "runtime/statements/program.hpp"
 
 namespace quilvar::runtime {
@@ -33,11 +34,13 @@ struct RunOptions {
 int run_program(const RunOptions& options);
 
 // The runtime around one step, for the program runner and for tests that
-// run parts of a step: the data sets the step opened and the one its BY
-// statement applies to.
+// run parts of a step: the data sets the step opened, the one its BY
+// statement applies to, and the run's record of the files it reads (null:
+// none kept), to which each opened data set's file is added.
 struct StepData {
   std::vector<host::DataSet*> opened;
   host::DataSet* by_data = nullptr;
+  output::InputFiles* inputs = nullptr;
 };
 
 // The module's service tables as the runtime provides them.

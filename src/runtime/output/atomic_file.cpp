@@ -2,6 +2,7 @@
 #include "runtime/output/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,6 +28,16 @@ std::filesystem::path temporary_name(const std::filesystem::path& path) {
 
 constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 constexpr mode_t kCreateMode = 0666;  // narrowed by the umask, as for any new file
+// A file written in place already exists. Appending, so that a link to an
+// open file (standard output sent to a file) continues it rather than
+// overwriting it from the start; FIFOs and devices ignore it.
+constexpr int kInPlaceFlags = O_WRONLY | O_APPEND | O_CLOEXEC;
+// Links followed before giving up on a loop: the kernel's own limit.
+constexpr int kMaxLinks = 40;
+
+std::string cannot_write(const std::filesystem::path& path, const std::string& reason) {
+  return "cannot write " + path.string() + ": " + reason;
+}
 
 int open_file(const std::filesystem::path& path, int flags) {
   int descriptor = -1;
@@ -36,24 +47,81 @@ int open_file(const std::filesystem::path& path, int flags) {
   return descriptor;
 }
 
+// A link inside /proc (/proc/self/fd/1, which /dev/stdout and /dev/fd/1
+// lead to) stands for an open file, not for the path its text shows: that
+// may be a pipe or a file deleted since. Only opening it reaches the file.
+bool names_open_file(const std::filesystem::path& link) {
+  std::error_code code;
+  const std::filesystem::path folder = std::filesystem::absolute(link, code).parent_path();
+  const std::filesystem::path real = std::filesystem::canonical(folder, code);
+  return !code && real.native().starts_with("/proc/");
+}
+
 }  // namespace
+
+void InputFiles::add(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return;
+  const std::lock_guard hold(lock_);
+  files_.emplace_back(info.st_dev, info.st_ino);
+}
+
+bool InputFiles::contains(const std::filesystem::path& path) const {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return false;
+  const std::lock_guard hold(lock_);
+  return std::find(files_.begin(), files_.end(), std::pair(info.st_dev, info.st_ino)) != files_.end();
+}
+
+bool resolve_output_target(const std::filesystem::path& path, OutputTarget* target, std::string* error) {
+  namespace fs = std::filesystem;
+  target->path = path;
+  std::error_code code;
+  for (int followed = 0; fs::is_symlink(fs::symlink_status(target->path, code)); ++followed) {
+    if (names_open_file(target->path)) {
+      target->in_place = true;
+      return true;
+    }
+    if (followed == kMaxLinks) {
+      *error = cannot_write(path, std::strerror(ELOOP));
+      return false;
+    }
+    const fs::path next = fs::read_symlink(target->path, code);
+    if (code) break;
+    // A relative link is relative to its own folder; an absolute one replaces the path.
+    target->path = target->path.parent_path() / next;
+  }
+  const fs::file_status status = fs::status(target->path, code);
+  target->in_place = fs::exists(status) && !fs::is_regular_file(status);
+  return true;
+}
 
 AtomicFile::~AtomicFile() { discard(); }
 
 // Direct I/O first; a file system without it (tmpfs) refuses the flag.
-bool AtomicFile::open(const std::filesystem::path& path, std::string* error) {
+bool AtomicFile::open(const std::filesystem::path& path, std::string* error, const InputFiles* inputs) {
   discard();
   path_ = path;
-  temporary_ = temporary_name(path);
-  // Registered before it exists, so that no moment leaves it behind.
-  cleanup_token_ = register_temporary_file(temporary_);
-  int descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
-  direct_ = descriptor >= 0;
-  if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
+  inputs_ = inputs;
+  OutputTarget target;
+  if (!resolve_output_target(path, &target, error)) return false;
+  final_ = target.path;
+  int descriptor = -1;
+  direct_ = false;
+  if (target.in_place) {
+    descriptor = open_file(final_, kInPlaceFlags);
+  } else {
+    temporary_ = temporary_name(final_);
+    // Registered before it exists, so that no moment leaves it behind.
+    cleanup_token_ = register_temporary_file(temporary_);
+    descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
+    direct_ = descriptor >= 0;
+    if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
+  }
   if (descriptor < 0) {
     // Named by the file asked for: the hidden temporary name means nothing
     // to the user.
-    *error = "cannot write " + path.string() + ": " + std::strerror(errno);
+    *error = cannot_write(path, std::strerror(errno));
     forget_temporary();
     return false;
   }
@@ -103,16 +171,26 @@ bool AtomicFile::commit(std::string* error) {
     return false;
   }
   const int write_error = close_target();
-  std::error_code code;
-  if (write_error == 0) std::filesystem::rename(temporary_, path_, code);
-  if (write_error != 0 || code) {
-    *error = "cannot write " + path_.string() + ": " + (code ? code.message() : std::strerror(write_error));
+  if (write_error != 0) *error = cannot_write(path_, std::strerror(write_error));
+  // A file written in place has no temporary name and is complete now.
+  if (write_error != 0 || (!temporary_.empty() && !rename_to_target(error))) {
     discard();
     return false;
   }
   forget_temporary();
   buffer_ = std::string();
   return true;
+}
+
+bool AtomicFile::rename_to_target(std::string* error) {
+  if (inputs_ != nullptr && inputs_->contains(final_)) {
+    *error = cannot_write(path_, "it is a data set this program reads; it was not overwritten");
+    return false;
+  }
+  std::error_code code;
+  std::filesystem::rename(temporary_, final_, code);
+  if (code) *error = cannot_write(path_, code.message());
+  return !code;
 }
 
 void AtomicFile::discard() {

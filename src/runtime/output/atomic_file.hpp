@@ -4,16 +4,53 @@
 // thread (with direct I/O where the file system allows it), so the many
 // small pieces of a table cost one write per megabyte, made beside the
 // formatting. A program ended by a signal removes the temporary file.
+//
+// The name may be a symbolic link (or a chain of them): the temporary file
+// is made beside the file the link leads to and renamed over it, so the link
+// stays a link and what it names gets the new text. A name that is an
+// existing FIFO, device or socket, or a link to an open file such as
+// /dev/stdout, is written straight into, with no temporary file: renaming
+// over it would replace it by a regular file.
 #pragma once
+
+#include <sys/types.h>
 
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "runtime/output/file_writer.hpp"
 
 namespace quilvar::runtime::output {
+
+// The files a run reads (its data sets), which no output file may replace:
+// an output whose final target is one of them is refused when committed.
+// Known by device and inode, so every name of a file counts. Filled while
+// the steps run and read by whichever thread completes an output file.
+class InputFiles {
+ public:
+  // Records the file; a name that cannot be looked up is ignored.
+  void add(const std::filesystem::path& path);
+  // Whether the file of `path` is one of those recorded.
+  bool contains(const std::filesystem::path& path) const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::pair<dev_t, ino_t>> files_;
+};
+
+// Where an output named by the user is written.
+struct OutputTarget {
+  std::filesystem::path path;  // the name after following symbolic links
+  bool in_place = false;       // not a regular file: written straight into
+};
+
+// Follows the links of `path`; false with *error set for a loop of links.
+bool resolve_output_target(const std::filesystem::path& path, OutputTarget* target, std::string* error);
 
 class AtomicFile {
  public:
@@ -24,12 +61,15 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
   ~AtomicFile();  // discards a file never committed
 
-  // Creates the temporary file beside `path`. Returns false with *error set
-  // when it cannot be created.
-  bool open(const std::filesystem::path& path, std::string* error);
+  // Creates the temporary file beside the file `path` names, or opens a
+  // special file for writing. Returns false with *error set when it cannot.
+  // The commit refuses a target that is one of `inputs` (when not null),
+  // which must outlive the file.
+  bool open(const std::filesystem::path& path, std::string* error, const InputFiles* inputs = nullptr);
 
   bool is_open() const { return target_ != nullptr; }
   const std::filesystem::path& path() const { return path_; }
+  // Empty while open on a file written in place.
   const std::filesystem::path& temporary_path() const { return temporary_; }
 
   // Appends text to the file.
@@ -45,8 +85,9 @@ class AtomicFile {
   }
 
   // Writes everything, closes the file and renames it to its final name.
-  // Returns false with *error set when a write failed or the rename did not
-  // succeed; the temporary file is removed then.
+  // Returns false with *error set when a write failed, the final target is
+  // one of the inputs, or the rename did not succeed; the temporary file is
+  // removed then and the target left as it was.
   bool commit(std::string* error);
 
   // Closes and removes the temporary file.
@@ -62,8 +103,14 @@ class AtomicFile {
   // The temporary name is no longer in use (renamed, removed, or never made).
   void forget_temporary();
 
-  std::filesystem::path path_;
+  // Commit's last step: renames the temporary file over the final target;
+  // false with *error set when it cannot or must not.
+  bool rename_to_target(std::string* error);
+
+  std::filesystem::path path_;     // as the user named it, for messages
+  std::filesystem::path final_;    // the file renamed over (links followed)
   std::filesystem::path temporary_;
+  const InputFiles* inputs_ = nullptr;
   std::shared_ptr<WriteTarget> target_;
   bool direct_ = false;  // opened for direct I/O
   int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table

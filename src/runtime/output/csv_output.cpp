@@ -75,7 +75,8 @@ class CsvDestination : public Destination {
  public:
   DeliveryThread delivery_thread() const override { return DeliveryThread::kFiles; }
 
-  explicit CsvDestination(std::shared_ptr<ShortestTextCache> numbers) : numbers_(std::move(numbers)) {}
+  CsvDestination(std::shared_ptr<ShortestTextCache> numbers, const InputFiles* inputs)
+      : numbers_(std::move(numbers)), inputs_(inputs) {}
 
   bool open(const std::string& folder, std::string* error) {
     if (!make_output_folder(folder, "CSV", error)) return false;
@@ -174,7 +175,7 @@ class CsvDestination : public Destination {
     file.header = header_;
     std::string message;
     const std::string stem = numbered_stem(safe_file_stem(name), layouts + 1);
-    if (!file.file.open(std::filesystem::path(folder_) / (stem + ".csv"), &message)) {
+    if (!file.file.open(std::filesystem::path(folder_) / (stem + ".csv"), &message, inputs_)) {
       append_error(&error_, message);
       return nullptr;
     }
@@ -192,6 +193,7 @@ class CsvDestination : public Destination {
   }
 
   std::shared_ptr<ShortestTextCache> numbers_;
+  const InputFiles* inputs_;
   std::string folder_;
   std::deque<CsvFile> files_;
   std::string error_;
@@ -204,8 +206,9 @@ class CsvDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_csv_destination(const std::string& folder,
-                                                  std::shared_ptr<ShortestTextCache> numbers, std::string* error) {
-  auto destination = std::make_unique<CsvDestination>(std::move(numbers));
+                                                  std::shared_ptr<ShortestTextCache> numbers,
+                                                  const InputFiles* inputs, std::string* error) {
+  auto destination = std::make_unique<CsvDestination>(std::move(numbers), inputs);
   if (!destination->open(folder, error)) return nullptr;
   return destination;
 }

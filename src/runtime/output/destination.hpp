@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "runtime/output/atomic_file.hpp"
 #include "runtime/output/display.hpp"
 #include "runtime/output/formats.hpp"
 #include "runtime/output/model.hpp"
@@ -61,16 +62,20 @@ inline std::string numbered_stem(const std::string& stem, int number) {
 std::unique_ptr<Destination> make_listing_destination(std::ostream* stream);
 
 // Each file destination returns null with *error set when its temporary file
-// (or the CSV folder) cannot be created.
+// (or the CSV folder) cannot be created. None of its files replaces one of
+// `inputs` (when not null).
 // The JSON and CSV destinations write in the background and share `numbers`
 // there.
 std::unique_ptr<Destination> make_json_destination(const std::string& path, const std::string& program,
-                                                   std::shared_ptr<ShortestTextCache> numbers, std::string* error);
+                                                   std::shared_ptr<ShortestTextCache> numbers,
+                                                   const InputFiles* inputs, std::string* error);
 std::unique_ptr<Destination> make_csv_destination(const std::string& folder,
-                                                  std::shared_ptr<ShortestTextCache> numbers, std::string* error);
+                                                  std::shared_ptr<ShortestTextCache> numbers,
+                                                  const InputFiles* inputs, std::string* error);
 std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
-                                                   GraphRenderer renderer, std::string* error);
+                                                   GraphRenderer renderer, const InputFiles* inputs,
+                                                   std::string* error);
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
-                                                    std::string* error);
+                                                    const InputFiles* inputs, std::string* error);
 
 }  // namespace quilvar::runtime::output

@@ -123,9 +123,9 @@ class HtmlDestination : public Destination {
  public:
   explicit HtmlDestination(GraphRenderer renderer) : renderer_(std::move(renderer)) {}
 
-  bool open(const std::string& path, const std::string& program, std::string* error) {
+  bool open(const std::string& path, const std::string& program, const InputFiles* inputs, std::string* error) {
     program_ = program;
-    return file_.open(path, error);
+    return file_.open(path, error, inputs);
   }
 
   bool wants_display() const override { return true; }
@@ -235,9 +235,10 @@ class HtmlDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
-                                                   GraphRenderer renderer, std::string* error) {
+                                                   GraphRenderer renderer, const InputFiles* inputs,
+                                                   std::string* error) {
   auto destination = std::make_unique<HtmlDestination>(std::move(renderer));
-  if (!destination->open(path, program, error)) return nullptr;
+  if (!destination->open(path, program, inputs, error)) return nullptr;
   return destination;
 }
 

@@ -248,8 +248,8 @@ class JsonDestination : public Destination {
 
   DeliveryThread delivery_thread() const override { return DeliveryThread::kFiles; }
 
-  bool open(const std::string& path, const std::string& program, std::string* error) {
-    if (!file_.open(path, error)) return false;
+  bool open(const std::string& path, const std::string& program, const InputFiles* inputs, std::string* error) {
+    if (!file_.open(path, error, inputs)) return false;
     std::string head = "{\"program\":";
     append_string(&head, program);
     head += ",\"steps\":[";
@@ -312,9 +312,10 @@ class JsonDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_json_destination(const std::string& path, const std::string& program,
-                                                   std::shared_ptr<ShortestTextCache> numbers, std::string* error) {
+                                                   std::shared_ptr<ShortestTextCache> numbers,
+                                                   const InputFiles* inputs, std::string* error) {
   auto destination = std::make_unique<JsonDestination>(std::move(numbers));
-  if (!destination->open(path, program, error)) return nullptr;
+  if (!destination->open(path, program, inputs, error)) return nullptr;
   return destination;
 }
 

@@ -54,6 +54,7 @@ struct ByValue {
 using ByValuesSource = std::function<std::vector<ByValue>()>;
 
 struct Graph;  // a graph with its data objects, in runtime/output/model.hpp
+class InputFiles;  // the files a run reads, in runtime/output/atomic_file.hpp
 
 // Renders a graph to SVG markup; returns an empty text when it cannot.
 using GraphRenderer = std::function<std::string(const Graph&)>;
@@ -67,6 +68,7 @@ struct OutputOptions {
   bool graphics = true;             // false switches graphs off for the whole run
   std::string program_name;
   GraphRenderer render_graph;       // embeds graphs in the HTML report and plots_dir
+  const InputFiles* inputs = nullptr;  // files no output replaces; outlives the run
 };
 
 inline constexpr std::uint32_t kOutputFacility = 41;

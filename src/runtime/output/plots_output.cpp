@@ -27,8 +27,8 @@ std::string graph_stem(const Graph& graph) {
 // "<stem>_2.svg" and so on for later graphs of the same stem.
 class PlotsDestination : public Destination {
  public:
-  PlotsDestination(std::string folder, GraphRenderer renderer)
-      : folder_(std::move(folder)), renderer_(std::move(renderer)) {}
+  PlotsDestination(std::string folder, GraphRenderer renderer, const InputFiles* inputs)
+      : folder_(std::move(folder)), renderer_(std::move(renderer)), inputs_(inputs) {}
 
   void write_table(const Table& /*table*/, const DisplayTable* /*display*/) override {}
   void write_list(const InfoList& /*list*/) override {}
@@ -40,7 +40,7 @@ class PlotsDestination : public Destination {
     const std::string stem = numbered_stem(base, ++counts_[base]);
     AtomicFile file;
     std::string message;
-    if (file.open(std::filesystem::path(folder_) / (stem + ".svg"), &message)) {
+    if (file.open(std::filesystem::path(folder_) / (stem + ".svg"), &message, inputs_)) {
       file.write(svg);
       if (file.commit(&message)) return;
     }
@@ -56,6 +56,7 @@ class PlotsDestination : public Destination {
  private:
   std::string folder_;
   GraphRenderer renderer_;
+  const InputFiles* inputs_;
   std::map<std::string, int> counts_;
   std::string error_;
 };
@@ -63,9 +64,9 @@ class PlotsDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
-                                                    std::string* error) {
+                                                    const InputFiles* inputs, std::string* error) {
   if (!make_output_folder(folder, "plots", error)) return nullptr;
-  return std::make_unique<PlotsDestination>(folder, std::move(renderer));
+  return std::make_unique<PlotsDestination>(folder, std::move(renderer), inputs);
 }
 
 }  // namespace quilvar::runtime::output

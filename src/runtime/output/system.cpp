@@ -25,19 +25,23 @@ bool add_destination(std::vector<std::unique_ptr<Destination>>* destinations,
 bool make_destinations(const OutputOptions& options, std::vector<std::unique_ptr<Destination>>* made,
                        std::string* error) {
   auto numbers = std::make_shared<ShortestTextCache>();
+  const InputFiles* inputs = options.inputs;
   if (options.listing != nullptr) made->push_back(make_listing_destination(options.listing));
   if (!options.json_path.empty() &&
-      !add_destination(made, make_json_destination(options.json_path, options.program_name, numbers, error))) {
+      !add_destination(made, make_json_destination(options.json_path, options.program_name, numbers, inputs, error))) {
     return false;
   }
-  if (!options.csv_dir.empty() && !add_destination(made, make_csv_destination(options.csv_dir, numbers, error))) return false;
+  if (!options.csv_dir.empty() &&
+      !add_destination(made, make_csv_destination(options.csv_dir, numbers, inputs, error))) {
+    return false;
+  }
   if (!options.html_path.empty() &&
       !add_destination(made, make_html_destination(options.html_path, options.program_name, options.render_graph,
-                                                   error))) {
+                                                   inputs, error))) {
     return false;
   }
   if (!options.plots_dir.empty() && options.render_graph &&
-      !add_destination(made, make_plots_destination(options.plots_dir, options.render_graph, error))) {
+      !add_destination(made, make_plots_destination(options.plots_dir, options.render_graph, inputs, error))) {
     return false;
   }
   return true;

@@ -75,6 +75,16 @@ class QuilvarRun : public ::testing::Test {
     return 0;
   }
 
+  // Runs program.qv in the test's folder with the arguments (paths relative
+  // to the folder), standard output and error going to stdout.txt and
+  // stderr.txt there; returns the exit status.
+  int run_in_folder(const std::string& arguments) {
+    const std::string command = "cd " + folder_.string() + " && " + QUILVAR_EXECUTABLE + " program.qv " +
+                                arguments + " > stdout.txt 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
   fs::path folder_;
 };
 
@@ -426,6 +436,93 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAreRefused) {
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 2);
   EXPECT_NE(read(folder_ / "out.txt").find("folder.qv is a folder"), std::string::npos) << read(folder_ / "out.txt");
+}
+
+// Output files that name one another, the program or an output folder are
+// refused before anything is read or written.
+TEST_F(QuilvarRun, ClashingOutputFilesAreRefusedBeforeTheRun) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  const std::string program = "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                              "total=persons; reference total=std_pop; strata age;\nrun;\n";
+  write("program.qv", program);
+  fs::create_symlink("out.json", folder_ / "alias.json");  // dangling until out.json is made
+  const struct {
+    std::string arguments;
+    std::string message;
+  } cases[] = {
+      {"--log program.qv", "--log names the program file program.qv, which would be overwritten"},
+      {"--html sub/../program.qv", "--html names the program file sub/../program.qv, which would be overwritten"},
+      {"--html out.json --json out.json",
+       "--html and --json name the same file out.json; each output needs a file of its own"},
+      {"--log out.json --json alias.json",
+       "--log and --json name the same file out.json; each output needs a file of its own"},
+      {"--html tables --csv tables/", "--html names tables, the --csv folder"},
+      {"--json plots --plots ./plots", "--json names plots, the --plots folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(run_in_folder(c.arguments), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt"), "quilvar: " + c.message + "\n");
+    EXPECT_EQ(read(folder_ / "stdout.txt"), "");
+    EXPECT_EQ(read(folder_ / "program.qv"), program);
+    EXPECT_FALSE(fs::exists(folder_ / "out.json"));
+    EXPECT_FALSE(fs::exists(folder_ / "tables"));
+    EXPECT_FALSE(fs::exists(folder_ / "plots"));
+  }
+}
+
+// An output whose file is a data set the run reads (by its name, through a
+// link, or as a CSV table's file) is not written; the data set stays as it
+// was, the other outputs are written, and the exit status tells.
+TEST_F(QuilvarRun, AnOutputOverADataSetIsRefusedAndTheDataSetKept) {
+  write("pop.csv", kPopulation);
+  fs::create_directories(folder_ / "tables");
+  write("tables/StdInfo.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata='tables/StdInfo.csv' method=direct; population "
+                      "event=deaths total=persons; reference total=std_pop; strata age;\nrun;\n");
+  fs::create_symlink("pop.csv", folder_ / "data-link");
+  const struct {
+    std::string arguments;
+    std::string refused;
+  } cases[] = {{"--json pop.csv --html report.html", "pop.csv"},
+               {"--log tables/StdInfo.csv --html report.html", "tables/StdInfo.csv"},
+               {"--json data-link --html report.html", "data-link"},
+               {"--csv tables --html report.html", "tables/StdInfo.csv"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    fs::remove(folder_ / "report.html");
+    EXPECT_EQ(run_in_folder("--no-listing " + c.arguments), 2);
+    EXPECT_NE(read(folder_ / "stderr.txt")
+                  .find("cannot write " + c.refused + ": it is a data set this program reads; it was not overwritten"),
+              std::string::npos)
+        << read(folder_ / "stderr.txt");
+    EXPECT_EQ(read(folder_ / "pop.csv"), kPopulation);
+    EXPECT_EQ(read(folder_ / "tables/StdInfo.csv"), kReference);
+    EXPECT_TRUE(fs::is_symlink(folder_ / "data-link"));
+    EXPECT_EQ(read(folder_ / "report.html").rfind("<!DOCTYPE html>", 0), 0u);
+  }
+  EXPECT_TRUE(fs::exists(folder_ / "tables" / "Quilvar.csv"));  // the CSV files not in the way are written
+}
+
+// A link to standard output (as /dev/stdout is) reaches it; a link to a
+// report stays a link and the report it names is replaced.
+TEST_F(QuilvarRun, OutputsReachStandardOutputAndFilesBehindLinks) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  fs::create_directories(folder_ / "reports");
+  write("reports/report.html", "stale report");
+  fs::create_symlink("reports/report.html", folder_ / "report-link");
+  fs::create_symlink("/proc/self/fd/1", folder_ / "stdout-link");
+  ASSERT_EQ(run_in_folder("--no-listing --json stdout-link --html report-link"), 0) << read(folder_ / "stderr.txt");
+  const nlohmann::json json = nlohmann::json::parse(read(folder_ / "stdout.txt"), nullptr, false);
+  ASSERT_FALSE(json.is_discarded()) << read(folder_ / "stdout.txt");
+  EXPECT_EQ(json["steps"].size(), 1u);
+  EXPECT_TRUE(fs::is_symlink(folder_ / "stdout-link"));
+  EXPECT_TRUE(fs::is_symlink(folder_ / "report-link"));
+  EXPECT_EQ(read(folder_ / "reports/report.html").rfind("<!DOCTYPE html>", 0), 0u);
 }
 
 // True when the folder holds a temporary output file (".NAME.PID.tmp").

@@ -1,18 +1,24 @@
 // Output files written in blocks by the writer thread, with direct I/O where
 // the file system has it and through the cache where it has not: every byte
 // arrives in order, whatever the sizes of the pieces, and nothing shows
-// under the final name before the commit.
+// under the final name before the commit. Links, FIFOs and devices keep
+// what they are; a file the run reads is never replaced.
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/file_writer.hpp"
+#include "runtime/output/signal_cleanup.hpp"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace quilvar::runtime::output {
@@ -94,6 +100,140 @@ TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
   EXPECT_FALSE(make_output_folder((folder / "plain").string(), "plots", &error));
   EXPECT_EQ(error.rfind("cannot create the plots folder " + (folder / "plain").string() + ": ", 0), 0u) << error;
   std::filesystem::remove_all(folder);
+}
+
+class AtomicFileTarget : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = std::filesystem::temp_directory_path() / ("quilvar_atomic_target_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_ / "real");
+  }
+  void TearDown() override { std::filesystem::remove_all(folder_); }
+
+  // Writes the text through an AtomicFile named `path`; the commit's result.
+  static bool write_file(const std::filesystem::path& path, const std::string& text, std::string* error,
+                         const InputFiles* inputs = nullptr) {
+    AtomicFile file;
+    if (!file.open(path, error, inputs)) return false;
+    file.write(text);
+    return file.commit(error);
+  }
+
+  // Whether a folder holds a hidden temporary file.
+  static bool has_temporary(const std::filesystem::path& folder) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      if (entry.path().filename().string().ends_with(".tmp")) return true;
+    }
+    return false;
+  }
+
+  std::filesystem::path folder_;
+};
+
+// A chain of relative links, and a link to a file not made yet: each link
+// stays a link and the file at the end of the chain takes the text.
+TEST_F(AtomicFileTarget, LinksStayLinksAndTheFileTheyNameGetsTheText) {
+  namespace fs = std::filesystem;
+  std::ofstream(folder_ / "real" / "report.html") << "stale report";
+  fs::create_symlink("real/report.html", folder_ / "first");
+  fs::create_symlink("first", folder_ / "second");
+  fs::create_symlink("real/new.html", folder_ / "dangling");
+  const struct {
+    const char* link;
+    const char* file;
+  } cases[] = {{"second", "real/report.html"}, {"first", "real/report.html"}, {"dangling", "real/new.html"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    const std::string text = std::string("new text through ") + c.link;
+    std::string error;
+    ASSERT_TRUE(write_file(folder_ / c.link, text, &error)) << error;
+    EXPECT_TRUE(fs::is_symlink(folder_ / c.link));
+    EXPECT_EQ(read_all(folder_ / c.file), text);
+  }
+  EXPECT_TRUE(fs::is_symlink(folder_ / "first"));
+  EXPECT_FALSE(has_temporary(folder_));
+  EXPECT_FALSE(has_temporary(folder_ / "real"));
+}
+
+TEST_F(AtomicFileTarget, ALoopOfLinksIsRefused) {
+  std::filesystem::create_symlink("b", folder_ / "a");
+  std::filesystem::create_symlink("a", folder_ / "b");
+  std::string error;
+  EXPECT_FALSE(write_file(folder_ / "a", "text", &error));
+  EXPECT_EQ(error, "cannot write " + (folder_ / "a").string() + ": Too many levels of symbolic links");
+  EXPECT_TRUE(std::filesystem::is_symlink(folder_ / "a"));
+}
+
+// A FIFO is written straight into: its reader gets every byte, more than a
+// writer block's worth, and a signal's cleanup while it is open leaves it.
+// The read end is opened first, so that opening the write end does not
+// wait, and a FIFO replaced by a file would give the reader nothing.
+TEST_F(AtomicFileTarget, AFifoIsWrittenIntoAndStaysAFifo) {
+  const std::filesystem::path fifo = folder_ / "fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const int read_end = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(read_end, 0);
+  AtomicFile file;
+  std::string error;
+  ASSERT_TRUE(file.open(fifo, &error)) << error;
+  EXPECT_TRUE(file.temporary_path().empty());
+  ASSERT_EQ(::fcntl(read_end, F_SETFL, 0), 0);  // reads wait for the writer from here on
+  std::string received;
+  std::thread reader([&] {
+    std::array<char, 65536> piece;
+    ssize_t size = 0;
+    while ((size = ::read(read_end, piece.data(), piece.size())) > 0) received.append(piece.data(), size);
+  });
+  std::string expected(2 * FileWriter::kBlockSize + 777, '\0');
+  for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>('a' + i % 23);
+  file.write(expected);
+  remove_registered_files();
+  EXPECT_TRUE(file.commit(&error)) << error;
+  reader.join();
+  ::close(read_end);
+  EXPECT_EQ(received.size(), expected.size());
+  EXPECT_TRUE(received == expected);
+  struct stat info {};
+  ASSERT_EQ(::stat(fifo.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// Written in place, so there is no temporary file; were there one, the
+// commit would rename it over the device (as root), so it is discarded.
+TEST_F(AtomicFileTarget, DevNullTakesTheTextAndStaysACharacterDevice) {
+  AtomicFile file;
+  std::string error;
+  ASSERT_TRUE(file.open("/dev/null", &error)) << error;
+  const std::filesystem::path temporary = file.temporary_path();
+  if (!temporary.empty()) {
+    file.discard();
+    FAIL() << "/dev/null would be replaced through " << temporary;
+  }
+  file.write(std::string(FileWriter::kBlockSize + 5, 'x'));
+  EXPECT_TRUE(file.commit(&error)) << error;
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
+// The data set is refused under its own name and through a link; a file
+// that is not an input is still written with the same record.
+TEST_F(AtomicFileTarget, AnInputIsNeverReplaced) {
+  namespace fs = std::filesystem;
+  const fs::path data = folder_ / "real" / "regions.csv";
+  std::ofstream(data) << "region,deaths\nCoast,7\n";
+  fs::create_symlink("real/regions.csv", folder_ / "data-link");
+  InputFiles inputs;
+  inputs.add(data);
+  for (const fs::path& name : {data, folder_ / "data-link"}) {
+    SCOPED_TRACE(name);
+    std::string error;
+    EXPECT_FALSE(write_file(name, "{}", &error, &inputs));
+    EXPECT_EQ(error, "cannot write " + name.string() + ": it is a data set this program reads; it was not overwritten");
+  }
+  EXPECT_EQ(read_all(data), "region,deaths\nCoast,7\n");
+  EXPECT_TRUE(fs::is_symlink(folder_ / "data-link"));
+  EXPECT_FALSE(has_temporary(folder_ / "real"));
+  std::string error;
+  EXPECT_TRUE(write_file(folder_ / "report.json", "{}", &error, &inputs)) << error;
 }
 
 }  // namespace

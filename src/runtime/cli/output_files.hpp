@@ -1,0 +1,53 @@
+// The output files the command line names: checked against one another,
+// the program file and the output folders before the run reads or writes
+// anything; and the log file, written like every other output file (under
+// a temporary name, never over a data set the run reads).
+#pragma once
+
+#include <ostream>
+#include <streambuf>
+#include <string>
+
+#include "runtime/cli/program_runner.hpp"
+#include "runtime/output/atomic_file.hpp"
+
+namespace quilvar::runtime {
+
+// False with *error naming both options and the path when two output files
+// are one file, or an output file is the program file, the CSV folder or
+// the plots folder. Files are compared by identity where they exist and by
+// their normal absolute paths otherwise, symbolic links followed.
+bool check_output_files(const RunOptions& options, std::string* error);
+
+// The log file: text written to stream() reaches the file when committed.
+class LogFile {
+ public:
+  LogFile() : buffer_(file_), stream_(&buffer_) {}
+
+  // False with *error set when the file cannot be created.
+  bool open(const std::string& path, const output::InputFiles* inputs, std::string* error) {
+    return file_.open(path, error, inputs);
+  }
+  std::ostream& stream() { return stream_; }
+  bool commit(std::string* error) { return file_.commit(error); }
+
+ private:
+  // Hands every piece of text to the file.
+  class Buffer : public std::streambuf {
+   public:
+    explicit Buffer(output::AtomicFile& file) : file_(file) {}
+
+   protected:
+    int_type overflow(int_type ch) override;
+    std::streamsize xsputn(const char* text, std::streamsize size) override;
+
+   private:
+    output::AtomicFile& file_;
+  };
+
+  output::AtomicFile file_;
+  Buffer buffer_;
+  std::ostream stream_;
+};
+
+}  // namespace quilvar::runtime
