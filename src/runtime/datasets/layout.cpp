@@ -18,16 +18,15 @@ constexpr std::size_t kMaxNameLength = 32;
 constexpr std::uint32_t kTextLookAhead = 1024;
 
 // What the values of a column read so far make of it. A character column
-// is still read for a number for a while after its first text, so that a
-// column of numbers with a stray text ("NA" in a column of counts) can be
-// told apart from one of labels and the user told why it is character.
+// is still read for a while after its first text, counting its numbers and
+// texts, so that a column of numbers with a stray text ("NA" in a column of
+// counts) can be told apart from one of labels (age groups "00", "01-04",
+// ...) and the user told why it is character.
 enum class ColumnKind : std::uint8_t {
-  kNumericSoFar,     // numbers and missing values, no number yet
-  kNumeric,          // numbers and missing values
-  kTextOnly,         // character without a number so far
-  // Settled: nothing more to learn from the column's values.
-  kTextAfterNumber,  // character, and it holds a number
-  kText,             // character, looked at long enough
+  kNumericSoFar,  // numbers and missing values, no number yet
+  kNumeric,       // numbers and missing values
+  kMixed,         // character, still read and counted
+  kText,          // character, looked at long enough: settled
 };
 
 struct ColumnSurvey {
@@ -35,8 +34,12 @@ struct ColumnSurvey {
   std::size_t longest = 0;
   Field first_text{};  // its first value that is not a number
   std::uint32_t read_after_text = 0;
+  std::uint64_t numbers = 0;  // values read that are numbers
+  std::uint64_t texts = 0;    // values read that are not
   bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
-  bool has_number() const { return kind == ColumnKind::kNumeric || kind == ColumnKind::kTextAfterNumber; }
+  // Character, but at least as many numbers as texts among the values
+  // read: worth a note.
+  bool numbers_with_stray_text() const { return !numeric() && numbers >= texts; }
 };
 
 bool is_name_start(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
@@ -110,28 +113,20 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
 
 // Moves a column on by one value of it.
 void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
+  if (value == NumericText::kNumber) ++column->numbers;
+  if (value == NumericText::kNotNumeric) ++column->texts;
   switch (column->kind) {
-    case ColumnKind::kNumeric:
-      if (value == NumericText::kNotNumeric) {
-        column->kind = ColumnKind::kTextAfterNumber;
-        column->first_text = field;
-      }
-      return;
     case ColumnKind::kNumericSoFar:
+    case ColumnKind::kNumeric:
       if (value == NumericText::kNumber) column->kind = ColumnKind::kNumeric;
       if (value == NumericText::kNotNumeric) {
-        column->kind = ColumnKind::kTextOnly;
+        column->kind = ColumnKind::kMixed;
         column->first_text = field;
       }
       return;
-    case ColumnKind::kTextOnly:
-      if (value == NumericText::kNumber) {
-        column->kind = ColumnKind::kTextAfterNumber;
-      } else if (++column->read_after_text == kTextLookAhead) {
-        column->kind = ColumnKind::kText;
-      }
+    case ColumnKind::kMixed:
+      if (++column->read_after_text == kTextLookAhead) column->kind = ColumnKind::kText;
       return;
-    case ColumnKind::kTextAfterNumber:
     case ColumnKind::kText:
       return;
   }
@@ -145,7 +140,7 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
     const std::size_t length = unescaped_length(field);
     if (length > kMaxCharacterLength) return false;
     column.longest = std::max(column.longest, length);
-    if (column.kind >= ColumnKind::kTextAfterNumber) continue;
+    if (column.kind == ColumnKind::kText) continue;
     double number;
     // A value holding a quote cannot be a number.
     const NumericText value = field.escaped ? NumericText::kNotNumeric
@@ -162,12 +157,12 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   // read no further values of it either.
   if (first->kind == ColumnKind::kText) return;
   if (first->numeric() && !second.numeric()) first->first_text = second.first_text;
-  const bool numeric = first->numeric() && second.numeric();
-  const bool has_number = first->has_number() || second.has_number();
-  if (numeric) {
-    first->kind = has_number ? ColumnKind::kNumeric : ColumnKind::kNumericSoFar;
+  first->numbers += second.numbers;
+  first->texts += second.texts;
+  if (first->numeric() && second.numeric()) {
+    first->kind = first->numbers > 0 ? ColumnKind::kNumeric : ColumnKind::kNumericSoFar;
   } else {
-    first->kind = has_number ? ColumnKind::kTextAfterNumber : ColumnKind::kText;
+    first->kind = ColumnKind::kText;
   }
 }
 
@@ -179,15 +174,15 @@ std::string shown_value(const Field& field, std::string* scratch) {
   return std::string(value.substr(0, kShownLength)) + "...";
 }
 
-// A note for each column read as character that also holds numbers,
-// naming the line of its first value that is not a number.
+// A note for each column read as character whose values are mostly
+// numbers, naming the line of its first value that is not a number.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
   std::string scratch;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnSurvey& column = columns[i];
-    if (column.kind != ColumnKind::kTextAfterNumber) continue;
+    if (!column.numbers_with_stray_text()) continue;
     const Field& field = column.first_text;
     // Records count their lines by line feeds, those inside quotes too.
     const std::int64_t line = 1 + std::count(data.text.data, field.begin, '\n');

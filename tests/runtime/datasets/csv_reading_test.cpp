@@ -43,15 +43,17 @@ TEST(CsvTyping, ColumnIsNumericWhenEveryNonBlankValueIsANumber) {
   EXPECT_EQ(observation_count(data.get()), 3);
 }
 
+// Age groups starting with "00" are labels, not numbers with stray texts:
+// a column is noted only when its numbers are at least as many as its texts.
 TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
   ScratchFolder folder;
   const std::string long_text(60, 'z');
   const DataSetPtr data = open_csv(folder, "notes",
-                                   "counts,late,labels,dots,quoted,long\n"
-                                   "1,NA,a,.,1,1\n"
-                                   "2,2,b,.A,\"1\"\"\",2\n"
-                                   "NA,3,00-04,,3," + long_text + "\n"
-                                   "x,4,c,4,4,4\n");
+                                   "counts,late,labels,dots,quoted,long,ages\n"
+                                   "1,NA,a,.,1,1,00\n"
+                                   "2,2,b,.A,\"1\"\"\",2,01-04\n"
+                                   "NA,3,00-04,,3," + long_text + ",05-09\n"
+                                   "x,4,c,4,4,4,10-14\n");
   ASSERT_NE(data, nullptr);
   std::vector<std::string> notes = layout_notes(data.get());
   for (std::string& note : notes) note = note.substr(note.find(", line"));
