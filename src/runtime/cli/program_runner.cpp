@@ -236,14 +236,25 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
   begin_step();
   statements::begin_step(step, make_hooks(libraries, data));
   output::begin_step(title, by_values_of(data));
-  current_session().by_group_place = [&data] {
-    std::string place;
-    if (data.by_data == nullptr) return place;
-    for (const datasets::ByValue& value : datasets::current_by_values(data.by_data)) {
-      if (!place.empty()) place += ", ";
-      place += value.name + "=" + (value.text.empty() ? "." : value.text);
+  // Made once per BY group: a run can warn in every one of its groups.
+  struct Place {
+    const host::DataSet* data_set = nullptr;
+    std::uint64_t serial = 0;
+    std::string text;
+  };
+  current_session().by_group_place = [&data, made = std::make_shared<Place>()] {
+    if (data.by_data == nullptr) return std::string();
+    const std::uint64_t serial = datasets::current_group_serial(data.by_data);
+    if (made->data_set != data.by_data || made->serial != serial) {
+      made->data_set = data.by_data;
+      made->serial = serial;
+      made->text.clear();
+      for (const datasets::ByValue& value : datasets::current_by_values(data.by_data)) {
+        if (!made->text.empty()) made->text += ", ";
+        made->text += value.name + "=" + (value.text.empty() ? "." : value.text);
+      }
     }
-    return place;
+    return made->text;
   };
 }
 
