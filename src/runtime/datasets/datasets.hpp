@@ -126,9 +126,10 @@ std::uint64_t current_group_serial(const host::DataSet* data);
 int variable_count(const host::DataSet* data);
 std::int64_t observation_count(const host::DataSet* data);
 
-// Notes on how the file was read, for the user: one for each column read as
-// character although it holds numbers, naming the line and value of its
-// first text (a stray "NA" in a column of counts, say).
+// Notes on how the file was read, for the user: which file was read when
+// both x.csv and x.tsv exist, and one for each column read as character
+// although it holds mostly numbers, naming the line and value of its first
+// text (a stray "NA" in a column of counts, say).
 const std::vector<std::string>& layout_notes(const host::DataSet* data);
 
 // The path of the data set's file, as opened.

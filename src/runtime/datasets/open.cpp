@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 struct ResolvedFile {
   fs::path path;
   char delimiter = ',';
-  std::string name;  // the name attribute
+  std::string name;   // the name attribute
+  std::string note;   // for the user about the choice of file, or empty
 };
 
 constexpr std::string_view kWorkLibrary = "WORK";
@@ -50,15 +51,23 @@ std::vector<fs::path> find_files_named(const fs::path& dir, const std::string& w
   return found;
 }
 
-// Finds member.csv, then member.tsv, in dir; false with *error.
+// Finds member.csv, then member.tsv, in dir; false with *error. *note
+// says so when both exist.
 bool find_member_file(const fs::path& dir, std::string_view member, const std::string& name, fs::path* path,
-                      std::string* error) {
+                      std::string* note, std::string* error) {
   std::error_code code;
   for (const char* extension : {".csv", ".tsv"}) {
     const std::vector<fs::path> found = find_files_named(dir, std::string(member) + extension, &code);
     if (code) break;
     if (found.size() == 1 || (found.size() > 1 && found[0].filename() == std::string(member) + extension)) {
       *path = found[0];
+      const fs::path tab_separated = fs::path(found[0]).replace_extension(".tsv");
+      std::error_code ignored;
+      if (std::string_view(extension) == ".csv" && fs::is_regular_file(tab_separated, ignored)) {
+        *note = "data set " + name + ": both " + path->filename().string() + " and " +
+                tab_separated.filename().string() + " exist in \"" + dir.string() + "\"; " +
+                path->filename().string() + " is read";
+      }
       return true;
     }
     if (found.size() > 1) {
@@ -67,9 +76,19 @@ bool find_member_file(const fs::path& dir, std::string_view member, const std::s
       return false;
     }
   }
-  *error = code ? "data set " + name + ": cannot read folder \"" + dir.string() + "\": " + code.message()
-                : "data set " + name + " not found: no " + std::string(member) + ".csv or " + std::string(member) +
-                      ".tsv in \"" + dir.string() + "\"";
+  if (code) {
+    *error = "data set " + name + ": cannot read folder \"" + dir.string() + "\": " + code.message();
+    return false;
+  }
+  std::error_code ignored;
+  for (const char* extension : {".csv", ".tsv"}) {
+    const fs::path folder = dir / (std::string(member) + extension);
+    if (!fs::is_directory(folder, ignored)) continue;
+    *error = "data set " + name + ": \"" + folder.string() + "\" is a folder, not a data file";
+    return false;
+  }
+  *error = "data set " + name + " not found: no " + std::string(member) + ".csv or " + std::string(member) +
+           ".tsv in \"" + dir.string() + "\"";
   return false;
 }
 
@@ -100,7 +119,7 @@ bool resolve_name(const Libraries& libraries, std::string_view written, Resolved
   }
   fs::path dir = libraries.default_dir;
   if (!library.empty() && !find_library(libraries, upper_case(library), file->name, &dir, error)) return false;
-  if (!find_member_file(dir, member, file->name, &file->path, error)) return false;
+  if (!find_member_file(dir, member, file->name, &file->path, &file->note, error)) return false;
   file->delimiter = delimiter_for(file->path);
   return true;
 }
@@ -123,6 +142,7 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   data->file_name = resolved.path.string();
   data->name = resolved.name;
   if (!read_layout(data.get(), error)) return nullptr;
+  if (!resolved.note.empty()) data->layout_notes.insert(data->layout_notes.begin(), resolved.note);
   return handle_of(data.release());
 }
 

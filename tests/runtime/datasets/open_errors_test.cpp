@@ -53,6 +53,7 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
 TEST(OpenErrors, NamesThatFindNoFile) {
   ScratchFolder folder;
   folder.write("pop.csv", "a\n1\n");
+  std::filesystem::create_directory(folder.path() / "rates.csv");
   const std::string dir = folder.path().string();
   const struct {
     const char* written;
@@ -60,6 +61,7 @@ TEST(OpenErrors, NamesThatFindNoFile) {
     std::string error;
   } cases[] = {
       {"nope", false, "data set NOPE not found: no nope.csv or nope.tsv in \"" + dir + "\""},
+      {"rates", false, "data set RATES: \"" + dir + "/rates.csv\" is a folder, not a data file"},
       {"xx.pop", false, "data set XX.POP: unknown library XX"},
       {"a/b", false, "data set name \"a/b\" is not valid (a name or library.name)"},
       {"lib.", false, "data set name \"lib.\" is not valid (a name or library.name)"},
@@ -73,6 +75,26 @@ TEST(OpenErrors, NamesThatFindNoFile) {
     EXPECT_EQ(data, nullptr);
     EXPECT_EQ(error, c.error);
   }
+}
+
+// With both regions.csv and regions.tsv the CSV file is read, and a note
+// says so before any note on its columns.
+TEST(OpenErrors, BothSpellingsOfADataSetAreNotedAndTheCsvFileRead) {
+  ScratchFolder folder;
+  folder.write("regions.csv", "a,b\n1,x\n");
+  folder.write("regions.tsv", "a\tb\tc\n1\t2\t3\n");
+  folder.write("alone.tsv", "a\tb\n1\t2\n");
+  std::string error;
+  const DataSetPtr both(open_data_set(folder.libraries(), "regions", false, &error));
+  ASSERT_NE(both, nullptr) << error;
+  EXPECT_EQ(variable_count(both.get()), 2);
+  const std::string dir = folder.path().string();
+  EXPECT_EQ(layout_notes(both.get()),
+            std::vector<std::string>{"data set REGIONS: both regions.csv and regions.tsv exist in \"" + dir +
+                                     "\"; regions.csv is read"});
+  const DataSetPtr alone(open_data_set(folder.libraries(), "alone", false, &error));
+  ASSERT_NE(alone, nullptr) << error;
+  EXPECT_TRUE(layout_notes(alone.get()).empty());
 }
 
 }  // namespace
