@@ -120,6 +120,11 @@ void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, Di
         append_display(&text, cell.number, formats[shown]);
       } else {
         text.append(table.text(cell));
+        // A line break or tab inside a value (a quoted field of the data)
+        // would break the table's lines: it shows as a blank.
+        for (std::size_t i = begin; i < text.size(); ++i) {
+          if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
+        }
       }
       column.width = std::max(column.width, text.size() - begin);
       display->cell_ends.push_back(static_cast<std::uint32_t>(text.size()));

@@ -112,8 +112,8 @@ TEST(ListingDestination, LaysOutAnUnknownTemplateWithColumnNamesAsHeaders) {
   auto columns = std::make_shared<std::vector<ColumnDef>>(*table.columns);
   (*columns)[0].numeric = false;
   table.columns = columns;
-  table.texts = "abb";
-  table.cells = {Cell{0, 0, 1}, Cell{1, 0, 0}, Cell{0, 1, 2}, Cell{22.5, 0, 0}};
+  table.texts = "abbc\nd";  // a line break inside a value shows as a blank
+  table.cells = {Cell{0, 0, 1}, Cell{1, 0, 0}, Cell{0, 1, 2}, Cell{22.5, 0, 0}, Cell{0, 3, 3}, Cell{3, 0, 0}};
   std::ostringstream out;
   const auto listing = make_listing_destination(&out);
   const DisplayTable display = make_display_table(table);
@@ -124,6 +124,7 @@ TEST(ListingDestination, LaysOutAnUnknownTemplateWithColumnNamesAsHeaders) {
             "Name  Count\n"
             "a         1\n"
             "bb     22.5\n"
+            "c d       3\n"
             "\n");
 }
 
