@@ -372,6 +372,9 @@ int run_program(const RunOptions& options) {
   const int status = run_logged(options, inputs);
   current_session().log = nullptr;
   if (!options.log_path.empty() && !log.commit(&error)) return fail_usage(error);
+  // A log on standard error that could not be written (a full disk) lost
+  // its warnings and errors: the run must not look clean.
+  if (options.log_path.empty() && !std::cerr) return std::max(status, kExitUsage);
   return status;
 }
 

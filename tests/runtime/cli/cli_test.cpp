@@ -438,6 +438,25 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAreRefused) {
   EXPECT_NE(read(folder_ / "out.txt").find("folder.qv is a folder"), std::string::npos) << read(folder_ / "out.txt");
 }
 
+// A log on standard error that cannot be written (a full disk) loses its
+// messages, so the exit status says the run failed; a run with nothing to
+// log ends as usual.
+TEST_F(QuilvarRun, ALogThatCannotBeWrittenIsAFailure) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("bad.csv", "age,deaths,persons\nyoung,-1,10\n");
+  const auto exit_status = [&](const std::string& data) {
+    write("program.qv", "proc quilvar data=" + data + " refdata=ref method=direct; population event=deaths "
+                        "total=persons; reference total=std_pop; strata age;\nrun;\n");
+    const std::string command = std::string(QUILVAR_EXECUTABLE) + " " + (folder_ / "program.qv").string() +
+                                " --no-listing 2>/dev/full";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  EXPECT_EQ(exit_status("bad"), 2);
+  EXPECT_EQ(exit_status("pop"), 0);
+}
+
 // Output files that name one another, the program or an output folder are
 // refused before anything is read or written.
 TEST_F(QuilvarRun, ClashingOutputFilesAreRefusedBeforeTheRun) {
