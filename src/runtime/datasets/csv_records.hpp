@@ -69,6 +69,11 @@ ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
 // The number of bytes a UTF-8 byte order mark takes at the start (3 or 0).
 std::size_t byte_order_mark_length(const char* data, std::size_t size);
 
+// The offset of the first byte that does not belong to a well-formed UTF-8
+// sequence, or size when every byte does (plain ASCII is checked 32 bytes
+// at a time).
+std::size_t first_invalid_utf8(const char* data, std::size_t size);
+
 // The 1-based column (in bytes) of the byte at offset within its line.
 std::size_t column_of(const CsvText& text, std::size_t offset);
 

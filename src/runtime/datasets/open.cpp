@@ -143,6 +143,16 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   data->name = resolved.name;
   if (!read_layout(data.get(), error)) return nullptr;
   if (!resolved.note.empty()) data->layout_notes.insert(data->layout_notes.begin(), resolved.note);
+  // Reports and plots are UTF-8: a file saved in another encoding shows
+  // its accented letters as replacement characters, so say where.
+  const std::size_t invalid = first_invalid_utf8(data->text.data, data->text.size);
+  if (invalid < data->text.size) {
+    const std::int64_t line = 1 + std::count(data->text.data, data->text.data + invalid, '\n');
+    data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line) + ", column " +
+                                 std::to_string(column_of(data->text, invalid)) +
+                                 ": the file is not UTF-8 text, so some of its letters show as replacement "
+                                 "characters in the reports; save it as UTF-8");
+  }
   return handle_of(data.release());
 }
 

@@ -68,6 +68,20 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
   EXPECT_EQ(notes, expected);
 }
 
+// A file saved in Latin-1 reads as before, with a note naming the line and
+// column of its first letter that is not UTF-8.
+TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {
+  ScratchFolder folder;
+  const DataSetPtr latin1 = open_csv(folder, "latin1", "region,deaths\nNorth,1\nC\xF4te,2\n");
+  ASSERT_NE(latin1, nullptr);
+  ASSERT_EQ(layout_notes(latin1.get()).size(), 1u);
+  const std::string& note = layout_notes(latin1.get())[0];
+  EXPECT_NE(note.find(", line 3, column 2: the file is not UTF-8 text"), std::string::npos) << note;
+  const DataSetPtr utf8 = open_csv(folder, "utf8", "region,deaths\nNorth,1\nC\xC3\xB4te,2\n");
+  ASSERT_NE(utf8, nullptr);
+  EXPECT_TRUE(layout_notes(utf8.get()).empty());
+}
+
 TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {
   const std::string letters = "abcdefghijklmnopqrstuvwxyz";
   std::string bytes = "n,v\n";

@@ -108,5 +108,29 @@ TEST(RecordScan, ValuesStartAfterTheBlanksThatLeadThem) {
   }
 }
 
+// Every malformed UTF-8 form is found at its first byte, wherever it lies
+// in a run of ASCII (inside or after the 32- and 8-byte blocks).
+TEST(Utf8Check, FindsTheFirstByteOfEveryMalformedSequence) {
+  const struct {
+    const char* label;
+    std::string bytes;
+    bool valid;
+  } cases[] = {
+      {"two bytes", "\xC3\xB4", true},          {"three bytes", "\xE2\x82\xAC", true},
+      {"four bytes", "\xF0\x9F\x98\x80", true}, {"largest code point", "\xF4\x8F\xBF\xBF", true},
+      {"Latin-1 letter", "\xF4t", false},        {"lone continuation", "\x80", false},
+      {"overlong two bytes", "\xC0\xAF", false}, {"overlong three bytes", "\xE0\x80\xAF", false},
+      {"surrogate", "\xED\xA0\x80", false},     {"above U+10FFFF", "\xF4\x90\x80\x80", false},
+      {"cut short", "\xE2\x82", false},          {"bad third byte", "\xE2\x82" "A", false},
+  };
+  for (const auto& c : cases) {
+    for (const std::size_t before : {0u, 5u, 31u, 32u, 40u, 70u}) {
+      SCOPED_TRACE(std::string(c.label) + " after " + std::to_string(before));
+      const std::string text = std::string(before, 'a') + c.bytes + (c.bytes == "\xE2\x82" ? "" : "tail");
+      EXPECT_EQ(first_invalid_utf8(text.data(), text.size()), c.valid ? text.size() : before);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quilvar::runtime::datasets
