@@ -16,7 +16,6 @@ namespace {
 
 using enum Severity;
 
-constexpr int kProcedureSet = 908;
 constexpr int kGuardSet = 129;
 constexpr int kGraphicsSet = 210;
 

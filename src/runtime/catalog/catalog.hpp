@@ -24,6 +24,7 @@ struct CatalogEntry {
 };
 
 inline constexpr int kBuiltinSet = 0;  // builtin texts share the table under set 0
+inline constexpr int kProcedureSet = 908;  // the procedure's own messages
 
 std::span<const CatalogEntry> all_entries();
 const CatalogEntry* find_entry(int set, int number);

@@ -34,6 +34,10 @@ namespace fs = std::filesystem;
 constexpr std::array<std::string_view, 1> kProcedures{"QUILVAR"};
 constexpr int kWarningStatus = 4;
 constexpr int kInternalErrorStatus = 3000;
+// Procedure messages about a value of the observation just read (a
+// negative count, a zero total, more events than individuals, a risk above
+// 1, a third GROUP= level): they name its line.
+constexpr std::array<int, 6> kObservationMessages{112, 113, 144, 145, 146, 147};
 
 struct RunState {
   const RunOptions& options;
@@ -236,25 +240,32 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
   begin_step();
   statements::begin_step(step, make_hooks(libraries, data));
   output::begin_step(title, by_values_of(data));
-  // Made once per BY group: a run can warn in every one of its groups.
+  // The BY group's text is made once per group: a run can warn in every
+  // one of its groups.
   struct Place {
     const host::DataSet* data_set = nullptr;
     std::uint64_t serial = 0;
     std::string text;
   };
-  current_session().by_group_place = [&data, made = std::make_shared<Place>()] {
-    if (data.by_data == nullptr) return std::string();
+  current_session().message_place = [&data, made = std::make_shared<Place>()](int set, int number) {
+    std::string where;
+    if (set == catalog::kProcedureSet &&
+        std::find(kObservationMessages.begin(), kObservationMessages.end(), number) != kObservationMessages.end()) {
+      where = datasets::observation_place(last_reader_read());
+    }
+    if (data.by_data == nullptr) return where;
     const std::uint64_t serial = datasets::current_group_serial(data.by_data);
     if (made->data_set != data.by_data || made->serial != serial) {
       made->data_set = data.by_data;
       made->serial = serial;
       made->text.clear();
       for (const datasets::ByValue& value : datasets::current_by_values(data.by_data)) {
-        if (!made->text.empty()) made->text += ", ";
+        made->text += made->text.empty() ? "BY group " : ", ";
         made->text += value.name + "=" + (value.text.empty() ? "." : value.text);
       }
     }
-    return made->text;
+    if (!where.empty() && !made->text.empty()) where += "; ";
+    return where + made->text;
   };
 }
 
@@ -279,7 +290,7 @@ void run_guarded(const std::function<void()>& body) {
 }
 
 int end_runtime_step(StepData& data) {
-  current_session().by_group_place = nullptr;
+  current_session().message_place = nullptr;
   const int status = end_step();
   output::end_step(status);
   statements::end_step();

@@ -21,6 +21,7 @@ struct Progress {
   Clock::time_point last_shown{};
   long long groups = 0;
   long long observations = 0;
+  const host::Reader* last_reader = nullptr;
   bool shown = false;
   bool terminal = isatty(STDERR_FILENO) != 0;
 };
@@ -52,7 +53,10 @@ int counting_next_by_group(host::DataSet* data) {
 
 int counting_read_next(host::Reader* reader) {
   const int result = progress().inner->read_next(reader);
-  if (result > 0) ++progress().observations;
+  if (result > 0) {
+    ++progress().observations;
+    progress().last_reader = reader;
+  }
   return result;
 }
 
@@ -66,6 +70,8 @@ const host::DataSetServices& progress_counting_services(const host::DataSetServi
   table.read_next = &counting_read_next;
   return table;
 }
+
+const host::Reader* last_reader_read() { return progress().last_reader; }
 
 void finish_progress() {
   if (!progress().shown) return;

@@ -11,6 +11,10 @@ namespace quilvar::runtime {
 // line, around `inner`.
 const host::DataSetServices& progress_counting_services(const host::DataSetServices& inner);
 
+// The reader of the observation read last through those services, or null:
+// a message about a value just read can name where it stands.
+const host::Reader* last_reader_read();
+
 // Clears the progress line, if one was shown.
 void finish_progress();
 

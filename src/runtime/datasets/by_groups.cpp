@@ -251,7 +251,7 @@ int read_sequential_observation(ReaderState* reader) {
   GroupState& group = data.group;
   if (group.end_known && group.cursor.offset >= group.end.offset) return 0;
   Position pos = group.cursor;
-  Position start;
+  Position& start = reader->start;
   const RecordStatus status = read_remembered_record(data, &pos, &reader->fields, &start, &reader->error);
   if (status == RecordStatus::kError) return -1;
   if (status == RecordStatus::kEnd || (group.end_known && start.offset >= group.end.offset) ||
@@ -270,8 +270,8 @@ int read_range_observation(ReaderState* reader) {
   GroupState& group = data.group;
   while (group.range_index < group.ranges.size()) {
     if (group.cursor.offset < group.ranges[group.range_index].end) {
-      Position start;
-      const RecordStatus status = read_remembered_record(data, &group.cursor, &reader->fields, &start, &reader->error);
+      const RecordStatus status =
+          read_remembered_record(data, &group.cursor, &reader->fields, &reader->start, &reader->error);
       if (status == RecordStatus::kRecord) return 1;
       if (status == RecordStatus::kError) return -1;
     }

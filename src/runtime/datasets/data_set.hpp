@@ -64,6 +64,7 @@ struct ReaderState {
   DataSetState* data = nullptr;
   std::vector<Binding> bindings;
   FieldList fields;  // the current observation
+  Position start;    // where it starts (its line, for messages)
   bool has_observation = false;
   // Numbers of the current observation, read once however many bindings
   // a column has: a column's number is current when its serial is.

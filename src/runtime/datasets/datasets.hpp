@@ -132,6 +132,10 @@ std::int64_t observation_count(const host::DataSet* data);
 // text (a stray "NA" in a column of counts, say).
 const std::vector<std::string>& layout_notes(const host::DataSet* data);
 
+// "line N of FILE" for the reader's current observation, or empty when it
+// has none.
+std::string observation_place(const host::Reader* reader);
+
 // The path of the data set's file, as opened.
 const std::string& data_set_file(const host::DataSet* data);
 

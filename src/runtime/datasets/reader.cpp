@@ -161,6 +161,12 @@ int service_bind_variable(host::Reader* handle, int number, void* buffer, int le
 
 int service_finish_bindings(host::Reader* handle) { return handle == nullptr ? kFailed : kOk; }
 
+std::string observation_place(const host::Reader* handle) {
+  const ReaderState* reader = reinterpret_cast<const ReaderState*>(handle);
+  if (reader == nullptr || !reader->has_observation) return {};
+  return "line " + std::to_string(reader->start.line) + " of " + reader->data->file_name;
+}
+
 int service_read_next(host::Reader* handle) {
   if (handle == nullptr) return -1;
   ReaderState* reader = reader_of(handle);

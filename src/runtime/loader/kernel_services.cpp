@@ -39,11 +39,11 @@ void issue_message(int set, int number, const host::MessageArg* args, int count)
   std::string text = catalog::format_message(set, number, std::span(args, static_cast<std::size_t>(count)));
   const catalog::CatalogEntry* entry = catalog::find_entry(set, number);
   const catalog::Severity severity = entry != nullptr ? entry->severity : catalog::Severity::kError;
-  // A problem found in one BY group of thousands says which one it is.
-  const auto& place = current_session().by_group_place;
+  // A problem found in one BY group of thousands says where it is.
+  const auto& place = current_session().message_place;
   if (severity != catalog::Severity::kNote && place) {
-    const std::string group = place();
-    if (!group.empty()) text += " (BY group " + group + ")";
+    const std::string where = place(set, number);
+    if (!where.empty()) text += " (" + where + ")";
   }
   switch (severity) {
     case catalog::Severity::kWarning: write_log(LogLevel::kWarning, text); break;

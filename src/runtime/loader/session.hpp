@@ -43,9 +43,9 @@ struct StepRecord {
 struct Session {
   std::ostream* log = nullptr;
   bool strict = false;
-  // The current BY group as "year=2021, area=B", or empty outside BY
-  // groups; warnings and errors the procedure issues name it.
-  std::function<std::string()> by_group_place;
+  // Where a warning or error the procedure issues arose ("BY group
+  // year=2021, area=B"), or empty; the log line ends with it.
+  std::function<std::string(int set, int number)> message_place;
   StepRecord step;
   int steps_run = 0;
 };
