@@ -239,33 +239,23 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
                         StepData& data) {
   begin_step();
   statements::begin_step(step, make_hooks(libraries, data));
-  output::begin_step(title, by_values_of(data));
-  // The BY group's text is made once per group: a run can warn in every
-  // one of its groups.
-  struct Place {
-    const host::DataSet* data_set = nullptr;
-    std::uint64_t serial = 0;
-    std::string text;
-  };
-  current_session().message_place = [&data, made = std::make_shared<Place>()](int set, int number) {
+  // One memo of the group's values serves the output and the messages: a
+  // run can warn in every one of its groups.
+  const output::ByValuesSource by_values = by_values_of(data);
+  output::begin_step(title, by_values);
+  current_session().message_place = [by_values](int set, int number) {
     std::string where;
     if (set == catalog::kProcedureSet &&
         std::find(kObservationMessages.begin(), kObservationMessages.end(), number) != kObservationMessages.end()) {
       where = datasets::observation_place(last_reader_read());
     }
-    if (data.by_data == nullptr) return where;
-    const std::uint64_t serial = datasets::current_group_serial(data.by_data);
-    if (made->data_set != data.by_data || made->serial != serial) {
-      made->data_set = data.by_data;
-      made->serial = serial;
-      made->text.clear();
-      for (const datasets::ByValue& value : datasets::current_by_values(data.by_data)) {
-        made->text += made->text.empty() ? "BY group " : ", ";
-        made->text += value.name + "=" + (value.text.empty() ? "." : value.text);
-      }
+    std::string group;
+    for (const output::ByValue& value : by_values()) {
+      group += group.empty() ? "BY group " : ", ";
+      group += value.name + "=" + (value.text.empty() ? "." : value.text);
     }
-    if (!where.empty() && !made->text.empty()) where += "; ";
-    return where + made->text;
+    if (!where.empty() && !group.empty()) where += "; ";
+    return where + group;
   };
 }
 

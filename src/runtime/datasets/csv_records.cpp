@@ -6,6 +6,7 @@
 // quoted fields go byte by byte.
 #include "runtime/datasets/csv_records.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -315,6 +316,10 @@ std::size_t first_invalid_utf8(const char* data, std::size_t size) {
     i += length;
   }
   return size;
+}
+
+std::int64_t line_of(const CsvText& text, std::size_t offset) {
+  return 1 + std::count(text.data, text.data + offset, '\n');
 }
 
 std::size_t column_of(const CsvText& text, std::size_t offset) {

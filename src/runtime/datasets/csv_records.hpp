@@ -74,6 +74,10 @@ std::size_t byte_order_mark_length(const char* data, std::size_t size);
 // at a time).
 std::size_t first_invalid_utf8(const char* data, std::size_t size);
 
+// The 1-based line of the byte at offset: line feeds inside quoted fields
+// count, as records count them.
+std::int64_t line_of(const CsvText& text, std::size_t offset);
+
 // The 1-based column (in bytes) of the byte at offset within its line.
 std::size_t column_of(const CsvText& text, std::size_t offset);
 

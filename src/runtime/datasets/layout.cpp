@@ -174,8 +174,8 @@ std::string shown_value(const Field& field, std::string* scratch) {
   return std::string(value.substr(0, kShownLength)) + "...";
 }
 
-// A note for each column read as character whose values are mostly
-// numbers, naming the line of its first value that is not a number.
+// A note for each column read as character with at least as many numbers
+// as texts among its values read, naming the line of its first text.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
@@ -184,8 +184,7 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     const ColumnSurvey& column = columns[i];
     if (!column.numbers_with_stray_text()) continue;
     const Field& field = column.first_text;
-    // Records count their lines by line feeds, those inside quotes too.
-    const std::int64_t line = 1 + std::count(data.text.data, field.begin, '\n');
+    const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
     notes.push_back(data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
                     " holds numbers but is read as character: \"" + shown_value(field, &scratch) +
                     "\" is not a number (a missing number is a blank field or \".\")");

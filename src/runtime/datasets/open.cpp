@@ -147,8 +147,8 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   // its accented letters as replacement characters, so say where.
   const std::size_t invalid = first_invalid_utf8(data->text.data, data->text.size);
   if (invalid < data->text.size) {
-    const std::int64_t line = 1 + std::count(data->text.data, data->text.data + invalid, '\n');
-    data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line) + ", column " +
+    data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line_of(data->text, invalid)) +
+                                 ", column " +
                                  std::to_string(column_of(data->text, invalid)) +
                                  ": the file is not UTF-8 text, so some of its letters show as replacement "
                                  "characters in the reports; save it as UTF-8");

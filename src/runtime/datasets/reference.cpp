@@ -75,35 +75,28 @@ bool build_index(DataSetState* reference, ReferenceIndex* index, std::string* er
   }
 }
 
-// The BY variables of the population that the reference holds, with their
-// places in the population's BY list and their reference columns; a
-// reference without some of them is matched on the others.
-struct MatchColumns {
-  std::vector<std::string> names;
-  std::vector<int> columns;
-  std::vector<std::size_t> by;
-};
-
-MatchColumns reference_columns(const DataSetState& population, const DataSetState& reference) {
-  MatchColumns match;
+// An index over the BY variables of the population that the reference
+// holds (their names, reference columns and places in the population's BY
+// list), its ranges not yet read; a reference without some of them is
+// matched on the others.
+ReferenceIndex index_columns(const DataSetState& population, const DataSetState& reference) {
+  ReferenceIndex index;
   for (std::size_t i = 0; i < population.by.size(); ++i) {
     const Variable& variable = population.variables[static_cast<std::size_t>(population.by[i].column)];
     const int column = find_column(reference, variable.name);
     if (column < 0) continue;
-    match.names.push_back(variable.upper_name);
-    match.columns.push_back(column);
-    match.by.push_back(i);
+    index.names.push_back(variable.upper_name);
+    index.columns.push_back(column);
+    index.by.push_back(i);
   }
-  return match;
+  return index;
 }
 
-// Makes sure the reference's index covers these BY names; false with *error.
-bool ensure_index(DataSetState* reference, MatchColumns match, std::string* error) {
-  if (reference->reference_index && reference->reference_index->names == match.names) return true;
-  auto index = std::make_unique<ReferenceIndex>();
-  index->names = std::move(match.names);
-  index->columns = std::move(match.columns);
-  index->by = std::move(match.by);
+// Makes sure the reference's index covers these BY names, reading its
+// ranges when it does not yet; false with *error.
+bool ensure_index(DataSetState* reference, ReferenceIndex columns, std::string* error) {
+  if (reference->reference_index && reference->reference_index->names == columns.names) return true;
+  auto index = std::make_unique<ReferenceIndex>(std::move(columns));
   if (!build_index(reference, index.get(), error)) return false;
   reference->reference_index = std::move(index);
   return true;
@@ -139,13 +132,13 @@ int match_reference_group(DataSetState* population, DataSetState* reference) {
     report_error(*reference, "data set " + population->name + " is not positioned on a BY group to match");
     return 2;
   }
-  MatchColumns match = reference_columns(*population, *reference);
-  if (match.columns.empty()) {
+  ReferenceIndex columns = index_columns(*population, *reference);
+  if (columns.columns.empty()) {
     position_on_ranges(reference, {Range{reference->first_row, reference->text.size}});
     return 0;
   }
   std::string error;
-  if (!ensure_index(reference, std::move(match), &error)) {
+  if (!ensure_index(reference, std::move(columns), &error)) {
     report_error(*reference, error);
     return 2;
   }
