@@ -116,16 +116,6 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
   statements::StepHooks hooks;
   hooks.open_data_set = [&libraries, &data](std::string_view spec, bool quoted, std::string* error) {
     host::DataSet* set = datasets::open_data_set(libraries, spec, quoted, error);
-    // A file the step has already opened (DATA= and REFDATA= naming one
-    // data set, in whatever spelling) is that same data set, so the
-    // procedure can tell that it was named twice.
-    for (host::DataSet* earlier : data.opened) {
-      std::error_code ignored;
-      if (set != nullptr && fs::equivalent(datasets::data_set_file(earlier), datasets::data_set_file(set), ignored)) {
-        datasets::close_data_set(set);
-        return earlier;
-      }
-    }
     if (set != nullptr) {
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
       for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);

@@ -118,6 +118,28 @@ TEST_F(QuilvarRun, ReadsEachByGroupIntoStrataWithCrudeRates) {
   ASSERT_EQ(info.size(), 2u);
 }
 
+// One table holding the study counts and the reference counts as different
+// columns is a common layout: naming it as both data sets, in either
+// spelling, reads it twice and gives the numbers two files give.
+TEST_F(QuilvarRun, OneFileServesAsPopulationAndReference) {
+  write("both.csv", "age,deaths,persons,std_pop\nyoung,10,1000,6000\nold,40,500,2000\n");
+  write("pop.csv", "age,deaths,persons\nyoung,10,1000\nold,40,500\n");
+  write("ref.csv", "age,std_pop\nyoung,6000\nold,2000\n");
+  const std::string rest =
+      " method=direct plots=none;\n  population event=deaths total=persons;\n"
+      "  reference total=std_pop;\n  strata age;\nrun;\n";
+  const RunResult apart = run("proc quilvar data=pop refdata=ref" + rest);
+  ASSERT_EQ(apart.exit_status, 0) << apart.log;
+  const double expected = cell(outputs(apart, 0, "Quilvar").at(0), 0, "Quilvar");
+  EXPECT_DOUBLE_EQ(expected, (10.0 / 1000 * 6000 + 40.0 / 500 * 2000) / 8000 * 100000);
+  for (const std::string refdata : {"both", "'both.csv'"}) {
+    const RunResult one = run("proc quilvar data=both refdata=" + refdata + rest);
+    ASSERT_EQ(one.exit_status, 0) << refdata << "\n" << one.log;
+    EXPECT_EQ(one.log.find("ERROR"), std::string::npos) << one.log;
+    EXPECT_DOUBLE_EQ(cell(outputs(one, 0, "Quilvar").at(0), 0, "Quilvar"), expected) << refdata;
+  }
+}
+
 TEST_F(QuilvarRun, AccumulatesRepeatedStrataAndDerivesTheThirdValue) {
   write("pop.csv", "age,deaths,persons,rate\n1,2,100,2000\n1,3,200,1500\n2,.,1000,200\n");
   write("ref.csv", "age,std_pop\n1,500\n2,500\n");
