@@ -30,6 +30,7 @@ std::string GrammarView::load(const host::GrammarRecord& record) {
   if (problem.empty()) problem = check_actions();
   if (problem.empty()) problem = build_predictions();
   if (problem.empty()) read_names();
+  if (problem.empty()) find_spellings();
   return problem;
 }
 
@@ -111,6 +112,23 @@ void GrammarView::read_names() {
       for (int i = begin; i < end; ++i) name += static_cast<char>(record_->parser_table_e[i]);
     if (name.empty()) name.append("<").append(std::to_string(n)).append(">");
     names_.push_back(std::move(name));
+  }
+}
+
+void GrammarView::find_spellings() {
+  spellings_.resize(static_cast<std::size_t>(keyword_count_ + 1));
+  for (int code = 0; code <= keyword_count_; ++code) spellings_[static_cast<std::size_t>(code)] = code;
+  // Productions are sorted by left-hand side: take each nonterminal's run.
+  for (int first = 0, last = 0; first < productions_; first = last) {
+    const int lhs = production_lhs(first);
+    bool bare = true;
+    for (last = first; last < productions_ && production_lhs(last) == lhs; ++last) {
+      const std::span<const std::int16_t> rhs = stored_rhs(last);
+      bare = bare && rhs.size() == 1 && rhs[0] >= 1 && rhs[0] <= keyword_count_;
+    }
+    if (!bare || last - first < 2) continue;
+    const int word = stored_rhs(first)[0];
+    for (int p = first + 1; p < last; ++p) spellings_[static_cast<std::size_t>(stored_rhs(p)[0])] = word;
   }
 }
 

@@ -42,6 +42,13 @@ class GrammarView {
   std::span<const std::int16_t> stored_rhs(int production) const;
 
   ActionView action(int number) const;  // number from 1
+  // The keyword that stands for code when options are compared: a
+  // nonterminal whose every production is one bare keyword ("METHOD" | "M$")
+  // lists spellings of one word, all standing for its first; any other
+  // keyword stands for itself.
+  int spelling_of(int code) const {
+    return code >= 1 && code <= keyword_count_ ? spellings_[static_cast<std::size_t>(code)] : code;
+  }
   std::string_view nonterminal_name(int nonterminal) const { return names_[static_cast<std::size_t>(nonterminal)]; }
   int last_flag() const { return record_->limits[0]; }
   int last_slot() const { return record_->limits[1]; }
@@ -52,6 +59,7 @@ class GrammarView {
   std::string check_actions() const;
   std::string build_predictions();
   void read_names();
+  void find_spellings();
 
   const host::GrammarRecord* record_ = nullptr;
   KeywordTable keywords_;
@@ -62,6 +70,7 @@ class GrammarView {
   int actions_ = 0;
   std::vector<std::int16_t> matrix_;
   std::vector<std::string> names_;
+  std::vector<int> spellings_;
 };
 
 }  // namespace quilvar::runtime::statements

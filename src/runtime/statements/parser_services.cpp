@@ -87,7 +87,7 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
   }
   lexical.tokens = tokenize(session.step.text, session.step.first_line, lexical.grammar.keywords());
   ErrorReporter warnings(session.step, session.hooks.report_warning);
-  drop_repeated_options(lexical.tokens, lexical.grammar.keywords(), [&warnings](const Token& dropped, const Token& kept) {
+  drop_repeated_options(lexical.tokens, lexical.grammar, [&warnings](const Token& dropped, const Token& kept) {
     std::string name(dropped.text);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     warnings.report(dropped, "option " + name + "= is given again (line " + std::to_string(kept.line) + ", column " +

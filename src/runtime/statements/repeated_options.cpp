@@ -35,10 +35,30 @@ std::size_t option_end(const std::vector<Token>& tokens, std::size_t equals, con
   return i;
 }
 
+// A parenthesized group whose every option was dropped ("STATS(CL=POISSON)"
+// given again) goes too, parentheses and all: "STATS()" is no statement,
+// "STATS" is. Inner groups close first, so an outer group emptied by them
+// goes as well; a group written empty stays for the parser to report.
+void drop_emptied_groups(const std::vector<Token>& tokens, const Punctuation& p, std::vector<bool>& drop) {
+  std::vector<std::size_t> opened;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (drop[i]) continue;
+    if (tokens[i].code == p.open) opened.push_back(i);
+    if (tokens[i].code == host::kTokenEndStatement) opened.clear();
+    if (tokens[i].code != p.close || opened.empty()) continue;
+    const std::size_t open = opened.back();
+    opened.pop_back();
+    bool emptied = i > open + 1;
+    for (std::size_t k = open + 1; k < i && emptied; ++k) emptied = drop[k];
+    if (emptied) drop[open] = drop[i] = true;
+  }
+}
+
 }  // namespace
 
-void drop_repeated_options(std::vector<Token>& tokens, const KeywordTable& keywords,
+void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& grammar,
                            const std::function<void(const Token& dropped, const Token& kept)>& warn) {
+  const KeywordTable& keywords = grammar.keywords();
   const Punctuation p{keywords.punctuation_code('('), keywords.punctuation_code(')'), keywords.punctuation_code('=')};
   if (p.open == 0 || p.close == 0 || p.equals == 0) return;
   // (statement keyword, owner keyword, option keyword) -> [begin, end) of its last occurrence.
@@ -48,17 +68,17 @@ void drop_repeated_options(std::vector<Token>& tokens, const KeywordTable& keywo
   int statement = -1;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    if (statement < 0) statement = token.code == host::kTokenName ? token.keyword : 0;
+    if (statement < 0) statement = token.code == host::kTokenName ? grammar.spelling_of(token.keyword) : 0;
     if (token.code == host::kTokenEndStatement) {
       statement = -1;
       owners.clear();
     } else if (token.code == p.open) {
-      owners.push_back(i > 0 && tokens[i - 1].code == host::kTokenName ? tokens[i - 1].keyword : 0);
+      owners.push_back(i > 0 && tokens[i - 1].code == host::kTokenName ? grammar.spelling_of(tokens[i - 1].keyword) : 0);
     } else if (token.code == p.close) {
       if (!owners.empty()) owners.pop_back();
     } else if (token.code == host::kTokenName && token.keyword != 0 && i + 1 < tokens.size() &&
                tokens[i + 1].code == p.equals) {
-      const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), token.keyword};
+      const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), grammar.spelling_of(token.keyword)};
       const std::size_t end = option_end(tokens, i + 1, p);
       if (const auto earlier = seen.find(key); earlier != seen.end()) {
         warn(tokens[earlier->second.first], token);
@@ -67,6 +87,7 @@ void drop_repeated_options(std::vector<Token>& tokens, const KeywordTable& keywo
       seen[key] = {i, end};
     }
   }
+  drop_emptied_groups(tokens, p, drop);
   std::size_t kept = 0;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (drop[i]) continue;

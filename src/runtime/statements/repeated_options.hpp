@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "runtime/statements/grammar_view.hpp"
 #include "runtime/statements/tokenizer.hpp"
 
 namespace quilvar::runtime::statements {
@@ -18,8 +19,9 @@ namespace quilvar::runtime::statements {
 // parenthesized group ("PLOTS=(RATE DIST)"). Options inside parentheses
 // belong to the keyword before the "(", so STATS(CL=...) and SMR(CL=...)
 // are different options. warn receives each dropped occurrence's keyword
-// token and the token of the occurrence that replaces it.
-void drop_repeated_options(std::vector<Token>& tokens, const KeywordTable& keywords,
+// token and the token of the occurrence that replaces it. Spellings of one
+// keyword (M= and METHOD=, STRATA and STRATUM) count as the same option.
+void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& grammar,
                            const std::function<void(const Token& dropped, const Token& kept)>& warn);
 
 }  // namespace quilvar::runtime::statements
