@@ -41,7 +41,7 @@ void issue_message(int set, int number, const host::MessageArg* args, int count)
   const catalog::Severity severity = entry != nullptr ? entry->severity : catalog::Severity::kError;
   // A problem found in one BY group of thousands says where it is.
   const auto& place = current_session().message_place;
-  if (severity != catalog::Severity::kNote && place) {
+  if (place) {
     const std::string where = place(set, number);
     if (!where.empty()) text += " (" + where + ")";
   }

@@ -196,15 +196,24 @@ void read_texts(const Graph& graph, const Table& table, const StratumTemplate& s
 
 }  // namespace
 
-std::vector<std::string> parse_tick_text(std::string_view text) {
+std::vector<std::string> parse_tick_text(std::string_view text, std::size_t count) {
   std::vector<std::string> labels;
-  while (!text.empty()) {
-    if (text.front() != '\'') return {};
-    const std::size_t close = text.find('\'', 1);
-    if (close == std::string_view::npos) return {};
-    labels.emplace_back(text.substr(1, close - 1));
-    text.remove_prefix(close + 1);
+  for (std::string_view rest = text; !rest.empty();) {
+    const std::size_t close = rest.front() == '\'' ? rest.find('\'', 1) : std::string_view::npos;
+    if (close == std::string_view::npos) break;
+    labels.emplace_back(rest.substr(1, close - 1));
+    rest.remove_prefix(close + 1);
+    if (rest.empty() && labels.size() == count) return labels;
   }
+  labels.clear();
+  if (count == 0 || text.size() < 2 || text.front() != '\'' || text.back() != '\'') return labels;
+  std::string_view inner = text.substr(1, text.size() - 2);
+  for (std::size_t boundary; (boundary = inner.find("''")) != std::string_view::npos;) {
+    labels.emplace_back(inner.substr(0, boundary));
+    inner.remove_prefix(boundary + 2);
+  }
+  labels.emplace_back(inner);
+  if (labels.size() != count) labels.clear();
   return labels;
 }
 
@@ -222,8 +231,7 @@ std::optional<ChartData> read_chart(const Graph& graph) {
   chart.axis_end = *end;
   chart.bars = stored->bars;
   chart.log_scale = dynamic_number(table, "_Ratio") == 1.0;
-  chart.tick_labels = parse_tick_text(dynamic_text(table, "_XTicks"));
-  if (chart.tick_labels.size() != static_cast<std::size_t>(chart.strata)) chart.tick_labels.clear();
+  chart.tick_labels = parse_tick_text(dynamic_text(table, "_XTicks"), static_cast<std::size_t>(chart.strata));
   read_texts(graph, table, *stored, chart);
   // The effect plot names its single series by the effect it shows.
   std::string single_series = dynamic_text(table, "_Effect");

@@ -55,7 +55,10 @@ struct ChartData {
 // stratum graph template or its data object lacks the stratum axis.
 std::optional<ChartData> read_chart(const Graph& graph);
 
-// The texts of a tick text 'A''B''C' (A, B, C); empty when it is not one.
-std::vector<std::string> parse_tick_text(std::string_view text);
+// The count texts of a tick text 'A''B''C' (A, B, C); empty when it does
+// not hold count of them. Values are written between apostrophes without
+// escaping, so a value with an apostrophe of its own (O'Hare) is found by
+// taking only the '' between two values as their boundary.
+std::vector<std::string> parse_tick_text(std::string_view text, std::size_t count);
 
 }  // namespace quilvar::runtime::output

@@ -97,6 +97,19 @@ double widest_tick_label(const ValueAxis& values) {
   return width;
 }
 
+// The left edge a vertical chart needs so that no rotated stratum label,
+// leaning left from its tick, starts left of the chart's margin.
+double left_for_rotated_labels(const Frame& f, const StratumLabels& labels) {
+  double needed = f.left;
+  const double slot = f.width / (f.end - f.start);
+  for (std::size_t i = 0; i < labels.lines.size(); i += static_cast<std::size_t>(labels.step)) {
+    const double overhang = text_width(labels.lines[i][0], kTickSize) * kRotation - kTickSize * kRotatedLabelShift;
+    const double offset = (static_cast<double>(i + 1) - f.start) * slot;
+    needed = std::max(needed, kChartMargin + overhang - offset);
+  }
+  return needed;
+}
+
 double title_block(const ChartData& chart) {
   return kChartMargin + kTitleSize * kLineHeight + (chart.subtitle.empty() ? 0 : kSubtitleSize * kLineHeight) + kGap;
 }
@@ -193,6 +206,15 @@ ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
     f.height = kPlotHeight;
     f.left = kChartMargin + axis_title + widest_tick_label(f.values) + kGap;
     layout.labels = fit_stratum_labels(chart, (kChartWidth - f.left - kRightMargin) / (f.end - f.start));
+    // Long rotated labels near the start push the frame right; a narrower
+    // frame has narrower slots, so the fit is made again (twice settles it).
+    for (int round = 0; round < 2 && layout.labels.fit == LabelFit::kRotated; ++round) {
+      f.width = kChartWidth - f.left - kRightMargin;
+      const double left = left_for_rotated_labels(f, layout.labels);
+      if (left <= f.left) break;
+      f.left = left;
+      layout.labels = fit_stratum_labels(chart, (kChartWidth - f.left - kRightMargin) / (f.end - f.start));
+    }
     below = layout.labels.extent;
   }
   f.width = kChartWidth - f.left - kRightMargin;

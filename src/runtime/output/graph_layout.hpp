@@ -23,6 +23,8 @@ inline constexpr double kAxisTitleSize = 12;
 inline constexpr double kTickSize = 11;
 inline constexpr double kLegendSize = 11;
 inline constexpr double kLineHeight = 1.3;  // in ems
+// A rotated stratum label ends this many ems right of its tick.
+inline constexpr double kRotatedLabelShift = 0.3;
 
 // The estimated width of a text in pixels at a font size.
 double text_width(std::string_view text, double size);

@@ -74,7 +74,7 @@ void draw_stratum_label(SvgWriter& svg, const Frame& f, const StratumLabels& lab
   }
   const double y = f.top + f.height + kTickLength + kTickSize + 2;
   if (labels.fit == LabelFit::kRotated) {
-    svg.text(p + kTickSize * 0.3, y - 2, lines[0], {kTickSize, TextAnchor::kEnd, false, kRotatedLabelAngle});
+    svg.text(p + kTickSize * kRotatedLabelShift, y - 2, lines[0], {kTickSize, TextAnchor::kEnd, false, kRotatedLabelAngle});
     return;
   }
   for (std::size_t line = 0; line < lines.size(); ++line) {

@@ -265,6 +265,17 @@ TEST_F(QuilvarRun, MissingReferenceByGroupEndsOnlyThatGroup) {
   EXPECT_EQ(r.log.find("year=2020"), std::string::npos) << r.log;
 }
 
+// A note about one BY group (a single GROUP= level) names it too.
+TEST_F(QuilvarRun, ANoteAboutOneByGroupNamesIt) {
+  write("pop.csv", "year,sex,age,deaths,persons\n2020,F,1,5,100\n2020,M,1,6,100\n2021,F,1,7,100\n");
+  write("ref.csv", "age,std_pop\n1,1000\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population group=sex "
+                          "event=deaths total=persons; reference total=std_pop; strata age; by year;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("goes on with one population. (BY group year=2021)\n"), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("year=2020"), std::string::npos) << r.log;
+}
+
 TEST_F(QuilvarRun, MissingStrataValuesFormALevelOnlyWithMissing) {
   write("pop.csv", "age,deaths,persons\n2,5,100\n.,3,50\n1,4,80\n");
   write("ref.csv", "age,std_pop\n1,100\n2,100\n.,100\n");

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "graph_support.hpp"
 #include "runtime/output/chart_model.hpp"
+#include "runtime/output/graph_layout.hpp"
 #include "runtime/output/output.hpp"
 #include "runtime/output/value_axis.hpp"
 
@@ -70,19 +72,25 @@ GraphBuilder ratio_plot(const std::vector<double>& ratios) {
 TEST(TickText, SplitsQuotedStratumLabels) {
   struct Case {
     const char* text;
+    std::size_t count;
     std::vector<std::string> labels;
   };
   const Case cases[] = {
-      {"'A''B''C'", {"A", "B", "C"}},
-      {"'M 10-19''F 10-19'", {"M 10-19", "F 10-19"}},
-      {"''", {""}},
-      {"", {}},
-      {"A''B'", {}},
-      {"'A''B", {}},
+      {"'A''B''C'", 3, {"A", "B", "C"}},
+      {"'M 10-19''F 10-19'", 2, {"M 10-19", "F 10-19"}},
+      {"''", 1, {""}},
+      {"", 0, {}},
+      {"A''B'", 2, {}},
+      {"'A''B", 2, {}},
+      {"'A''B''C'", 2, {}},  // not the count of strata: no labels
+      // Values with apostrophes of their own are split at the '' between values.
+      {"'O'Hare''Smith's''plain'", 3, {"O'Hare", "Smith's", "plain"}},
+      {"'it's'", 1, {"it's"}},
+      {"'O'Hare''Smith's''plain'", 2, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_EQ(parse_tick_text(c.text), c.labels);
+    EXPECT_EQ(parse_tick_text(c.text, c.count), c.labels);
   }
 }
 
@@ -265,6 +273,22 @@ TEST(GraphSvg, StratumLabelsFitTheirSlots) {
     }
     EXPECT_EQ(shown, c.shown);
   }
+}
+
+// Rotated labels lean left from their ticks; long ones near the axis start
+// must still begin inside the chart.
+TEST(GraphSvg, RotatedLabelsStayInsideTheChart) {
+  std::vector<std::string> labels;
+  for (int i = 0; i < 30; ++i) labels.push_back("Northern Highlands " + std::to_string(10 + i) + " years and over");
+  const std::string svg = render_graph_svg(rate_plot(labels).build("Vesk.Quilvar.Graphics.StrataRatePlot"));
+  const std::regex rotated(R"re(<text x="([-0-9.]+)"[^>]*rotate\(-45[^>]*>([^<]*)<)re");
+  std::size_t seen = 0;
+  for (auto it = std::sregex_iterator(svg.begin(), svg.end(), rotated); it != std::sregex_iterator(); ++it, ++seen) {
+    const double end = std::stod((*it)[1].str());
+    const double start = end - text_width((*it)[2].str(), kTickSize) * std::sqrt(0.5);
+    EXPECT_GE(start, 0.0) << (*it)[2].str();
+  }
+  EXPECT_GT(seen, 5u);
 }
 
 TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
