@@ -23,6 +23,11 @@ inline constexpr double kAxisTitleSize = 12;
 inline constexpr double kTickSize = 11;
 inline constexpr double kLegendSize = 11;
 inline constexpr double kLineHeight = 1.3;  // in ems
+// What the arrow at the foot of a log axis stands for: an estimate of 0,
+// which no log axis holds.
+inline constexpr std::string_view kBelowLogAxisText = "Estimate 0 (below the log axis)";
+// True for an estimate a log axis cannot show but that is a number: 0.
+bool below_log_axis(const ChartData& chart, double value);
 // A rotated stratum label ends this many ems right of its tick.
 inline constexpr double kRotatedLabelShift = 0.3;
 
@@ -44,7 +49,7 @@ struct StratumLabels {
 // Labels for `slot` pixels per stratum along the axis.
 StratumLabels fit_stratum_labels(const ChartData& chart, double slot);
 
-enum class LegendGlyph { kMarker, kSwatch, kLimit, kLine };
+enum class LegendGlyph { kMarker, kSwatch, kLimit, kLine, kFloor };
 
 struct LegendEntry {
   LegendGlyph glyph;

@@ -146,6 +146,19 @@ void draw_limits(SvgWriter& svg, const Frame& f, const ChartSeries& series, std:
   }
 }
 
+// An arrow pointing off the value axis's low end at (x, y).
+void draw_floor_arrow(SvgWriter& svg, double x, double y, bool horizontal, std::string_view color) {
+  const StrokeStyle stroke{color, 1.6};
+  const double d = kCapHalfWidth;
+  if (horizontal) {
+    svg.line(x + d, y - d, x, y, stroke);
+    svg.line(x, y, x + d, y + d, stroke);
+  } else {
+    svg.line(x - d, y - d, x, y, stroke);
+    svg.line(x, y, x + d, y - d, stroke);
+  }
+}
+
 void draw_series(SvgWriter& svg, const Frame& f, const ChartData& chart, std::size_t k) {
   const ChartSeries& series = chart.series[k];
   const std::string_view color = series_color(k);
@@ -158,6 +171,17 @@ void draw_series(SvgWriter& svg, const Frame& f, const ChartData& chart, std::si
   }
   draw_limits(svg, f, series, color);
   for (const ChartPoint& point : series.points) {
+    if (below_log_axis(chart, point.value)) {
+      // An estimate of 0 has no place on a log axis: an arrow at the
+      // axis's low end says it is there, below the lowest value shown.
+      const double along = f.along(point.position);
+      if (f.horizontal) {
+        draw_floor_arrow(svg, f.left + 2, along, true, color);
+      } else {
+        draw_floor_arrow(svg, along, f.top + f.height - 2, false, color);
+      }
+      continue;
+    }
     if (!drawable(f.values, point.value)) continue;
     const auto [x, y] = f.at(point.position, point.value);
     svg.marker(x, y, series_shape(k), kMarkerSize, color);
@@ -176,6 +200,7 @@ void draw_legend_glyph(SvgWriter& svg, const LegendEntry& entry, double x, doubl
       return;
     }
     case LegendGlyph::kLine: svg.line(x, y, x + 22, y, {entry.color, 1.5, true}); return;
+    case LegendGlyph::kFloor: draw_floor_arrow(svg, x + 11, y + 3, false, entry.color); return;
     default: svg.marker(x + 11, y, entry.shape, kMarkerSize, entry.color);
   }
 }

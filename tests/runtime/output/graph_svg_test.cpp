@@ -296,6 +296,13 @@ TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
   for (const char* tick : {">0.2<", ">0.5<", ">1<", ">2<", ">5<", ">10<"}) EXPECT_NE(svg.find(tick), std::string::npos) << tick;
   EXPECT_NE(svg.find("stroke=\"#888888\""), std::string::npos);  // the line at 1
   EXPECT_EQ(occurrences(svg, "<circle"), 4u);                    // three strata and the legend
+  EXPECT_EQ(svg.find(kBelowLogAxisText), std::string::npos);
+  // A ratio of 0 gets an arrow at the axis's foot and its legend entry, not a point.
+  const std::string zero = render_graph_svg(ratio_plot({0, 2, 4}).build("Vesk.Quilvar.Graphics.StrataEffectPlot"));
+  EXPECT_EQ(occurrences(zero, "<circle"), 3u);
+  EXPECT_EQ(occurrences(zero, "stroke-width=\"1.6\""), 4u);  // the arrow and its legend glyph, two strokes each
+  EXPECT_EQ(occurrences(svg, "stroke-width=\"1.6\""), 0u);
+  EXPECT_NE(zero.find(kBelowLogAxisText), std::string::npos);
 }
 
 TEST(GraphSvg, OtherGraphsAreNotDrawn) {
