@@ -114,9 +114,13 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
     temporary_ = temporary_name(final_);
     // Registered before it exists, so that no moment leaves it behind.
     cleanup_token_ = register_temporary_file(temporary_);
+    begin_creating(cleanup_token_);
     descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
     direct_ = descriptor >= 0;
     if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
+    const int open_error = errno;
+    end_creating(cleanup_token_);
+    errno = open_error;
   }
   if (descriptor < 0) {
     // Named by the file asked for: the hidden temporary name means nothing

@@ -11,6 +11,8 @@
 #include <string>
 #include <system_error>
 
+#include <time.h>
+
 namespace quilvar::runtime::output {
 namespace {
 
@@ -20,9 +22,16 @@ constexpr std::size_t kEntries = 64;
 constexpr std::size_t kLongestPath = PATH_MAX;  // bytes, the terminating zero included
 constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
+// Waiting for a file being created: at most this many pauses of 1 ms. The
+// creating thread may be the one the signal interrupted, which cannot go on
+// until the handler returns; the file is then removed after the wait, if
+// its creation got that far.
+constexpr int kCreationWaits = 200;
+
 struct Entry {
   std::atomic<bool> claimed{false};  // owned by a registration
   std::atomic<bool> active{false};   // the path is complete and to be removed
+  std::atomic<bool> creating{false};  // the file is being created right now
   std::atomic<std::uint32_t> sequence{0};  // odd while the path is written
   std::array<std::atomic<char>, kLongestPath> path{};
 };
@@ -33,6 +42,9 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::uint32_
 
 // The one table of the process: signal handlers reach nothing else.
 std::array<Entry, kEntries> entries;
+// Set by a handler before it removes the files: from then on no file is
+// created, so none can appear after the removal and outlive the process.
+std::atomic<bool> ending{false};
 
 // Copies the entry's path into `out` and returns true when it was active and
 // unchanged while read.
@@ -50,7 +62,13 @@ bool read_path(const Entry& entry, std::array<char, kLongestPath>& out) {
          entry.active.load(std::memory_order_relaxed);
 }
 
+void wait_while_created(const Entry& entry) {
+  const timespec pause{0, 1000000};
+  for (int i = 0; i < kCreationWaits && entry.creating.load(std::memory_order_seq_cst); ++i) nanosleep(&pause, nullptr);
+}
+
 extern "C" void remove_files_and_end(int number) {
+  ending.store(true, std::memory_order_seq_cst);
   remove_registered_files();
   // Back to the default action; the signal, blocked while this handler
   // runs, is delivered again on return and ends the process.
@@ -68,6 +86,7 @@ void remove_registered_files() {
   for (const Entry& entry : entries) {
     // unlink is safe in a signal handler; a file renamed to its final name
     // meanwhile is no longer there under this name.
+    wait_while_created(entry);
     if (read_path(entry, path)) unlink(path.data());
   }
 }
@@ -104,6 +123,23 @@ int register_temporary_file(const std::filesystem::path& path) {
     return static_cast<int>(index);
   }
   return -1;
+}
+
+void begin_creating(int token) {
+  const bool tracked = token >= 0 && static_cast<std::size_t>(token) < kEntries;
+  // Marked first, then the handler's flag read: either the handler sees
+  // the mark and waits for the file to exist before removing it, or this
+  // sees the handler at work and the file is never made.
+  if (tracked) entries[static_cast<std::size_t>(token)].creating.store(true, std::memory_order_seq_cst);
+  if (!ending.load(std::memory_order_seq_cst)) return;
+  if (tracked) entries[static_cast<std::size_t>(token)].creating.store(false, std::memory_order_seq_cst);
+  // The process is ending by the signal being handled: wait for it.
+  for (;;) pause();
+}
+
+void end_creating(int token) {
+  if (token < 0 || static_cast<std::size_t>(token) >= kEntries) return;
+  entries[static_cast<std::size_t>(token)].creating.store(false, std::memory_order_seq_cst);
 }
 
 void unregister_temporary_file(int token) {

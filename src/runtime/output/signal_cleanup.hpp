@@ -25,6 +25,13 @@ void install_signal_cleanup();
 // is full (the file is then not removed on a signal).
 int register_temporary_file(const std::filesystem::path& path);
 
+// Brackets the creation of a registered file (open with O_CREAT), so that a
+// handler never removes the files while one is half made and then lets it
+// appear: begin_creating does not return once a handler has started (the
+// process is ending), and a handler waits for a creation in progress.
+void begin_creating(int token);
+void end_creating(int token);
+
 // Stops removing the file of a token (-1 is ignored).
 void unregister_temporary_file(int token);
 
