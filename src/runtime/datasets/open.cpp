@@ -134,6 +134,30 @@ bool resolve_written(const Libraries& libraries, std::string_view written, bool 
   return true;
 }
 
+// Bytes checked for UTF-8 between two hand-backs of the pages read.
+constexpr std::size_t kUtf8Chunk = std::size_t{4} << 20;
+
+// The offset of the file's first byte outside well-formed UTF-8 (the text's
+// size when there is none). The check goes through the file in chunks and
+// hands back the pages behind it as it goes, so that it does not leave the
+// whole file in memory: reading holds only the largest BY group's part.
+std::size_t first_invalid_utf8_in(const DataSetState& data) {
+  const CsvText& text = data.text;
+  std::size_t kept_from = 0;
+  std::size_t start = 0;
+  while (start < text.size) {
+    std::size_t end = std::min(text.size, start + kUtf8Chunk);
+    // End the chunk before a sequence's continuation bytes, never inside one.
+    while (end < text.size && end > start && (static_cast<unsigned char>(text.data[end]) & 0xC0) == 0x80) --end;
+    if (end == start) end = std::min(text.size, start + kUtf8Chunk);
+    const std::size_t found = start + first_invalid_utf8(text.data + start, end - start);
+    data.file.release_before(text.data + end, &kept_from);
+    if (found < end) return found;
+    start = end;
+  }
+  return text.size;
+}
+
 host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   auto data = std::make_unique<DataSetState>();
   if (!data->file.open(resolved.path, error)) return nullptr;
@@ -145,7 +169,7 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   if (!resolved.note.empty()) data->layout_notes.insert(data->layout_notes.begin(), resolved.note);
   // Reports and plots are UTF-8: a file saved in another encoding shows
   // its accented letters as replacement characters, so say where.
-  const std::size_t invalid = first_invalid_utf8(data->text.data, data->text.size);
+  const std::size_t invalid = first_invalid_utf8_in(*data);
   if (invalid < data->text.size) {
     data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line_of(data->text, invalid)) +
                                  ", column " +

@@ -2,8 +2,11 @@
 // marks, and the values handed to bound buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <fstream>
+#include <string>
 
 #include "quilvar/host/missing.hpp"
 #include "runtime/datasets/data_set_fixture.hpp"
@@ -80,6 +83,51 @@ TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {
   const DataSetPtr utf8 = open_csv(folder, "utf8", "region,deaths\nNorth,1\nC\xC3\xB4te,2\n");
   ASSERT_NE(utf8, nullptr);
   EXPECT_TRUE(layout_notes(utf8.get()).empty());
+}
+
+// The file-backed pages this process holds, in kB.
+long resident_file_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
+  }
+  return -1;
+}
+
+// The encoding check reads every byte of a large file: it must neither keep
+// the file's pages (memory would grow with the file) nor misread a letter
+// cut by the boundary between two of its chunks.
+TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
+  constexpr std::size_t kChunk = std::size_t{4} << 20;
+  std::string row;
+  for (int i = 0; i < 1000; ++i) row += "\xF0\x9F\x98\x80";  // four-byte letters
+  row += '\n';
+  std::string bytes;
+  for (std::size_t pad = 0; pad < 8; ++pad) {  // a header that puts a chunk's end inside a letter
+    bytes.assign(1, 'n');
+    bytes.append(pad, 'x');
+    bytes.push_back('\n');
+    while (bytes.size() < 10 * kChunk) bytes += row;
+    if ((static_cast<unsigned char>(bytes[kChunk]) & 0xC0) == 0x80) break;
+  }
+  ASSERT_EQ(static_cast<unsigned char>(bytes[kChunk]) & 0xC0, 0x80);
+  ScratchFolder folder;
+  const long before = resident_file_kb();
+  const DataSetPtr valid = open_csv(folder, "letters", bytes);
+  ASSERT_NE(valid, nullptr);
+  EXPECT_TRUE(layout_notes(valid.get()).empty()) << layout_notes(valid.get())[0];
+  ASSERT_GE(before, 0);
+  EXPECT_LT(resident_file_kb() - before, static_cast<long>(bytes.size() / 1024 / 2));
+
+  const std::size_t latin = bytes.size() - row.size() + 8;  // a letter of the last row, in Latin-1
+  bytes[latin] = '\xE9';
+  bytes[latin + 1] = 'x';
+  const DataSetPtr invalid = open_csv(folder, "latin", bytes);
+  ASSERT_NE(invalid, nullptr);
+  ASSERT_EQ(layout_notes(invalid.get()).size(), 1u);
+  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  EXPECT_NE(layout_notes(invalid.get())[0].find(", line " + std::to_string(lines) + ", column 9:"), std::string::npos)
+      << layout_notes(invalid.get())[0];
 }
 
 TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {
