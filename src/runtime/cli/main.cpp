@@ -43,7 +43,9 @@ int main(int argc, char** argv) {
   app.set_version_flag("--version", kVersion);
   app.add_option("program", options.program, "Program file to run (- reads standard input)")->required();
   app.add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)");
-  app.add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)");
+  // One value per --lib, so that "--lib a=dir prog.qv" leaves the program name alone.
+  app.add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)")
+      ->allow_extra_args(false);
   app.add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
   app.add_option("--html", options.html_path, "Write a self-contained HTML report to FILE");
   app.add_option("--json", options.json_path, "Write every output object as JSON to FILE");

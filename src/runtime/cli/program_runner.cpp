@@ -76,13 +76,17 @@ bool read_program(const std::string& path, std::string* text, std::string* error
   return true;
 }
 
-// The folder of the bundled standard populations, next to the executable.
-fs::path standard_populations_dir(const RunOptions& o) {
+// The running program's file, wherever it was started from (a folder on
+// PATH, a symbolic link): the module and the standard populations sit next
+// to it. The command's own name serves only where the system cannot say.
+fs::path running_executable(const RunOptions& o) {
   std::error_code error;
   const fs::path executable = fs::canonical("/proc/self/exe", error);
-  const fs::path base = error ? fs::absolute(o.executable).parent_path() : executable.parent_path();
-  return base / "std";
+  return error ? fs::absolute(o.executable) : executable;
 }
+
+// The folder of the bundled standard populations, next to the executable.
+fs::path standard_populations_dir(const RunOptions& o) { return running_executable(o).parent_path() / "std"; }
 
 bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
   const fs::path program_dir = o.program == "-" ? fs::current_path() : fs::absolute(o.program).parent_path();
@@ -336,7 +340,7 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   });
   if (!has_step) write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
   host::HostServices* services = options.check ? checking_services() : command_line_services();
-  if (!load_module(default_module_path(options.executable), services, &run.module, &error)) {
+  if (!load_module(default_module_path(running_executable(options)), services, &run.module, &error)) {
     return fail_usage(error);
   }
   if (!output::begin_run(output_options(options, inputs), &error)) return fail_usage(error);

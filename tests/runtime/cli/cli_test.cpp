@@ -442,6 +442,37 @@ TEST_F(QuilvarRun, MisspelledVariableSuggestsTheClosestName) {
   EXPECT_NE(option.log.find("did you mean ALPHA?"), std::string::npos) << option.log;
 }
 
+// Started by its name from a folder on PATH, through a symbolic link, the
+// program still finds its module and the standard populations beside it.
+TEST_F(QuilvarRun, RunsThroughALinkFoundOnPath) {
+  fs::create_directories(folder_ / "bin");
+  fs::create_symlink(QUILVAR_EXECUTABLE, folder_ / "bin" / "quilvar");
+  write("pop.csv", "agegroup,deaths,persons\n00,1,1000\n01-04,2,4000\n");
+  write("program.qv", "proc quilvar data=pop refdata=std.us2000 method=direct plots=none; population "
+                      "event=deaths total=persons; reference total=std_pop; strata agegroup;\nrun;\n");
+  const std::string command = "cd " + folder_.string() + " && PATH=" + (folder_ / "bin").string() +
+                              ":\"$PATH\" quilvar program.qv --no-listing > stdout.txt 2> stderr.txt";
+  const int raw = std::system(command.c_str());
+  EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << read(folder_ / "stderr.txt");
+}
+
+// --lib takes one NAME=DIR each time, before or after the program's name.
+TEST_F(QuilvarRun, LibrariesNameFoldersWhereverTheyAreGiven) {
+  fs::create_directories(folder_ / "libA");
+  fs::create_directories(folder_ / "libB");
+  std::ofstream(folder_ / "libA" / "pop.csv") << kPopulation;
+  std::ofstream(folder_ / "libB" / "ref.csv") << kReference;
+  write("program.qv", "proc quilvar data=a.pop refdata=b.ref method=direct plots=none; population group=area "
+                      "event=deaths total=persons; reference total=std_pop; strata age; by year;\nrun;\n");
+  for (const std::string arguments : {"--lib a=libA --lib b=libB program.qv", "--lib=a=libA program.qv --lib b=libB",
+                                      "program.qv --lib a=libA --lib b=libB"}) {
+    const std::string command = "cd " + folder_.string() + " && " + QUILVAR_EXECUTABLE + " " + arguments +
+                                " --no-listing 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << arguments << "\n" << read(folder_ / "stderr.txt");
+  }
+}
+
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
   EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
