@@ -3,8 +3,11 @@
 // every BY group's rows are appended to the file as they are delivered.
 // Missing values are empty fields, special ones their text (".A"); numbers
 // are the shortest texts that read back as the same doubles; fields are
-// quoted as RFC 4180 asks. An object whose header differs from its name's
-// first file (another step's layout) goes to "Name_2.csv" and so on.
+// quoted as RFC 4180 asks. Within a step, a BY group whose table lacks
+// some of the columns of its name's file (a column shown only when a value
+// is known) is written into that file with those fields empty. An object
+// whose columns do not fit its name's files (another step's layout, or a
+// later group with more columns) goes to "Name_2.csv" and so on.
 #include <deque>
 #include <memory>
 #include <filesystem>
@@ -65,11 +68,34 @@ void append_by(std::string* out, const std::vector<ByValue>& by, ShortestTextCac
   }
 }
 
+// A narrower layout written into a wider file: for each of the file's
+// columns, the index of the object's column, or -1 for an empty field.
+struct NarrowLayout {
+  std::string header;
+  std::vector<int> source;
+};
+
 struct CsvFile {
   std::string name;
   std::string header;
+  int step = 0;
+  std::size_t by_count = 0;
+  std::vector<std::string> columns;  // the table's columns, after the BY variables
+  std::deque<NarrowLayout> narrower;
   AtomicFile file;
 };
+
+// Where the file's columns come in the object's columns, when each of the
+// object's columns is one of the file's, in the same order.
+bool map_narrower(const std::vector<std::string>& wide, const std::vector<std::string_view>& narrow,
+                  std::vector<int>* source) {
+  source->assign(wide.size(), -1);
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < wide.size() && next < narrow.size(); ++i) {
+    if (wide[i] == narrow[next]) (*source)[i] = static_cast<int>(next++);
+  }
+  return next == narrow.size();
+}
 
 class CsvDestination : public Destination {
  public:
@@ -87,18 +113,24 @@ class CsvDestination : public Destination {
   void write_table(const Table& table, const DisplayTable* /*display*/) override {
     columns_.clear();
     for (const ColumnDef& column : *table.columns) columns_.push_back(column.name);
+    step_ = table.origin.step != nullptr ? table.origin.step->index : 0;
     AtomicFile* file = begin_object(table.name, table.origin.by);
     if (file == nullptr) return;
     std::string& out = file->buffer();
     for (std::size_t row = 0; row < table.row_count(); ++row) {
       out += by_prefix_;
-      append_row(&out, table, row, *numbers_);
+      if (source_ == nullptr) {
+        append_row(&out, table, row, *numbers_);
+      } else {
+        append_mapped_row(&out, table, row, *source_, *numbers_);
+      }
     }
     file->write_if_full();
   }
 
   void write_list(const InfoList& list) override {
     columns_.assign(std::begin(kListColumns), std::end(kListColumns));
+    step_ = list.origin.step != nullptr ? list.origin.step->index : 0;
     AtomicFile* file = begin_object(list.name, list.origin.by);
     if (file == nullptr) return;
     std::string& out = file->buffer();
@@ -142,6 +174,23 @@ class CsvDestination : public Destination {
     *line += "\r\n";
   }
 
+  // A row of a narrower layout: empty fields for the file's other columns.
+  static void append_mapped_row(std::string* line, const Table& table, std::size_t row, const std::vector<int>& source,
+                                ShortestTextCache& numbers) {
+    for (std::size_t i = 0; i < source.size(); ++i) {
+      if (i > 0) *line += ',';
+      if (source[i] < 0) continue;
+      const std::size_t column = static_cast<std::size_t>(source[i]);
+      const Cell& cell = table.cell(row, column);
+      if ((*table.columns)[column].numeric) {
+        append_number(line, cell.number, numbers);
+      } else {
+        append_field(line, table.text(cell));
+      }
+    }
+    *line += "\r\n";
+  }
+
   // The file of an object named `name` with the columns in columns_, and
   // its BY values in by_prefix_ for each row; null when there is no file.
   AtomicFile* begin_object(const std::string& name, const std::vector<ByValue>& by) {
@@ -159,13 +208,43 @@ class CsvDestination : public Destination {
     header_.clear();
     for (const ByValue& value : by) header_.append(value.name).push_back(kHeaderSeparator);
     for (std::string_view column : columns) header_.append(column).push_back(kHeaderSeparator);
+    source_ = nullptr;
     int layouts = 0;
     for (CsvFile& file : files_) {
       if (file.name != name) continue;
       if (file.header == header_) return file.file.is_open() ? &file.file : nullptr;
       ++layouts;
     }
+    if (CsvFile* wider = wider_file(name, by.size())) return wider->file.is_open() ? &wider->file : nullptr;
     return create_file(name, layouts, by, columns);
+  }
+
+  // A file of this step and name, with the same BY variables, that holds
+  // every column of the object: source_ is then set to the columns' places.
+  CsvFile* wider_file(const std::string& name, std::size_t by_count) {
+    for (CsvFile& file : files_) {
+      if (file.name != name || file.step != step_ || file.by_count != by_count ||
+          file.header.compare(0, by_length(by_count), header_, 0, by_length(by_count)) != 0)
+        continue;
+      for (const NarrowLayout& layout : file.narrower) {
+        if (layout.header == header_) {
+          source_ = &layout.source;
+          return &file;
+        }
+      }
+      NarrowLayout layout{header_, {}};
+      if (!map_narrower(file.columns, columns_, &layout.source)) continue;
+      source_ = &file.narrower.emplace_back(std::move(layout)).source;
+      return &file;
+    }
+    return nullptr;
+  }
+
+  // The length of the header's first `count` names, separators included.
+  std::size_t by_length(std::size_t count) const {
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < count; ++i) at = header_.find(kHeaderSeparator, at) + 1;
+    return at;
   }
 
   AtomicFile* create_file(const std::string& name, int layouts, const std::vector<ByValue>& by,
@@ -173,6 +252,9 @@ class CsvDestination : public Destination {
     CsvFile& file = files_.emplace_back();
     file.name = name;
     file.header = header_;
+    file.step = step_;
+    file.by_count = by.size();
+    file.columns.assign(columns.begin(), columns.end());
     std::string message;
     const std::string stem = numbered_stem(safe_file_stem(name), layouts + 1);
     if (!file.file.open(std::filesystem::path(folder_) / (stem + ".csv"), &message, inputs_)) {
@@ -201,6 +283,8 @@ class CsvDestination : public Destination {
   std::vector<std::string_view> columns_;
   std::string header_;
   std::string by_prefix_;
+  int step_ = 0;                             // the step of the object being written
+  const std::vector<int>* source_ = nullptr;  // its columns' places in a wider file
 };
 
 }  // namespace
