@@ -74,7 +74,8 @@ constexpr CatalogEntry kEntries[] = {
      "Remove PLOTS=NONE to get the requested plots."},
     {kGraphicsSet, 1104, kWarning,
      "Plots were requested, but graphics output is turned off; no plots are produced.",
-     "Turn graphics output on to get the plots."},
+     "Turn graphics output on (GRAPHICS ON; and no --no-graphics) to get the plots, or give "
+     "PLOTS=NONE."},
 
     // Procedure texts: output group, table headers and spans. %1 is the
     // rate multiplier where a header has one.
@@ -214,7 +215,8 @@ constexpr CatalogEntry kEntries[] = {
      "The rate multiplier must be a power of 10 from 1 to 1000000000, such as 1000 or 100000.",
      "Change the MULT= value to a power of 10."},
     {kProcedureSet, 128, kError, "The reference data set is the same as the population data set.",
-     "Give the reference population's data in a data set of its own with REFDATA=."},
+     "Name the reference data set with REFDATA= (it may be the same file as DATA=, its reference "
+     "values in columns of their own)."},
     {kProcedureSet, 129, kError,
      "The POPULATION statement does not give enough to find the stratum rates or risks.",
      "Give RATE= or RISK=, or both EVENT= and TOTAL=, in the POPULATION statement."},
@@ -263,7 +265,8 @@ constexpr CatalogEntry kEntries[] = {
     // Procedure messages: reading the data.
     {kProcedureSet, 141, kError,
      "The %1 data set has no BY group that matches the current BY group of the population data.",
-     "Give the reference data the same BY variables and a group for every population BY group."},
+     "Give the reference data a group for every population BY group, or leave the BY variables out of "
+     "the reference data to use all of it for every group."},
     {kProcedureSet, 142, kError, "Stratum %1 of the reference data does not occur in the population data.",
      "Indirect standardization needs population data for every reference stratum: add the "
      "stratum's population data or remove it from the reference data."},
@@ -338,10 +341,12 @@ constexpr CatalogEntry kEntries[] = {
     {kProcedureSet, 162, kWarning,
      "Poisson confidence limits could not be computed for the standardized estimate; those "
      "limits are missing.",
-     "Use CL=NORMAL or CL=LOGNORMAL for these data."},
+     "With no observed events the exact lower limit is 0 and is left missing, while the upper limit "
+     "is given; read the lower limit as 0, or pool strata or BY groups."},
     {kProcedureSet, 163, kWarning,
      "Poisson confidence limits could not be computed for the SMR; those limits are missing.",
-     "Use CL=NORMAL or CL=LOGNORMAL for these data."},
+     "With no observed events the exact lower limit is 0 and is left missing, while the upper limit "
+     "is given; read the lower limit as 0, or pool strata or BY groups."},
 
     // Procedure messages: tables and plots.
     {kProcedureSet, 164, kWarning,
@@ -363,11 +368,11 @@ constexpr CatalogEntry kEntries[] = {
     // Procedure messages: nothing to analyse.
     {kProcedureSet, 168, kWarning,
      "No observation of the population data can be used in this BY group, so nothing is computed for it.",
-     "Observations with a missing STRATA or GROUP= value are left out unless MISSING is given; check "
-     "those variables."},
+     "Observations with a missing STRATA value are left out unless MISSING is given, and those with a "
+     "missing GROUP= value when there are two populations; check those variables."},
     {kProcedureSet, 169, kWarning,
      "The indirectly standardized risk (the SMR times the reference crude risk) is above 1, so it "
-     "and its confidence limits are missing.",
+     "is not reported.",
      "The study population's risks are far above the reference risks; report the SMR instead."},
     {kProcedureSet, 170, kWarning,
      "The STRATA variable %1 is %2 in the population data set but %3 in the reference data set, so "
