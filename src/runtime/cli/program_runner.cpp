@@ -116,6 +116,13 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
 
 void log_data_set_error(void*, std::string_view message) { write_log(LogLevel::kError, message); }
 
+void warn_if_empty(host::DataSet* set) {
+  if (datasets::observation_count(set) != 0) return;
+  write_log(LogLevel::kWarning,
+            "the data set " + datasets::data_set_file(set) + " has no observations, so nothing is computed from it.");
+  raise_status(kWarningStatus);
+}
+
 statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData& data) {
   statements::StepHooks hooks;
   hooks.open_data_set = [&libraries, &data](std::string_view spec, bool quoted, std::string* error) {
@@ -123,6 +130,9 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
     if (set != nullptr) {
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
       for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
+      // Said at once, before the procedure's own messages about the
+      // variables: a file with no rows types its columns by default only.
+      warn_if_empty(set);
       data.opened.push_back(set);
       if (data.inputs != nullptr) data.inputs->add(datasets::data_set_file(set));
     }
@@ -175,7 +185,6 @@ void run_step(RunState& run, const statements::Step& step) {
   data.inputs = &run.inputs;
   begin_runtime_step(run.libraries, step, run.title, data);
   run_guarded([&run] { run.module.driver(nullptr); });
-  if (!run.options.check) warn_empty_data_sets(data);
   const int status = end_runtime_step(data);
   if (run.options.check && status <= kWarningStatus) {
     write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) +
@@ -253,14 +262,6 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
   };
 }
 
-void warn_empty_data_sets(const StepData& data) {
-  for (host::DataSet* set : data.opened) {
-    if (datasets::observation_count(set) != 0) continue;
-    write_log(LogLevel::kWarning, "the data set " + datasets::data_set_file(set) +
-                                      " has no observations, so nothing is computed from it.");
-    raise_status(kWarningStatus);
-  }
-}
 
 void run_guarded(const std::function<void()>& body) {
   try {

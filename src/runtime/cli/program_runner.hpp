@@ -46,12 +46,11 @@ struct StepData {
 // The module's service tables as the runtime provides them.
 host::HostServices* host_services();
 
-// Starts the runtime's side of a step (session, parser, output).
+// Starts the runtime's side of a step (session, parser, output). A data set
+// the step opens without observations is warned about as it is opened: it
+// has no BY group, so the module computes nothing from it and says nothing.
 void begin_runtime_step(const datasets::Libraries& libraries, const statements::Step& step, const std::string& title,
                         StepData& data);
-// A data set without observations has no BY group, so the module computes
-// nothing from it and says nothing: warns for each such data set the step opened.
-void warn_empty_data_sets(const StepData& data);
 // Runs body; an ended step or a failure inside it is recorded in the session.
 void run_guarded(const std::function<void()>& body);
 // Ends the step, closes its data sets and returns its status.

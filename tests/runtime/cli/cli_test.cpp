@@ -276,6 +276,18 @@ TEST_F(QuilvarRun, ANoteAboutOneByGroupNamesIt) {
   EXPECT_EQ(r.log.find("year=2020"), std::string::npos) << r.log;
 }
 
+// A data set with no rows is said to be empty first, before the procedure
+// finds its columns (typed by default) unlike the reference's.
+TEST_F(QuilvarRun, AnEmptyDataSetIsNamedBeforeItsColumnsAreQuestioned) {
+  write("pop.csv", "age,deaths,persons\n");
+  write("ref.csv", kReference);
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                          "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  const std::size_t empty = r.log.find("pop.csv has no observations");
+  ASSERT_NE(empty, std::string::npos) << r.log;
+  EXPECT_LT(empty, r.log.find("The STRATA variable age is numeric")) << r.log;
+}
+
 TEST_F(QuilvarRun, MissingStrataValuesFormALevelOnlyWithMissing) {
   write("pop.csv", "age,deaths,persons\n2,5,100\n.,3,50\n1,4,80\n");
   write("ref.csv", "age,std_pop\n1,100\n2,100\n.,100\n");
