@@ -444,6 +444,12 @@ void append_argument(std::string& out, const host::MessageArg& arg) {
 
 std::span<const CatalogEntry> all_entries() { return kEntries; }
 
+bool is_about_observation(int set, int number) {
+  constexpr std::array<int, 6> kAboutObservation{112, 113, 144, 145, 146, 147};
+  return set == kProcedureSet && std::find(kAboutObservation.begin(), kAboutObservation.end(), number) !=
+                                     kAboutObservation.end();
+}
+
 const CatalogEntry* find_entry(int set, int number) {
   if ((set == kBuiltinSet || set == kProcedureSet) && number >= 0 && number < kIndexedNumbers) {
     const std::int16_t at = (set == kBuiltinSet ? kBuiltinIndex : kProcedureIndex)[static_cast<std::size_t>(number)];

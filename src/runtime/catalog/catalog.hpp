@@ -29,6 +29,11 @@ inline constexpr int kProcedureSet = 908;  // the procedure's own messages
 std::span<const CatalogEntry> all_entries();
 const CatalogEntry* find_entry(int set, int number);
 
+// True for the messages about a value of the observation just read (a
+// negative count, a zero total, more events than individuals, a risk above
+// 1, a third GROUP= level): the log names that observation's line.
+bool is_about_observation(int set, int number);
+
 // The message text with its argument slots filled.
 std::string format_message(int set, int number, std::span<const host::MessageArg> args);
 

@@ -34,11 +34,6 @@ namespace fs = std::filesystem;
 constexpr std::array<std::string_view, 1> kProcedures{"QUILVAR"};
 constexpr int kWarningStatus = 4;
 constexpr int kInternalErrorStatus = 3000;
-// Procedure messages about a value of the observation just read (a
-// negative count, a zero total, more events than individuals, a risk above
-// 1, a third GROUP= level): they name its line.
-constexpr std::array<int, 6> kObservationMessages{112, 113, 144, 145, 146, 147};
-
 struct RunState {
   const RunOptions& options;
   output::InputFiles& inputs;  // the data sets read, which no output replaces
@@ -248,10 +243,7 @@ void begin_runtime_step(const datasets::Libraries& libraries, const statements::
   output::begin_step(title, by_values);
   current_session().message_place = [by_values](int set, int number) {
     std::string where;
-    if (set == catalog::kProcedureSet &&
-        std::find(kObservationMessages.begin(), kObservationMessages.end(), number) != kObservationMessages.end()) {
-      where = datasets::observation_place(last_reader_read());
-    }
+    if (catalog::is_about_observation(set, number)) where = datasets::observation_place(last_reader_read());
     std::string group;
     for (const output::ByValue& value : by_values()) {
       group += group.empty() ? "BY group " : ", ";
