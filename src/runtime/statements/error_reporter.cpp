@@ -3,6 +3,8 @@
 // the line are kept in the caret line so that the caret lines up).
 #include "runtime/statements/error_reporter.hpp"
 
+#include "runtime/statements/program.hpp"
+
 namespace quilvar::runtime::statements {
 namespace {
 
@@ -37,11 +39,8 @@ void ErrorReporter::report(const Token& token, std::string message) {
   error.column = token.column;
   error.token = std::string(token.text);
   error.message = std::move(message);
-  const std::string line = source_line(token.line);
-  std::string caret;
-  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(token.column); ++i) caret += i < line.size() && line[i] == '\t' ? '\t' : ' ';
   error.text = step_.file_name + ":" + std::to_string(token.line) + ":" + std::to_string(token.column) + ": " +
-               error.message + "\n" + line + "\n" + caret + "^";
+               error.message + "\n" + source_and_caret(source_line(token.line), token.column);
   if (sink_) sink_(error);
 }
 

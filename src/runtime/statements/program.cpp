@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "quilvar/host/statement_state.hpp"
+#include "runtime/statements/error_reporter.hpp"
 #include "runtime/statements/tokenizer.hpp"
 
 namespace quilvar::runtime::statements {
@@ -48,6 +49,13 @@ std::string upper_case(std::string_view text) {
 }
 
 // Finds the statements and blanks the comments of the text.
+// The line as written, without its line break.
+std::string line_text(std::string_view text, const LineIndex& lines, int line) {
+  std::string_view written = text.substr(lines.line_begin(line), lines.line_end(line) - lines.line_begin(line));
+  if (!written.empty() && written.back() == '\r') written.remove_suffix(1);
+  return std::string(written);
+}
+
 class StatementScanner {
  public:
   StatementScanner(std::string_view text, const LineIndex& lines, const std::string& file, Diagnostics& diagnostics)
@@ -74,7 +82,8 @@ class StatementScanner {
 
  private:
   void error(std::size_t offset, std::string message) {
-    diagnostics_.add({file_, lines_.line_of(offset), lines_.column_of(offset), std::move(message)});
+    const int line = lines_.line_of(offset);
+    diagnostics_.add({file_, line, lines_.column_of(offset), std::move(message), line_text(text_, lines_, line)});
   }
 
   void blank(std::size_t begin, std::size_t end) {
@@ -174,8 +183,14 @@ class Splitter {
   }
 
  private:
+  // An error about what a statement expects: the token found is named too.
+  void expected(const Token& token, std::string message) {
+    if (token.code != host::kTokenEndStatement) message += ", found " + describe_token(token, host::kTokenEndStatement);
+    error(token, std::move(message));
+  }
+
   void error(const Token& token, std::string message) {
-    diagnostics_.add({file_, token.line, token.column, std::move(message)});
+    diagnostics_.add({file_, token.line, token.column, std::move(message), line_text(text_, lines_, token.line)});
   }
 
   StatementTokens tokens_of(const StatementSpan& span) const {
@@ -199,7 +214,7 @@ class Splitter {
     } else if (is_word(first, "PROC")) {
       start_step(tokens, span);
     } else if (is_word(first, "RUN")) {
-      if (tokens[1].code != host::kTokenEndStatement) error(tokens[1], "RUN takes no options");
+      if (tokens[1].code != host::kTokenEndStatement) expected(tokens[1], "RUN takes no options");
       close_step();
       skipping_ = false;
     } else if (is_word(first, "TITLE")) {
@@ -241,14 +256,14 @@ class Splitter {
     TitleStatement title{"", tokens[0].line};
     std::size_t next = 1;
     if (tokens[next].code == host::kTokenQuoted) title.text = tokens[next++].value;
-    if (tokens[next].code != host::kTokenEndStatement) return error(tokens[next], "TITLE expects one quoted text");
+    if (tokens[next].code != host::kTokenEndStatement) return expected(tokens[next], "TITLE expects one quoted text");
     program_.items.emplace_back(std::move(title));
   }
 
   void read_graphics(const std::vector<Token>& tokens) {
     const bool on = is_word(tokens[1], "ON");
     if ((!on && !is_word(tokens[1], "OFF")) || tokens[2].code != host::kTokenEndStatement)
-      return error(tokens[1], "GRAPHICS expects ON or OFF");
+      return expected(tokens[1], "GRAPHICS expects ON or OFF");
     program_.items.emplace_back(GraphicsStatement{on, tokens[0].line});
   }
 
@@ -287,10 +302,19 @@ class Splitter {
 
 }  // namespace
 
+std::string source_and_caret(std::string_view line, int column) {
+  std::string text(line);
+  text += '\n';
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column); ++i) text += i < line.size() && line[i] == '\t' ? '\t' : ' ';
+  return text += '^';
+}
+
 std::string format_diagnostic(const Diagnostic& diagnostic) {
   std::string text = diagnostic.file + ":" + std::to_string(diagnostic.line);
   if (diagnostic.column > 0) text.append(":").append(std::to_string(diagnostic.column));
-  return text.append(": ").append(diagnostic.message);
+  text.append(": ").append(diagnostic.message);
+  if (diagnostic.column > 0 && !diagnostic.source.empty()) text.append("\n").append(source_and_caret(diagnostic.source, diagnostic.column));
+  return text;
 }
 
 Program split_program(std::string_view text, std::string file_name, std::span<const std::string_view> procedures,

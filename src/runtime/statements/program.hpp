@@ -19,6 +19,7 @@ struct Diagnostic {
   int line = 0;
   int column = 0;  // 0 when the problem has no column
   std::string message;
+  std::string source;  // the line as written, shown with a caret under the column
 };
 
 class Diagnostics {
@@ -33,6 +34,10 @@ class Diagnostics {
 
 // "file:line:column: message" ("file:line: message" without a column).
 std::string format_diagnostic(const Diagnostic& diagnostic);
+
+// The source line, a line break and a caret under column (from 1): tabs of
+// the line are repeated in the caret line so that the caret lines up.
+std::string source_and_caret(std::string_view line, int column);
 
 // One step. text and source cover the same whole lines, first_line to the
 // step's last line, so positions in text are positions in the file; text

@@ -77,22 +77,33 @@ TEST(SplitProgram, ReportsProblemsWithPosition) {
       {"proc quilvar data=pop;\n  /* open comment\nrun;", "test.qv:2:3: unterminated comment starting on line 2", 1},
       {"proc quilvar data=pop;\ntitle 'abc;\nrun;", "test.qv:2:7: unterminated quoted string starting on line 2", 1},
       {"proc quilvar data=pop;\n  run", "test.qv:2:3: the last statement is not ended by ';'", 1},
-      {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF", 0},
-      {"graphics on off;", "test.qv:1:10: GRAPHICS expects ON or OFF", 0},
-      {"title 'a' 'b';", "test.qv:1:11: TITLE expects one quoted text", 0},
-      {"title x;", "test.qv:1:7: TITLE expects one quoted text", 0},
-      {"proc quilvar data=pop; run now;", "test.qv:1:28: RUN takes no options", 1},
+      {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"maybe\"", 0},
+      {"graphics on off;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"on\"", 0},
+      {"title 'a' 'b';", "test.qv:1:11: TITLE expects one quoted text, found \"'b'\"", 0},
+      {"title x;", "test.qv:1:7: TITLE expects one quoted text, found \"x\"", 0},
+      {"proc quilvar data=pop; run now;", "test.qv:1:28: RUN takes no options, found \"now\"", 1},
       {"proc; run;", "test.qv:1:5: PROC needs a procedure name", 0},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.text);
     Diagnostics diagnostics;
     const Program program = split(c.text, &diagnostics);
-    EXPECT_EQ(messages(diagnostics), std::vector<std::string>{c.message});
+    // The message's first line; the source line and a caret follow.
+    std::vector<std::string> first_lines;
+    for (const std::string& message : messages(diagnostics)) first_lines.push_back(message.substr(0, message.find('\n')));
+    EXPECT_EQ(first_lines, std::vector<std::string>{c.message});
     std::size_t steps = 0;
     for (const ProgramItem& item : program.items) steps += std::holds_alternative<Step>(item) ? 1 : 0;
     EXPECT_EQ(steps, c.steps);
   }
+}
+
+TEST(SplitProgram, ProblemsShowTheLineWithACaretUnderTheToken) {
+  Diagnostics diagnostics;
+  split("title 'ok';\n\tgraphics  maybe;\r\n", &diagnostics);
+  EXPECT_EQ(messages(diagnostics),
+            std::vector<std::string>{"test.qv:2:12: GRAPHICS expects ON or OFF, found \"maybe\"\n"
+                                     "\tgraphics  maybe;\n\t          ^"});
 }
 
 TEST(SplitProgram, MissingSemicolonInsideAStepStaysInTheStepText) {
