@@ -62,8 +62,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : quilvar::runtime::kExitUsage;
+    // --help and --version print what they were asked for; a command-line
+    // problem is said under the program's name, like every other failure.
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::cerr << "quilvar: " << e.what() << "\nRun with --help for more information.\n";
+    return quilvar::runtime::kExitUsage;
   }
   options.listing = !no_listing;
   std::string error;

@@ -18,9 +18,26 @@ std::string scan_problem_text(ScanStatus status) {
   }
 }
 
-std::string field_count_problem(std::size_t count, std::size_t expected) {
-  return std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
-         std::to_string(expected) + (count > expected ? " (too many fields)" : " (too few fields)");
+constexpr std::size_t kShownField = 40;  // bytes of an extra field quoted in the message
+
+// Where a record's field count goes wrong: the column of its first field
+// beyond the header's, or of the record's end when it has too few, and
+// what that extra field holds.
+std::string field_count_problem(const DataSetState& data, const FieldList& fields, std::size_t line) {
+  const std::size_t count = fields.size();
+  const std::size_t expected = data.variables.size();
+  const Field& at = fields[std::min(count, expected) - 1];
+  const bool quoted = at.begin > data.text.data && at.begin[-1] == '"';  // its closing quote follows it
+  const char* place = count > expected ? fields[expected].begin : at.begin + at.length + (quoted ? 1 : 0);
+  std::string text = data.file_name + ", line " + std::to_string(line) + ", column " +
+                     std::to_string(column_of(data.text, static_cast<std::size_t>(place - data.text.data))) + ": " +
+                     std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
+                     std::to_string(expected);
+  if (count < expected) return text + " (too few fields)";
+  const Field& extra = fields[expected];
+  std::string shown(extra.begin, std::min(extra.length, kShownField));
+  if (extra.length > kShownField) shown += "...";
+  return text + " (too many fields; the first extra one is \"" + shown + "\")";
 }
 
 char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -43,8 +60,7 @@ RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fie
     return RecordStatus::kError;
   }
   if (fields->size() != data.variables.size()) {
-    *error = data.file_name + ", line " + std::to_string(start->line) + ": " +
-             field_count_problem(fields->size(), data.variables.size());
+    *error = field_count_problem(data, *fields, start->line);
     return RecordStatus::kError;
   }
   return RecordStatus::kRecord;

@@ -486,7 +486,9 @@ TEST_F(QuilvarRun, LibrariesNameFoldersWhereverTheyAreGiven) {
 }
 
 TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
-  EXPECT_EQ(run("", "--no-such-option").exit_status, 2);
+  const RunResult unknown = run("", "--no-such-option");
+  EXPECT_EQ(unknown.exit_status, 2);
+  EXPECT_EQ(unknown.listing.rfind("quilvar: ", 0), 0u) << unknown.listing;  // said under the program's name
   const std::string missing = std::string(QUILVAR_EXECUTABLE) + " /nonexistent/program.qv > /dev/null 2>&1";
   const int raw = std::system(missing.c_str());
   EXPECT_EQ(WEXITSTATUS(raw), 2);
