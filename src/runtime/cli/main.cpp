@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,38 @@ bool add_libraries(const std::vector<std::string>& specs, quilvar::runtime::RunO
   return true;
 }
 
+// The command line's options, written into options, libraries and
+// no_listing as it is parsed.
+std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, std::vector<std::string>& libraries,
+                                       bool& no_listing) {
+  auto app = std::make_unique<CLI::App>(
+      "Standardized event rates and risks: direct and indirect standardization, SMRs, rate and risk ratios, "
+      "Mantel-Haenszel estimates and attributable fractions.",
+      "quilvar");
+  app->set_version_flag("--version", kVersion);
+  app->add_option("program", options.program, "Program file to run (- reads standard input)")->required();
+  app->add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)");
+  // One value per --lib, so that "--lib a=dir prog.qv" leaves the program name alone.
+  app->add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)")
+      ->allow_extra_args(false);
+  app->add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
+  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE");
+  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE");
+  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR");
+  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR");
+  app->add_option("--log", options.log_path, "Write the log to FILE instead of standard error");
+  app->add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
+  app->add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
+  app->add_flag("--check", options.check,
+                "Parse the program and check it against its data sets without computing or writing output");
+  app->footer(
+      "Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, program-file or "
+      "module problem, or an output file not written.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
+      "QUILVAR_MODULE_PATH names the procedure module; QUILVAR_STD_DIR names the folder of the standard "
+      "populations (library std).");
+  return app;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -36,35 +69,13 @@ int main(int argc, char** argv) {
   options.executable = argv[0];
   std::vector<std::string> libraries;
   bool no_listing = false;
-
-  CLI::App app{"Standardized event rates and risks: direct and indirect standardization, SMRs, "
-               "rate and risk ratios, Mantel-Haenszel estimates and attributable fractions.",
-               "quilvar"};
-  app.set_version_flag("--version", kVersion);
-  app.add_option("program", options.program, "Program file to run (- reads standard input)")->required();
-  app.add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)");
-  // One value per --lib, so that "--lib a=dir prog.qv" leaves the program name alone.
-  app.add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)")
-      ->allow_extra_args(false);
-  app.add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
-  app.add_option("--html", options.html_path, "Write a self-contained HTML report to FILE");
-  app.add_option("--json", options.json_path, "Write every output object as JSON to FILE");
-  app.add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR");
-  app.add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR");
-  app.add_option("--log", options.log_path, "Write the log to FILE instead of standard error");
-  app.add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
-  app.add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
-  app.add_flag("--check", options.check,
-               "Parse the program and check it against its data sets without computing or writing output");
-  app.footer("Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, "
-             "program-file or module problem, or an output file not written.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "
-             "QUILVAR_MODULE_PATH names the procedure module.");
+  const std::unique_ptr<CLI::App> app = command_line(options, libraries, no_listing);
   try {
-    app.parse(argc, argv);
+    app->parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // --help and --version print what they were asked for; a command-line
     // problem is said under the program's name, like every other failure.
-    if (e.get_exit_code() == 0) return app.exit(e);
+    if (e.get_exit_code() == 0) return app->exit(e);
     std::cerr << "quilvar: " << e.what() << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }

@@ -266,53 +266,62 @@ std::size_t byte_order_mark_length(const char* data, std::size_t size) {
   return size >= 3 && std::memcmp(data, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
 }
 
+namespace {
+
+// The bytes from i on that are ASCII, taken 32 and then 8 at a time; at
+// least one unless the next byte is not ASCII.
+std::size_t ascii_run(const unsigned char* bytes, std::size_t i, std::size_t size) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  const std::size_t from = i;
+  for (std::uint64_t words[4]; size - i >= 32; i += 32) {
+    std::memcpy(words, bytes + i, sizeof words);
+    if (((words[0] | words[1] | words[2] | words[3]) & kHighBits) != 0) break;
+  }
+  for (std::uint64_t word; size - i >= 8; i += 8) {
+    std::memcpy(&word, bytes + i, sizeof word);
+    if ((word & kHighBits) != 0) break;
+  }
+  while (i < size && bytes[i] < 0x80) ++i;
+  return i - from;
+}
+
+// The length of the well-formed multi-byte sequence at i, or 0. The range
+// of its second byte excludes overlong forms, surrogates and code points
+// above U+10FFFF.
+std::size_t sequence_length(const unsigned char* bytes, std::size_t i, std::size_t size) {
+  const unsigned char lead = bytes[i];
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (size - i < length || bytes[i + 1] < low || bytes[i + 1] > high) return 0;
+  for (std::size_t k = 2; k < length; ++k) {
+    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+  }
+  return length;
+}
+
+}  // namespace
+
 std::size_t first_invalid_utf8(const char* data, std::size_t size) {
   const auto* bytes = reinterpret_cast<const unsigned char*>(data);
   std::size_t i = 0;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
   while (i < size) {
-    if (size - i >= 32) {
-      std::uint64_t words[4];
-      std::memcpy(words, bytes + i, sizeof words);
-      if (((words[0] | words[1] | words[2] | words[3]) & kHighBits) == 0) {
-        i += 32;
-        continue;
-      }
-    }
-    if (size - i >= 8) {
-      std::uint64_t word;
-      std::memcpy(&word, bytes + i, sizeof word);
-      if ((word & kHighBits) == 0) {
-        i += 8;
-        continue;
-      }
-    }
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // The length of the sequence and the range of its second byte, which
-    // excludes overlong forms, surrogates and code points above U+10FFFF.
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;
-      if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;
-      if (lead == 0xF4) high = 0x8F;
-    } else {
-      return i;
-    }
-    if (size - i < length || bytes[i + 1] < low || bytes[i + 1] > high) return i;
-    for (std::size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return i;
-    }
+    i += ascii_run(bytes, i, size);
+    if (i == size) break;
+    const std::size_t length = sequence_length(bytes, i, size);
+    if (length == 0) return i;
     i += length;
   }
   return size;
