@@ -76,7 +76,6 @@ void run_program_text(std::string_view text) {
       runtime::StepData data;
       runtime::begin_runtime_step(libraries, std::get<runtime::statements::Step>(item), title, data);
       runtime::run_guarded([] { quilvar::run_step(); });
-      runtime::warn_empty_data_sets(data);
       runtime::end_runtime_step(data);
     }
   }
