@@ -78,7 +78,7 @@ struct NarrowLayout {
 struct CsvFile {
   std::string name;
   std::string header;
-  int step = 0;
+  int step = 0;  // the last step that wrote the file
   std::size_t by_count = 0;
   std::vector<std::string> columns;  // the table's columns, after the BY variables
   std::deque<NarrowLayout> narrower;
@@ -212,7 +212,10 @@ class CsvDestination : public Destination {
     int layouts = 0;
     for (CsvFile& file : files_) {
       if (file.name != name) continue;
-      if (file.header == header_) return file.file.is_open() ? &file.file : nullptr;
+      if (file.header == header_) {
+        file.step = step_;  // the step now writing it: its narrower groups join it
+        return file.file.is_open() ? &file.file : nullptr;
+      }
       ++layouts;
     }
     if (CsvFile* wider = wider_file(name, by.size())) return wider->file.is_open() ? &wider->file : nullptr;

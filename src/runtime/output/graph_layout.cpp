@@ -125,9 +125,9 @@ std::string shortened(std::string_view text, double width, double size) {
   if (text_width(text, size) <= width) return std::string(text);
   std::string out(text);
   while (!out.empty() && text_width(out, size) + size * kCharAdvance > width) {
-    do {
-      out.pop_back();
-    } while (!out.empty() && continuation_byte(out.back()));
+    // One whole character goes: its continuation bytes, then its first byte.
+    while (!out.empty() && continuation_byte(out.back())) out.pop_back();
+    if (!out.empty()) out.pop_back();
   }
   return out + std::string(kEllipsis);
 }

@@ -16,9 +16,12 @@
 namespace quilvar::runtime::output {
 namespace {
 
-// Files open at once: a CSV file per table name, the JSON and HTML reports
-// and a plot; far fewer than this.
-constexpr std::size_t kEntries = 64;
+// Files open at once: a CSV file per table name and layout (a program of
+// many steps with different BY variables keeps hundreds open until the
+// run ends), the JSON and HTML reports and a plot. The table is zeroed
+// storage and is read only up to the highest entry ever used, so only the
+// entries used take memory.
+constexpr std::size_t kEntries = 1024;
 constexpr std::size_t kLongestPath = PATH_MAX;  // bytes, the terminating zero included
 constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
@@ -42,6 +45,8 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::uint32_
 
 // The one table of the process: signal handlers reach nothing else.
 std::array<Entry, kEntries> entries;
+// One past the highest entry ever claimed.
+std::atomic<std::size_t> entries_used{0};
 // Set by a handler before it removes the files: from then on no file is
 // created, so none can appear after the removal and outlive the process.
 std::atomic<bool> ending{false};
@@ -83,7 +88,9 @@ extern "C" void remove_files_and_end(int number) {
 
 void remove_registered_files() {
   std::array<char, kLongestPath> path;
-  for (const Entry& entry : entries) {
+  const std::size_t used = entries_used.load(std::memory_order_seq_cst);
+  for (std::size_t index = 0; index < used; ++index) {
+    const Entry& entry = entries[index];
     // unlink is safe in a signal handler; a file renamed to its final name
     // meanwhile is no longer there under this name.
     wait_while_created(entry);
@@ -112,6 +119,9 @@ int register_temporary_file(const std::filesystem::path& path) {
     Entry& entry = entries[index];
     bool unclaimed = false;
     if (!entry.claimed.compare_exchange_strong(unclaimed, true, std::memory_order_acquire)) continue;
+    // Raised to cover this entry (a failed exchange reloads `used`).
+    std::size_t used = entries_used.load();
+    while (used <= index && !entries_used.compare_exchange_weak(used, index + 1)) continue;
     // Odd before any byte of the path changes, even again after the last.
     const std::uint32_t start = entry.sequence.load(std::memory_order_relaxed);
     entry.sequence.store(start + 1, std::memory_order_relaxed);

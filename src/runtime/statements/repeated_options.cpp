@@ -54,6 +54,17 @@ void drop_emptied_groups(const std::vector<Token>& tokens, const Punctuation& p,
   }
 }
 
+// The index of the "=" of the option that starts at tokens[i]: a keyword
+// followed by "=", or by a parenthesized group and "=" ("RATE(MULT=10)=r",
+// "PLOTS(ONLY)=SMR"); 0 when no option starts there.
+std::size_t option_equals(const std::vector<Token>& tokens, std::size_t i, const Punctuation& p) {
+  if (tokens[i].code != host::kTokenName || tokens[i].keyword == 0 || i + 1 >= tokens.size()) return 0;
+  if (tokens[i + 1].code == p.equals) return i + 1;
+  if (tokens[i + 1].code != p.open) return 0;
+  const std::size_t after = skip_group(tokens, i + 1, p);
+  return after < tokens.size() && tokens[after].code == p.equals ? after : 0;
+}
+
 }  // namespace
 
 void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& grammar,
@@ -76,13 +87,17 @@ void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& gramma
       owners.push_back(i > 0 && tokens[i - 1].code == host::kTokenName ? grammar.spelling_of(tokens[i - 1].keyword) : 0);
     } else if (token.code == p.close) {
       if (!owners.empty()) owners.pop_back();
-    } else if (token.code == host::kTokenName && token.keyword != 0 && i + 1 < tokens.size() &&
-               tokens[i + 1].code == p.equals) {
+    } else if (const std::size_t equals = option_equals(tokens, i, p); equals != 0) {
       const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), grammar.spelling_of(token.keyword)};
-      const std::size_t end = option_end(tokens, i + 1, p);
+      const std::size_t end = option_end(tokens, equals, p);
       if (const auto earlier = seen.find(key); earlier != seen.end()) {
         warn(tokens[earlier->second.first], token);
-        for (std::size_t k = earlier->second.first; k < earlier->second.second; ++k) drop[k] = true;
+        const auto [begin, finish] = earlier->second;
+        for (std::size_t k = begin; k < finish; ++k) drop[k] = true;
+        // Options inside the dropped one ("RATE(MULT=10)=r") went with it.
+        std::erase_if(seen, [begin, finish](const auto& entry) {
+          return entry.second.first > begin && entry.second.first < finish;
+        });
       }
       seen[key] = {i, end};
     }

@@ -288,6 +288,21 @@ TEST_F(QuilvarRun, AnEmptyDataSetIsNamedBeforeItsColumnsAreQuestioned) {
   EXPECT_LT(empty, r.log.find("The STRATA variable age is numeric")) << r.log;
 }
 
+// An option written with its own parentheses before the "=" is repeated
+// like any other: the earlier one goes whole, its MULT= with it.
+TEST_F(QuilvarRun, ARepeatedOptionWithParenthesesIsReplacedWhole) {
+  write("pop.csv", "age,persons,r\nyoung,1000,500\nold,500,2000\n");
+  write("ref.csv", kReference);
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population total=persons "
+                          "rate(mult=1000)=r rate=r; reference total=std_pop; strata age / stats;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("option RATE= is given again"), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("MULT= is given again"), std::string::npos) << r.log;
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 1u);
+  EXPECT_DOUBLE_EQ(cell(tables[0], 0, "ObservedEvents"), 500 * 2000.0 / 100000);  // per the default 100000
+}
+
 TEST_F(QuilvarRun, MissingStrataValuesFormALevelOnlyWithMissing) {
   write("pop.csv", "age,deaths,persons\n2,5,100\n.,3,50\n1,4,80\n");
   write("ref.csv", "age,std_pop\n1,100\n2,100\n.,100\n");

@@ -220,6 +220,25 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     }
   }
   end_step(0);
+  // A later step whose first group joins T.csv takes it over: its narrower
+  // group 9 joins it too.
+  begin_step("", [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; });
+  {
+    ModuleDriver module;
+    double value = 0;
+    for (const std::vector<const char*>& layout : {std::vector<const char*>{"A", "B", "C"}, {"A", "C"}}) {
+      ++group;
+      OdsObject* made = module.create_template("T", "Later");
+      for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
+      EXPECT_EQ(module.end_definition(made), 0);
+      OdsObject* output = module.open(made, "Vesk.Quilvar.T");
+      value = group;
+      EXPECT_EQ(module.add_row(made), 0);
+      EXPECT_EQ(module.end_rows(made), 0);
+      EXPECT_EQ(module.close(output), 0);
+    }
+  }
+  end_step(0);
   finish();
 
   const json outputs = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"];
@@ -241,7 +260,9 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
                                                    {"2", "2", "2", "2"},
                                                    {"3", "3", "3", ""},
                                                    {"6", "6", "6", "6"},
-                                                   {"7", "7", "7", "7"}}));
+                                                   {"7", "7", "7", "7"},
+                                                   {"8", "8", "8", "8"},
+                                                   {"9", "9", "", "9"}}));
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_2.csv"))[0], (std::vector<std::string>{"Group", "A", "X", "C"}));
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_3.csv"))[1], (std::vector<std::string>{"5", "5", "5", "5", "5"}));
   EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "T_4.csv"));

@@ -275,6 +275,22 @@ TEST(GraphSvg, StratumLabelsFitTheirSlots) {
   }
 }
 
+// A shortened label keeps whole characters: cut anywhere, texts of 1- to
+// 4-byte characters stay valid UTF-8 and end in the ellipsis.
+TEST(GraphLayout, ShortenedLabelsKeepWholeCharacters) {
+  for (const std::string letter : {"a", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80"}) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) text += letter;
+    for (double width = 10; width < 200; width += 7) {
+      SCOPED_TRACE(letter + " " + std::to_string(width));
+      const std::string cut = shortened(text, width, kTickSize);
+      ASSERT_GE(cut.size(), 3u);
+      EXPECT_EQ(cut.substr(cut.size() - 3), "\xE2\x80\xA6");
+      EXPECT_EQ((cut.size() - 3) % letter.size(), 0u);  // whole letters before the ellipsis
+    }
+  }
+}
+
 // Rotated labels lean left from their ticks; long ones near the axis start
 // must still begin inside the chart.
 TEST(GraphSvg, RotatedLabelsStayInsideTheChart) {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace quilvar::runtime::output {
 namespace {
@@ -55,6 +56,19 @@ TEST_F(SignalCleanup, RemovesOnlyFilesStillRegistered) {
   EXPECT_FALSE(fs::exists(later));
   unregister_temporary_file(removed_token);
   unregister_temporary_file(later_token);
+}
+
+// A program of many steps keeps hundreds of CSV files open: every one is
+// removed.
+TEST_F(SignalCleanup, HundredsOfFilesAreAllRemoved) {
+  std::vector<int> tokens;
+  for (int i = 0; i < 300; ++i) {
+    tokens.push_back(register_temporary_file(make_file("many" + std::to_string(i) + ".tmp")));
+    ASSERT_GE(tokens.back(), 0) << i;
+  }
+  remove_registered_files();
+  EXPECT_TRUE(fs::is_empty(folder_));
+  for (int token : tokens) unregister_temporary_file(token);
 }
 
 TEST_F(SignalCleanup, UnusablePathsAreNotRegistered) {
