@@ -193,10 +193,23 @@ TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading)
 // that matches the last one, stops short of it or departs from it must each
 // give exactly the columns defined, and earlier objects keep theirs. Labels
 // and dynamic variables that change between groups show in each object.
+// Defines the template's columns and delivers one row holding `value` in each.
+void deliver_row(ModuleDriver& module, OdsObject* made, const std::vector<const char*>& layout, double& value,
+                 double row) {
+  for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
+  EXPECT_EQ(module.end_definition(made), 0);
+  OdsObject* output = module.open(made, "Vesk.Quilvar.T");
+  value = row;
+  EXPECT_EQ(module.add_row(made), 0);
+  EXPECT_EQ(module.end_rows(made), 0);
+  EXPECT_EQ(module.close(output), 0);
+}
+
 TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
   begin_full_run();
   int group = 0;
-  begin_step("", [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; });
+  const auto by = [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; };
+  begin_step("", by);
   const std::vector<std::vector<const char*>> layouts{
       {"A", "B", "C"}, {"A", "B", "C"}, {"A", "B"}, {"A", "X", "C"}, {"A", "B", "C", "D"}, {"A", "B", "C"},
       {"A", "B", "C"}};
@@ -210,32 +223,19 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
       OdsObject* made = group == 3 ? module.create(module.manager, "data", {text_item(host::kAttrName, "T")})
                                    : module.create_template("T", group == 1 ? "First" : "Later");
       EXPECT_EQ(module.set_dynamic(made, {{"Note", group == 7 ? "seven" : "other"}}), 0);
-      for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
-      EXPECT_EQ(module.end_definition(made), 0);
-      OdsObject* output = module.open(made, "Vesk.Quilvar.T");
-      value = group;
-      EXPECT_EQ(module.add_row(made), 0);
-      EXPECT_EQ(module.end_rows(made), 0);
-      EXPECT_EQ(module.close(output), 0);
+      deliver_row(module, made, layout, value, group);
     }
   }
   end_step(0);
   // A later step whose first group joins T.csv takes it over: its narrower
   // group 9 joins it too.
-  begin_step("", [&] { return std::vector<ByValue>{{"Group", true, static_cast<double>(group), ""}}; });
+  begin_step("", by);
   {
     ModuleDriver module;
     double value = 0;
     for (const std::vector<const char*>& layout : {std::vector<const char*>{"A", "B", "C"}, {"A", "C"}}) {
       ++group;
-      OdsObject* made = module.create_template("T", "Later");
-      for (const char* name : layout) EXPECT_EQ(module.numeric_column(made, name, &value), 0);
-      EXPECT_EQ(module.end_definition(made), 0);
-      OdsObject* output = module.open(made, "Vesk.Quilvar.T");
-      value = group;
-      EXPECT_EQ(module.add_row(made), 0);
-      EXPECT_EQ(module.end_rows(made), 0);
-      EXPECT_EQ(module.close(output), 0);
+      deliver_row(module, module.create_template("T", "Later"), layout, value, group);
     }
   }
   end_step(0);
