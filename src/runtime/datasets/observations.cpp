@@ -20,24 +20,38 @@ std::string scan_problem_text(ScanStatus status) {
 
 constexpr std::size_t kShownField = 40;  // bytes of an extra field quoted in the message
 
-// Where a record's field count goes wrong: the column of its first field
-// beyond the header's, or of the record's end when it has too few, and
-// what that extra field holds.
-std::string field_count_problem(const DataSetState& data, const FieldList& fields, std::size_t line) {
+// A field's value for a one-line message: quotes undoubled, line breaks and
+// other control characters as blanks, cut after about kShownField bytes at
+// the start of a character.
+std::string shown_value(const Field& field) {
+  std::string scratch;
+  const std::string_view value = unescaped_value(field, &scratch);
+  std::size_t cut = std::min(value.size(), kShownField);
+  while (cut < value.size() && cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
+  std::string shown(value.substr(0, cut));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return cut < value.size() ? shown + "..." : shown;
+}
+
+// Where a record's field count goes wrong: the line and column of its
+// first field beyond the header's, or of the record's end when it has too
+// few, and what that extra field holds.
+std::string field_count_problem(const DataSetState& data, const FieldList& fields, const Position& start) {
   const std::size_t count = fields.size();
   const std::size_t expected = data.variables.size();
   const Field& at = fields[std::min(count, expected) - 1];
   const bool quoted = at.begin > data.text.data && at.begin[-1] == '"';  // its closing quote follows it
   const char* place = count > expected ? fields[expected].begin : at.begin + at.length + (quoted ? 1 : 0);
+  // Quoted fields may hold line breaks: the place's line, not the record's first.
+  const auto line = start.line + std::count(data.text.data + start.offset, place, '\n');
   std::string text = data.file_name + ", line " + std::to_string(line) + ", column " +
                      std::to_string(column_of(data.text, static_cast<std::size_t>(place - data.text.data))) + ": " +
                      std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
                      std::to_string(expected);
   if (count < expected) return text + " (too few fields)";
-  const Field& extra = fields[expected];
-  std::string shown(extra.begin, std::min(extra.length, kShownField));
-  if (extra.length > kShownField) shown += "...";
-  return text + " (too many fields; the first extra one is \"" + shown + "\")";
+  return text + " (too many fields; the first extra one is \"" + shown_value(fields[expected]) + "\")";
 }
 
 char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -60,7 +74,7 @@ RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fie
     return RecordStatus::kError;
   }
   if (fields->size() != data.variables.size()) {
-    *error = field_count_problem(data, *fields, start->line);
+    *error = field_count_problem(data, *fields, *start);
     return RecordStatus::kError;
   }
   return RecordStatus::kRecord;

@@ -262,8 +262,8 @@ class Splitter {
 
   void read_graphics(const std::vector<Token>& tokens) {
     const bool on = is_word(tokens[1], "ON");
-    if ((!on && !is_word(tokens[1], "OFF")) || tokens[2].code != host::kTokenEndStatement)
-      return expected(tokens[1], "GRAPHICS expects ON or OFF");
+    if (!on && !is_word(tokens[1], "OFF")) return expected(tokens[1], "GRAPHICS expects ON or OFF");
+    if (tokens[2].code != host::kTokenEndStatement) return expected(tokens[2], "GRAPHICS expects ON or OFF alone");
     program_.items.emplace_back(GraphicsStatement{on, tokens[0].line});
   }
 

@@ -30,6 +30,13 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"too few fields", "a,b\n1,2\n3\n", ", line 3, column 2: 1 field where the header has 2 (too few fields)"},
       {"too few fields after a quoted one", "a,b,c\n1,\"x y\"\n",
        ", line 2, column 8: 2 fields where the header has 3 (too few fields)"},
+      {"extra field after a quoted line break", "a,b\n\"x\ny\",1,22\n",
+       ", line 3, column 6: 3 fields where the header has 2 (too many fields; the first extra one is \"22\")"},
+      {"extra field shown on one line, quotes undoubled", "a\n1,\"p\nq\"\"r\"\n",
+       ", line 2, column 4: 2 fields where the header has 1 (too many fields; the first extra one is \"p q\"r\")"},
+      {"long extra field cut between letters", "a\n1," + std::string(39, 'x') + "\xC3\xA9\xC3\xA9\n",
+       ", line 2, column 3: 2 fields where the header has 1 (too many fields; the first extra one is \"" +
+           std::string(39, 'x') + "...\")"},
       {"trailing delimiter", "a,b\n1,2,\n",
        ", line 2, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"\")"},
       {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",

@@ -78,7 +78,7 @@ TEST(SplitProgram, ReportsProblemsWithPosition) {
       {"proc quilvar data=pop;\ntitle 'abc;\nrun;", "test.qv:2:7: unterminated quoted string starting on line 2", 1},
       {"proc quilvar data=pop;\n  run", "test.qv:2:3: the last statement is not ended by ';'", 1},
       {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"maybe\"", 0},
-      {"graphics on off;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"on\"", 0},
+      {"graphics on off;", "test.qv:1:13: GRAPHICS expects ON or OFF alone, found \"off\"", 0},
       {"title 'a' 'b';", "test.qv:1:11: TITLE expects one quoted text, found \"'b'\"", 0},
       {"title x;", "test.qv:1:7: TITLE expects one quoted text, found \"x\"", 0},
       {"proc quilvar data=pop; run now;", "test.qv:1:28: RUN takes no options, found \"now\"", 1},
