@@ -194,6 +194,8 @@ void read_texts(const Graph& graph, const Table& table, const StratumTemplate& s
   chart.line_label = stored.line_label;
 }
 
+constexpr std::string_view kNumberedStrata = " (strata numbered)";
+
 }  // namespace
 
 std::vector<std::string> parse_tick_text(std::string_view text, std::size_t count) {
@@ -209,6 +211,9 @@ std::vector<std::string> parse_tick_text(std::string_view text, std::size_t coun
   if (count == 0 || text.size() < 2 || text.front() != '\'' || text.back() != '\'') return labels;
   std::string_view inner = text.substr(1, text.size() - 2);
   for (std::size_t boundary; (boundary = inner.find("''")) != std::string_view::npos;) {
+    // More than two apostrophes in a row: the value before ends with the
+    // extra ones (Jones' then O'Hare), as a value more often ends with one.
+    while (boundary + 2 < inner.size() && inner[boundary + 2] == '\'') ++boundary;
     labels.emplace_back(inner.substr(0, boundary));
     inner.remove_prefix(boundary + 2);
   }
@@ -231,8 +236,12 @@ std::optional<ChartData> read_chart(const Graph& graph) {
   chart.axis_end = *end;
   chart.bars = stored->bars;
   chart.log_scale = dynamic_number(table, "_Ratio") == 1.0;
-  chart.tick_labels = parse_tick_text(dynamic_text(table, "_XTicks"), static_cast<std::size_t>(chart.strata));
+  const std::string ticks = dynamic_text(table, "_XTicks");
+  chart.tick_labels = parse_tick_text(ticks, static_cast<std::size_t>(chart.strata));
   read_texts(graph, table, *stored, chart);
+  // Values that cannot be told apart in the tick text: the strata are
+  // numbered instead, and the axis title says so.
+  if (chart.tick_labels.empty() && !ticks.empty()) chart.stratum_title += std::string(kNumberedStrata);
   // The effect plot names its single series by the effect it shows.
   std::string single_series = dynamic_text(table, "_Effect");
   if (single_series.empty()) single_series = stored->series_name;

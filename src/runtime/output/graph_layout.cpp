@@ -149,7 +149,9 @@ std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   for (std::size_t k = 0; k < chart.series.size(); ++k) {
     const LegendGlyph glyph = chart.bars ? LegendGlyph::kSwatch : LegendGlyph::kMarker;
     entries.push_back({glyph, series_color(k), series_shape(k), chart.series[k].name});
-    lines = lines || !chart.series[k].lines.empty();
+    for (const auto& line : chart.series[k].lines) {
+      for (const ChartPoint& vertex : line) lines = lines || (std::isfinite(vertex.value) && !below_log_axis(chart, vertex.value));
+    }
     for (const ChartPoint& point : chart.series[k].points) below = below || below_log_axis(chart, point.value);
   }
   if (below) entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});

@@ -1,6 +1,7 @@
 // The renderer of the stratum graph templates: draws a graph's chart as a
 // self-contained SVG drawing (no scripts, no style sheet, no outside fonts
 // or images) with a title and a description as its text alternative.
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -27,9 +28,22 @@ constexpr double kRotatedLabelAngle = -45;
 
 bool drawable(const ValueAxis& axis, double value) { return std::isfinite(value) && (!axis.log_scale || value > 0); }
 
-// Every value the value axis must hold.
+// Every value the value axis must hold. On a log axis, estimates of 0 are
+// drawn at its foot: the axis then reaches a decade below its smallest
+// value, so that the foot is not read as a value shown (1, say).
 std::vector<double> chart_values(const ChartData& chart) {
   std::vector<double> values = chart.value_hints;
+  if (chart.log_scale) {
+    double smallest = 1;
+    bool below = false;
+    for (const ChartSeries& series : chart.series) {
+      for (const ChartPoint& point : series.points) {
+        below = below || below_log_axis(chart, point.value);
+        if (std::isfinite(point.value) && point.value > 0) smallest = std::min(smallest, point.value);
+      }
+    }
+    if (below) values.push_back(smallest / 10);
+  }
   if (chart.reference_value) values.push_back(*chart.reference_value);
   for (const ChartSeries& series : chart.series) {
     for (const ChartPoint& point : series.points) values.push_back(point.value);

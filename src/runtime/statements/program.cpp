@@ -305,7 +305,17 @@ class Splitter {
 std::string source_and_caret(std::string_view line, int column) {
   std::string text(line);
   text += '\n';
-  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column); ++i) text += i < line.size() && line[i] == '\t' ? '\t' : ' ';
+  // One blank per character before the column (columns count bytes; a
+  // letter of several bytes takes one place on the screen).
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column); ++i) {
+    if (i >= line.size()) {
+      text += ' ';
+    } else if (line[i] == '\t') {
+      text += '\t';
+    } else if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) {
+      text += ' ';
+    }
+  }
   return text += '^';
 }
 

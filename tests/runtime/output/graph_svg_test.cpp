@@ -86,6 +86,8 @@ TEST(TickText, SplitsQuotedStratumLabels) {
       // Values with apostrophes of their own are split at the '' between values.
       {"'O'Hare''Smith's''plain'", 3, {"O'Hare", "Smith's", "plain"}},
       {"'it's'", 1, {"it's"}},
+      {"'Jones'''O'Hare''Smith'", 3, {"Jones'", "O'Hare", "Smith"}},
+      {"'Rock 'n' Roll''x''y''z'", 3, {}},  // a value holding '' cannot be told apart
       {"'O'Hare''Smith's''plain'", 2, {}},
   };
   for (const Case& c : cases) {
@@ -117,6 +119,14 @@ TEST(ChartReading, ARatePlotsSeriesPointsLimitsAndLines) {
   ASSERT_EQ(south.lines.size(), 1u);
   ASSERT_EQ(south.lines[0].size(), 2u);
   EXPECT_DOUBLE_EQ(south.lines[0][1].position, 2.9);
+  EXPECT_EQ(chart->stratum_title, "agegroup");
+
+  // Values the tick text cannot tell apart: numbered, and the title says so.
+  const std::optional<ChartData> numbered =
+      read_chart(rate_plot({"x''y", "z"}).build("Vesk.Quilvar.Graphics.StrataRatePlot"));
+  ASSERT_TRUE(numbered);
+  EXPECT_TRUE(numbered->tick_labels.empty());
+  EXPECT_EQ(numbered->stratum_title, "agegroup (strata numbered)");
 }
 
 TEST(ChartReading, TemplatesDecideHowRowsAreRead) {
