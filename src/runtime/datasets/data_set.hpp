@@ -99,6 +99,12 @@ struct ReferenceIndex {
   std::vector<std::string> names;  // upper-case BY names it was built for
   std::vector<int> columns;        // their columns in this data set
   std::vector<std::size_t> by;     // their places in the population's BY list
+  // A reference sorted by those columns is read as a stream: each value
+  // list has one run, found from the run last matched on (cursor). Any
+  // other reference, or a lookup the stream cannot answer, uses the runs
+  // indexed by their values.
+  bool streamed = false;
+  Position cursor;
   std::unordered_map<std::string, std::vector<Range>> ranges;
 };
 

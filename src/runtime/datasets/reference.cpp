@@ -1,7 +1,10 @@
-// Matching a reference data set to the population's current BY group. The
-// reference need not be sorted: one pass indexes its runs of equal BY
-// values by those values, so memory grows with the number of runs, and a
-// match positions the reference on the runs of the population's values.
+// Matching a reference data set to the population's current BY group. A
+// reference sorted by the BY variables it holds is read as a stream, the
+// population's groups found in it one after another, so memory does not
+// grow with the number of groups. Any other reference need not be sorted:
+// one pass indexes its runs of equal BY values by those values (memory
+// grows with the number of runs), and a match positions the reference on
+// the runs of the population's values.
 #include <bit>
 #include <cstring>
 
@@ -45,6 +48,74 @@ bool convert_value(const KeyValue& value, bool numeric, KeyValue* out) {
     return true;
   }
   return read_numeric_text(value.text, &out->number) != NumericText::kNotNumeric;
+}
+
+// The key values of an observation's index columns, and their lookup key.
+void read_run_key(DataSetState* reference, const ReferenceIndex& index, std::vector<KeyValue>* values,
+                  std::string* key) {
+  values->resize(index.columns.size());
+  key->clear();
+  for (std::size_t i = 0; i < index.columns.size(); ++i) {
+    read_key_value(*reference, reference->pass_fields, index.columns[i], &(*values)[i], &reference->scratch);
+    append_key_part((*values)[i], key);
+  }
+}
+
+int compare_lists(const std::vector<KeyValue>& a, const std::vector<KeyValue>& b) {
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (const int order = compare_key_values(a[i], b[i]); order != 0) return order;
+  }
+  return 0;
+}
+
+// True when every observation's values of the index columns are at or
+// after the previous one's, each value list making one run (values that
+// compare equal but differ, such as -0 and 0, count as out of order); false
+// with *error empty when they are not, with *error set on a read error.
+bool sorted_by_columns(DataSetState* reference, const ReferenceIndex& index, std::string* error) {
+  Position pos = reference->first_row;
+  Position start;
+  std::vector<KeyValue> values, previous;
+  std::string key, previous_key;
+  for (bool first = true;; first = false) {
+    const RecordStatus status = read_record(*reference, &pos, &reference->pass_fields, &start, error);
+    if (status != RecordStatus::kRecord) return status == RecordStatus::kEnd;
+    read_run_key(reference, index, &values, &key);
+    if (!first) {
+      const int order = compare_lists(previous, values);
+      if (order > 0 || (order == 0 && key != previous_key)) return false;
+    }
+    std::swap(values, previous);
+    std::swap(key, previous_key);
+  }
+}
+
+// The run of `wanted` in a sorted reference, looked for from the cursor on;
+// false when the stream cannot say (the run lies before the cursor, or
+// nowhere), or on a read error (*error set).
+bool stream_to_run(DataSetState* reference, ReferenceIndex* index, const std::vector<KeyValue>& wanted,
+                   const std::string& wanted_key, Range* run, std::string* error) {
+  Position pos = index->cursor;
+  Position start;
+  std::vector<KeyValue> values;
+  std::string key;
+  bool found = false;
+  for (;;) {
+    const RecordStatus status = read_record(*reference, &pos, &reference->pass_fields, &start, error);
+    if (status != RecordStatus::kRecord) return found && status == RecordStatus::kEnd;
+    read_run_key(reference, *index, &values, &key);
+    if (found && key != wanted_key) return true;  // the run ends where another begins
+    if (key == wanted_key) {
+      if (!found) {
+        *run = Range{start, pos.offset};
+        index->cursor = start;
+      }
+      run->end = pos.offset;
+      found = true;
+    } else if (compare_lists(values, wanted) > 0) {
+      return false;
+    }
+  }
 }
 
 // Indexes the reference's runs of equal values of `columns`; false with
@@ -97,20 +168,31 @@ ReferenceIndex index_columns(const DataSetState& population, const DataSetState&
 bool ensure_index(DataSetState* reference, ReferenceIndex columns, std::string* error) {
   if (reference->reference_index && reference->reference_index->names == columns.names) return true;
   auto index = std::make_unique<ReferenceIndex>(std::move(columns));
-  if (!build_index(reference, index.get(), error)) return false;
+  index->streamed = sorted_by_columns(reference, *index, error);
+  if (!error->empty()) return false;
+  index->cursor = reference->first_row;
+  if (!index->streamed && !build_index(reference, index.get(), error)) return false;
   reference->reference_index = std::move(index);
   return true;
 }
 
-// The lookup key of the population's current values in the reference's
-// column types; false when no reference value can equal them.
-bool population_key(const DataSetState& population, const DataSetState& reference, std::string* key) {
+// The stream gives up on a lookup: the runs are indexed from now on.
+bool index_instead(DataSetState* reference, std::string* error) {
+  ReferenceIndex& index = *reference->reference_index;
+  index.streamed = false;
+  return build_index(reference, &index, error);
+}
+
+// The population's current values in the reference's column types, and
+// their lookup key; false when no reference value can equal them.
+bool population_key(const DataSetState& population, const DataSetState& reference, std::vector<KeyValue>* values,
+                    std::string* key) {
   const ReferenceIndex& index = *reference.reference_index;
-  KeyValue converted;
+  values->resize(index.columns.size());
   for (std::size_t i = 0; i < index.columns.size(); ++i) {
     const bool numeric = reference.variables[static_cast<std::size_t>(index.columns[i])].numeric;
-    if (!convert_value(population.group.key[index.by[i]], numeric, &converted)) return false;
-    append_key_part(converted, key);
+    if (!convert_value(population.group.key[index.by[i]], numeric, &(*values)[i])) return false;
+    append_key_part((*values)[i], key);
   }
   return true;
 }
@@ -143,10 +225,26 @@ int match_reference_group(DataSetState* population, DataSetState* reference) {
     return 2;
   }
   std::string key;
-  const auto& ranges = reference->reference_index->ranges;
-  const auto found = population_key(*population, *reference, &key) ? ranges.find(key) : ranges.end();
-  position_on_ranges(reference, found == ranges.end() ? std::vector<Range>{} : found->second);
-  return found == ranges.end() ? 1 : 0;
+  std::vector<KeyValue> values;
+  if (!population_key(*population, *reference, &values, &key)) {
+    position_on_ranges(reference, {});
+    return 1;
+  }
+  ReferenceIndex& index = *reference->reference_index;
+  if (index.streamed) {
+    Range run;
+    if (stream_to_run(reference, &index, values, key, &run, &error)) {
+      position_on_ranges(reference, {run});
+      return 0;
+    }
+    if (!error.empty() || !index_instead(reference, &error)) {
+      report_error(*reference, error);
+      return 2;
+    }
+  }
+  const auto found = index.ranges.find(key);
+  position_on_ranges(reference, found == index.ranges.end() ? std::vector<Range>{} : found->second);
+  return found == index.ranges.end() ? 1 : 0;
 }
 
 }  // namespace quilvar::runtime::datasets

@@ -3,6 +3,11 @@
 // reference holds, and whole when it holds none of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+#include <span>
+
+#include "runtime/datasets/data_set.hpp"
 #include "runtime/datasets/data_set_fixture.hpp"
 
 namespace quilvar::runtime::datasets {
@@ -87,6 +92,57 @@ TEST(ReferenceMatch, GroupsAreMatchedByValue) {
     ASSERT_NE(pair.population, nullptr);
     ASSERT_NE(pair.reference, nullptr);
     EXPECT_EQ(match_each_group(pair), c.matches);
+  }
+}
+
+// A sorted reference is streamed, any other indexed, and a lookup the
+// stream cannot answer (a group before the last one matched, or none)
+// falls back to the index: whichever way, every population group gets the
+// reference rows holding its value, in file order.
+TEST(ReferenceMatch, StreamedAndIndexedReferencesGiveTheSameRows) {
+  std::mt19937 random(20261208);
+  const std::vector<std::string> values{".", "1", "2", "3", "4", "5"};
+  for (int round = 0; round < 200; ++round) {
+    SCOPED_TRACE(round);
+    std::vector<int> keys(1 + random() % 12);
+    for (int& key : keys) key = static_cast<int>(random() % values.size());
+    if (round % 2 == 0) std::sort(keys.begin(), keys.end());  // "." sorts first, as a missing value does
+    std::string reference = "id,k\n";
+    for (std::size_t r = 0; r < keys.size(); ++r) {
+      reference.append("r").append(std::to_string(r)).append(",").append(values[keys[r]]).append("\n");
+    }
+    // Groups in any order, some values absent from the reference ("6").
+    std::string population = "k,n\n";
+    std::vector<Match> expected;
+    int previous = -1;
+    for (int g = 0; g < 8; ++g) {
+      int value = static_cast<int>(random() % (values.size() + 1));
+      if (round % 4 < 2) value = std::max(value, previous);  // mostly in the reference's order
+      if (value == previous) continue;                       // equal neighbours would make one group
+      previous = value;
+      population.append(value < static_cast<int>(values.size()) ? values[value] : "6").append(",1\n");
+      Match match{1, {}};
+      for (std::size_t r = 0; r < keys.size(); ++r) {
+        if (keys[r] == value) match.rows.push_back(std::string("r").append(std::to_string(r)));
+      }
+      if (!match.rows.empty()) match.status = 0;
+      expected.push_back(match);
+    }
+    ScratchFolder folder;
+    Pair pair{open_csv(folder, "pop", population), open_csv(folder, "ref", reference)};
+    ASSERT_NE(pair.population, nullptr);
+    ASSERT_NE(pair.reference, nullptr);
+    std::string error;
+    const ByVariable by{"k", false};
+    ASSERT_TRUE(set_by_variables(pair.population.get(), std::span(&by, 1), true, &error)) << error;
+    EXPECT_EQ(match_each_group(pair), expected) << reference << population;
+    // A sorted reference met in its own order, every group found, is never indexed.
+    const ReferenceIndex* index = state_of(pair.reference.get())->reference_index.get();
+    const bool all_found = std::all_of(expected.begin(), expected.end(), [](const Match& m) { return m.status == 0; });
+    if (round % 4 == 0 && all_found && index != nullptr) {
+      EXPECT_TRUE(index->streamed);
+      EXPECT_TRUE(index->ranges.empty());
+    }
   }
 }
 
