@@ -92,7 +92,8 @@ void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& gramma
       const std::size_t end = option_end(tokens, equals, p);
       if (const auto earlier = seen.find(key); earlier != seen.end()) {
         warn(tokens[earlier->second.first], token);
-        const auto [begin, finish] = earlier->second;
+        const std::size_t begin = earlier->second.first;
+        const std::size_t finish = earlier->second.second;
         for (std::size_t k = begin; k < finish; ++k) drop[k] = true;
         // Options inside the dropped one ("RATE(MULT=10)=r") went with it.
         std::erase_if(seen, [begin, finish](const auto& entry) {
