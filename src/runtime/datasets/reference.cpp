@@ -125,16 +125,12 @@ bool build_index(DataSetState* reference, ReferenceIndex* index, std::string* er
   Position start;
   std::string key;
   std::string previous_key;
-  KeyValue value;
+  std::vector<KeyValue> values;
   std::vector<Range>* run = nullptr;
   for (;;) {
     const RecordStatus status = read_record(*reference, &pos, &reference->pass_fields, &start, error);
     if (status != RecordStatus::kRecord) return status == RecordStatus::kEnd;
-    key.clear();
-    for (int column : index->columns) {
-      read_key_value(*reference, reference->pass_fields, column, &value, &reference->scratch);
-      append_key_part(value, &key);
-    }
+    read_run_key(reference, *index, &values, &key);
     if (run != nullptr && key == previous_key) {
       run->back().end = pos.offset;
       continue;
