@@ -307,7 +307,7 @@ std::size_t sequence_length(const unsigned char* bytes, std::size_t i, std::size
   }
   if (size - i < length || bytes[i + 1] < low || bytes[i + 1] > high) return 0;
   for (std::size_t k = 2; k < length; ++k) {
-    if ((bytes[i + k] & 0xC0) != 0x80) return 0;
+    if (!is_continuation_byte(static_cast<char>(bytes[i + k]))) return 0;
   }
   return length;
 }
@@ -325,6 +325,19 @@ std::size_t first_invalid_utf8(const char* data, std::size_t size) {
     i += length;
   }
   return size;
+}
+
+std::string shown_field_value(const Field& field) {
+  constexpr std::size_t kShownField = 40;
+  std::string scratch;
+  const std::string_view value = field_value(field, &scratch);
+  std::size_t cut = std::min(value.size(), kShownField);
+  while (cut < value.size() && cut > 0 && is_continuation_byte(value[cut])) --cut;
+  std::string shown(value.substr(0, cut));
+  for (char& c : shown) {
+    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+  }
+  return cut < value.size() ? shown + "..." : shown;
 }
 
 std::int64_t line_of(const CsvText& text, std::size_t offset) {

@@ -93,4 +93,12 @@ inline std::string_view field_value(const Field& field, std::string* scratch) {
   return unescaped_value(field, scratch);
 }
 
+// True for the second to last bytes of a UTF-8 sequence.
+inline bool is_continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// A field's value for a one-line message: quotes undoubled, line breaks and
+// other control characters as blanks, cut after about 40 bytes at the start
+// of a character and then ending in "...".
+std::string shown_field_value(const Field& field);
+
 }  // namespace quilvar::runtime::datasets

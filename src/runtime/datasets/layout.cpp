@@ -166,27 +166,18 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   }
 }
 
-// The value shown in a note, cut short when long.
-std::string shown_value(const Field& field, std::string* scratch) {
-  constexpr std::size_t kShownLength = 40;
-  const std::string_view value = field_value(field, scratch);
-  if (value.size() <= kShownLength) return std::string(value);
-  return std::string(value.substr(0, kShownLength)) + "...";
-}
-
 // A note for each column read as character with at least as many numbers
 // as texts among its values read, naming the line of its first text.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
-  std::string scratch;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnSurvey& column = columns[i];
     if (!column.numbers_with_stray_text()) continue;
     const Field& field = column.first_text;
     const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
     notes.push_back(data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
-                    " holds numbers but is read as character: \"" + shown_value(field, &scratch) +
+                    " holds numbers but is read as character: \"" + shown_field_value(field) +
                     "\" is not a number (a missing number is a blank field or \".\")");
   }
   return notes;

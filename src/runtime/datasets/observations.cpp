@@ -18,23 +18,6 @@ std::string scan_problem_text(ScanStatus status) {
   }
 }
 
-constexpr std::size_t kShownField = 40;  // bytes of an extra field quoted in the message
-
-// A field's value for a one-line message: quotes undoubled, line breaks and
-// other control characters as blanks, cut after about kShownField bytes at
-// the start of a character.
-std::string shown_value(const Field& field) {
-  std::string scratch;
-  const std::string_view value = unescaped_value(field, &scratch);
-  std::size_t cut = std::min(value.size(), kShownField);
-  while (cut < value.size() && cut > 0 && (static_cast<unsigned char>(value[cut]) & 0xC0) == 0x80) --cut;
-  std::string shown(value.substr(0, cut));
-  for (char& c : shown) {
-    if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  }
-  return cut < value.size() ? shown + "..." : shown;
-}
-
 // Where a record's field count goes wrong: the line and column of its
 // first field beyond the header's, or of the record's end when it has too
 // few, and what that extra field holds.
@@ -51,7 +34,7 @@ std::string field_count_problem(const DataSetState& data, const FieldList& field
                      std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
                      std::to_string(expected);
   if (count < expected) return text + " (too few fields)";
-  return text + " (too many fields; the first extra one is \"" + shown_value(fields[expected]) + "\")";
+  return text + " (too many fields; the first extra one is \"" + shown_field_value(fields[expected]) + "\")";
 }
 
 char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

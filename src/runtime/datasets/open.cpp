@@ -148,7 +148,7 @@ std::size_t first_invalid_utf8_in(const DataSetState& data) {
   while (start < text.size) {
     std::size_t end = std::min(text.size, start + kUtf8Chunk);
     // End the chunk before a sequence's continuation bytes, never inside one.
-    while (end < text.size && end > start && (static_cast<unsigned char>(text.data[end]) & 0xC0) == 0x80) --end;
+    while (end < text.size && end > start && is_continuation_byte(text.data[end])) --end;
     if (end == start) end = std::min(text.size, start + kUtf8Chunk);
     const std::size_t found = start + first_invalid_utf8(text.data + start, end - start);
     data.file.release_before(text.data + end, &kept_from);

@@ -225,9 +225,10 @@ class CsvDestination : public Destination {
   // A file of this step and name, with the same BY variables, that holds
   // every column of the object: source_ is then set to the columns' places.
   CsvFile* wider_file(const std::string& name, std::size_t by_count) {
+    const std::size_t by_end = by_length(by_count);
     for (CsvFile& file : files_) {
       if (file.name != name || file.step != step_ || file.by_count != by_count ||
-          file.header.compare(0, by_length(by_count), header_, 0, by_length(by_count)) != 0)
+          file.header.compare(0, by_end, header_, 0, by_end) != 0)
         continue;
       for (const NarrowLayout& layout : file.narrower) {
         if (layout.header == header_) {

@@ -142,19 +142,30 @@ MarkerShape series_shape(std::size_t k) { return kShapes[k % kShapes.size()]; }
 
 bool below_log_axis(const ChartData& chart, double value) { return chart.log_scale && value <= 0; }
 
+bool has_points_below_log_axis(const ChartData& chart) {
+  for (const ChartSeries& series : chart.series) {
+    for (const ChartPoint& point : series.points) {
+      if (below_log_axis(chart, point.value)) return true;
+    }
+  }
+  return false;
+}
+
 std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   std::vector<LegendEntry> entries;
   bool lines = false;
-  bool below = false;
   for (std::size_t k = 0; k < chart.series.size(); ++k) {
     const LegendGlyph glyph = chart.bars ? LegendGlyph::kSwatch : LegendGlyph::kMarker;
     entries.push_back({glyph, series_color(k), series_shape(k), chart.series[k].name});
     for (const auto& line : chart.series[k].lines) {
-      for (const ChartPoint& vertex : line) lines = lines || (std::isfinite(vertex.value) && !below_log_axis(chart, vertex.value));
+      for (const ChartPoint& vertex : line) {
+        lines = lines || (std::isfinite(vertex.value) && !below_log_axis(chart, vertex.value));
+      }
     }
-    for (const ChartPoint& point : chart.series[k].points) below = below || below_log_axis(chart, point.value);
   }
-  if (below) entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});
+  if (has_points_below_log_axis(chart)) {
+    entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});
+  }
   if (!chart.limit_label.empty()) entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
   if (lines && !chart.line_label.empty()) {
     entries.push_back({LegendGlyph::kLine, kNeutral, MarkerShape::kCircle, chart.line_label});

@@ -28,6 +28,8 @@ inline constexpr double kLineHeight = 1.3;  // in ems
 inline constexpr std::string_view kBelowLogAxisText = "Estimate 0 (below the log axis)";
 // True for an estimate a log axis cannot show but that is a number: 0.
 bool below_log_axis(const ChartData& chart, double value);
+// True when some point of the chart is such an estimate.
+bool has_points_below_log_axis(const ChartData& chart);
 // A rotated stratum label ends this many ems right of its tick.
 inline constexpr double kRotatedLabelShift = 0.3;
 

@@ -33,16 +33,14 @@ bool drawable(const ValueAxis& axis, double value) { return std::isfinite(value)
 // value, so that the foot is not read as a value shown (1, say).
 std::vector<double> chart_values(const ChartData& chart) {
   std::vector<double> values = chart.value_hints;
-  if (chart.log_scale) {
+  if (has_points_below_log_axis(chart)) {
     double smallest = 1;
-    bool below = false;
     for (const ChartSeries& series : chart.series) {
       for (const ChartPoint& point : series.points) {
-        below = below || below_log_axis(chart, point.value);
         if (std::isfinite(point.value) && point.value > 0) smallest = std::min(smallest, point.value);
       }
     }
-    if (below) values.push_back(smallest / 10);
+    values.push_back(smallest / 10);
   }
   if (chart.reference_value) values.push_back(*chart.reference_value);
   for (const ChartSeries& series : chart.series) {
