@@ -345,9 +345,9 @@ std::int64_t line_of(const CsvText& text, std::size_t offset) {
 }
 
 std::size_t column_of(const CsvText& text, std::size_t offset) {
-  std::size_t line_start = offset;
-  while (line_start > 0 && text.data[line_start - 1] != '\n') --line_start;
-  return offset - line_start + 1;
+  std::size_t column = 1;
+  for (std::size_t at = offset; at > 0 && text.data[at - 1] != '\n'; --at) column += !is_continuation_byte(text.data[at - 1]);
+  return column;
 }
 
 std::size_t unescaped_length(const Field& field) {

@@ -186,6 +186,14 @@ bool AtomicFile::commit(std::string* error) {
   return true;
 }
 
+bool AtomicFile::close_for_reading(std::string* error) {
+  error->clear();
+  if (target_ == nullptr || temporary_.empty()) return false;
+  const int write_error = close_target();
+  if (write_error != 0) *error = cannot_write(path_, std::strerror(write_error));
+  return write_error == 0;
+}
+
 bool AtomicFile::rename_to_target(std::string* error) {
   if (inputs_ != nullptr && inputs_->contains(final_)) {
     *error = cannot_write(path_, "it is a data set this program reads; it was not overwritten");

@@ -93,6 +93,12 @@ class AtomicFile {
   // Closes and removes the temporary file.
   void discard();
 
+  // Writes everything and closes the temporary file without renaming it,
+  // so that it can be read back from temporary_path() before open() or
+  // discard() removes it. False with *error set when a write failed; false
+  // with *error empty for a file written in place, which cannot be read.
+  bool close_for_reading(std::string* error);
+
  private:
   // Hands the buffer's text to the writer; for a direct file only whole
   // multiples of the alignment, the rest staying in the buffer.

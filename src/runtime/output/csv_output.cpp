@@ -5,12 +5,15 @@
 // are the shortest texts that read back as the same doubles; fields are
 // quoted as RFC 4180 asks. Within a step, a BY group whose table lacks
 // some of the columns of its name's file (a column shown only when a value
-// is known) is written into that file with those fields empty. An object
-// whose columns do not fit its name's files (another step's layout, or a
-// later group with more columns) goes to "Name_2.csv" and so on.
+// is known) is written into that file with those fields empty, and a group
+// with more columns widens the file: the rows written so far are copied
+// into the wider layout with empty fields. An object whose columns do not
+// fit its name's files (another step's layout, or columns in another
+// order) goes to "Name_2.csv" and so on.
 #include <deque>
-#include <memory>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -85,16 +88,77 @@ struct CsvFile {
   AtomicFile file;
 };
 
-// Where the file's columns come in the object's columns, when each of the
-// object's columns is one of the file's, in the same order.
-bool map_narrower(const std::vector<std::string>& wide, const std::vector<std::string_view>& narrow,
-                  std::vector<int>* source) {
+// For each column of `wide`, its index in `narrow` or -1, when each of
+// narrow's columns is one of wide's, in the same order.
+template <typename Wide, typename Narrow>
+bool map_narrower(const Wide& wide, const Narrow& narrow, std::vector<int>* source) {
   source->assign(wide.size(), -1);
   std::size_t next = 0;
   for (std::size_t i = 0; i < wide.size() && next < narrow.size(); ++i) {
     if (wide[i] == narrow[next]) (*source)[i] = static_cast<int>(next++);
   }
   return next == narrow.size();
+}
+
+void append_header(std::string* line, const std::vector<ByValue>& by, const std::vector<std::string_view>& columns) {
+  for (const ByValue& value : by) {
+    append_field(line, value.name);
+    *line += ',';
+  }
+  for (std::size_t index = 0; index < columns.size(); ++index) {
+    if (index > 0) *line += ',';
+    append_field(line, columns[index]);
+  }
+  *line += "\r\n";
+}
+
+// Copies the data rows of a CSV file this destination wrote (its header
+// row skipped) into `out`, each row's BY fields as they are and its table
+// fields moved to the wider layout: place i of the new columns takes field
+// source[i], or stays empty for -1. Fields are copied as written, quotes
+// and all; a quoted field may hold commas and line ends.
+void widen_rows(std::istream& in, std::size_t by_count, const std::vector<int>& source, AtomicFile& out) {
+  std::string row;                 // the row's fields, without separators
+  std::vector<std::size_t> ends;  // where each field ends in `row`
+  bool quoted = false;
+  bool header = true;
+  auto emit = [&] {
+    std::string& line = out.buffer();
+    auto field = [&](std::size_t f) {
+      const std::size_t begin = f == 0 ? 0 : ends[f - 1];
+      line.append(row, begin, ends[f] - begin);
+    };
+    for (std::size_t f = 0; f < by_count && f < ends.size(); ++f) {
+      field(f);
+      line += ',';
+    }
+    for (std::size_t i = 0; i < source.size(); ++i) {
+      if (i > 0) line += ',';
+      const std::size_t f = by_count + static_cast<std::size_t>(source[i]);
+      if (source[i] >= 0 && f < ends.size()) field(f);
+    }
+    line += "\r\n";
+    out.write_if_full();
+  };
+  std::vector<char> chunk(1 << 20);
+  while (in) {
+    in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+    for (std::streamsize k = 0; k < in.gcount(); ++k) {
+      const char c = chunk[static_cast<std::size_t>(k)];
+      if (c == '"') quoted = !quoted;
+      if (quoted || (c != ',' && c != '\n')) {
+        row += c;
+        continue;
+      }
+      if (c == '\n' && !row.empty() && row.back() == '\r') row.pop_back();
+      ends.push_back(row.size());
+      if (c == ',') continue;
+      if (!header) emit();
+      header = false;
+      row.clear();
+      ends.clear();
+    }
+  }
 }
 
 class CsvDestination : public Destination {
@@ -219,7 +283,54 @@ class CsvDestination : public Destination {
       ++layouts;
     }
     if (CsvFile* wider = wider_file(name, by.size())) return wider->file.is_open() ? &wider->file : nullptr;
+    if (CsvFile* narrower = narrower_file(name, by.size())) return widen(*narrower, by, columns);
     return create_file(name, layouts, by, columns);
+  }
+
+  // A file of this step and name, with the same BY variables, whose columns
+  // are all among the object's, in the same order; the file can be widened.
+  CsvFile* narrower_file(const std::string& name, std::size_t by_count) {
+    const std::size_t by_end = by_length(by_count);
+    std::vector<int> source;
+    for (CsvFile& file : files_) {
+      if (file.name == name && file.step == step_ && file.by_count == by_count && file.file.is_open() &&
+          !file.file.temporary_path().empty() && file.header.compare(0, by_end, header_, 0, by_end) == 0 &&
+          map_narrower(columns_, file.columns, &source))
+        return &file;
+    }
+    return nullptr;
+  }
+
+  // Gives the file the object's columns: a new temporary file with the
+  // wider header and the rows written so far, empty in the new columns.
+  AtomicFile* widen(CsvFile& file, const std::vector<ByValue>& by, const std::vector<std::string_view>& columns) {
+    std::vector<int> source;
+    map_narrower(columns, file.columns, &source);
+    std::string message;
+    if (!file.file.close_for_reading(&message)) {
+      append_error(&error_, message);
+      file.file.discard();
+      return nullptr;
+    }
+    // Open before the new file's open() removes the old one's name.
+    std::ifstream old_rows(file.file.temporary_path(), std::ios::binary);
+    const std::filesystem::path path = file.file.path();
+    if (!old_rows || !file.file.open(path, &message, inputs_)) {
+      append_error(&error_, old_rows ? message : "cannot read back " + path.string() + " to widen it");
+      file.file.discard();
+      return nullptr;
+    }
+    append_header(&file.file.buffer(), by, columns);
+    widen_rows(old_rows, file.by_count, source, file.file);
+    if (old_rows.bad()) {
+      append_error(&error_, "cannot read back " + path.string() + " to widen it");
+      file.file.discard();
+      return nullptr;
+    }
+    file.header = header_;
+    file.columns.assign(columns.begin(), columns.end());
+    file.narrower.clear();  // their places were in the narrower columns
+    return &file.file;
   }
 
   // A file of this step and name, with the same BY variables, that holds
@@ -265,16 +376,7 @@ class CsvDestination : public Destination {
       append_error(&error_, message);
       return nullptr;
     }
-    std::string& line = file.file.buffer();
-    for (const ByValue& value : by) {
-      append_field(&line, value.name);
-      line += ',';
-    }
-    for (std::size_t index = 0; index < columns.size(); ++index) {
-      if (index > 0) line += ',';
-      append_field(&line, columns[index]);
-    }
-    line += "\r\n";
+    append_header(&file.file.buffer(), by, columns);
     return &file.file;
   }
 

@@ -36,12 +36,17 @@ void ErrorReporter::report(const Token& token, std::string message) {
   failed_ = true;
   StatementError error;
   error.line = token.line;
-  error.column = token.column;
+  const std::string line = source_line(token.line);
+  error.column = statements::character_column(line, token.column);
   error.token = std::string(token.text);
   error.message = std::move(message);
-  error.text = step_.file_name + ":" + std::to_string(token.line) + ":" + std::to_string(token.column) + ": " +
-               error.message + "\n" + source_and_caret(source_line(token.line), token.column);
+  error.text = step_.file_name + ":" + std::to_string(token.line) + ":" + std::to_string(error.column) + ": " +
+               error.message + "\n" + source_and_caret(line, token.column);
   if (sink_) sink_(error);
+}
+
+int ErrorReporter::character_column(const Token& token) const {
+  return statements::character_column(source_line(token.line), token.column);
 }
 
 void ErrorReporter::report_internal(std::string message) {

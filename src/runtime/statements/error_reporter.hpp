@@ -19,6 +19,8 @@ class ErrorReporter {
   // An error with no token: a broken grammar record or a failed service.
   void report_internal(std::string message);
   bool failed() const { return failed_; }
+  // The token's column as messages show it (letters, not bytes).
+  int character_column(const Token& token) const;
 
  private:
   std::string source_line(int line) const;

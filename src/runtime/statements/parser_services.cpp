@@ -91,12 +91,13 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
     std::string name(dropped.text);
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     warnings.report(dropped, "option " + name + "= is given again (line " + std::to_string(kept.line) + ", column " +
-                                 std::to_string(kept.column) + "), and that later value is used");
+                                 std::to_string(warnings.character_column(kept)) + "), and that later value is used");
   });
-  SemanticActions actions(lexical.grammar, lexical.tokens, session.hooks, session.parse->store, errors,
+  SemanticActions actions(lexical.grammar, lexical.tokens, session.hooks, session.parse->store, errors, warnings,
                           (trace & kTraceSemantic) != 0);
   const std::function<void(std::string_view)>* syntax_trace = (trace & kTraceSyntax) != 0 ? &session.hooks.trace : nullptr;
   StatementParser(lexical.grammar, lexical.tokens, actions, errors, syntax_trace).run();
+  actions.finish();
   return errors.failed() ? kStatementErrorStatus : 0;
 }
 

@@ -319,9 +319,18 @@ std::string source_and_caret(std::string_view line, int column) {
   return text += '^';
 }
 
+int character_column(std::string_view line, int column) {
+  int characters = 1;
+  for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column); ++i) {
+    if (i >= line.size() || (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++characters;
+  }
+  return characters;
+}
+
 std::string format_diagnostic(const Diagnostic& diagnostic) {
   std::string text = diagnostic.file + ":" + std::to_string(diagnostic.line);
-  if (diagnostic.column > 0) text.append(":").append(std::to_string(diagnostic.column));
+  if (diagnostic.column > 0)
+    text.append(":").append(std::to_string(character_column(diagnostic.source, diagnostic.column)));
   text.append(": ").append(diagnostic.message);
   if (diagnostic.column > 0 && !diagnostic.source.empty()) text.append("\n").append(source_and_caret(diagnostic.source, diagnostic.column));
   return text;

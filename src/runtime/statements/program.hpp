@@ -39,6 +39,10 @@ std::string format_diagnostic(const Diagnostic& diagnostic);
 // the line are repeated in the caret line so that the caret lines up.
 std::string source_and_caret(std::string_view line, int column);
 
+// The column (from 1) that messages show for byte column `column` of the
+// line: letters of several bytes count once, as an editor counts them.
+int character_column(std::string_view line, int column);
+
 // One step. text and source cover the same whole lines, first_line to the
 // step's last line, so positions in text are positions in the file; text
 // holds the statements from the procedure name on with comments and

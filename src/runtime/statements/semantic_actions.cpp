@@ -4,6 +4,7 @@
 // unknown variables, numbers that must be whole) at the token concerned.
 #include "runtime/statements/semantic_actions.hpp"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -144,6 +145,10 @@ bool SemanticActions::store_text_or_list(const ActionView& action) {
     store_.store_names(slot, names_);
     trace(action, "slot " + std::to_string(slot) + " = " + std::to_string(names_.size()) + " name(s)");
   } else if (list) {
+    if (const auto earlier = list_statements_.find(slot); earlier != list_statements_.end()) {
+      warn_replaced(earlier->second);
+    }
+    list_statements_[slot] = statement_token_;
     store_.store_variables(slot, variables_);
     trace(action, "slot " + std::to_string(slot) + " = " + std::to_string(variables_.size()) + " variable(s)");
   } else {
@@ -278,17 +283,37 @@ bool SemanticActions::add_by_variable(const ActionView& action) {
   return true;
 }
 
+// A BY statement's variables are applied when the parse ends, so that a
+// later BY statement replaces them before any is checked against the data.
 bool SemanticActions::end_by(const ActionView& action) {
-  const Token& statement = tokens_[statement_token_];
   if (variable_data_ == nullptr || by_variables_.empty()) return true;  // already reported
+  if (by_statement_) warn_replaced(*by_statement_);
+  by_statement_ = statement_token_;
+  by_data_ = variable_data_;
+  applied_by_ = by_variables_;
+  applied_notsorted_ = notsorted_;
+  trace(action, std::to_string(by_variables_.size()) + " BY variable(s)" + (notsorted_ ? ", not sorted" : ""));
+  return true;
+}
+
+void SemanticActions::finish() {
+  if (!by_statement_) return;
+  const Token& statement = tokens_[*by_statement_];
   std::string problem;
   if (!hooks_.apply_by) {
     errors_.report(statement, "BY groups are not available for this step");
-  } else if (!hooks_.apply_by(variable_data_, by_variables_, notsorted_, &problem)) {
+  } else if (!hooks_.apply_by(by_data_, applied_by_, applied_notsorted_, &problem)) {
     errors_.report(statement, problem.empty() ? "the BY statement cannot be applied" : problem);
   }
-  trace(action, std::to_string(by_variables_.size()) + " BY variable(s)" + (notsorted_ ? ", not sorted" : ""));
-  return true;
+}
+
+void SemanticActions::warn_replaced(std::size_t earlier) {
+  const Token& later = tokens_[statement_token_];
+  std::string name(later.text);
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  warnings_.report(tokens_[earlier], "the " + name + " statement is given again (line " + std::to_string(later.line) +
+                                         ", column " + std::to_string(warnings_.character_column(later)) +
+                                         "), and that later statement's variables are used");
 }
 
 bool SemanticActions::check_integer(const ActionView& action) {

@@ -7,6 +7,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +23,14 @@ namespace quilvar::runtime::statements {
 class SemanticActions {
  public:
   SemanticActions(const GrammarView& grammar, const std::vector<Token>& tokens, const StepHooks& hooks,
-                  ResultStore& store, ErrorReporter& errors, bool trace)
-      : grammar_(grammar), tokens_(tokens), hooks_(hooks), store_(store), errors_(errors), trace_(trace) {}
+                  ResultStore& store, ErrorReporter& errors, ErrorReporter& warnings, bool trace)
+      : grammar_(grammar),
+        tokens_(tokens),
+        hooks_(hooks),
+        store_(store),
+        errors_(errors),
+        warnings_(warnings),
+        trace_(trace) {}
 
   // The parser matched the value-carrying token tokens[index].
   void push_operand(std::size_t index) { operands_.push_back(index); }
@@ -32,6 +40,10 @@ class SemanticActions {
   // action or the grammar is broken and the parse cannot go on; errors in
   // the statements are reported and the parse goes on.
   bool run(int number, std::size_t* cursor);
+
+  // Applies the step's BY statement (the last one given); call once the
+  // statements are parsed.
+  void finish();
 
  private:
   bool run_typed(const ActionView& action, std::size_t* cursor);
@@ -58,12 +70,16 @@ class SemanticActions {
   // Whether variables can be looked up; when not, reports why at the token
   // (unless the data set's failed open was reported already).
   bool variables_available(const Token& at);
+  // Warns at the statement tokens_[earlier] that this statement replaces
+  // the variables it gave.
+  void warn_replaced(std::size_t earlier);
 
   const GrammarView& grammar_;
   const std::vector<Token>& tokens_;
   const StepHooks& hooks_;
   ResultStore& store_;
   ErrorReporter& errors_;
+  ErrorReporter& warnings_;
   bool trace_;
   int current_action_ = 0;
 
@@ -79,6 +95,12 @@ class SemanticActions {
   std::vector<ByVariableSpec> by_variables_;
   bool descending_next_ = false;
   bool notsorted_ = false;
+  // The statement tokens that filled each variable-list slot, and the BY variables.
+  std::map<int, std::size_t> list_statements_;
+  std::optional<std::size_t> by_statement_;
+  host::DataSet* by_data_ = nullptr;
+  std::vector<ByVariableSpec> applied_by_;
+  bool applied_notsorted_ = false;
 };
 
 }  // namespace quilvar::runtime::statements

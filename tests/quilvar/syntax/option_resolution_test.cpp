@@ -25,9 +25,11 @@ constexpr const char* kIndirect =
     "data=pop refdata=ref method=indirect; population event=deaths total=persons; "
     "reference event=ref_deaths total=std_pop; strata age;";
 
-std::string direct_with(const std::string& proc_options, const std::string& rest = "") {
+// A DIRECT step with the given procedure options; `strata` replaces the
+// plain STRATA statement.
+std::string direct_with(const std::string& proc_options, const std::string& strata = " strata age;") {
   return "data=pop refdata=ref method=direct " + proc_options +
-         "; population event=deaths total=persons; reference total=std_pop; strata age;" + rest;
+         "; population event=deaths total=persons; reference total=std_pop;" + strata;
 }
 
 class OptionResolution : public ::testing::Test {

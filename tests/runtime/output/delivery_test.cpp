@@ -233,7 +233,7 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
   {
     ModuleDriver module;
     double value = 0;
-    for (const std::vector<const char*>& layout : {std::vector<const char*>{"A", "B", "C"}, {"A", "C"}}) {
+    for (const std::vector<const char*>& layout : {std::vector<const char*>{"A", "B", "C", "D"}, {"A", "C"}}) {
       ++group;
       deliver_row(module, module.create_template("T", "Later"), layout, value, group);
     }
@@ -253,19 +253,70 @@ TEST_F(OutputDelivery, TemplatesRedefinedPerByGroupKeepTheirOwnColumns) {
     EXPECT_EQ(outputs[i]["dynamic"]["Note"], i == 6 ? "seven" : "other");
   }
   // Group 3 lacks a column of the step's file: it joins it with that field
-  // empty. Groups 4 and 5 have columns the file lacks: files of their own.
+  // empty. Group 5 has one more: the file is widened, the rows before it
+  // getting an empty field. Group 4's columns come in another order: a
+  // file of its own.
   EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T.csv")),
-            (std::vector<std::vector<std::string>>{{"Group", "A", "B", "C"},
-                                                   {"1", "1", "1", "1"},
-                                                   {"2", "2", "2", "2"},
-                                                   {"3", "3", "3", ""},
-                                                   {"6", "6", "6", "6"},
-                                                   {"7", "7", "7", "7"},
-                                                   {"8", "8", "8", "8"},
-                                                   {"9", "9", "", "9"}}));
-  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_2.csv"))[0], (std::vector<std::string>{"Group", "A", "X", "C"}));
-  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_3.csv"))[1], (std::vector<std::string>{"5", "5", "5", "5", "5"}));
-  EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "T_4.csv"));
+            (std::vector<std::vector<std::string>>{{"Group", "A", "B", "C", "D"},
+                                                   {"1", "1", "1", "1", ""},
+                                                   {"2", "2", "2", "2", ""},
+                                                   {"3", "3", "3", "", ""},
+                                                   {"5", "5", "5", "5", "5"},
+                                                   {"6", "6", "6", "6", ""},
+                                                   {"7", "7", "7", "7", ""},
+                                                   {"8", "8", "8", "8", "8"},
+                                                   {"9", "9", "", "9", ""}}));
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "T_2.csv")),
+            (std::vector<std::vector<std::string>>{{"Group", "A", "X", "C"}, {"4", "4", "4", "4"}}));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "T_3.csv"));
+}
+
+// Widening copies what was written before, however much: rows past the
+// first megabyte (already with the file writer) and BY values holding
+// commas, quotes and line ends keep their fields.
+TEST_F(OutputDelivery, AWiderGroupWidensALargeFileAndKeepsQuotedFields) {
+  begin_full_run();
+  std::string area;
+  begin_step("", [&] { return std::vector<ByValue>{{"Area", false, 0, area}}; });
+  constexpr int kRows = 60000;
+  const std::string odd_area = "a, \"quoted\"\r\nnext line";
+  {
+    ModuleDriver module;
+    double a = 0;
+    double b = 0;
+    const auto deliver = [&](const std::string& name, bool with_b, int rows) {
+      area = name;
+      OdsObject* made = module.create_template("T", "T");
+      EXPECT_EQ(module.numeric_column(made, "A", &a), 0);
+      if (with_b) {
+        EXPECT_EQ(module.numeric_column(made, "B", &b), 0);
+      }
+      EXPECT_EQ(module.end_definition(made), 0);
+      OdsObject* output = module.open(made, "Vesk.Quilvar.T");
+      for (int row = 0; row < rows; ++row) {
+        a = 1000000 + row;
+        b = -row;
+        EXPECT_EQ(module.add_row(made), 0);
+      }
+      EXPECT_EQ(module.end_rows(made), 0);
+      EXPECT_EQ(module.close(output), 0);
+    };
+    deliver(odd_area, false, kRows);
+    deliver("wide", true, 1);
+    deliver("narrow", false, 1);
+  }
+  end_step(0);
+  finish();
+
+  const std::vector<std::vector<std::string>> rows = parse_csv(read_file(folder_ / "csv" / "T.csv"));
+  ASSERT_EQ(rows.size(), kRows + 3u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"Area", "A", "B"}));
+  for (int row = 0; row < kRows; ++row) {
+    ASSERT_EQ(rows[row + 1], (std::vector<std::string>{odd_area, std::to_string(1000000 + row), ""})) << row;
+  }
+  EXPECT_EQ(rows[kRows + 1], (std::vector<std::string>{"wide", "1000000", "0"}));
+  EXPECT_EQ(rows[kRows + 2], (std::vector<std::string>{"narrow", "1000000", ""}));
+  EXPECT_FALSE(std::filesystem::exists(folder_ / "csv" / "T_2.csv"));
 }
 
 std::string area_name(int index) {

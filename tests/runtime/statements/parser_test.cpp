@@ -107,7 +107,8 @@ TEST(LongStep, TenThousandStatementsParse) {
   EXPECT_TRUE(run.log().errors.empty());
   EXPECT_EQ(syntax::number_slot(run.result(), 46).value, 2499);
   EXPECT_EQ(syntax::variable_list_slot(run.result(), 13).size(), 2u);
-  EXPECT_EQ(run.log().by_calls.size(), 2500u);
+  // Each repeated STRATA and BY statement replaces the one before it.
+  EXPECT_EQ(run.log().by_calls.size(), 1u);
 }
 
 // A copy of the module's parser tables whose counts can be altered.

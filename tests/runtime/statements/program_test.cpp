@@ -104,10 +104,11 @@ TEST(SplitProgram, ProblemsShowTheLineWithACaretUnderTheToken) {
   EXPECT_EQ(messages(diagnostics),
             std::vector<std::string>{"test.qv:2:12: GRAPHICS expects ON or OFF, found \"maybe\"\n"
                                      "\tgraphics  maybe;\n\t          ^"});
-  // Letters of several bytes take one place before the caret.
+  // Letters of several bytes take one place before the caret and count
+  // as one column.
   Diagnostics accented;
   split("title 'Gen\xC3\xA8ve' x;\n", &accented);
-  EXPECT_EQ(messages(accented), std::vector<std::string>{"test.qv:1:17: TITLE expects one quoted text, found \"x\"\n"
+  EXPECT_EQ(messages(accented), std::vector<std::string>{"test.qv:1:16: TITLE expects one quoted text, found \"x\"\n"
                                                           "title 'Gen\xC3\xA8ve' x;\n               ^"});
 }
 

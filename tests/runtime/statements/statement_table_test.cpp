@@ -134,6 +134,10 @@ const std::vector<StatementCase>& statement_cases() {
     {R"(quilvar data=pop; population group(exposed=smokers)=group;)",
      R"(                                           ^)", R"(found "smokers", expected a quoted string)",
      {20}, {}},
+    // A letter of two bytes before the error counts as one column.
+    {R"(quilvar data=pop; population group(exposed='Genève')=group smokers;)",
+     R"(                                                           ^)", R"(found "smokers")",
+     {20}, {text(9, "Gen\u00e8ve"), vars(19, {11})}},
     {R"(quilvar data=pop; reference rate(mult=100000)=refrate refrisk=0.2;)", "", "", {21}, {number(40, 100000), names(41, {"refrate"}), number(47, 0.2)}},
     {R"(quilvar data=pop; reference event=e total=Total;)", "", "", {21}, {names(43, {"e"}), names(44, {"Total"})}},
     {R"(quilvar data=pop; reference refrate(mult=1000)=12.5 refevent=3 reftotal=1e4;)", "", "", {21}, {number(45, 1000), number(46, 12.5), number(48, 3), number(49, 10000)}},
