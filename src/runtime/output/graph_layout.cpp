@@ -1,16 +1,29 @@
-// Layout of the stratum charts. Text widths are estimated from an average
-// character advance, which is close enough for the sans-serif faces every
-// viewer has to keep labels from overlapping.
+// Layout of the stratum charts. Text widths are measured with the advance
+// widths of DejaVu Sans, the first face the drawings name; the faces that
+// stand in for it (Helvetica, Arial) are narrower, so a label that fits
+// measured this way fits in any of them.
 #include "runtime/output/graph_layout.hpp"
 
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 namespace quilvar::runtime::output {
 namespace {
 
-constexpr double kCharAdvance = 0.58;      // average advance of a character, in ems
+// Advance widths of the characters from ' ' to '~', in thousandths of an em.
+constexpr std::array<std::uint16_t, 95> kAsciiAdvance = {
+    318, 401, 460, 838, 636, 950, 780, 275, 390, 390, 500, 838, 318, 361, 318, 337,
+    636, 636, 636, 636, 636, 636, 636, 636, 636, 636, 337, 337, 838, 838, 838, 531,
+    1000, 684, 686, 698, 770, 632, 575, 775, 752, 295, 295, 656, 557, 863, 748, 787,
+    603, 787, 695, 635, 611, 732, 684, 989, 685, 611, 685, 390, 337, 390, 838, 500,
+    500, 613, 635, 550, 635, 615, 352, 635, 634, 278, 278, 579, 278, 974, 634, 612,
+    635, 635, 411, 521, 392, 634, 592, 818, 592, 592, 525, 636, 337, 636, 838,
+};
+constexpr double kLetterAdvance = 0.7;     // other characters: letters of alphabetic scripts
+constexpr double kWideAdvance = 1.0;       // East Asian wide characters, emoji, the ellipsis
 constexpr double kLabelFill = 0.9;         // share of a stratum's slot a level label may take
 constexpr double kMaxLabelWidth = 170;     // longer stratum labels are shortened
 constexpr double kRotation = 0.7071;       // sin 45°: rotated labels lean at 45 degrees
@@ -32,6 +45,18 @@ constexpr std::array kShapes{MarkerShape::kCircle, MarkerShape::kSquare, MarkerS
 constexpr std::string_view kNeutral = "#555555";
 
 bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Characters a full em wide: East Asian wide and full-width forms, emoji,
+// and the ellipsis that ends a shortened label.
+bool is_wide(char32_t code) {
+  constexpr std::pair<char32_t, char32_t> kWide[] = {
+      {0x1100, 0x115F}, {0x2026, 0x2026}, {0x2E80, 0xA4CF}, {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
+      {0xFE30, 0xFE4F}, {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6}, {0x1F300, 0x1FAFF}, {0x20000, 0x3FFFD}};
+  for (const auto& [first, last] : kWide) {
+    if (code >= first && code <= last) return true;
+  }
+  return false;
+}
 
 std::vector<std::string> label_texts(const ChartData& chart) {
   if (!chart.tick_labels.empty()) return chart.tick_labels;
@@ -117,14 +142,26 @@ double title_block(const ChartData& chart) {
 }  // namespace
 
 double text_width(std::string_view text, double size) {
-  const auto characters = std::count_if(text.begin(), text.end(), [](char c) { return !continuation_byte(c); });
-  return static_cast<double>(characters) * size * kCharAdvance;
+  double ems = 0;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      ems += byte >= ' ' && byte <= '~' ? kAsciiAdvance[byte - ' '] / 1000.0 : 0;
+      ++i;
+      continue;
+    }
+    char32_t code = byte & (byte >= 0xF0 ? 0x07 : byte >= 0xE0 ? 0x0F : 0x1F);
+    for (++i; i < text.size() && continuation_byte(text[i]); ++i) code = (code << 6) | (text[i] & 0x3F);
+    ems += is_wide(code) ? kWideAdvance : kLetterAdvance;
+  }
+  return ems * size;
 }
 
 std::string shortened(std::string_view text, double width, double size) {
   if (text_width(text, size) <= width) return std::string(text);
   std::string out(text);
-  while (!out.empty() && text_width(out, size) + size * kCharAdvance > width) {
+  const double ellipsis = text_width(kEllipsis, size);
+  while (!out.empty() && text_width(out, size) + ellipsis > width) {
     // One whole character goes: its continuation bytes, then its first byte.
     while (!out.empty() && continuation_byte(out.back())) out.pop_back();
     if (!out.empty()) out.pop_back();

@@ -1,7 +1,9 @@
 // The bundled example's HTML report in a real browser: headless Chromium
 // loads it with no console errors, every plot is in the page as SVG, and a
 // screenshot of each plot type is taken (kept in the build folder under
-// screenshots/). Skipped only where Chromium is not installed.
+// screenshots/). Plots with long labels of wide, accented and East Asian
+// letters are measured in the browser's own fonts: no text leaves its
+// drawing or runs into another. Skipped only where Chromium is not installed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -135,6 +138,91 @@ TEST_F(ReportInBrowser, TheExampleReportLoadsCleanlyAndEveryPlotTypeIsCaptured) 
     ASSERT_TRUE(fs::exists(png));
     EXPECT_EQ(read_file(png).substr(1, 3), "PNG");
   }
+}
+
+// Measures every text of every SVG on the page as the browser draws it (a
+// rotated label as its turned box, not the box around that) and writes what
+// leaves its drawing or meets another text into the body's data-problems.
+constexpr const char* kTextCheck = R"(
+function corners(t) {
+  const b = t.getBBox(), m = t.getScreenCTM();
+  return [[b.x, b.y], [b.x + b.width, b.y], [b.x + b.width, b.y + b.height], [b.x, b.y + b.height]].map(([x, y]) => {
+    const p = new DOMPoint(x, y).matrixTransform(m);
+    return [p.x, p.y];
+  });
+}
+// Two convex boxes are apart when some edge's normal separates them (by half a pixel).
+function apart(a, b) {
+  for (const box of [a, b]) {
+    for (let i = 0; i < 4; i++) {
+      const [x1, y1] = box[i], [x2, y2] = box[(i + 1) % 4];
+      const nx = y2 - y1, ny = x1 - x2, slack = 0.5 * Math.hypot(nx, ny);
+      const pa = a.map(([x, y]) => x * nx + y * ny), pb = b.map(([x, y]) => x * nx + y * ny);
+      if (Math.max(...pa) <= Math.min(...pb) + slack || Math.max(...pb) <= Math.min(...pa) + slack) return true;
+    }
+  }
+  return false;
+}
+const problems = [];
+for (const svg of document.querySelectorAll('svg')) {
+  const frame = svg.getBoundingClientRect(), name = svg.parentNode.id;
+  const texts = [...svg.querySelectorAll('text')].filter(t => t.getBBox().width > 0).map(t => [t.textContent, corners(t)]);
+  for (const [text, box] of texts) {
+    if (box.some(([x, y]) => x < frame.left - 0.5 || x > frame.right + 0.5 || y < frame.top - 0.5 || y > frame.bottom + 0.5))
+      problems.push(name + ': "' + text + '" leaves the drawing');
+  }
+  for (let i = 0; i < texts.length; i++)
+    for (let j = i + 1; j < texts.length; j++)
+      if (!apart(texts[i][1], texts[j][1])) problems.push(name + ': "' + texts[i][0] + '" meets "' + texts[j][0] + '"');
+}
+document.body.setAttribute('data-problems', problems.length ? problems.join(' | ') : 'none');
+)";
+
+TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
+  const std::vector<std::string> levels{"WWWWWWWWWWWWWWWWWWWWWWWW MMMMMMMMMMMMMMMM", "\u00C6r\u00F8sk\u00F8bing \u2013 \u0160kofja Loka \u00C9\u00C8 85+",
+                                        "\u6771\u4EAC\u90FD\u65B0\u5BBF\u533A\u9AD8\u9F62\u8005\u6771\u4EAC\u90FD\u65B0\u5BBF\u533A",
+                                        "%%%%@@@@@@@@@@@@@@@@@@@@@@@", "iiii", "00-14"};
+  std::ofstream population(folder_ / "pop.csv");
+  std::ofstream reference(folder_ / "ref.csv");
+  population << "grp,stratum,deaths,persons\n";
+  reference << "stratum,std_pop\n";
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    population << "A,\"" << levels[i] << "\"," << 14 + 7 * i << ',' << 10000 + 1000 * i << '\n';
+    population << "B,\"" << levels[i] << "\"," << 18 + 9 * i << ',' << 10000 + 1000 * i << '\n';
+    reference << '"' << levels[i] << "\"," << 20000 + 500 * i << '\n';
+  }
+  population.close();
+  reference.close();
+  std::ofstream program(folder_ / "plots.qv");
+  for (const char* plots : {"plots=(rate dist effect)", "plots(strata=horizontal)=(rate dist effect)"}) {
+    program << "proc quilvar data=pop refdata=ref method=direct effect " << plots << ";\n"
+            << "  population group=grp event=deaths total=persons;\n  reference total=std_pop;\n"
+            << "  strata stratum / stats effect;\nrun;\n";
+  }
+  program.close();
+  const fs::path plots = folder_ / "plots";
+  std::ostringstream run;
+  run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH << " plots.qv --no-listing --log log.txt --plots "
+      << shell_quoted(plots);
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+
+  std::string page = "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>body{margin:0}</style></head><body>";
+  std::size_t drawings = 0;
+  for (const auto& entry : fs::directory_iterator(plots)) {
+    std::string svg = read_file(entry.path());
+    if (svg.starts_with("<?xml")) svg.erase(0, svg.find("?>") + 2);
+    page += "<div id=\"" + entry.path().filename().string() + "\">" + svg + "</div>";
+    ++drawings;
+  }
+  EXPECT_EQ(drawings, 6u);
+  page += std::string("<script>") + kTextCheck + "</script></body></html>";
+  std::ofstream(folder_ / "plots.html") << page;
+
+  EXPECT_EQ(console_errors(folder_ / "plots.html"), "");
+  const std::string dom = read_file(folder_ / "out.txt");
+  const std::size_t at = dom.find("data-problems=\"");
+  ASSERT_NE(at, std::string::npos) << "the check did not run";
+  EXPECT_EQ(dom.substr(at, dom.find('"', at + 15) - at + 1), "data-problems=\"none\"");
 }
 
 }  // namespace
