@@ -87,12 +87,16 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
   }
   lexical.tokens = tokenize(session.step.text, session.step.first_line, lexical.grammar.keywords());
   ErrorReporter warnings(session.step, session.hooks.report_warning);
-  drop_repeated_options(lexical.tokens, lexical.grammar, [&warnings](const Token& dropped, const Token& kept) {
-    std::string name(dropped.text);
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    warnings.report(dropped, "option " + name + "= is given again (line " + std::to_string(kept.line) + ", column " +
-                                 std::to_string(warnings.character_column(kept)) + "), and that later value is used");
-  });
+  drop_repeated_options(lexical.tokens, lexical.grammar,
+                        [&warnings](const OptionOccurrence& dropped, const OptionOccurrence& kept) {
+                          std::string name(dropped.keyword.text);
+                          for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                          warnings.report(dropped.keyword,
+                                          "option " + name + (dropped.with_equals ? "=" : "") + " is given again (line " +
+                                              std::to_string(kept.keyword.line) + ", column " +
+                                              std::to_string(warnings.character_column(kept.keyword)) + "), and that later " +
+                                              (dropped.with_equals && kept.with_equals ? "value" : "one") + " is used");
+                        });
   SemanticActions actions(lexical.grammar, lexical.tokens, session.hooks, session.parse->store, errors, warnings,
                           (trace & kTraceSemantic) != 0);
   const std::function<void(std::string_view)>* syntax_trace = (trace & kTraceSyntax) != 0 ? &session.hooks.trace : nullptr;

@@ -65,43 +65,83 @@ std::size_t option_equals(const std::vector<Token>& tokens, std::size_t i, const
   return after < tokens.size() && tokens[after].code == p.equals ? after : 0;
 }
 
+// Marks the tokens of each statement that come before a "/" outside
+// parentheses: a variable list ("STRATA age sex / ..."), whose names are
+// never options even when they are spelled like one.
+std::vector<bool> variable_list_tokens(const std::vector<Token>& tokens, const Punctuation& p, int slash) {
+  std::vector<bool> listed(tokens.size(), false);
+  std::size_t begin = 0;
+  int depth = 0;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    if (tokens[i].code == p.open) ++depth;
+    if (tokens[i].code == p.close && depth > 0) --depth;
+    if (tokens[i].code == slash && depth == 0 && slash != 0) {
+      for (std::size_t k = begin; k < i; ++k) listed[k] = true;
+    }
+    if (tokens[i].code == host::kTokenEndStatement) {
+      begin = i + 1;
+      depth = 0;
+    }
+  }
+  return listed;
+}
+
 }  // namespace
 
-void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& grammar,
-                           const std::function<void(const Token& dropped, const Token& kept)>& warn) {
+void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& grammar, const RepeatedOptionWarning& warn) {
   const KeywordTable& keywords = grammar.keywords();
   const Punctuation p{keywords.punctuation_code('('), keywords.punctuation_code(')'), keywords.punctuation_code('=')};
   if (p.open == 0 || p.close == 0 || p.equals == 0) return;
-  // (statement keyword, owner keyword, option keyword) -> [begin, end) of its last occurrence.
-  std::map<std::tuple<int, int, int>, std::pair<std::size_t, std::size_t>> seen;
-  std::vector<int> owners;
+  const std::vector<bool> listed = variable_list_tokens(tokens, p, keywords.punctuation_code('/'));
+  struct Occurrence {
+    std::size_t begin, end;
+    bool bare;    // a keyword alone ("EFFECT", "STATS")
+    bool equals;  // "KEYWORD=..." or "KEYWORD(...)=...", not "KEYWORD(...)"
+  };
+  // (statement keyword, owner keyword, option keyword) -> its last occurrence.
+  std::map<std::tuple<int, int, int>, Occurrence> seen;
+  std::vector<int> owners;  // keyword of each open group; -1 for a value list ("PLOTS=(RATE DIST)")
   std::vector<bool> drop(tokens.size(), false);
   int statement = -1;
+  std::size_t statement_begin = 0;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     const Token& token = tokens[i];
-    if (statement < 0) statement = token.code == host::kTokenName ? grammar.spelling_of(token.keyword) : 0;
+    if (statement < 0) {
+      statement = token.code == host::kTokenName ? grammar.spelling_of(token.keyword) : 0;
+      statement_begin = i;
+    }
+    const bool after_equals = i > 0 && tokens[i - 1].code == p.equals;
+    Occurrence found{0, 0, false, false};
     if (token.code == host::kTokenEndStatement) {
       statement = -1;
       owners.clear();
     } else if (token.code == p.open) {
-      owners.push_back(i > 0 && tokens[i - 1].code == host::kTokenName ? grammar.spelling_of(tokens[i - 1].keyword) : 0);
+      const bool owned = i > 0 && tokens[i - 1].code == host::kTokenName && tokens[i - 1].keyword != 0;
+      owners.push_back(owned ? grammar.spelling_of(tokens[i - 1].keyword) : -1);
     } else if (token.code == p.close) {
       if (!owners.empty()) owners.pop_back();
     } else if (const std::size_t equals = option_equals(tokens, i, p); equals != 0) {
-      const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), grammar.spelling_of(token.keyword)};
-      const std::size_t end = option_end(tokens, equals, p);
-      if (const auto earlier = seen.find(key); earlier != seen.end()) {
-        warn(tokens[earlier->second.first], token);
-        const std::size_t begin = earlier->second.first;
-        const std::size_t finish = earlier->second.second;
-        for (std::size_t k = begin; k < finish; ++k) drop[k] = true;
-        // Options inside the dropped one ("RATE(MULT=10)=r") went with it.
-        std::erase_if(seen, [begin, finish](const auto& entry) {
-          return entry.second.first > begin && entry.second.first < finish;
-        });
-      }
-      seen[key] = {i, end};
+      found = {i, option_end(tokens, equals, p), false, true};
+    } else if (token.code == host::kTokenName && token.keyword != 0 && i != statement_begin && !after_equals &&
+               !listed[i] && (owners.empty() || owners.back() > 0)) {
+      // A keyword standing as an option by itself, or with its own options.
+      const bool grouped = i + 1 < tokens.size() && tokens[i + 1].code == p.open;
+      found = {i, grouped ? skip_group(tokens, i + 1, p) : i + 1, !grouped, false};
     }
+    if (found.end == 0) continue;
+    const std::tuple<int, int, int> key{statement, owners.empty() ? 0 : owners.back(), grammar.spelling_of(token.keyword)};
+    // A keyword given alone twice ("EFFECT ... EFFECT") changes nothing;
+    // once it comes with a value or options, the last occurrence counts.
+    if (const auto earlier = seen.find(key); earlier != seen.end() && !(earlier->second.bare && found.bare)) {
+      const Occurrence dropped = earlier->second;
+      warn({tokens[dropped.begin], dropped.equals}, {token, found.equals});
+      for (std::size_t k = dropped.begin; k < dropped.end; ++k) drop[k] = true;
+      // Options inside the dropped one ("RATE(MULT=10)=r") went with it.
+      std::erase_if(seen, [&dropped](const auto& entry) {
+        return entry.second.begin > dropped.begin && entry.second.begin < dropped.end;
+      });
+    }
+    seen[key] = found;
   }
   drop_emptied_groups(tokens, p, drop);
   std::size_t kept = 0;

@@ -309,7 +309,7 @@ void SemanticActions::finish() {
 
 void SemanticActions::warn_replaced(std::size_t earlier) {
   const Token& later = tokens_[statement_token_];
-  std::string name(later.text);
+  std::string name(tokens_[earlier].text);
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   warnings_.report(tokens_[earlier], "the " + name + " statement is given again (line " + std::to_string(later.line) +
                                          ", column " + std::to_string(warnings_.character_column(later)) +
