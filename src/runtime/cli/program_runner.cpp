@@ -124,12 +124,19 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
     host::DataSet* set = datasets::open_data_set(libraries, spec, quoted, error);
     if (set != nullptr) {
       datasets::set_error_sink(set, &log_data_set_error, nullptr);
-      for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
-      // Said at once, before the procedure's own messages about the
-      // variables: a file with no rows types its columns by default only.
-      warn_if_empty(set);
+      // A file the step opens again (DATA= and REFDATA= alike) was described
+      // when first opened.
+      const std::string file = datasets::data_set_file(set);
+      const bool described = std::any_of(data.opened.begin(), data.opened.end(),
+                                         [&file](host::DataSet* other) { return datasets::data_set_file(other) == file; });
+      if (!described) {
+        for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
+        // Said at once, before the procedure's own messages about the
+        // variables: a file with no rows types its columns by default only.
+        warn_if_empty(set);
+      }
       data.opened.push_back(set);
-      if (data.inputs != nullptr) data.inputs->add(datasets::data_set_file(set));
+      if (data.inputs != nullptr) data.inputs->add(file);
     }
     return set;
   };
