@@ -65,23 +65,28 @@ std::size_t option_equals(const std::vector<Token>& tokens, std::size_t i, const
   return after < tokens.size() && tokens[after].code == p.equals ? after : 0;
 }
 
-// Marks the tokens of each statement that come before a "/" outside
-// parentheses: a variable list ("STRATA age sex / ..."), whose names are
-// never options even when they are spelled like one.
+// Marks the tokens of each statement's variable list, whose names are
+// never options even when spelled like one: those before a "/" outside
+// parentheses ("STRATA age stats / ..."), or a whole statement with no "/"
+// and no "=" ("STRATA age stats;", "BY DESCENDING year").
 std::vector<bool> variable_list_tokens(const std::vector<Token>& tokens, const Punctuation& p, int slash) {
   std::vector<bool> listed(tokens.size(), false);
   std::size_t begin = 0;
+  std::size_t list_end = 0;  // one past the variable list of the statement at `begin`
+  bool has_equals = false;
   int depth = 0;
   for (std::size_t i = 0; i < tokens.size(); ++i) {
-    if (tokens[i].code == p.open) ++depth;
-    if (tokens[i].code == p.close && depth > 0) --depth;
-    if (tokens[i].code == slash && depth == 0 && slash != 0) {
-      for (std::size_t k = begin; k < i; ++k) listed[k] = true;
-    }
-    if (tokens[i].code == host::kTokenEndStatement) {
-      begin = i + 1;
-      depth = 0;
-    }
+    const int code = tokens[i].code;
+    if (code == p.open) ++depth;
+    if (code == p.close && depth > 0) --depth;
+    if (code == p.equals) has_equals = true;
+    if (code == slash && slash != 0 && depth == 0 && list_end == begin) list_end = i;
+    if (code != host::kTokenEndStatement) continue;
+    if (list_end == begin && !has_equals) list_end = i;
+    for (std::size_t k = begin; k < list_end; ++k) listed[k] = true;
+    begin = list_end = i + 1;
+    has_equals = false;
+    depth = 0;
   }
   return listed;
 }

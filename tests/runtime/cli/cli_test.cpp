@@ -313,18 +313,20 @@ TEST_F(QuilvarRun, ARepeatedOptionWithParenthesesIsReplacedWhole) {
 // A keyword option given alone and again with a value or options: the
 // later occurrence counts whole (EFFECT=DIFF then EFFECT compares by ratio,
 // STATS(CL=POISSON) then STATS gives normal limits). A variable spelled
-// like an option stays a variable, and EFFECT twice alone is no repeat.
+// like an option stays a variable (in a statement with options after a
+// "/" or with none), and EFFECT twice alone is no repeat.
 TEST_F(QuilvarRun, AKeywordOptionGivenAloneReplacesItsFormWithAValue) {
   write("pop.csv", "g,stats,deaths,persons\nA,young,5,1000\nA,old,20,500\nB,young,8,1000\nB,old,30,500\n");
   write("ref.csv", "stats,std_pop\nyoung,3000\nold,1000\n");
   const RunResult r = run("proc quilvar data=pop refdata=ref method=direct effect=diff plots=none effect;\n"
                           "population group=g event=deaths total=persons; reference total=std_pop;\n"
-                          "strata stats / stats(cl=poisson) stats effect effect;\nrun;\n");
+                          "strata stats;\nstrata stats / stats(cl=poisson) stats effect effect;\nrun;\n");
   ASSERT_EQ(r.exit_status, 0) << r.log;
   EXPECT_NE(r.log.find("program.qv:1:49: option EFFECT= is given again (line 1, column 72), and that later one is used"),
             std::string::npos)
       << r.log;
-  EXPECT_NE(r.log.find("program.qv:3:16: option STATS is given again (line 3, column 34)"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("program.qv:4:16: option STATS is given again (line 4, column 34)"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("program.qv:3:1: the STRATA statement is given again"), std::string::npos) << r.log;
   EXPECT_EQ(r.log.find("option EFFECT is given again"), std::string::npos) << r.log;
   const auto stats = outputs(r, 0, "StrataStats");
   ASSERT_EQ(stats.size(), 1u);
