@@ -21,6 +21,7 @@ constexpr std::string_view kStyleSheet =
     "p.procedure{text-align:center;font-style:italic}"
     "h3.by{font-size:1em;border-bottom:1px solid #888;padding-bottom:.2em}"
     "table{border-collapse:collapse;margin:1em auto}"
+    "div.wide{overflow-x:auto}"
     "caption{font-weight:bold;padding:.4em}"
     "th,td{padding:.15em .6em;border-bottom:1px solid #ddd}"
     "th{background:#f0f0f0;font-weight:600;vertical-align:bottom}"
@@ -33,7 +34,7 @@ constexpr std::string_view kStyleSheet =
     "nav.toc{max-width:44em;margin:1em auto 2em;padding:.5em 1em;border:1px solid #ccc;background:#fafafa}"
     "nav.toc h2{font-size:1em;margin:.3em 0}nav.toc ol{margin:.2em 0;padding-left:1.4em}"
     "@media print{body{margin:0;font-size:9pt}th,td{padding:.1em .35em}nav.toc{border:none;background:none}a{color:inherit;text-decoration:none}"
-    "section.step{break-before:page}table,figure,h3.by{break-inside:avoid}h2,h3{break-after:avoid}}";
+    "section.step{break-before:page}div.wide{overflow:visible}table,figure,h3.by{break-inside:avoid}h2,h3{break-after:avoid}}";
 
 constexpr std::string_view kContentsHeading = "Contents";
 constexpr std::string_view kStepHeading = "Step ";
@@ -138,7 +139,8 @@ class HtmlDestination : public Destination {
 
   void write_table(const Table& table, const DisplayTable* display) override {
     const std::string id = begin_object(table.origin, display->title);
-    body_ << "<table class=\"output\" id=\"" << id << "\" data-name=\"" << escaped(table.name)
+    // A table wider than the window scrolls in its own box, not the page.
+    body_ << "<div class=\"wide\">\n<table class=\"output\" id=\"" << id << "\" data-name=\"" << escaped(table.name)
           << "\">\n<caption>" << escaped(display->title) << "</caption>\n<thead>\n";
     write_span_rows(body_, *display);
     body_ << "<tr>";
@@ -147,7 +149,7 @@ class HtmlDestination : public Destination {
     }
     body_ << "</tr>\n</thead>\n";
     write_table_body(body_, *display);
-    body_ << "</table>\n";
+    body_ << "</table>\n</div>\n";
   }
 
   void write_list(const InfoList& list) override {

@@ -140,6 +140,32 @@ TEST_F(ReportInBrowser, TheExampleReportLoadsCleanlyAndEveryPlotTypeIsCaptured) 
   }
 }
 
+// In a narrow window the page itself never scrolls sideways: a table wider
+// than the window scrolls inside its own box.
+TEST_F(ReportInBrowser, AWideTableScrollsInItsOwnBoxNotThePage) {
+  const fs::path report = folder_ / "report.html";
+  std::ostringstream run;
+  run << QUILVAR_CLI_PATH << ' ' << shell_quoted(fs::path(QUILVAR_SOURCE_DIR) / "examples" / "mortality.qv")
+      << " --no-listing --log " << shell_quoted(folder_ / "log.txt") << " --html " << shell_quoted(report);
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+  std::string page = read_file(report);
+  const std::size_t end = page.rfind("</body>");
+  ASSERT_NE(end, std::string::npos);
+  page.insert(end,
+              "<script>const root = document.documentElement;"
+              "const wide = [...document.querySelectorAll('div.wide')].filter(d => d.scrollWidth > d.clientWidth);"
+              "document.body.setAttribute('data-layout', (root.scrollWidth <= root.clientWidth ? 'page-fits' : "
+              "'page-scrolls') + ' ' + wide.length);</script>");
+  std::ofstream(folder_ / "measured.html") << page;
+  EXPECT_EQ(run_chromium("--window-size=700,600 --dump-dom", folder_ / "measured.html"), 0);
+  const std::string dom = read_file(folder_ / "out.txt");
+  const std::size_t at = dom.find("data-layout=\"");
+  ASSERT_NE(at, std::string::npos) << "the check did not run";
+  const std::string layout = dom.substr(at + 13, dom.find('"', at + 13) - at - 13);
+  EXPECT_EQ(layout.substr(0, 10), "page-fits ") << layout;
+  EXPECT_GT(std::stoi(layout.substr(10)), 0) << "no table was wider than the window: " << layout;
+}
+
 // Measures every text of every SVG on the page as the browser draws it (a
 // rotated label as its turned box, not the box around that) and writes what
 // leaves its drawing or meets another text into the body's data-problems.
