@@ -131,6 +131,20 @@ TEST_F(EffectsTest, OverallDifference) {
   EXPECT_TRUE(is_missing(e.log_ratio));
 }
 
+// A large positive statistic keeps its p-value: the upper tail is not
+// taken as 1 − Φ(z), which is 0 from z ≈ 8.3. 2·Φ(−10) = 1.523970604832105e-23.
+TEST_F(EffectsTest, LargeStatisticsOfEitherSignKeepTheirPValue) {
+  set_up(kMethodDirect, kStatRate, 2);
+  context_.effect_type = kEffectDiff;
+  for (const double sign : {1.0, -1.0}) {
+    SCOPED_TRACE(sign);
+    set_estimates(0.5 + sign * 0.5, 0.005, 0.5, 0.005);  // difference ±0.5, standard error 0.1: z = ±5
+    EXPECT_NEAR(compute_overall_effect(context_).p / 5.733031437583878e-07, 1, 1e-13);
+    set_estimates(0.5 + sign * 1.0, 0.005, 0.5, 0.005);  // z = ±10
+    EXPECT_NEAR(compute_overall_effect(context_).p / 1.523970604832105e-23, 1, 1e-13);
+  }
+}
+
 TEST_F(EffectsTest, OverallRatioUsesTheMantelHaenszelVarianceUnderMh) {
   set_estimates(0.03, 4e-6, 0.01, 1e-6);
   const double log_se_direct = std::sqrt(4e-6 / 0.0009 + 1e-6 / 0.0001);
