@@ -107,6 +107,31 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   return 0;
 }
 
+// Under INDIRECT the observed total sums the strata's events while the
+// expected total covers every stratum, so a stratum with neither an event
+// count nor a crude estimate, beside strata with their counts, would set
+// unlike sums against each other (an SMR biased low, silently). Such a
+// stratum is reported as a missing crude estimate, as DIRECT and MH report
+// it; returns 1 then. Event counts missing in every stratum (the total
+// given by POPEVENT=) are no such case.
+int check_partial_events(ProcContext& c) {
+  for (int k = 0; k < c.population_count; ++k) {
+    const StratumNode* without = nullptr;
+    bool with = false;
+    for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
+      if (present(node->cell[k].events)) {
+        with = true;
+      } else if (without == nullptr && !present(node->cell[k].estimate)) {
+        without = node;
+      }
+    }
+    if (with && without != nullptr) {
+      return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, *without, k, true);
+    }
+  }
+  return 0;
+}
+
 int compute_reference_estimate(ProcContext& c, StratumNode& node) {
   if (c.reference.data == nullptr) return 0;
   if (present(node.reference_events) && present(node.reference_population) && node.reference_population > 0) {
@@ -326,6 +351,7 @@ int compute_stratum_statistics(ProcContext& c) {
     ++counter;
   }
   c.stratum_count = counter;
+  if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
   if (smr_limit_failed) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);
