@@ -276,7 +276,8 @@ void run_guarded(const std::function<void()>& body) {
 int end_runtime_step(StepData& data) {
   current_session().message_place = nullptr;
   const int status = end_step();
-  output::end_step(status);
+  StepRecord& record = current_session().step;
+  output::end_step(status, std::move(record.reported), record.unreported);
   statements::end_step();
   for (host::DataSet* set : data.opened) datasets::close_data_set(set);
   data = StepData{};

@@ -33,6 +33,14 @@ void write_log(LogLevel level, std::string_view text) {
   Session& session = current_session();
   if (level == LogLevel::kWarning) ++session.step.warnings;
   if (level == LogLevel::kError) ++session.step.errors;
+  if (level != LogLevel::kNote) {
+    StepRecord& step = session.step;
+    if (step.reported.size() < kReportedMessages) {
+      step.reported.push_back(std::string(level_prefix(level)).append(text));
+    } else {
+      ++step.unreported;
+    }
+  }
   log_stream() << level_prefix(level) << text << '\n';
 }
 

@@ -38,7 +38,14 @@ struct StepRecord {
   std::vector<std::uint32_t> signals;   // floating-point signals raised
   std::vector<int> step_controls;       // step-control codes, in order
   std::vector<IssuedMessage> messages;  // every catalog message issued
+  // The step's first warnings and errors as logged, for the reports, and
+  // how many more there were (kept few: a registry run may warn in every
+  // one of its BY groups).
+  std::vector<std::string> reported;
+  int unreported = 0;
 };
+
+inline constexpr std::size_t kReportedMessages = 20;
 
 struct Session {
   std::ostream* log = nullptr;

@@ -30,6 +30,9 @@ constexpr std::string_view kStyleSheet =
     "td.text,th.text{text-align:left}"
     "figure.graph{margin:1.5em auto;text-align:center}figure.graph svg{max-width:100%;height:auto}"
     "figcaption{font-size:.9em;color:#444}"
+    "div.messages{max-width:60em;margin:1.5em auto;padding:.4em 1em;border-left:4px solid #D55E00;background:#fdf3ec}"
+    "div.messages.warnings{border-color:#E69F00;background:#fdf8ec}div.messages h3{font-size:1em;margin:.4em 0}"
+    "div.messages pre{white-space:pre-wrap;font-size:.85em;margin:.4em 0}"
     "header.report h1{font-size:1.6em;text-align:center;margin-bottom:.2em}"
     "nav.toc{max-width:44em;margin:1em auto 2em;padding:.5em 1em;border:1px solid #ccc;background:#fafafa}"
     "nav.toc h2{font-size:1em;margin:.3em 0}nav.toc ol{margin:.2em 0;padding-left:1.4em}"
@@ -37,7 +40,13 @@ constexpr std::string_view kStyleSheet =
     "section.step{break-before:page}div.wide{overflow:visible}table,figure,h3.by{break-inside:avoid}h2,h3{break-after:avoid}}";
 
 constexpr std::string_view kContentsHeading = "Contents";
+constexpr int kFirstErrorStatus = 5;  // statuses up to 4 mean warnings at most
 constexpr std::string_view kStepHeading = "Step ";
+constexpr std::string_view kMessagesHeading = "Warnings and errors";
+constexpr std::string_view kStatusText = "The step ended with status ";
+constexpr std::string_view kWarningsMeaning = ": warnings were issued; read them before using the results.";
+constexpr std::string_view kErrorsMeaning = ": an error ended it or some of its BY groups, so results are missing.";
+constexpr std::string_view kMoreMessages = " more in the log.";
 
 // One line of the table of contents: a step (level 1), a BY group (level
 // 2), or an output object (level 2 without BY groups, else 3).
@@ -173,7 +182,8 @@ class HtmlDestination : public Destination {
     body_ << "<figcaption>" << escaped(graph.label) << "</figcaption>\n</figure>\n";
   }
 
-  void end_step(const StepInfo& /*step*/) override {
+  void end_step(const StepInfo& step) override {
+    if ((step.status && *step.status != 0) || !step.messages.empty()) write_messages(step);
     if (section_open_) body_ << "</section>\n";
     section_open_ = false;
   }
@@ -218,6 +228,22 @@ class HtmlDestination : public Destination {
     }
     contents_.push_back({1, id, title});
     section_open_ = true;
+  }
+
+  // The step's status and its warnings and errors, at the end of its
+  // section (opened here when the step made no output), listed in the
+  // contents: a reader of the report sees what the log said.
+  void write_messages(const StepInfo& step) {
+    if (!section_open_) open_section();
+    const int status = step.status.value_or(0);
+    const std::string id = "step" + std::to_string(step_index()) + "-messages";
+    body_ << "<div class=\"messages" << (status < kFirstErrorStatus ? " warnings" : "") << "\" id=\"" << id
+          << "\">\n<h3>" << kMessagesHeading << "</h3>\n<p>" << kStatusText << status
+          << (status < kFirstErrorStatus ? kWarningsMeaning : kErrorsMeaning) << "</p>\n<pre>";
+    for (const std::string& message : step.messages) body_ << escaped(message) << '\n';
+    if (step.more_messages > 0) body_ << "... " << step.more_messages << kMoreMessages << '\n';
+    body_ << "</pre>\n</div>\n";
+    contents_.push_back({2, id, std::string(kMessagesHeading)});
   }
 
   int step_index() const { return step_ != nullptr ? step_->index : 0; }

@@ -51,6 +51,10 @@ struct StepInfo {
   std::string title;
   std::string procedure_label;
   std::optional<int> status;  // set when the step ends
+  // Set when the step ends: its first warnings and errors as logged, and
+  // how many more there were.
+  std::vector<std::string> messages;
+  int more_messages = 0;
 };
 
 // What every delivered object carries besides its contents.

@@ -101,10 +101,11 @@ bool begin_run(const OutputOptions& options, std::string* error);
 // no status first.
 void begin_step(std::string title, ByValuesSource by_values);
 
-// Ends the step with the status the module handed over: delivers lists and
-// graph data objects still pending, drops outputs never closed, and frees
-// every object and text of the step.
-void end_step(int status);
+// Ends the step with the status the module handed over and the step's
+// first warnings and errors (with the count of the others), for the
+// reports: delivers lists and graph data objects still pending, drops
+// outputs never closed, and frees every object and text of the step.
+void end_step(int status, std::vector<std::string> messages = {}, int more_messages = 0);
 
 // Ends an open step, completes every file and renames it to its final name.
 // Returns false with *error naming the files that could not be written

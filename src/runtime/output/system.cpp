@@ -69,15 +69,17 @@ bool OutputSystem::begin_run(const OutputOptions& options, std::string* error) {
 void OutputSystem::begin_step(std::string title, ByValuesSource by_values) {
   if (in_step_) end_step(std::nullopt);
   in_step_ = true;
-  step_ = StepInfo{++steps_, std::move(title), std::string(), std::nullopt};
+  step_ = StepInfo{++steps_, std::move(title), std::string(), std::nullopt, {}, 0};
   by_values_ = std::move(by_values);
   for_each_step_call(&Destination::begin_step);
 }
 
-void OutputSystem::end_step(std::optional<int> status) {
+void OutputSystem::end_step(std::optional<int> status, std::vector<std::string> messages, int more_messages) {
   if (!in_step_) return;
   deliver_pending();
   step_.status = status;
+  step_.messages = std::move(messages);
+  step_.more_messages = more_messages;
   for_each_step_call(&Destination::end_step);
   // Delivered objects point at this step's record, which the next step
   // replaces.
@@ -319,7 +321,9 @@ void begin_step(std::string title, ByValuesSource by_values) {
   output_system().begin_step(std::move(title), std::move(by_values));
 }
 
-void end_step(int status) { output_system().end_step(status); }
+void end_step(int status, std::vector<std::string> messages, int more_messages) {
+  output_system().end_step(status, std::move(messages), more_messages);
+}
 
 bool finish_run(std::string* error) { return output_system().finish_run(error); }
 

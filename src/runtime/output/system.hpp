@@ -24,7 +24,7 @@ class OutputSystem {
  public:
   bool begin_run(const OutputOptions& options, std::string* error);
   void begin_step(std::string title, ByValuesSource by_values);
-  void end_step(std::optional<int> status);
+  void end_step(std::optional<int> status, std::vector<std::string> messages = {}, int more_messages = 0);
   bool finish_run(std::string* error);
   void abandon_run();
 

@@ -153,6 +153,41 @@ TEST_F(OutputDelivery, OneTableReachesEveryDestinationWithTheSameValues) {
   expect_smr_csv(parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv")));
 }
 
+// The report says how each step ended: warnings and errors at the end of
+// the step's section (a step that made no output gets a section for them),
+// listed in the contents; a clean step shows none.
+TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
+  begin_full_run();
+  const auto no_by = [] { return std::vector<ByValue>{}; };
+  const auto table_step = [&](const char* title) {
+    begin_step(title, no_by);
+    ModuleDriver module;
+    SmrSlots slots;
+    produce_smr_table(module, define_smr_template(module, slots), slots);
+  };
+  table_step("Warned");
+  end_step(4, {"WARNING: rates <1 & more"}, 0);
+  begin_step("Stopped", no_by);
+  end_step(1008, {"ERROR: the data stopped it"}, 25);
+  table_step("Clean");
+  end_step(0);
+  finish();
+
+  const std::string html = read_file(folder_ / "report.html");
+  const std::size_t warned = html.find("id=\"step1-messages\"");
+  const std::size_t stopped = html.find("id=\"step2-messages\"");
+  ASSERT_NE(warned, std::string::npos) << html;
+  ASSERT_NE(stopped, std::string::npos) << html;
+  EXPECT_EQ(html.find("id=\"step3-messages\""), std::string::npos);
+  EXPECT_LT(html.find("id=\"step1\""), warned);
+  EXPECT_LT(warned, html.find("id=\"step2\""));
+  EXPECT_NE(html.find("status 4: warnings were issued", warned), std::string::npos);
+  EXPECT_NE(html.find("WARNING: rates &lt;1 &amp; more", warned), std::string::npos);
+  EXPECT_NE(html.find("status 1008: an error", stopped), std::string::npos);
+  EXPECT_NE(html.find("ERROR: the data stopped it\n... 25 more in the log.", stopped), std::string::npos);
+  EXPECT_NE(html.find("href=\"#step2-messages\""), std::string::npos);  // in the contents
+}
+
 TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading) {
   begin_full_run();
   std::string area = "North";
