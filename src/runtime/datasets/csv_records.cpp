@@ -241,8 +241,11 @@ ScanStatus scan_fields(const CsvText& text, Cursor* c, FieldList* fields, Positi
 
 }  // namespace
 
-ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
-                       Position* start, Position* problem) {
+namespace {
+
+// Scans one record, empty lines before it passed; see scan_record.
+ScanStatus scan_one_record(const CsvText& text, Position* pos, FieldList* fields, Position* start,
+                           Position* problem) {
   Cursor c{text.data + pos->offset, text.data + text.size, pos->line};
   while (c.p < c.end && at_line_end(c)) pass_line_end(&c);
   fields->clear();
@@ -260,6 +263,34 @@ ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
   const ScanStatus status = scan_fields(text, &c, fields, problem);
   *pos = Position{static_cast<std::size_t>(c.p - text.data), c.line};
   return status;
+}
+
+// Whether the bytes [begin, end) are delimiters, blanks and line ends only,
+// with at least one delimiter: a line of blanks alone is the blank value of
+// a file of one column.
+bool only_separators(const CsvText& text, std::size_t begin, std::size_t end) {
+  bool delimited = false;
+  for (std::size_t i = begin; i < end; ++i) {
+    const char c = text.data[i];
+    if (c == text.delimiter) {
+      delimited = true;
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      return false;
+    }
+  }
+  return delimited;
+}
+
+}  // namespace
+
+ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
+                       Position* start, Position* problem) {
+  for (;;) {
+    const ScanStatus status = scan_one_record(text, pos, fields, start, problem);
+    // A record of delimiters only (",,,," where a spreadsheet saved an
+    // empty row) is an empty line too.
+    if (status != ScanStatus::kRecord || !only_separators(text, start->offset, pos->offset)) return status;
+  }
 }
 
 std::size_t byte_order_mark_length(const char* data, std::size_t size) {

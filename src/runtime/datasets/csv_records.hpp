@@ -59,7 +59,8 @@ struct CsvText {
 
 enum class ScanStatus { kRecord, kEnd, kUnterminatedQuote, kTextAfterQuote, kNulByte };
 
-// Scans the record at *pos (after any empty lines) into fields, sets *start
+// Scans the record at *pos (after any empty lines, and lines of delimiters
+// and blanks only, which spreadsheets write for empty rows) into fields, sets *start
 // to where it begins and moves *pos past its line end. Returns kEnd when
 // only empty lines remain; on a malformed record returns the problem with
 // *problem at the offending byte (the opening quote of an unterminated field).

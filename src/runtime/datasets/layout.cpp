@@ -166,19 +166,53 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   }
 }
 
+// Whether the text is a number written with thousands separators:
+// "41,000", "-1,234,567.5".
+bool is_grouped_number(std::string_view text) {
+  text = trim_blanks(text);
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  const auto digits = [&text] {
+    std::size_t n = 0;
+    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+    return n;
+  };
+  const std::size_t lead = digits();
+  if (lead == 0 || lead > 3) return false;
+  text.remove_prefix(lead);
+  bool grouped = false;
+  while (!text.empty() && text.front() == ',') {
+    text.remove_prefix(1);
+    if (digits() != 3) return false;
+    text.remove_prefix(3);
+    grouped = true;
+  }
+  if (!text.empty() && text.front() == '.') {
+    text.remove_prefix(1);
+    text.remove_prefix(digits());
+  }
+  return grouped && text.empty();
+}
+
 // A note for each column read as character with at least as many numbers
-// as texts among its values read, naming the line of its first text.
+// as texts among its values read, or whose first text is a number with
+// thousands separators, naming the line of its first text.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnSurvey& column = columns[i];
-    if (!column.numbers_with_stray_text()) continue;
+    if (column.numeric()) continue;
     const Field& field = column.first_text;
+    const bool grouped = is_grouped_number(std::string_view(field.begin, field.length));
+    if (!grouped && !column.numbers_with_stray_text()) continue;
     const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
-    notes.push_back(data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
-                    " holds numbers but is read as character: \"" + shown_field_value(field) +
-                    "\" is not a number (a missing number is a blank field or \".\")");
+    const std::string place = data.file_name + ", line " + std::to_string(line) + ": variable " +
+                              data.variables[i].name;
+    notes.push_back(grouped ? place + " holds numbers written with thousands separators, such as \"" +
+                                  shown_field_value(field) +
+                                  "\", so it is read as character; write the numbers without separators"
+                            : place + " holds numbers but is read as character: \"" + shown_field_value(field) +
+                                  "\" is not a number (a missing number is a blank field or \".\")");
   }
   return notes;
 }

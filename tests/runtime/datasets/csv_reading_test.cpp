@@ -52,11 +52,11 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
   ScratchFolder folder;
   const std::string long_text(60, 'z');
   const DataSetPtr data = open_csv(folder, "notes",
-                                   "counts,late,labels,dots,quoted,long,ages\n"
-                                   "1,NA,a,.,1,1,00\n"
-                                   "2,2,b,.A,\"1\"\"\",2,01-04\n"
-                                   "NA,3,00-04,,3," + long_text + ",05-09\n"
-                                   "x,4,c,4,4,4,10-14\n");
+                                   "counts,late,labels,dots,quoted,long,ages,persons,codes\n"
+                                   "1,NA,a,.,1,1,00,\"41,000\",\"1,23\"\n"
+                                   "2,2,b,.A,\"1\"\"\",2,01-04,\"-1,234,567.5\",\"1,2345\"\n"
+                                   "NA,3,00-04,,3," + long_text + ",05-09,,\n"
+                                   "x,4,c,4,4,4,10-14,\"7\",\"12,345,6\"\n");
   ASSERT_NE(data, nullptr);
   std::vector<std::string> notes = layout_notes(data.get());
   for (std::string& note : notes) note = note.substr(note.find(", line"));
@@ -67,6 +67,10 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
       ", line 3: variable quoted holds numbers but is read as character: \"1\"\"" + after,
       ", line 4: variable long holds numbers but is read as character: \"" + long_text.substr(0, 40) + "...\"" +
           after,
+      // Numbers with thousands separators, every one of them: said so,
+      // not "not a number"; codes with commas elsewhere get no note.
+      ", line 2: variable persons holds numbers written with thousands separators, such as \"41,000\", so it is "
+      "read as character; write the numbers without separators",
   };
   EXPECT_EQ(notes, expected);
 }
@@ -170,6 +174,8 @@ TEST(CsvQuoting, QuotedFieldsHoldDelimitersQuotesAndLineBreaks) {
   EXPECT_EQ(FormattedReader::trim(rows[1][2]), "3");
 }
 
+// Empty lines, and the rows of delimiters only that spreadsheets save for
+// empty rows, are no observations.
 TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
   const struct {
     const char* label;
@@ -180,6 +186,7 @@ TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
       {"bom crlf", "\xEF\xBB\xBFid,v\r\n1,a\r\n2,b\r\n"},
       {"no final newline", "id,v\n1,a\n2,b"},
       {"empty lines", "\nid,v\n\n1,a\r\n\r\n2,b\n\n\n"},
+      {"empty spreadsheet rows", "id,v\n,\n1,a\n , \r\n2,b\n,\n,\n"},
   };
   for (const auto& file : files) {
     SCOPED_TRACE(file.label);
