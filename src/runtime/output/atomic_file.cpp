@@ -111,6 +111,10 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   if (target.in_place) {
     descriptor = open_file(final_, kInPlaceFlags);
   } else {
+    // A folder the file's name needs is made, as for the CSV and plot
+    // folders; one that cannot be made fails the open below with its reason.
+    std::error_code ignored;
+    if (final_.has_parent_path()) std::filesystem::create_directories(final_.parent_path(), ignored);
     temporary_ = temporary_name(final_);
     // Registered before it exists, so that no moment leaves it behind.
     cleanup_token_ = register_temporary_file(temporary_);

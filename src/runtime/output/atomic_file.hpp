@@ -61,8 +61,8 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
   ~AtomicFile();  // discards a file never committed
 
-  // Creates the temporary file beside the file `path` names, or opens a
-  // special file for writing. Returns false with *error set when it cannot.
+  // Creates the temporary file beside the file `path` names (making the
+  // folders it needs), or opens a special file for writing. Returns false with *error set when it cannot.
   // The commit refuses a target that is one of `inputs` (when not null),
   // which must outlive the file.
   bool open(const std::filesystem::path& path, std::string* error, const InputFiles* inputs = nullptr);

@@ -92,9 +92,13 @@ TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
   std::ofstream(folder / "plain") << "a file, not a folder";
   std::string error;
   AtomicFile file;
-  const std::filesystem::path missing = folder / "no-such-folder" / "report.html";
-  EXPECT_FALSE(file.open(missing, &error));
-  EXPECT_EQ(error, "cannot write " + missing.string() + ": No such file or directory");
+  // A missing folder is made; one that a file stands in the way of is not.
+  EXPECT_TRUE(file.open(folder / "new-folder" / "deeper" / "report.html", &error)) << error;
+  EXPECT_TRUE(file.commit(&error)) << error;
+  EXPECT_TRUE(std::filesystem::is_regular_file(folder / "new-folder" / "deeper" / "report.html"));
+  const std::filesystem::path blocked = folder / "plain" / "report.html";
+  EXPECT_FALSE(file.open(blocked, &error));
+  EXPECT_EQ(error, "cannot write " + blocked.string() + ": Not a directory");
   EXPECT_TRUE(make_output_folder((folder / "made" / "deeper").string(), "CSV", &error)) << error;
   EXPECT_TRUE(std::filesystem::is_directory(folder / "made" / "deeper"));
   EXPECT_FALSE(make_output_folder((folder / "plain").string(), "plots", &error));
