@@ -67,16 +67,26 @@ std::string header_place(const DataSetState& data, const Position& start, std::s
 }
 
 // The name of one header field, checked; false with *error.
-bool read_name(const DataSetState& data, const Position& start, std::size_t field, std::string_view name,
+bool read_name(const DataSetState& data, const Position& start, std::size_t field, bool last, std::string_view name,
                const std::map<std::string, std::size_t>& seen, std::string* error) {
   if (name.empty()) {
     *error = header_place(data, start, field) + "empty variable name in the header";
+    if (last && field > 0) *error += " (the header line ends with a delimiter: remove it, and any ending the data lines)";
     return false;
   }
   if (!is_valid_name(name)) {
     *error = header_place(data, start, field) + "\"" + std::string(name) +
              "\" is not a valid variable name (letters, digits and underscores, not starting with a digit, "
              "at most 32 characters)";
+    // The likely causes, said as such: another separator, or a label.
+    if (data.text.delimiter == ',' && name.find(';') != std::string_view::npos) {
+      *error += "; the file seems to separate its values with semicolons: save it with commas (or with tabs, "
+                "as a .tsv file)";
+    } else if (data.text.delimiter == ',' && name.find('\t') != std::string_view::npos) {
+      *error += "; the file seems to separate its values with tabs: name it .tsv";
+    } else if (name.find(' ') != std::string_view::npos) {
+      *error += "; rename the column in the header line, for instance with underscores for the blanks";
+    }
     return false;
   }
   const auto earlier = seen.find(upper_case(name));
@@ -104,7 +114,7 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
   std::map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view name = trim_blanks(field_value(fields[i], &data->scratch));
-    if (!read_name(*data, start, i, name, seen, error)) return false;
+    if (!read_name(*data, start, i, i + 1 == fields.size(), name, seen, error)) return false;
     seen.emplace(upper_case(name), i);
     data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
   }

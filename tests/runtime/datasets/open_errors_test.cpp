@@ -49,6 +49,18 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"name of 33 characters", "abcdefghijklmnopqrstuvwxyz0123456\n",
        ", line 1, field 1: \"abcdefghijklmnopqrstuvwxyz0123456\"" + rule},
       {"empty name", "a,,b\n", ", line 1, field 2: empty variable name in the header"},
+      {"header ending in a delimiter", "a,b,\n1,2,\n",
+       ", line 1, field 3: empty variable name in the header (the header line ends with a delimiter: remove it, "
+       "and any ending the data lines)"},
+      {"semicolons", "age;deaths\n1;2\n",
+       ", line 1, field 1: \"age;deaths\"" + rule +
+           "; the file seems to separate its values with semicolons: save it with commas (or with tabs, as a .tsv "
+           "file)"},
+      {"tabs", "age\tdeaths\n1\t2\n",
+       ", line 1, field 1: \"age\tdeaths\"" + rule + "; the file seems to separate its values with tabs: name it .tsv"},
+      {"a label for a name", "age group,deaths\n",
+       ", line 1, field 1: \"age group\"" + rule +
+           "; rename the column in the header line, for instance with underscores for the blanks"},
       {"duplicate name", "Age,x,AGE\n", ", line 1, field 3: duplicate variable name \"AGE\" (field 1 is \"Age\")"},
       {"value too long", "a,b\n1,2\n3," + long_value + "\n",
        ", line 3, field 2 (b): value of 32768 bytes is longer than the limit of 32767"},
