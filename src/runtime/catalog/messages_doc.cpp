@@ -13,7 +13,8 @@ namespace {
 
 constexpr std::string_view kHeader =
     "# Quilvar messages\n\n"
-    "Every note, warning and error the procedure writes to the log, by number. "
+    "Every note, warning and error the procedure writes to the log, by number; each log line "
+    "ends with its number, such as `[908-143]`. "
     "`%1`, `%2`, ... stand for the option, variable, stratum or value the message names. "
     "A warning raises the step status to 4; an error ends the BY group or the step "
     "(see the user guide, \"Exit status and the log\").\n\n"
