@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 namespace quilvar::runtime::output {
@@ -191,7 +192,19 @@ bool has_points_below_log_axis(const ChartData& chart) {
 std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   std::vector<LegendEntry> entries;
   bool lines = false;
-  for (std::size_t k = 0; k < chart.series.size(); ++k) {
+  // A bar chart's entries read in the order of its bars, left to right
+  // (series without bars after them).
+  std::vector<std::size_t> order(chart.series.size());
+  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+  if (chart.bars) {
+    const auto first_bar = [&chart](std::size_t k) {
+      const auto& bars = chart.series[k].bars;
+      return bars.empty() ? std::numeric_limits<double>::infinity() : bars.front().position;
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&first_bar](std::size_t a, std::size_t b) { return first_bar(a) < first_bar(b); });
+  }
+  for (const std::size_t k : order) {
     const LegendGlyph glyph = chart.bars ? LegendGlyph::kSwatch : LegendGlyph::kMarker;
     entries.push_back({glyph, series_color(k), series_shape(k), chart.series[k].name});
     for (const auto& line : chart.series[k].lines) {

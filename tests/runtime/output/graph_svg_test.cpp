@@ -287,6 +287,27 @@ TEST(GraphSvg, StratumLabelsFitTheirSlots) {
 
 // A shortened label keeps whole characters: cut anywhere, texts of 1- to
 // 4-byte characters stay valid UTF-8 and end in the ellipsis.
+// A bar chart's legend reads like its bars, left to right, each entry in
+// its series' colour; series without bars come last.
+TEST(GraphLayout, BarLegendFollowsTheBarsFromLeftToRight) {
+  ChartData chart;
+  chart.bars = true;
+  chart.series = {{"North", {}, {}, {{1.15, 0, 0.2}, {2.15, 0, 0.3}}, {}},
+                  {"South", {}, {}, {{1.0, 0, 0.2}}, {}},
+                  {"Points only", {{1.0, 0.5}}, {}, {}, {}},
+                  {"Reference", {}, {}, {{0.85, 0, 0.1}}, {}}};
+  std::vector<std::string> texts;
+  std::vector<std::string_view> colors;
+  for (const LegendEntry& entry : legend_entries(chart)) {
+    texts.push_back(entry.text);
+    colors.push_back(entry.color);
+  }
+  EXPECT_EQ(texts, (std::vector<std::string>{"Reference", "South", "North", "Points only"}));
+  EXPECT_EQ(colors, (std::vector<std::string_view>{series_color(3), series_color(1), series_color(0), series_color(2)}));
+  chart.bars = false;  // markers keep the order of the series
+  EXPECT_EQ(legend_entries(chart).front().text, "North");
+}
+
 TEST(GraphLayout, ShortenedLabelsKeepWholeCharacters) {
   for (const std::string letter : {"a", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80"}) {
     std::string text;
