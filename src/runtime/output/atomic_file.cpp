@@ -230,10 +230,30 @@ void AtomicFile::forget_temporary() {
 
 std::string safe_file_stem(std::string_view name) {
   std::string stem;
-  for (char c : name) {
+  for (std::size_t i = 0; i < name.size();) {
+    const char c = name[i];
     const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
                        c == '-';
-    stem += plain ? c : '_';
+    if (plain) {
+      stem += c;
+      ++i;
+      continue;
+    }
+    // A letter of another alphabet ("è", "ø") stays as it is, whole; a
+    // byte that starts no well-formed UTF-8 letter becomes one '_'.
+    const auto lead = static_cast<unsigned char>(c);
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4                                ? 4
+                                                                                             : 0;
+    bool letter = length > 0 && i + length <= name.size();
+    for (std::size_t k = 1; letter && k < length; ++k) letter = (static_cast<unsigned char>(name[i + k]) & 0xC0) == 0x80;
+    if (letter) {
+      stem.append(name, i, length);
+      i += length;
+    } else {
+      stem += '_';
+      ++i;
+    }
   }
   return stem.empty() ? std::string("output") : stem;
 }
