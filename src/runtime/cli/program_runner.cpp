@@ -182,12 +182,46 @@ output::ByValuesSource by_values_of(const StepData& data) {
   };
 }
 
+// "This step issued [908-143] 30 times and [908-165] 2 times.", naming each
+// warning and error of the catalog the step issued, by number in the order
+// first issued, when one of them came more than once (a registry step may
+// repeat one in thousands of BY groups); "" otherwise.
+std::string repeated_messages_summary(const StepRecord& record) {
+  std::vector<std::pair<std::pair<int, int>, int>> counts;
+  bool repeated = false;
+  for (const IssuedMessage& message : record.messages) {
+    const catalog::CatalogEntry* entry = catalog::find_entry(message.set, message.number);
+    if (entry != nullptr && entry->severity != catalog::Severity::kWarning &&
+        entry->severity != catalog::Severity::kError)
+      continue;
+    const std::pair<int, int> key{message.set, message.number};
+    auto found = std::find_if(counts.begin(), counts.end(), [&key](const auto& count) { return count.first == key; });
+    if (found == counts.end()) {
+      counts.push_back({key, 1});
+    } else {
+      repeated = true;
+      ++found->second;
+    }
+  }
+  if (!repeated) return "";
+  std::string text = "This step issued ";
+  for (std::size_t i = 0; i < counts.size(); ++i) {
+    if (i > 0) text += i + 1 == counts.size() ? " and " : ", ";
+    const auto& [key, count] = counts[i];
+    text.append("[").append(std::to_string(key.first)).append("-").append(std::to_string(key.second));
+    text.append("] ").append(std::to_string(count)).append(count == 1 ? " time" : " times");
+  }
+  return text + ".";
+}
+
 void run_step(RunState& run, const statements::Step& step) {
   StepData data;
   data.inputs = &run.inputs;
   begin_runtime_step(run.libraries, step, run.title, data);
   run_guarded([&run] { run.module.driver(nullptr); });
+  const std::string repeated = repeated_messages_summary(current_session().step);
   const int status = end_runtime_step(data);
+  if (!repeated.empty()) write_log(LogLevel::kNote, repeated);
   if (run.options.check && status <= kWarningStatus) {
     write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) +
                                    " is valid: its statements, data sets and variables were checked.");

@@ -283,6 +283,22 @@ TEST_F(QuilvarRun, ANoteAboutOneByGroupNamesIt) {
   EXPECT_EQ(r.log.find("year=2020"), std::string::npos) << r.log;
 }
 
+// A warning repeated in BY group after BY group is counted at the step's
+// end; a step whose warnings each came once gets no count.
+TEST_F(QuilvarRun, RepeatedWarningsAreCountedAtTheStepsEnd) {
+  write("pop.csv", "year,age,deaths,persons\n2019,1,5,100\n2020,1,6,100\n2021,1,7,100\n2021,2,1,50\n");
+  write("ref.csv", "age,std_pop\n1,1000\n2,500\n");
+  const std::string step = "proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                           "total=persons; reference total=std_pop; strata age; by year;\nrun;\n";
+  const RunResult r = run(step + "proc quilvar data=pop refdata=ref method=direct plots=none alpha=0.1 alpha=0.2; "
+                                 "population event=deaths total=persons; reference total=std_pop; strata age;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("(BY group year=2020) [908-143]\nNOTE: This step issued [908-143] 2 times.\n"),
+            std::string::npos)
+      << r.log;
+  EXPECT_EQ(r.log.find("This step issued", r.log.find("This step issued") + 1), std::string::npos) << r.log;
+}
+
 // A data set with no rows is said to be empty first, before the procedure
 // finds its columns (typed by default) unlike the reference's.
 TEST_F(QuilvarRun, AnEmptyDataSetIsNamedBeforeItsColumnsAreQuestioned) {
