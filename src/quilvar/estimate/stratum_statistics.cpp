@@ -93,6 +93,9 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
     PopulationCell& cell = node.cell[k];
+    // A count summed over some of the stratum's observations only would
+    // set part of its events against all of its population.
+    if (node.count_unknown[k] != 0) cell.events = host::kMissing;
     if (present(cell.events) && present(cell.population) && cell.population > 0) {
       cell.estimate = cell.events / cell.population;
     }
@@ -108,12 +111,13 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
 }
 
 // Under INDIRECT the observed total sums the strata's events while the
-// expected total covers every stratum, so a stratum with neither an event
-// count nor a crude estimate, beside strata with their counts, would set
-// unlike sums against each other (an SMR biased low, silently). Such a
-// stratum is reported as a missing crude estimate, as DIRECT and MH report
-// it; returns 1 then. Event counts missing in every stratum (the total
-// given by POPEVENT=) are no such case.
+// expected total covers every stratum, so a stratum without its event count
+// (and so without a crude estimate: a count is derived from a rate given
+// with the population), beside strata with their counts, would set unlike
+// sums against each other (an SMR biased low, silently). Such a stratum is
+// reported as a missing crude estimate, as DIRECT and MH report it; returns
+// 1 then. Event counts missing in every stratum (the total given by
+// POPEVENT=) are no such case.
 int check_partial_events(ProcContext& c) {
   for (int k = 0; k < c.population_count; ++k) {
     const StratumNode* without = nullptr;
@@ -121,7 +125,7 @@ int check_partial_events(ProcContext& c) {
     for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
       if (present(node->cell[k].events)) {
         with = true;
-      } else if (without == nullptr && !present(node->cell[k].estimate)) {
+      } else if (without == nullptr) {
         without = node;
       }
     }

@@ -38,6 +38,7 @@ void clear_node(const ProcContext& c, StratumNode& node) {
                           host::kMissing, host::kMissing, host::kMissing, host::kMissing};
   }
   node.absent[0] = node.absent[1] = 0;
+  node.count_unknown[0] = node.count_unknown[1] = 0;
   node.first = node.second = nullptr;
   node.balance = 0;
   node.label.length = 0;
@@ -160,12 +161,13 @@ void validate_values(const ProcContext& c, const DataSide& side, std::string_vie
   if (present(rate) && rate > 1) stop_invalid(kMsgRiskAboveOne, {text_arg(kOptionRisk), text_arg(word)});
 }
 
-// The observation's events, total and rate; the third derived from the
-// other two when exactly two variables were named.
+// The observation's events, total and rate; a missing count or total
+// derived from the other two when they are present (whether two or all
+// three variables were named: a count left blank beside its rate and
+// population, as published tables leave small counts, still counts).
 void observation_values(const DataSide& side, double multiplier, bool applies, double out[kValueCount]) {
   std::copy(side.value, side.value + kValueCount, out);
   if (present(out[kRateValue]) && applies) out[kRateValue] /= multiplier;
-  if (side.given[kEventValue] + side.given[kTotalValue] + side.given[kRateValue] != 2) return;
   if (!present(out[kEventValue]) && present(out[kTotalValue]) && out[kTotalValue] > 0 && present(out[kRateValue]) &&
       out[kRateValue] >= 0) {
     out[kEventValue] = out[kTotalValue] * out[kRateValue];
@@ -208,6 +210,7 @@ void read_population_observation(ProcContext& c) {
   cell.events = values[kEventValue];
   cell.population = values[kTotalValue];
   cell.estimate = values[kRateValue];
+  const int count_unknown = !present(cell.events) && present(cell.population) ? 1 : 0;
   copy_key(c, spare);
   StratumNode* node = insert_stratum(c, &c.strata, &spare);
   if (node == nullptr) return;
@@ -215,11 +218,13 @@ void read_population_observation(ProcContext& c) {
     build_stratum_label(c, spare.label);
     if (c.method == kMethodDirect) spare.absent[0] = spare.absent[1] = 1;
     spare.absent[k] = 0;
+    spare.count_unknown[k] = count_unknown;
     c.spare_node = nullptr;
     return;
   }
   accumulate_population(*node, cell, k);
   node->absent[k] = 0;
+  node->count_unknown[k] |= count_unknown;
   clear_node(c, spare);
 }
 

@@ -38,6 +38,9 @@ struct StratumNode {
 
   PopulationCell cell[2];
   int absent[2];                 // METHOD=DIRECT: no observation of that population
+  // An observation with a population but no event count went into the
+  // cell: its count is unknown, whatever the other observations added.
+  int count_unknown[2];
 
   // Key images, laid out after the node in the same pool block.
   double* data_order_key;        // per strata variable

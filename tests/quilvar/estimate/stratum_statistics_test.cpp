@@ -154,19 +154,22 @@ TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
 
 // Under INDIRECT a stratum whose event count is missing beside strata with
 // theirs would leave its events out of O but its expected events in E: the
-// BY group ends instead. With no counts at all (a POPEVENT= total), or with
-// the stratum's rate given, it goes on.
+// BY group ends instead, also when the count is known for some of the
+// stratum's observations only. With no counts at all (a POPEVENT= total)
+// it goes on.
 TEST_F(StratumStatisticsTest, IndirectStratumWithoutEventsBesideOthersEndsTheByGroup) {
   struct Case {
     const char* name;
-    double second_events, second_rate, first_events;
+    double second_events;
+    int second_count_unknown;
+    double first_events;
     int result, status;
   };
   const Case cases[] = {
-      {"one stratum's count missing", kMissing, kMissing, 30, 1, 1012},
-      {"every count missing", kMissing, kMissing, kMissing, 0, 0},
-      {"the rate given instead", kMissing, 0.004, 30, 0, 0},
-      {"every count present", 8, kMissing, 30, 0, 0},
+      {"one stratum's count missing", kMissing, 0, 30, 1, 1012},
+      {"one stratum's count known in part", 8, 1, 30, 1, 1012},
+      {"every count missing", kMissing, 0, kMissing, 0, 0},
+      {"every count present", 8, 0, 30, 0, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -176,9 +179,8 @@ TEST_F(StratumStatisticsTest, IndirectStratumWithoutEventsBesideOthersEndsTheByG
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
     context_.strata_count = 1;
     add_stratum(cell(c.first_events, 10000), cell(kMissing, kMissing), 50000, 0.002);
-    PopulationCell second = cell(c.second_events, 2000);
-    second.estimate = c.second_rate;
-    add_stratum(second, cell(kMissing, kMissing), 20000, 0.004);
+    add_stratum(cell(c.second_events, 2000), cell(kMissing, kMissing), 20000, 0.004).count_unknown[0] =
+        c.second_count_unknown;
     EXPECT_EQ(compute_stratum_statistics(context_), c.result);
     EXPECT_EQ(context_.step_status, c.status);
   }

@@ -164,6 +164,29 @@ TEST_F(QuilvarRun, AccumulatesRepeatedStrataAndDerivesTheThirdValue) {
   EXPECT_DOUBLE_EQ(cell(second[0], 1, "ObservedEvents"), 2);   // 1000 x 200 / 100000
 }
 
+// Under INDIRECT the observed count sums the strata's counts: a count left
+// blank beside its rate and population (all three named) is derived from
+// them; one left blank in one of a stratum's two rows leaves the stratum's
+// count unknown, and the BY group ends rather than compare part of its
+// events with all of its population.
+TEST_F(QuilvarRun, IndirectCountsAreWholeOrTheByGroupEnds) {
+  write("ref.csv", "age,D,N\n1,10,10000\n2,40,20000\n");
+  const std::string step = "proc quilvar data=pop refdata=ref method=indirect plots=none; population event=d "
+                           "total=n rate(mult=1)=r; reference event=D total=N; strata age;\nrun;\n";
+  write("pop.csv", "age,d,n,r\n1,30,10000,.\n2,.,2000,0.004\n");
+  RunResult r = run(step);
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  const auto smr = outputs(r, 0, "Smr");
+  ASSERT_EQ(smr.size(), 1u);
+  EXPECT_DOUBLE_EQ(cell(smr[0], 0, "ObservedEvents"), 38);  // 30 + 2000 x 0.004
+  EXPECT_DOUBLE_EQ(cell(smr[0], 0, "ExpectedEvents"), 14);  // 10000 x 0.001 + 2000 x 0.002
+  write("pop.csv", "age,d,n,r\n1,30,10000,.\n2,5,1000,.\n2,.,1000,.\n");
+  r = run(step);
+  EXPECT_EQ(r.exit_status, 1) << r.log;
+  EXPECT_NE(r.log.find("The crude rate of stratum age=2 is missing"), std::string::npos) << r.log;
+  EXPECT_TRUE(outputs(r, 0, "Smr").empty());
+}
+
 TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
   write("pop.csv", kPopulation);
   write("ref.csv", kReference);
