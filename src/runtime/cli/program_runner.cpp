@@ -127,8 +127,10 @@ statements::StepHooks make_hooks(const datasets::Libraries& libraries, StepData&
       // A file the step opens again (DATA= and REFDATA= alike) was described
       // when first opened.
       const std::string file = datasets::data_set_file(set);
-      const bool described = std::any_of(data.opened.begin(), data.opened.end(),
-                                         [&file](host::DataSet* other) { return datasets::data_set_file(other) == file; });
+      const bool described = std::any_of(data.opened.begin(), data.opened.end(), [&file](host::DataSet* other) {
+        std::error_code ignored;  // a file not found again is taken as another one
+        return std::filesystem::equivalent(datasets::data_set_file(other), file, ignored);
+      });
       if (!described) {
         for (const std::string& note : datasets::layout_notes(set)) write_log(LogLevel::kNote, note);
         // Said at once, before the procedure's own messages about the

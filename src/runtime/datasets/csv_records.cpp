@@ -376,8 +376,13 @@ std::int64_t line_of(const CsvText& text, std::size_t offset) {
 }
 
 std::size_t column_of(const CsvText& text, std::size_t offset) {
+  std::size_t start = offset;
+  while (start > 0 && text.data[start - 1] != '\n') --start;
+  // A line in another encoding (Latin-1) is read byte for byte: each byte
+  // is a letter there.
+  if (first_invalid_utf8(text.data + start, offset - start) != offset - start) return offset - start + 1;
   std::size_t column = 1;
-  for (std::size_t at = offset; at > 0 && text.data[at - 1] != '\n'; --at) column += !is_continuation_byte(text.data[at - 1]);
+  for (std::size_t at = start; at < offset; ++at) column += !is_continuation_byte(text.data[at]);
   return column;
 }
 

@@ -80,7 +80,8 @@ std::size_t first_invalid_utf8(const char* data, std::size_t size);
 std::int64_t line_of(const CsvText& text, std::size_t offset);
 
 // The 1-based column of the byte at offset within its line, in letters:
-// bytes that continue a UTF-8 letter do not count.
+// bytes that continue a UTF-8 letter do not count (in a line before the
+// offset that is not UTF-8, every byte counts).
 std::size_t column_of(const CsvText& text, std::size_t offset);
 
 // The field's value length once "" pairs count as one quote.

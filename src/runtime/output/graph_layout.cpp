@@ -192,14 +192,17 @@ bool has_points_below_log_axis(const ChartData& chart) {
 std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   std::vector<LegendEntry> entries;
   bool lines = false;
-  // A bar chart's entries read in the order of its bars, left to right
-  // (series without bars after them).
+  // A bar chart's entries read in the order of its bars within a stratum,
+  // left to right (series without bars after them). A stratum's bars stand
+  // around its whole-numbered position, so a bar's offset from it places
+  // the series, whichever stratum its first bar is in.
   std::vector<std::size_t> order(chart.series.size());
   for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
   if (chart.bars) {
     const auto first_bar = [&chart](std::size_t k) {
       const auto& bars = chart.series[k].bars;
-      return bars.empty() ? std::numeric_limits<double>::infinity() : bars.front().position;
+      if (bars.empty()) return std::numeric_limits<double>::infinity();
+      return bars.front().position - std::round(bars.front().position);
     };
     std::stable_sort(order.begin(), order.end(),
                      [&first_bar](std::size_t a, std::size_t b) { return first_bar(a) < first_bar(b); });

@@ -138,13 +138,16 @@ TEST_F(QuilvarRun, OneFileServesAsPopulationAndReference) {
     EXPECT_EQ(one.log.find("ERROR"), std::string::npos) << one.log;
     EXPECT_DOUBLE_EQ(cell(outputs(one, 0, "Quilvar").at(0), 0, "Quilvar"), expected) << refdata;
   }
-  // What is said of the file when it is opened is said once.
+  // What is said of the file when it is opened is said once, however it
+  // is named.
   write("both.csv", "age,deaths,persons,std_pop\n");
-  const RunResult empty = run("proc quilvar data=both refdata=both" + rest);
-  const std::string warning = "has no observations";
-  const std::size_t first = empty.log.find(warning);
-  ASSERT_NE(first, std::string::npos) << empty.log;
-  EXPECT_EQ(empty.log.find(warning, first + 1), std::string::npos) << empty.log;
+  for (const std::string refdata : {"both", "'./both.csv'"}) {
+    const RunResult empty = run("proc quilvar data=both refdata=" + refdata + rest);
+    const std::string warning = "has no observations";
+    const std::size_t first = empty.log.find(warning);
+    ASSERT_NE(first, std::string::npos) << empty.log;
+    EXPECT_EQ(empty.log.find(warning, first + 1), std::string::npos) << refdata << "\n" << empty.log;
+  }
 }
 
 TEST_F(QuilvarRun, AccumulatesRepeatedStrataAndDerivesTheThirdValue) {

@@ -37,6 +37,10 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"long extra field cut between letters", "a\n1," + std::string(39, 'x') + "\xC3\xA9\xC3\xA9\n",
        ", line 2, column 3: 2 fields where the header has 1 (too many fields; the first extra one is \"" +
            std::string(39, 'x') + "...\")"},
+      {"columns of a Latin-1 line count bytes", "a,b\n\xA9\xA9,2,3\n",
+       ", line 2, column 6: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
+      {"columns of a UTF-8 line count letters", "a,b\n\xC2\xA9\xC2\xA9,2,3\n",
+       ", line 2, column 6: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"trailing delimiter", "a,b\n1,2,\n",
        ", line 2, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"\")"},
       {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",

@@ -285,15 +285,14 @@ TEST(GraphSvg, StratumLabelsFitTheirSlots) {
   }
 }
 
-// A shortened label keeps whole characters: cut anywhere, texts of 1- to
-// 4-byte characters stay valid UTF-8 and end in the ellipsis.
 // A bar chart's legend reads like its bars, left to right, each entry in
-// its series' colour; series without bars come last.
+// its series' colour, also when a series has no bar in the first stratum;
+// series without bars come last.
 TEST(GraphLayout, BarLegendFollowsTheBarsFromLeftToRight) {
   ChartData chart;
   chart.bars = true;
   chart.series = {{"North", {}, {}, {{1.15, 0, 0.2}, {2.15, 0, 0.3}}, {}},
-                  {"South", {}, {}, {{1.0, 0, 0.2}}, {}},
+                  {"South", {}, {}, {{3.0, 0, 0.2}}, {}},
                   {"Points only", {{1.0, 0.5}}, {}, {}, {}},
                   {"Reference", {}, {}, {{0.85, 0, 0.1}}, {}}};
   std::vector<std::string> texts;
@@ -308,6 +307,8 @@ TEST(GraphLayout, BarLegendFollowsTheBarsFromLeftToRight) {
   EXPECT_EQ(legend_entries(chart).front().text, "North");
 }
 
+// A shortened label keeps whole characters: cut anywhere, texts of 1- to
+// 4-byte characters stay valid UTF-8 and end in the ellipsis.
 TEST(GraphLayout, ShortenedLabelsKeepWholeCharacters) {
   for (const std::string letter : {"a", "\xC3\xA9", "\xE6\x97\xA5", "\xF0\x9F\x98\x80"}) {
     std::string text;
