@@ -123,9 +123,10 @@ class AtomicFile {
   std::string buffer_;
 };
 
-// The name with every character other than letters (of any alphabet, as
-// UTF-8), digits, '_' and '-' replaced by '_', so that a file named after
-// it stays in its folder; "output" for an empty name.
+// The name with every character other than letters (Latin, accented or
+// not, and those of the other common alphabets, as UTF-8), digits, '_' and
+// '-' replaced by '_', so that a file named after it stays in its folder
+// and reads plainly; "output" for an empty name.
 std::string safe_file_stem(std::string_view name);
 
 // Makes the folder and its parents when missing; false with *error naming

@@ -117,9 +117,14 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
   };
   std::string error;
   ASSERT_TRUE(begin_run(options, &error)) << error;
-  // An accented letter stays in the file name; a blank, a slash and a byte
-  // that is no UTF-8 letter become '_'.
-  begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "S\xC3\xA8te / \xE9st"}, {"Year", true, 2021, ""}}; });
+  // An accented letter stays in the file name; a blank, a slash, a no-break
+  // space and a right-to-left override each become one '_', and so does
+  // each byte that starts no UTF-8 character (the overlong form of '/'
+  // gives two).
+  begin_step("", [] {
+    return std::vector<ByValue>{{"Area", false, 0, "S\xC3\xA8te / \xE9st\xC2\xA0\xE2\x80\xAE\xC0\xAF"},
+                                {"Year", true, 2021, ""}};
+  });
   {
     ModuleDriver module;
     const double estimate = 2.5;
@@ -134,9 +139,9 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
   EXPECT_NE(html.find("<svg data-rows=\"1\"></svg>"), std::string::npos) << html;
   EXPECT_NE(html.find("<figcaption>Plot label</figcaption>"), std::string::npos) << html;
   EXPECT_EQ(names_in(folder_ / "plots"),
-            (std::vector<std::string>{"Area_S\xC3\xA8te____st_Year_2021_StrataSMRPlot.svg",
-                                      "Area_S\xC3\xA8te____st_Year_2021_StrataSMRPlot_2.svg"}));
-  EXPECT_EQ(read_file(folder_ / "plots" / "Area_S\xC3\xA8te____st_Year_2021_StrataSMRPlot.svg"),
+            (std::vector<std::string>{"Area_S\xC3\xA8te____st_____Year_2021_StrataSMRPlot.svg",
+                                      "Area_S\xC3\xA8te____st_____Year_2021_StrataSMRPlot_2.svg"}));
+  EXPECT_EQ(read_file(folder_ / "plots" / "Area_S\xC3\xA8te____st_____Year_2021_StrataSMRPlot.svg"),
             "<svg data-rows=\"1\"></svg>");
 }
 
