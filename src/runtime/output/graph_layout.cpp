@@ -23,6 +23,25 @@ constexpr std::array<std::uint16_t, 95> kAsciiAdvance = {
     500, 613, 635, 550, 635, 615, 352, 635, 634, 278, 278, 579, 278, 974, 634, 612,
     635, 635, 411, 521, 392, 634, 592, 818, 592, 592, 525, 636, 337, 636, 838,
 };
+// Advance widths of the characters from U+00A0 to U+04FF (Latin-1 letters
+// and signs, Latin Extended, Greek, Cyrillic), in 64ths of an em rounded
+// up, each stored as the character 32 + width (0.8 em where the face has
+// no glyph and another stands in).
+constexpr char32_t kExtendedFirst = 0x00A0;
+constexpr std::string_view kExtendedAdvance =
+    R"w(5:IIII6@@`?HV8`@@V::@II5@:?H___BLLLLLL_MIIII3333RPSSSSSVSOOOOHGIHHHHHH_DHHHH2222HIHHHHHVHIIIIFIF)w"
+    R"w(LHLHLHMDMDMDMDRIRIIHIHIHIHIHRIRIRIRIQI[M3232323232FD32JFFD2D2D8D6D3PIPIPIUPISHSHSHebM;M;M;IBIBIB)w"
+    R"w(IBH:H:H:OIOIOIOIOIOI`UHFHLBLBLB7IPLILIMMDRULIHISHE7RL_73PF2F_PIS[H]QJIMIBI6:H:HWIQOPOLBKKEBIKEAI)w"
+    R"w(3@>3{tjVS>\\TLH32SHOIOIOIOIOIHLHLH__RIRIJFSHSHKE2{tjRIhLPILH__SHLHLHIHIH3232SHSHM;M;OIOIIBH:IBQI)w"
+    R"w(PVMHLBLHIHSHSHSHSHHF?V?2``LMDDHBBG?LOLIH32RIM;HFGIIIDDIMHHUCCRK2MIIGGIII268:@2N___JJIHWOK;;;;;BB)w"
+    R"w(GGB66>6::IHGFUFHBBEEAAAASFKNJ3KAOAAadaVHRWNJAAKK::,1339A82>5554488@@@@@@2@@@2@@@6644@@95@@@@@@5@)w"
+    R"w(<+8=8@@@@@TT@@BTTTT@TTT@TTTTTTTT                                                                )w"
+    R"w(                T   TTT  T T       TTTTTTTTTTTTTJEXJ22PJTT@DDD63TTTT@@M5PX;TTTUU6LLDLILQS3JLXPIS)w"
+    R"w(QGTIHHSLSQ3HKCI6FKIFHCCIH6FFIDDHGIFIGFKEKV6FHFVJHHMVMKVKSHJFE>KKXI\VQKSHLGRHMHHCKID2SHHGIMXJIMMM)w"
+    R"w(IISHMI333fcSNPGQLLLHRIeJPPNQXQSQGMHGXLRLefVYLMfMHHFBMHZCJJGIQJHJIDFFWFLF[]NSFDVGHHHBDB222ZZJGJFJ)w"
+    R"w(\VRK]PYSkaSHbUICWYSHRKRK`Z]Qlb\VMDA     ;;RLLFGIHBLFHBeZJCNGNGNGWVQKaYf[YMMDHFHFHFLF\TLFLFLI]O]O)w"
+    R"w(3eZJGRKQKRLLFYR2LHLH__IHSHSHeZJCKEPJPJSHSHSHMDGFGFGFLFHBYSLFLFLF)w";
+static_assert(kExtendedAdvance.size() == 0x0500 - kExtendedFirst);
 constexpr double kLetterAdvance = 0.7;     // other characters: letters of alphabetic scripts
 constexpr double kWideAdvance = 1.0;       // East Asian wide characters, emoji, the ellipsis
 constexpr double kLabelFill = 0.9;         // share of a stratum's slot a level label may take
@@ -153,7 +172,11 @@ double text_width(std::string_view text, double size) {
     }
     char32_t code = byte & (byte >= 0xF0 ? 0x07 : byte >= 0xE0 ? 0x0F : 0x1F);
     for (++i; i < text.size() && continuation_byte(text[i]); ++i) code = (code << 6) | (text[i] & 0x3F);
-    ems += is_wide(code) ? kWideAdvance : kLetterAdvance;
+    if (code >= kExtendedFirst && code - kExtendedFirst < kExtendedAdvance.size()) {
+      ems += (kExtendedAdvance[code - kExtendedFirst] - 32) / 64.0;
+    } else {
+      ems += is_wide(code) ? kWideAdvance : kLetterAdvance;
+    }
   }
   return ems * size;
 }

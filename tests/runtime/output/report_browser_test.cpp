@@ -207,7 +207,9 @@ document.body.setAttribute('data-problems', problems.length ? problems.join(' | 
 TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   const std::vector<std::string> levels{"WWWWWWWWWWWWWWWWWWWWWWWW MMMMMMMMMMMMMMMM", "\u00C6r\u00F8sk\u00F8bing \u2013 \u0160kofja Loka \u00C9\u00C8 85+",
                                         "\u6771\u4EAC\u90FD\u65B0\u5BBF\u533A\u9AD8\u9F62\u8005\u6771\u4EAC\u90FD\u65B0\u5BBF\u533A",
-                                        "%%%%@@@@@@@@@@@@@@@@@@@@@@@", "iiii", "00-14"};
+                                        "%%%%@@@@@@@@@@@@@@@@@@@@@@@", "iiii", "00-14",
+                                        "\u0416\u0428\u0429\u042E\u0416\u0428\u0429\u042E\u0416\u0428\u0429\u042E "
+                                        "\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6"};
   std::ofstream population(folder_ / "pop.csv");
   std::ofstream reference(folder_ / "ref.csv");
   population << "grp,stratum,deaths,persons\n";
