@@ -1,7 +1,9 @@
-// Layout of the stratum charts. Text widths are measured with the advance
-// widths of DejaVu Sans, the first face the drawings name; the faces that
-// stand in for it (Helvetica, Arial) are narrower, so a label that fits
-// measured this way fits in any of them.
+// Layout of the stratum charts. Text widths of Latin, Greek and Cyrillic
+// letters are measured with the advance widths of DejaVu Sans, the first
+// face the drawings name; the faces that stand in for it (Helvetica, Arial)
+// are narrower, so such a label that fits measured this way fits in any of
+// them. Other scripts are estimated: a full em for East Asian characters,
+// 0.7 em for the letters of the rest.
 #include "runtime/output/graph_layout.hpp"
 
 #include <algorithm>
