@@ -114,8 +114,15 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   } else {
     // A folder the file's name needs is made, as for the CSV and plot
     // folders; one that cannot be made fails the open below with its reason.
+    // The folders made are kept in mind, deepest first, so that a file never
+    // committed takes them away again.
     std::error_code ignored;
-    if (final_.has_parent_path()) std::filesystem::create_directories(final_.parent_path(), ignored);
+    made_folders_.clear();
+    for (std::filesystem::path folder = final_.parent_path();
+         !folder.empty() && !std::filesystem::exists(folder, ignored); folder = folder.parent_path()) {
+      made_folders_.push_back(folder);
+    }
+    if (!made_folders_.empty()) std::filesystem::create_directories(final_.parent_path(), ignored);
     temporary_ = temporary_name(final_);
     // Registered before it exists, so that no moment leaves it behind.
     cleanup_token_ = register_temporary_file(temporary_);
@@ -187,6 +194,7 @@ bool AtomicFile::commit(std::string* error) {
     return false;
   }
   forget_temporary();
+  made_folders_.clear();
   buffer_ = std::string();
   return true;
 }
@@ -216,11 +224,14 @@ void AtomicFile::discard() {
     close_target();
   }
   buffer_ = std::string();
+  std::error_code ignored;
   if (!temporary_.empty()) {
-    std::error_code ignored;
     std::filesystem::remove(temporary_, ignored);
     forget_temporary();
   }
+  // Only empty folders go: another file may have been put in one since.
+  for (const std::filesystem::path& folder : made_folders_) std::filesystem::remove(folder, ignored);
+  made_folders_.clear();
 }
 
 void AtomicFile::forget_temporary() {

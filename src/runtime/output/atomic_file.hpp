@@ -121,6 +121,7 @@ class AtomicFile {
   bool direct_ = false;  // opened for direct I/O
   int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table
   std::string buffer_;
+  std::vector<std::filesystem::path> made_folders_;  // made by open(), deepest first
 };
 
 // The name with every character other than letters (Latin, accented or

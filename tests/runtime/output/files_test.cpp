@@ -83,12 +83,14 @@ TEST_F(OutputFiles, AnAbandonedRunLeavesNothingBehind) {
 
 TEST_F(OutputFiles, AnUncreatableFileFailsTheRunStartAndLeavesNothing) {
   OutputOptions options;
-  options.html_path = (folder_ / "report.html").string();
+  // The JSON file is opened first; the folders made for it go again with
+  // it when the report cannot be made.
+  options.json_path = (folder_ / "new folder" / "deeper" / "out.json").string();
   std::ofstream(folder_ / "a file") << "not a folder";
-  options.json_path = (folder_ / "a file" / "out.json").string();
+  options.html_path = (folder_ / "a file" / "report.html").string();
   std::string error;
   EXPECT_FALSE(begin_run(options, &error));
-  EXPECT_NE(error.find("a file/out.json"), std::string::npos) << error;
+  EXPECT_NE(error.find("a file/report.html"), std::string::npos) << error;
   EXPECT_EQ(names_in(folder_), std::vector<std::string>{"a file"});
 }
 
