@@ -509,12 +509,14 @@ std::string fill_text(std::string_view text, std::span<const host::MessageArg> a
   return out;
 }
 
+std::string message_number(int set, int number) {
+  std::string text = std::to_string(set);
+  return text.append("-").append(std::to_string(number));
+}
+
 std::string format_message(int set, int number, std::span<const host::MessageArg> args) {
   const CatalogEntry* entry = find_entry(set, number);
-  if (entry == nullptr) {
-    return "message " + std::to_string(set) + "-" + std::to_string(number) +
-           " (no text in the catalog)";
-  }
+  if (entry == nullptr) return "message " + message_number(set, number) + " (no text in the catalog)";
   return fill_text(entry->text, args);
 }
 

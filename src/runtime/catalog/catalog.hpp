@@ -29,6 +29,9 @@ inline constexpr int kProcedureSet = 908;  // the procedure's own messages
 std::span<const CatalogEntry> all_entries();
 const CatalogEntry* find_entry(int set, int number);
 
+// The number a message goes by in the log and the message list: "908-143".
+std::string message_number(int set, int number);
+
 // True for the messages about a value of the observation just read (a
 // negative count, a zero total, more events than individuals, a risk above
 // 1, a third GROUP= level): the log names that observation's line.

@@ -49,7 +49,7 @@ std::string render_messages_markdown() {
       current_set = e.set;
       page += "\n## " + std::string(set_title(e.set)) + "\n\n| Number | Severity | Message | What to do |\n|---|---|---|---|\n";
     }
-    page += "| " + std::to_string(e.set) + "-" + std::to_string(e.number) + " | " +
+    page += "| " + message_number(e.set, e.number) + " | " +
             std::string(severity_word(e.severity)) + " | " + escape_cell(e.text) + " | " + escape_cell(e.advice) +
             " |\n";
   }

@@ -210,8 +210,7 @@ std::string repeated_messages_summary(const StepRecord& record) {
   for (std::size_t i = 0; i < counts.size(); ++i) {
     if (i > 0) text += i + 1 == counts.size() ? " and " : ", ";
     const auto& [key, count] = counts[i];
-    text.append("[").append(std::to_string(key.first)).append("-").append(std::to_string(key.second));
-    text.append("] ").append(std::to_string(count)).append(count == 1 ? " time" : " times");
+    text.append("[").append(catalog::message_number(key.first, key.second)).append("] ").append(std::to_string(count)).append(count == 1 ? " time" : " times");
   }
   return text + ".";
 }

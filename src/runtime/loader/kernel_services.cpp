@@ -46,7 +46,7 @@ void issue_message(int set, int number, const host::MessageArg* args, int count)
     if (!where.empty()) text += " (" + where + ")";
   }
   // The number under which the message list explains it.
-  text += " [" + std::to_string(set) + "-" + std::to_string(number) + "]";
+  text += " [" + catalog::message_number(set, number) + "]";
   switch (severity) {
     case catalog::Severity::kWarning: write_log(LogLevel::kWarning, text); break;
     case catalog::Severity::kError: write_log(LogLevel::kError, text); break;

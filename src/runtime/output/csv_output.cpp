@@ -293,12 +293,19 @@ class CsvDestination : public Destination {
     const std::size_t by_end = by_length(by_count);
     std::vector<int> source;
     for (CsvFile& file : files_) {
-      if (file.name == name && file.step == step_ && file.by_count == by_count && file.file.is_open() &&
-          !file.file.temporary_path().empty() && file.header.compare(0, by_end, header_, 0, by_end) == 0 &&
-          map_narrower(columns_, file.columns, &source))
+      if (same_step_and_by(file, name, by_count, by_end) && file.file.is_open() &&
+          !file.file.temporary_path().empty() && map_narrower(columns_, file.columns, &source))
         return &file;
     }
     return nullptr;
+  }
+
+  // Whether the file has the object's name, is this step's, and starts its
+  // header with the object's BY variables (header_ up to by_end).
+  bool same_step_and_by(const CsvFile& file, const std::string& name, std::size_t by_count,
+                        std::size_t by_end) const {
+    return file.name == name && file.step == step_ && file.by_count == by_count &&
+           file.header.compare(0, by_end, header_, 0, by_end) == 0;
   }
 
   // Gives the file the object's columns: a new temporary file with the
@@ -338,9 +345,7 @@ class CsvDestination : public Destination {
   CsvFile* wider_file(const std::string& name, std::size_t by_count) {
     const std::size_t by_end = by_length(by_count);
     for (CsvFile& file : files_) {
-      if (file.name != name || file.step != step_ || file.by_count != by_count ||
-          file.header.compare(0, by_end, header_, 0, by_end) != 0)
-        continue;
+      if (!same_step_and_by(file, name, by_count, by_end)) continue;
       for (const NarrowLayout& layout : file.narrower) {
         if (layout.header == header_) {
           source_ = &layout.source;
