@@ -13,7 +13,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libcli11-dev nlohmann-json3-dev
+  libcli11-dev nlohmann-json3-dev libfmt-dev
   python3 python3-scipy
   chromium fonts-dejavu-core
   clang libclang-rt-14-dev

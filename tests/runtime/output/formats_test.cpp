@@ -32,14 +32,16 @@ TEST(ShortestText, ReadsBackAsTheSameDouble) {
   EXPECT_EQ(shortest_text(1e15), "1e+15");
 }
 
+// The general conversion's shortest fixed-notation text.
+std::string fixed(double value) {
+  char buffer[400];
+  const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+  return std::string(buffer, result.ptr);
+}
+
 // Whole numbers take a shortcut; their texts must be the ones the general
 // fixed-notation path gives, signs and zero included.
 TEST(ShortestText, WholeNumbersMatchTheGeneralFixedText) {
-  auto fixed = [](double value) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
-    return std::string(buffer, result.ptr);
-  };
   std::mt19937_64 random(7);
   for (int i = 0; i < 20000; ++i) {
     const double magnitude = std::ldexp(1.0, static_cast<int>(random() % 50));
@@ -52,6 +54,41 @@ TEST(ShortestText, WholeNumbersMatchTheGeneralFixedText) {
   }
   EXPECT_EQ(shortest_text(-0.0), "-0");
   EXPECT_EQ(shortest_text(100000.0), "100000");
+}
+
+// Numbers with a fraction between the plain bounds take their digits from
+// a faster search than std::to_chars; their texts must be to_chars' own,
+// digit for digit: random bit patterns over the whole range, short decimals
+// (0.1, 2.675) whose nearest doubles lie between two candidates, and the
+// neighbours of the bounds.
+TEST(ShortestText, FractionsMatchTheGeneralFixedText) {
+  std::mt19937_64 random(17);
+  std::vector<double> values;
+  for (int i = 0; i < 300000; ++i) {
+    const double value = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 67) - 70);
+    values.push_back((random() & 1) != 0 ? -value : value);
+  }
+  for (int i = 0; i < 100000; ++i) {
+    const double decimals = std::pow(10.0, static_cast<double>(random() % 9));
+    values.push_back(static_cast<double>(random() % 10000000) / decimals);
+  }
+  for (double bound : {1e-5, 1e15}) {
+    double above = bound;
+    double below = bound;
+    for (int step = 0; step < 1000; ++step) {
+      values.push_back(above);
+      values.push_back(below);
+      above = std::nextafter(above, 2 * bound);
+      below = std::nextafter(below, 0.0);
+    }
+  }
+  int checked = 0;
+  for (double value : values) {
+    if (std::fabs(value) < 1e-5 || std::fabs(value) >= 1e15 || value == std::trunc(value)) continue;
+    ASSERT_EQ(shortest_text(value), fixed(value)) << std::hexfloat << value;
+    ++checked;
+  }
+  EXPECT_GT(checked, 300000);
 }
 
 // Remembered texts must be the texts: values recur, collide in their slots
