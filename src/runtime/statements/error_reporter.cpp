@@ -33,6 +33,10 @@ std::string ErrorReporter::source_line(int line) const {
 }
 
 void ErrorReporter::report(const Token& token, std::string message) {
+  if (!failed_) {
+    error_line_ = token.line;
+    error_column_ = token.column;
+  }
   failed_ = true;
   StatementError error;
   error.line = token.line;

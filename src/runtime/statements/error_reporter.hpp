@@ -19,6 +19,11 @@ class ErrorReporter {
   // An error with no token: a broken grammar record or a failed service.
   void report_internal(std::string message);
   bool failed() const { return failed_; }
+  // Whether the token comes before the first error reported (true when
+  // none was): the parser read it.
+  bool read_before_error(const Token& token) const {
+    return !failed_ || token.line < error_line_ || (token.line == error_line_ && token.column < error_column_);
+  }
   // The token's column as messages show it (letters, not bytes).
   int character_column(const Token& token) const;
 
@@ -28,6 +33,8 @@ class ErrorReporter {
   const Step& step_;
   std::function<void(const StatementError&)> sink_;
   bool failed_ = false;
+  int error_line_ = 0;    // of the first error at a token
+  int error_column_ = 0;  // in bytes, as Token::column
 };
 
 // How a found token is named in messages: "the end of the step", or its

@@ -7,6 +7,8 @@
 #include <cctype>
 #include <exception>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "runtime/statements/grammar_view.hpp"
 #include "runtime/statements/repeated_options.hpp"
@@ -87,21 +89,35 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
   }
   lexical.tokens = tokenize(session.step.text, session.step.first_line, lexical.grammar.keywords());
   ErrorReporter warnings(session.step, session.hooks.report_warning);
+  // Repeated options are told once the parse is over, and only those whose
+  // later occurrence the parser reached: after a syntax error (a statement
+  // missing its ";" runs into the next one) "the later value is used" is
+  // not true.
+  struct RepeatedOption {
+    Token dropped;
+    Token kept;
+    std::string message;
+  };
+  std::vector<RepeatedOption> repeated;
   drop_repeated_options(lexical.tokens, lexical.grammar,
-                        [&warnings](const OptionOccurrence& dropped, const OptionOccurrence& kept) {
+                        [&warnings, &repeated](const OptionOccurrence& dropped, const OptionOccurrence& kept) {
                           std::string name(dropped.keyword.text);
                           for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                          warnings.report(dropped.keyword,
-                                          "option " + name + (dropped.with_equals ? "=" : "") + " is given again (line " +
-                                              std::to_string(kept.keyword.line) + ", column " +
-                                              std::to_string(warnings.character_column(kept.keyword)) + "), and that later " +
-                                              (dropped.with_equals && kept.with_equals ? "value" : "one") + " is used");
+                          repeated.push_back(RepeatedOption{
+                              dropped.keyword, kept.keyword,
+                              "option " + name + (dropped.with_equals ? "=" : "") + " is given again (line " +
+                                  std::to_string(kept.keyword.line) + ", column " +
+                                  std::to_string(warnings.character_column(kept.keyword)) + "), and that later " +
+                                  (dropped.with_equals && kept.with_equals ? "value" : "one") + " is used"});
                         });
   SemanticActions actions(lexical.grammar, lexical.tokens, session.hooks, session.parse->store, errors, warnings,
                           (trace & kTraceSemantic) != 0);
   const std::function<void(std::string_view)>* syntax_trace = (trace & kTraceSyntax) != 0 ? &session.hooks.trace : nullptr;
   StatementParser(lexical.grammar, lexical.tokens, actions, errors, syntax_trace).run();
   actions.finish();
+  for (const RepeatedOption& option : repeated) {
+    if (errors.read_before_error(option.kept)) warnings.report(option.dropped, option.message);
+  }
   return errors.failed() ? kStatementErrorStatus : 0;
 }
 

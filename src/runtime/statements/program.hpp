@@ -6,6 +6,7 @@
 // these items in order; problems are reported with line and column.
 #pragma once
 
+#include <array>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,6 +14,9 @@
 #include <vector>
 
 namespace quilvar::runtime::statements {
+
+// The words that begin the program's own statements, around and between steps.
+inline constexpr std::array<std::string_view, 4> kProgramStatementWords = {"PROC", "RUN", "TITLE", "GRAPHICS"};
 
 struct Diagnostic {
   std::string file;

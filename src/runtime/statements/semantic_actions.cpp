@@ -4,10 +4,12 @@
 // unknown variables, numbers that must be whole) at the token concerned.
 #include "runtime/statements/semantic_actions.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 
+#include "runtime/statements/program.hpp"
 #include "runtime/statements/variable_lists.hpp"
 
 namespace quilvar::runtime::statements {
@@ -239,6 +241,21 @@ bool SemanticActions::start_list(const ActionView& action) {
   return true;
 }
 
+// A variable list whose statement lacks its ";" runs on into the next
+// statement ("strata age" then "run;" reads RUN as a variable). When the
+// unknown name starts a line and is a keyword or a program statement's
+// word, say where the ";" probably belongs.
+std::string SemanticActions::missing_end_hint(const Token& name) const {
+  const auto index = static_cast<std::size_t>(&name - tokens_.data());
+  if (index == 0 || index >= tokens_.size() || tokens_[index - 1].line >= name.line) return "";
+  std::string upper(name.text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const bool statement_word =
+      std::find(kProgramStatementWords.begin(), kProgramStatementWords.end(), upper) != kProgramStatementWords.end();
+  if (name.keyword == 0 && !statement_word) return "";
+  return "; is the \";\" at the end of line " + std::to_string(tokens_[index - 1].line) + " missing?";
+}
+
 bool SemanticActions::add_variables(const ActionView& action) {
   if (action.arguments.size() != 1) return broken("has bad words");
   const int form = action.arguments[0];
@@ -252,7 +269,7 @@ bool SemanticActions::add_variables(const ActionView& action) {
   const std::size_t before = variables_.size();
   const std::string problem = resolver.add(form, names[0] != nullptr ? name_of(*names[0]) : "",
                                            names[1] != nullptr ? name_of(*names[1]) : "", &variables_);
-  if (!problem.empty()) errors_.report(at, problem);
+  if (!problem.empty()) errors_.report(at, problem + missing_end_hint(at));
   trace(action, std::to_string(variables_.size() - before) + " variable(s) added");
   return true;
 }
@@ -275,7 +292,8 @@ bool SemanticActions::add_by_variable(const ActionView& action) {
   const int count = hooks_.variable_count ? hooks_.variable_count(variable_data_) : 0;
   spec.number = VariableResolver(*hooks_.data_sets, variable_data_, count, variable_data_name_).find(spec.name);
   if (spec.number == 0) {
-    errors_.report(*token, "BY variable " + spec.name + " is not in data set " + variable_data_name_);
+    errors_.report(*token, "BY variable " + spec.name + " is not in data set " + variable_data_name_ +
+                               missing_end_hint(*token));
     return true;
   }
   trace(action, "BY variable " + spec.name + (spec.descending ? " descending" : ""));

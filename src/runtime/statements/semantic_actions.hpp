@@ -62,6 +62,7 @@ class SemanticActions {
   bool open_data_set(const ActionView& action);
   void skip_data_set_options(const ActionView& action, std::size_t* cursor);
   bool start_list(const ActionView& action);
+  std::string missing_end_hint(const Token& name) const;
   bool add_variables(const ActionView& action);
   bool add_name(const ActionView& action);
   bool add_by_variable(const ActionView& action);

@@ -5,6 +5,7 @@
 #include "runtime/statements/statement_parser.hpp"
 #include "runtime/statements/suggestions.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 
@@ -63,6 +64,16 @@ std::string StatementParser::describe_code(int code) const {
   return punctuation ? "\"" + name + "\"" : name;
 }
 
+// A statement whose ";" is missing runs into the next line's statement;
+// when ";" would have done and the token found starts a later line than the
+// one before it, say where the ";" probably belongs.
+std::string StatementParser::missing_end_hint(const std::vector<int>& expected) const {
+  if (cursor_ == 0 || std::find(expected.begin(), expected.end(), host::kTokenEndStatement) == expected.end()) return "";
+  const Token& previous = tokens_[cursor_ - 1];
+  if (tokens_[cursor_].line <= previous.line) return "";
+  return "; is the \";\" at the end of line " + std::to_string(previous.line) + " missing?";
+}
+
 bool StatementParser::syntax_error(const std::vector<int>& expected) {
   const Token& token = tokens_[cursor_];
   if (token.code == kBadToken) {
@@ -84,7 +95,7 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
     }
   }
   errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " +
-                            list + suggestion.text());
+                            list + suggestion.text() + missing_end_hint(expected));
   return false;
 }
 

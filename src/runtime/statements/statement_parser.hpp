@@ -30,6 +30,7 @@ class StatementParser {
   bool expand(int nonterminal);
   bool match(int terminal);
   bool syntax_error(const std::vector<int>& expected);
+  std::string missing_end_hint(const std::vector<int>& expected) const;
   std::string describe_code(int code) const;
   void trace_production(int production) const;
 

@@ -42,7 +42,7 @@ TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
        "prog.qv:3:9: syntax error: found \"directx\", expected DIRECT, INDIRECT or MH; did you mean DIRECT?\n\tmethod=directx;\n\t       ^"},
       {"proc quilvar data=pop method=direct\r\n  population event=events;\r\nrun;\r\n",
        "prog.qv:2:3: syntax error: found \"population\", expected \";\", ALPHA, CL, DATA, EFFECT, M, METHOD, PLOT, PLOTS, "
-       "REFDATA or STAT\n  population event=events;\n  ^"},
+       "REFDATA or STAT; is the \";\" at the end of line 1 missing?\n  population event=events;\n  ^"},
       {"proc quilvar data=pop; /* c */ strata age -;\nrun;",
        "prog.qv:1:44: syntax error: found \";\", expected a name, a name literal, \"-\", CHAR, CHARACTER or NUMERIC\n"
        "proc quilvar data=pop; /* c */ strata age -;\n"
@@ -57,6 +57,52 @@ TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
     ASSERT_EQ(run.log().errors.size(), 1u);
     EXPECT_EQ(run.log().errors[0].text, c.text);
   }
+}
+
+// A statement missing its ";" runs into the next one: the error says where
+// the ";" belongs, and an option of the next statement is not called a
+// repeat of one before it ("that later value is used" would be untrue: the
+// parse stopped first). A repeat the parser did read is still told.
+TEST(ParseErrors, AMissingSemicolonIsPointedAtAndNotTakenForARepeatedOption) {
+  const std::vector<Step> steps = steps_of(
+      "proc quilvar data=pop refdata=ref;\n"
+      "  population event=events total=total\n"
+      "  reference total=x1;\n"
+      "run;\n"
+      "proc quilvar data=pop refdata=ref alpha=0.1 alpha=0.05;\n"
+      "  population event=events total=total\n"
+      "  reference total=x1;\n"
+      "run;\n");
+  ASSERT_EQ(steps.size(), 2u);
+  const StepRun missing(steps[0]);
+  ASSERT_EQ(missing.log().errors.size(), 1u);
+  EXPECT_NE(missing.log().errors[0].message.find("found \"reference\""), std::string::npos);
+  EXPECT_NE(missing.log().errors[0].message.find("is the \";\" at the end of line 2 missing?"), std::string::npos);
+  EXPECT_TRUE(missing.log().warnings.empty());
+  const StepRun read(steps[1]);
+  ASSERT_EQ(read.log().warnings.size(), 1u);
+  EXPECT_NE(read.log().warnings[0].message.find("option ALPHA= is given again"), std::string::npos);
+}
+
+// A variable list that runs into the next statement names a statement word
+// as a variable; a misspelled variable on a continued line gets no hint.
+TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
+  const std::vector<Step> steps = steps_of(
+      "proc quilvar data=pop;\n strata age;\n by sex\n\nrun;\n"
+      "proc quilvar data=pop;\n strata age\n population event=events;\nrun;\n"
+      "proc quilvar data=pop;\n strata age\n   sexx;\nrun;\n");
+  ASSERT_EQ(steps.size(), 3u);
+  const StepRun by(steps[0]);
+  ASSERT_EQ(by.log().errors.size(), 1u);
+  EXPECT_NE(by.log().errors[0].message.find("BY variable run is not in data set"), std::string::npos);
+  EXPECT_NE(by.log().errors[0].message.find("at the end of line 3 missing?"), std::string::npos);
+  const StepRun strata(steps[1]);  // then "=" is a syntax error
+  ASSERT_FALSE(strata.log().errors.empty());
+  EXPECT_NE(strata.log().errors[0].message.find("at the end of line 7 missing?"), std::string::npos);
+  const StepRun misspelled(steps[2]);
+  ASSERT_EQ(misspelled.log().errors.size(), 1u);
+  EXPECT_NE(misspelled.log().errors[0].message.find("variable sexx"), std::string::npos);
+  EXPECT_EQ(misspelled.log().errors[0].message.find("missing?"), std::string::npos);
 }
 
 TEST(ParseErrors, AFailedStepLeavesTheNextOneUntouched) {

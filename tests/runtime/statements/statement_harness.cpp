@@ -84,6 +84,7 @@ StepHooks make_hooks(HookLog* log) {
     return error->empty();
   };
   hooks.report_error = [log](const StatementError& error) { log->errors.push_back(error); };
+  hooks.report_warning = [log](const StatementError& warning) { log->warnings.push_back(warning); };
   hooks.trace = [log](std::string_view line) { log->trace.emplace_back(line); };
   return hooks;
 }

@@ -38,6 +38,7 @@ const FakeDataSet* as_fake(const void* data);
 // trace lines. A BY statement naming "region" fails unless NOTSORTED.
 struct HookLog {
   std::vector<StatementError> errors;
+  std::vector<StatementError> warnings;
   std::vector<std::string> trace;
   std::vector<std::string> by_calls;  // "sex,-age" and "/notsorted" when set
 };
