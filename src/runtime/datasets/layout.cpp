@@ -62,6 +62,40 @@ std::string_view trim_blanks(std::string_view text) {
   return text;
 }
 
+// What the user is told of a file in a wide encoding, by encoding.
+struct WideEncodingText {
+  WideEncoding encoding;
+  std::string_view name;
+};
+constexpr WideEncodingText kWideEncodingTexts[] = {
+    {WideEncoding::kUtf16LittleEndian, "UTF-16 (little-endian)"},
+    {WideEncoding::kUtf16BigEndian, "UTF-16 (big-endian)"},
+    {WideEncoding::kUtf32LittleEndian, "UTF-32 (little-endian)"},
+    {WideEncoding::kUtf32BigEndian, "UTF-32 (big-endian)"},
+};
+constexpr std::string_view kWideEncodingAdvice =
+    ", which is not read: save it as UTF-8 (in a spreadsheet, as \"CSV UTF-8\"; or convert it, for instance "
+    "with iconv -t UTF-8)";
+constexpr std::string_view kLoneReturnsProblem =
+    ": the lines end with carriage returns alone (an old Macintosh text format), so the file reads as one "
+    "line: save it with line feeds or CR-LF line ends (in a spreadsheet, as \"CSV UTF-8\")";
+
+// A file whose first line shows that it cannot be read as records at all,
+// said as such before its header is read; false with *error.
+bool check_text_form(const DataSetState& data, std::string* error) {
+  const WideEncoding encoding = wide_encoding(data.text.data, data.text.size);
+  for (const WideEncodingText& wide : kWideEncodingTexts) {
+    if (wide.encoding != encoding) continue;
+    error->assign(data.file_name).append(": the file is encoded as ").append(wide.name).append(kWideEncodingAdvice);
+    return false;
+  }
+  if (first_line_ends_in_lone_return(data.text)) {
+    error->assign(data.file_name).append(kLoneReturnsProblem);
+    return false;
+  }
+  return true;
+}
+
 std::string header_place(const DataSetState& data, const Position& start, std::size_t field) {
   return data.file_name + ", line " + std::to_string(start.line) + ", field " + std::to_string(field + 1) + ": ";
 }
@@ -102,6 +136,7 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
   Position start;
   Position problem;
   FieldList& fields = data->pass_fields;
+  if (!check_text_form(*data, error)) return false;
   const ScanStatus status = scan_record(data->text, pos, &fields, &start, &problem);
   if (status == ScanStatus::kEnd) {
     *error = data->file_name + ": the file is empty (its first line must name the variables)";

@@ -77,6 +77,58 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
   }
 }
 
+// ASCII text in code units of `width` bytes, in either byte order.
+std::string widened(std::string_view text, std::size_t width, bool little_endian) {
+  std::string wide;
+  for (char c : text) {
+    std::string unit(width, '\0');
+    unit[little_endian ? 0 : width - 1] = c;
+    wide += unit;
+  }
+  return wide;
+}
+
+// What spreadsheets write for "Unicode text" and for old Macintosh CSV is
+// refused as such, not as a NUL byte or an invalid name in one long line.
+TEST(OpenErrors, WideEncodingsAndCarriageReturnLineEndsAreNamed) {
+  const std::string table = "age,deaths\n1,2\n";
+  const std::string advice =
+      ", which is not read: save it as UTF-8 (in a spreadsheet, as \"CSV UTF-8\"; or convert it, for instance with "
+      "iconv -t UTF-8)";
+  const std::string lone_returns =
+      ": the lines end with carriage returns alone (an old Macintosh text format), so the file reads as one line: "
+      "save it with line feeds or CR-LF line ends (in a spreadsheet, as \"CSV UTF-8\")";
+  const struct {
+    const char* label;
+    const char* file;
+    std::string bytes;
+    std::string problem;  // after the file's path
+  } cases[] = {
+      {"utf-16 le with mark", "bad.csv", "\xFF\xFE" + widened(table, 2, true),
+       ": the file is encoded as UTF-16 (little-endian)" + advice},
+      {"utf-16 be with mark", "bad.csv", "\xFE\xFF" + widened(table, 2, false),
+       ": the file is encoded as UTF-16 (big-endian)" + advice},
+      {"utf-16 le without mark", "bad.tsv", widened("age\tdeaths\n", 2, true),
+       ": the file is encoded as UTF-16 (little-endian)" + advice},
+      {"utf-16 be without mark", "bad.csv", widened(table, 2, false),
+       ": the file is encoded as UTF-16 (big-endian)" + advice},
+      {"utf-32 le with mark", "bad.csv", std::string("\xFF\xFE\0\0", 4) + widened(table, 4, true),
+       ": the file is encoded as UTF-32 (little-endian)" + advice},
+      {"utf-32 be without mark", "bad.csv", widened(table, 4, false),
+       ": the file is encoded as UTF-32 (big-endian)" + advice},
+      {"carriage returns alone", "bad.csv", "age,deaths\r1,2\r3,4\r", lone_returns},
+      {"carriage returns alone, quoted line feed", "bad.csv", "age,deaths\r1,\"a\nb\"\r", lone_returns},
+      {"carriage return alone, no last line end", "bad.tsv", "age\tdeaths\r1\t2", lone_returns},
+      {"header only", "bad.csv", "age,deaths\r", lone_returns},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchFolder folder;
+    const std::string path = (folder.path() / c.file).string();
+    EXPECT_EQ(testing::open_error(folder, c.file, c.bytes), path + c.problem);
+  }
+}
+
 TEST(OpenErrors, NamesThatFindNoFile) {
   ScratchFolder folder;
   folder.write("pop.csv", "a\n1\n");
