@@ -36,6 +36,7 @@ struct ColumnSurvey {
   std::uint32_t read_after_text = 0;
   std::uint64_t numbers = 0;  // values read that are numbers
   std::uint64_t texts = 0;    // values read that are not
+  std::uint64_t texts_in_number_form = 0;  // of those, numbers written in a form not read ("12,5", "8%")
   bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
   // Character, but at least as many numbers as texts among the values
   // read: worth a note.
@@ -156,10 +157,82 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
   return true;
 }
 
+// Numbers written in a form that is not read, as spreadsheets write them
+// in many languages: a column of them is noted with what to do.
+enum class NumberForm : std::uint8_t { kNone, kGrouped, kDecimalComma, kPercent };
+
+struct NumberFormNote {
+  NumberForm form;
+  std::string_view holds;
+  std::string_view advice;
+};
+constexpr NumberFormNote kNumberFormNotes[] = {
+    {NumberForm::kGrouped, "numbers written with thousands separators", "write the numbers without separators"},
+    {NumberForm::kDecimalComma, "numbers written with decimal commas",
+     "write them with decimal points (and without thousands separators)"},
+    {NumberForm::kPercent, "percentages", "write the numbers without the percent sign"},
+};
+
+// Between groups of three digits: comma, point, blank, apostrophe, and the
+// no-break spaces U+00A0 and U+202F.
+constexpr std::string_view kThousandsSeparators[] = {",", ".", " ", "'", "\xC2\xA0", "\xE2\x80\xAF"};
+
+std::size_t leading_digits(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+  return n;
+}
+
+// Grouped digits ("41,000", "1 234 567", "1.234,5") or a decimal comma
+// ("12,5") in a signed number; kNone for anything else. The separator is
+// the same throughout, and the decimal mark is the other of comma and point.
+NumberForm written_number_form(std::string_view text) {
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  const std::size_t lead = leading_digits(text);
+  if (lead == 0) return NumberForm::kNone;
+  text.remove_prefix(lead);
+  std::string_view separator;
+  for (std::string_view candidate : kThousandsSeparators) {
+    if (text.starts_with(candidate)) separator = candidate;
+  }
+  std::size_t groups = 0;
+  while (lead <= 3 && !separator.empty() && text.starts_with(separator) &&
+         leading_digits(text.substr(separator.size())) == 3) {
+    text.remove_prefix(separator.size() + 3);
+    ++groups;
+  }
+  if (text.empty()) return groups > 0 ? NumberForm::kGrouped : NumberForm::kNone;
+  const char mark = text.front();
+  const bool comma = mark == ',' && (groups == 0 || separator != ",");
+  const bool point = mark == '.' && groups > 0 && separator != ".";
+  if (!(comma || point) || leading_digits(text.substr(1)) != text.size() - 1 || text.size() == 1) {
+    return NumberForm::kNone;
+  }
+  return comma ? NumberForm::kDecimalComma : NumberForm::kGrouped;
+}
+
+// The form of a value that is not a number but is one written otherwise.
+NumberForm number_form(std::string_view text) {
+  text = trim_blanks(text);
+  if (text.size() > 1 && text.back() == '%') {
+    text = trim_blanks(text.substr(0, text.size() - 1));
+    double ignored;
+    const bool number = read_numeric_text(text, &ignored) == NumericText::kNumber;
+    return number || written_number_form(text) != NumberForm::kNone ? NumberForm::kPercent : NumberForm::kNone;
+  }
+  return written_number_form(text);
+}
+
 // Moves a column on by one value of it.
 void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
   if (value == NumericText::kNumber) ++column->numbers;
-  if (value == NumericText::kNotNumeric) ++column->texts;
+  if (value == NumericText::kNotNumeric) {
+    ++column->texts;
+    // Values of a column no longer read (kText) never come here.
+    if (!field.escaped && number_form(std::string_view(field.begin, field.length)) != NumberForm::kNone) {
+      ++column->texts_in_number_form;
+    }
+  }
   switch (column->kind) {
     case ColumnKind::kNumericSoFar:
     case ColumnKind::kNumeric:
@@ -204,6 +277,7 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   if (first->numeric() && !second.numeric()) first->first_text = second.first_text;
   first->numbers += second.numbers;
   first->texts += second.texts;
+  first->texts_in_number_form += second.texts_in_number_form;
   if (first->numeric() && second.numeric()) {
     first->kind = first->numbers > 0 ? ColumnKind::kNumeric : ColumnKind::kNumericSoFar;
   } else {
@@ -211,36 +285,10 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   }
 }
 
-// Whether the text is a number written with thousands separators:
-// "41,000", "-1,234,567.5".
-bool is_grouped_number(std::string_view text) {
-  text = trim_blanks(text);
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-  const auto digits = [&text] {
-    std::size_t n = 0;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
-    return n;
-  };
-  const std::size_t lead = digits();
-  if (lead == 0 || lead > 3) return false;
-  text.remove_prefix(lead);
-  bool grouped = false;
-  while (!text.empty() && text.front() == ',') {
-    text.remove_prefix(1);
-    if (digits() != 3) return false;
-    text.remove_prefix(3);
-    grouped = true;
-  }
-  if (!text.empty() && text.front() == '.') {
-    text.remove_prefix(1);
-    text.remove_prefix(digits());
-  }
-  return grouped && text.empty();
-}
-
-// A note for each column read as character with at least as many numbers
-// as texts among its values read, or whose first text is a number with
-// thousands separators, naming the line of its first text.
+// A note for each column read as character whose first text is a number
+// written in another form, with every text read such a number or at least
+// as many numbers as texts; else for one with at least as many numbers as
+// texts. Each names the line of the column's first text.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
@@ -248,16 +296,21 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     const ColumnSurvey& column = columns[i];
     if (column.numeric()) continue;
     const Field& field = column.first_text;
-    const bool grouped = is_grouped_number(std::string_view(field.begin, field.length));
-    if (!grouped && !column.numbers_with_stray_text()) continue;
+    const NumberForm form = field.escaped ? NumberForm::kNone : number_form(std::string_view(field.begin, field.length));
+    const bool numbers_otherwise = form != NumberForm::kNone && column.texts == column.texts_in_number_form;
+    if (!numbers_otherwise && !column.numbers_with_stray_text()) continue;
     const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
-    const std::string place = data.file_name + ", line " + std::to_string(line) + ": variable " +
-                              data.variables[i].name;
-    notes.push_back(grouped ? place + " holds numbers written with thousands separators, such as \"" +
-                                  shown_field_value(field) +
-                                  "\", so it is read as character; write the numbers without separators"
-                            : place + " holds numbers but is read as character: \"" + shown_field_value(field) +
-                                  "\" is not a number (a missing number is a blank field or \".\")");
+    std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name;
+    const auto written = std::find_if(std::begin(kNumberFormNotes), std::end(kNumberFormNotes),
+                                      [form](const NumberFormNote& n) { return n.form == form; });
+    if (written != std::end(kNumberFormNotes)) {
+      note.append(" holds ").append(written->holds).append(", such as \"").append(shown_field_value(field));
+      note.append("\", so it is read as character; ").append(written->advice);
+    } else {
+      note.append(" holds numbers but is read as character: \"").append(shown_field_value(field));
+      note.append("\" is not a number (a missing number is a blank field or \".\")");
+    }
+    notes.push_back(std::move(note));
   }
   return notes;
 }
