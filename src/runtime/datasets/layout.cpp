@@ -101,27 +101,92 @@ std::string header_place(const DataSetState& data, const Position& start, std::s
   return data.file_name + ", line " + std::to_string(start.line) + ", field " + std::to_string(field + 1) + ": ";
 }
 
-// The name of one header field, checked; false with *error.
-bool read_name(const DataSetState& data, const Position& start, std::size_t field, bool last, std::string_view name,
-               const std::map<std::string, std::size_t>& seen, std::string* error) {
+bool contains(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether the text holds a comma between two digits.
+bool has_decimal_comma(std::string_view text) {
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == ',' && is_digit(text[i - 1]) && is_digit(text[i + 1])) return true;
+  }
+  return false;
+}
+
+// Bytes of the line after the header looked at for the form of its numbers.
+constexpr std::size_t kNextLineLookedAt = 4096;
+
+// An invalid header name and what lies around it, for the hints below.
+struct InvalidName {
+  std::string_view name;
+  char delimiter;
+  std::string_view next_line;  // the start of the line after the header
+};
+
+// The likely cause of an invalid name, said as such: the first hint whose
+// test holds is added to the message.
+struct NameHint {
+  bool (*applies)(const InvalidName& invalid);
+  std::string_view text;
+};
+constexpr NameHint kNameHints[] = {
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, ';') && has_decimal_comma(i.next_line); },
+     "; the file seems to separate its values with semicolons and to write numbers with decimal commas: save it "
+     "with commas between the values and decimal points in the numbers"},
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, ';'); },
+     "; the file seems to separate its values with semicolons: save it with commas (or with tabs, as a .tsv file)"},
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, '\t'); },
+     "; the file seems to separate its values with tabs: name it .tsv"},
+    {[](const InvalidName& i) {
+       return std::any_of(i.name.begin(), i.name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+     },
+     "; names take the letters A to Z only, without accents: rename the column in the header line"},
+    {[](const InvalidName& i) { return contains(i.name, ' '); },
+     "; rename the column in the header line, for instance with underscores for the blanks"},
+};
+constexpr std::string_view kTrailingDelimiterHint =
+    " (the header line ends with a delimiter: remove it, and any ending the data lines)";
+constexpr std::string_view kRowNumbersHint =
+    " (a first column without a name often holds row numbers: name it, or leave the column out)";
+
+// Text for a message: bytes outside well-formed UTF-8 (a header in
+// Latin-1) shown as "?", so that the log stays UTF-8.
+std::string shown_text(std::string_view text) {
+  std::string shown;
+  while (!text.empty()) {
+    const std::size_t valid = first_invalid_utf8(text.data(), text.size());
+    shown.append(text.substr(0, valid));
+    if (valid == text.size()) break;
+    shown.push_back('?');
+    text.remove_prefix(valid + 1);
+  }
+  return shown;
+}
+
+// The start of the line from `at` on, up to kNextLineLookedAt bytes.
+std::string_view line_from(const CsvText& text, std::size_t at) {
+  const std::string_view rest(text.data + at, std::min(text.size - at, kNextLineLookedAt));
+  return rest.substr(0, rest.find('\n'));
+}
+
+// The name of one header field, checked; false with *error. `after` is
+// where the header line ends.
+bool read_name(const DataSetState& data, const Position& start, const Position& after, std::size_t field, bool last,
+               std::string_view name, const std::map<std::string, std::size_t>& seen, std::string* error) {
   if (name.empty()) {
     *error = header_place(data, start, field) + "empty variable name in the header";
-    if (last && field > 0) *error += " (the header line ends with a delimiter: remove it, and any ending the data lines)";
+    if (last && field > 0) error->append(kTrailingDelimiterHint);
+    if (!last && field == 0) error->append(kRowNumbersHint);
     return false;
   }
   if (!is_valid_name(name)) {
-    *error = header_place(data, start, field) + "\"" + std::string(name) +
+    *error = header_place(data, start, field) + "\"" + shown_text(name) +
              "\" is not a valid variable name (letters, digits and underscores, not starting with a digit, "
              "at most 32 characters)";
-    // The likely causes, said as such: another separator, or a label.
-    if (data.text.delimiter == ',' && name.find(';') != std::string_view::npos) {
-      *error += "; the file seems to separate its values with semicolons: save it with commas (or with tabs, "
-                "as a .tsv file)";
-    } else if (data.text.delimiter == ',' && name.find('\t') != std::string_view::npos) {
-      *error += "; the file seems to separate its values with tabs: name it .tsv";
-    } else if (name.find(' ') != std::string_view::npos) {
-      *error += "; rename the column in the header line, for instance with underscores for the blanks";
-    }
+    const InvalidName invalid{name, data.text.delimiter, line_from(data.text, after.offset)};
+    const auto hint = std::find_if(std::begin(kNameHints), std::end(kNameHints),
+                                   [&invalid](const NameHint& h) { return h.applies(invalid); });
+    if (hint != std::end(kNameHints)) error->append(hint->text);
     return false;
   }
   const auto earlier = seen.find(upper_case(name));
@@ -131,6 +196,52 @@ bool read_name(const DataSetState& data, const Position& start, std::size_t fiel
     return false;
   }
   return true;
+}
+
+// A first line that is not the header but stands above it: a spreadsheet's
+// separator line ("sep=;"), or a title. Said as such, with the line.
+constexpr std::string_view kSeparatorLinePrefix = "SEP=";
+constexpr std::string_view kSeparatorLineProblem =
+    "\", is a separator line that some spreadsheets write, not the header: remove it, so that the first line "
+    "names the variables";
+constexpr std::string_view kTitleLineProblem =
+    "\", seems to be a title, not the header: remove the lines above the header line, which must come first and "
+    "name the variables";
+
+bool is_blank_field(const Field& field) { return trim_blanks(std::string_view(field.begin, field.length)).empty(); }
+
+// Whether the header line is a title's: its first field alone filled (the
+// rest are a spreadsheet's empty cells), where that is not a valid name
+// or more than one cell is empty; or its only field, not a valid name and
+// holding no other delimiter, where the next line has more fields. (A
+// valid name alone above wider lines is left to the field count's error.)
+bool is_title_line(const DataSetState& data, const FieldList& fields, std::string_view first, Position after) {
+  if (first.empty()) return false;
+  bool rest_blank = true;
+  for (std::size_t i = 1; i < fields.size(); ++i) rest_blank = rest_blank && is_blank_field(fields[i]);
+  if (fields.size() > 1) return rest_blank && (fields.size() > 2 || !is_valid_name(first));
+  if (is_valid_name(first) || contains(first, ';') || contains(first, '\t')) return false;
+  FieldList next;
+  Position start;
+  Position problem;
+  return scan_record(data.text, &after, &next, &start, &problem) == ScanStatus::kRecord && next.size() > 1;
+}
+
+// Refuses a first line that stands above the header; false with *error.
+bool check_first_line(DataSetState* data, const FieldList& fields, const Position& start, const Position& after,
+                      std::string* error) {
+  const std::string first(trim_blanks(field_value(fields[0], &data->scratch)));
+  const bool separator_line = fields.size() <= 2 && upper_case(first).starts_with(kSeparatorLinePrefix) &&
+                              (fields.size() == 1 || is_blank_field(fields[1]));
+  const bool title = !separator_line && is_title_line(*data, fields, first, after);
+  if (!separator_line && !title) return true;
+  error->assign(data->file_name).append(", line ").append(std::to_string(start.line)).append(": the first line, \"");
+  // The separator line whole: its delimiter ends its first field.
+  std::string_view shown = first;
+  if (separator_line) shown = trim_blanks(line_from(data->text, start.offset));
+  if (shown.ends_with('\r')) shown.remove_suffix(1);
+  error->append(shown_text(shown)).append(separator_line ? kSeparatorLineProblem : kTitleLineProblem);
+  return false;
 }
 
 bool read_header(DataSetState* data, Position* pos, std::string* error) {
@@ -147,10 +258,11 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
     *error = describe_scan_problem(*data, status, problem);
     return false;
   }
+  if (!check_first_line(data, fields, start, *pos, error)) return false;
   std::map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view name = trim_blanks(field_value(fields[i], &data->scratch));
-    if (!read_name(*data, start, i, i + 1 == fields.size(), name, seen, error)) return false;
+    if (!read_name(*data, start, *pos, i, i + 1 == fields.size(), name, seen, error)) return false;
     seen.emplace(upper_case(name), i);
     data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
   }

@@ -18,6 +18,9 @@ std::string scan_problem_text(ScanStatus status) {
   }
 }
 
+constexpr std::string_view kTrailingDelimiterProblem =
+    " (too many fields: the line ends with a delimiter that the header line lacks; remove it from the data lines)";
+
 // Where a record's field count goes wrong: the line and column of its
 // first field beyond the header's, or of the record's end when it has too
 // few, and what that extra field holds.
@@ -34,6 +37,11 @@ std::string field_count_problem(const DataSetState& data, const FieldList& field
                      std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
                      std::to_string(expected);
   if (count < expected) return text + " (too few fields)";
+  // Empty extra fields: delimiters at the line's end, as some exports write
+  // after every value.
+  bool extra_empty = true;
+  for (std::size_t i = expected; i < count; ++i) extra_empty = extra_empty && fields[i].length == 0;
+  if (extra_empty) return text.append(kTrailingDelimiterProblem);
   return text + " (too many fields; the first extra one is \"" + shown_field_value(fields[expected]) + "\")";
 }
 

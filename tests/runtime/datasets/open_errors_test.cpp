@@ -15,6 +15,12 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
   const std::string rule =
       " is not a valid variable name (letters, digits and underscores, not starting with a digit, at most 32 "
       "characters)";
+  const std::string title =
+      "\", seems to be a title, not the header: remove the lines above the header line, which must come first and "
+      "name the variables";
+  const std::string separator_line =
+      "\", is a separator line that some spreadsheets write, not the header: remove it, so that the first line "
+      "names the variables";
   const struct {
     const char* label;
     std::string bytes;
@@ -42,7 +48,13 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"columns of a UTF-8 line count letters", "a,b\n\xC2\xA9\xC2\xA9,2,3\n",
        ", line 2, column 6: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"trailing delimiter", "a,b\n1,2,\n",
-       ", line 2, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"\")"},
+       ", line 2, column 5: 3 fields where the header has 2 (too many fields: the line ends with a delimiter that the "
+       "header line lacks; remove it from the data lines)"},
+      {"trailing delimiters", "a,b\n1,2,,\n",
+       ", line 2, column 5: 4 fields where the header has 2 (too many fields: the line ends with a delimiter that the "
+       "header line lacks; remove it from the data lines)"},
+      {"empty extra field before a filled one", "a,b\n1,2,,3\n",
+       ", line 2, column 5: 4 fields where the header has 2 (too many fields; the first extra one is \"\")"},
       {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",
        ", line 4, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"empty line in the middle is skipped", "a,b\n1,2\n\n3\n",
@@ -65,6 +77,24 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"a label for a name", "age group,deaths\n",
        ", line 1, field 1: \"age group\"" + rule +
            "; rename the column in the header line, for instance with underscores for the blanks"},
+      {"semicolons and decimal commas", "age;rate\n1;2,5\n",
+       ", line 1, field 1: \"age;rate\"" + rule +
+           "; the file seems to separate its values with semicolons and to write numbers with decimal commas: save it "
+           "with commas between the values and decimal points in the numbers"},
+      {"accented name", "r\xC3\xA9gion,b\n",
+       ", line 1, field 1: \"r\xC3\xA9gion\"" + rule +
+           "; names take the letters A to Z only, without accents: rename the column in the header line"},
+      {"Latin-1 name shown as UTF-8", "x,r\xE9gion\n",
+       ", line 1, field 2: \"r?gion\"" + rule +
+           "; names take the letters A to Z only, without accents: rename the column in the header line"},
+      {"unnamed first column", "\"\",a\n1,2\n",
+       ", line 1, field 1: empty variable name in the header (a first column without a name often holds row "
+       "numbers: name it, or leave the column out)"},
+      {"separator line", "sep=,\r\na,b\n", ", line 1: the first line, \"sep=," + separator_line},
+      {"separator line of a semicolon file", "SEP=;\na;b\n", ", line 1: the first line, \"SEP=;" + separator_line},
+      {"title in the first cell", "\nDeaths by area,,\na,b,c\n", ", line 2: the first line, \"Deaths by area" + title},
+      {"one-word title in the first cell", "Deaths,,\na,b,c\n", ", line 1: the first line, \"Deaths" + title},
+      {"title alone on its line", "Deaths by area\na,b\n", ", line 1: the first line, \"Deaths by area" + title},
       {"duplicate name", "Age,x,AGE\n", ", line 1, field 3: duplicate variable name \"AGE\" (field 1 is \"Age\")"},
       {"value too long", "a,b\n1,2\n3," + long_value + "\n",
        ", line 3, field 2 (b): value of 32768 bytes is longer than the limit of 32767"},
