@@ -116,6 +116,8 @@ bool has_decimal_comma(std::string_view text) {
 // Bytes of the line after the header looked at for the form of its numbers.
 constexpr std::size_t kNextLineLookedAt = 4096;
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 // An invalid header name and what lies around it, for the hints below.
 struct InvalidName {
   std::string_view name;
@@ -137,6 +139,9 @@ constexpr NameHint kNameHints[] = {
      "; the file seems to separate its values with semicolons: save it with commas (or with tabs, as a .tsv file)"},
     {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, '\t'); },
      "; the file seems to separate its values with tabs: name it .tsv"},
+    {[](const InvalidName& i) { return i.name.starts_with(kUtf8ByteOrderMark); },
+     "; it starts with a second byte order mark (an invisible mark of the encoding, written twice): save the file "
+     "again as UTF-8, or remove the mark"},
     {[](const InvalidName& i) {
        return std::any_of(i.name.begin(), i.name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
      },

@@ -53,6 +53,12 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"trailing delimiters", "a,b\n1,2,,\n",
        ", line 2, column 5: 4 fields where the header has 2 (too many fields: the line ends with a delimiter that the "
        "header line lacks; remove it from the data lines)"},
+      {"lines run together at a carriage return alone", "a,b\r\n1,2\r3,4\r\n",
+       ", line 2, column 7: 3 fields where the header has 2 (too many fields; the first extra one is \"4\"); the line "
+       "holds a carriage return alone, which does not end a line: save the file with the same line ends throughout "
+       "(line feeds, or CR-LF)"},
+      {"carriage return alone in a quoted value", "a,b\n\"1\r\",2,3\n",
+       ", line 2, column 8: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"empty extra field before a filled one", "a,b\n1,2,,3\n",
        ", line 2, column 5: 4 fields where the header has 2 (too many fields; the first extra one is \"\")"},
       {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",
@@ -87,6 +93,10 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"Latin-1 name shown as UTF-8", "x,r\xE9gion\n",
        ", line 1, field 2: \"r?gion\"" + rule +
            "; names take the letters A to Z only, without accents: rename the column in the header line"},
+      {"second byte order mark", "\xEF\xBB\xBF\xEF\xBB\xBF" "a,b\n",
+       ", line 1, field 1: \"\xEF\xBB\xBF" "a\"" + rule +
+           "; it starts with a second byte order mark (an invisible mark of the encoding, written twice): save the "
+           "file again as UTF-8, or remove the mark"},
       {"unnamed first column", "\"\",a\n1,2\n",
        ", line 1, field 1: empty variable name in the header (a first column without a name often holds row "
        "numbers: name it, or leave the column out)"},
