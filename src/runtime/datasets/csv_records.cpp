@@ -299,6 +299,53 @@ std::size_t byte_order_mark_length(const char* data, std::size_t size) {
 
 namespace {
 
+// Code units of a wide encoding looked at when the file has no byte order
+// mark: enough for a header line's first names.
+constexpr std::size_t kWideSampleUnits = 32;
+
+// Whether the text starts with at least two code units of `width` bytes,
+// each a letter below U+0100: its low byte (the first in little-endian
+// order) not NUL, every other byte NUL.
+bool starts_with_wide_units(const unsigned char* bytes, std::size_t size, std::size_t width, bool little_endian) {
+  const std::size_t units = std::min(size / width, kWideSampleUnits);
+  if (units < 2) return false;
+  for (std::size_t u = 0; u < units; ++u) {
+    const unsigned char* unit = bytes + u * width;
+    const std::size_t low = little_endian ? 0 : width - 1;
+    for (std::size_t k = 0; k < width; ++k) {
+      if ((unit[k] != 0) != (k == low)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+WideEncoding wide_encoding(const char* data, std::size_t size) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  const auto starts = [&](std::string_view mark) { return size >= mark.size() && std::memcmp(data, mark.data(), mark.size()) == 0; };
+  // UTF-32's little-endian mark starts with UTF-16's.
+  if (starts(std::string_view("\xFF\xFE\0\0", 4))) return WideEncoding::kUtf32LittleEndian;
+  if (starts(std::string_view("\0\0\xFE\xFF", 4))) return WideEncoding::kUtf32BigEndian;
+  if (starts("\xFF\xFE")) return WideEncoding::kUtf16LittleEndian;
+  if (starts("\xFE\xFF")) return WideEncoding::kUtf16BigEndian;
+  if (starts_with_wide_units(bytes, size, 4, true)) return WideEncoding::kUtf32LittleEndian;
+  if (starts_with_wide_units(bytes, size, 4, false)) return WideEncoding::kUtf32BigEndian;
+  if (starts_with_wide_units(bytes, size, 2, true)) return WideEncoding::kUtf16LittleEndian;
+  if (starts_with_wide_units(bytes, size, 2, false)) return WideEncoding::kUtf16BigEndian;
+  return WideEncoding::kNone;
+}
+
+bool first_line_ends_in_lone_return(const CsvText& text) {
+  const char* const end = text.data + text.size;
+  const auto* line_feed = static_cast<const char*>(std::memchr(text.data, '\n', text.size));
+  const char* const line_end = line_feed == nullptr ? end : line_feed;
+  const auto* cr = static_cast<const char*>(std::memchr(text.data, '\r', static_cast<std::size_t>(line_end - text.data)));
+  return cr != nullptr && cr + 1 != line_feed;
+}
+
+namespace {
+
 // The bytes from i on that are ASCII, taken 32 and then 8 at a time; at
 // least one unless the next byte is not ASCII.
 std::size_t ascii_run(const unsigned char* bytes, std::size_t i, std::size_t size) {

@@ -70,6 +70,22 @@ ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
 // The number of bytes a UTF-8 byte order mark takes at the start (3 or 0).
 std::size_t byte_order_mark_length(const char* data, std::size_t size);
 
+// Text in code units of two or four bytes, which spreadsheets write for
+// "Unicode text": the reader takes one byte for one letter, so such a file
+// is refused, not read.
+enum class WideEncoding { kNone, kUtf16LittleEndian, kUtf16BigEndian, kUtf32LittleEndian, kUtf32BigEndian };
+
+// The wide encoding the file's first bytes show: its byte order mark, or
+// without one, code units that each hold a letter below U+0100 with NUL
+// bytes beside it. kNone for anything else (UTF-8 and other 8-bit text).
+WideEncoding wide_encoding(const char* data, std::size_t size);
+
+// Whether the first line holds a carriage return not followed by a line
+// feed: a file whose lines end in carriage returns alone reads as one long
+// line. Only the first line is looked at, so a lone CR inside a later
+// value stays data.
+bool first_line_ends_in_lone_return(const CsvText& text);
+
 // The offset of the first byte that does not belong to a well-formed UTF-8
 // sequence, or size when every byte does (plain ASCII is checked 32 bytes
 // at a time).

@@ -36,6 +36,7 @@ struct ColumnSurvey {
   std::uint32_t read_after_text = 0;
   std::uint64_t numbers = 0;  // values read that are numbers
   std::uint64_t texts = 0;    // values read that are not
+  std::uint64_t texts_in_number_form = 0;  // of those, numbers written in a form not read ("12,5", "8%")
   bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
   // Character, but at least as many numbers as texts among the values
   // read: worth a note.
@@ -62,31 +63,135 @@ std::string_view trim_blanks(std::string_view text) {
   return text;
 }
 
+// What the user is told of a file in a wide encoding, by encoding.
+struct WideEncodingText {
+  WideEncoding encoding;
+  std::string_view name;
+};
+constexpr WideEncodingText kWideEncodingTexts[] = {
+    {WideEncoding::kUtf16LittleEndian, "UTF-16 (little-endian)"},
+    {WideEncoding::kUtf16BigEndian, "UTF-16 (big-endian)"},
+    {WideEncoding::kUtf32LittleEndian, "UTF-32 (little-endian)"},
+    {WideEncoding::kUtf32BigEndian, "UTF-32 (big-endian)"},
+};
+constexpr std::string_view kWideEncodingAdvice =
+    ", which is not read: save it as UTF-8 (in a spreadsheet, as \"CSV UTF-8\"; or convert it, for instance "
+    "with iconv -t UTF-8)";
+constexpr std::string_view kLoneReturnsProblem =
+    ": the lines end with carriage returns alone (an old Macintosh text format), so the file reads as one "
+    "line: save it with line feeds or CR-LF line ends (in a spreadsheet, as \"CSV UTF-8\")";
+
+// A file whose first line shows that it cannot be read as records at all,
+// said as such before its header is read; false with *error.
+bool check_text_form(const DataSetState& data, std::string* error) {
+  const WideEncoding encoding = wide_encoding(data.text.data, data.text.size);
+  for (const WideEncodingText& wide : kWideEncodingTexts) {
+    if (wide.encoding != encoding) continue;
+    error->assign(data.file_name).append(": the file is encoded as ").append(wide.name).append(kWideEncodingAdvice);
+    return false;
+  }
+  if (first_line_ends_in_lone_return(data.text)) {
+    error->assign(data.file_name).append(kLoneReturnsProblem);
+    return false;
+  }
+  return true;
+}
+
 std::string header_place(const DataSetState& data, const Position& start, std::size_t field) {
   return data.file_name + ", line " + std::to_string(start.line) + ", field " + std::to_string(field + 1) + ": ";
 }
 
-// The name of one header field, checked; false with *error.
-bool read_name(const DataSetState& data, const Position& start, std::size_t field, bool last, std::string_view name,
-               const std::map<std::string, std::size_t>& seen, std::string* error) {
+bool contains(std::string_view text, char c) { return text.find(c) != std::string_view::npos; }
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Whether the text holds a comma between two digits.
+bool has_decimal_comma(std::string_view text) {
+  for (std::size_t i = 1; i + 1 < text.size(); ++i) {
+    if (text[i] == ',' && is_digit(text[i - 1]) && is_digit(text[i + 1])) return true;
+  }
+  return false;
+}
+
+// Bytes of the line after the header looked at for the form of its numbers.
+constexpr std::size_t kNextLineLookedAt = 4096;
+
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
+// An invalid header name and what lies around it, for the hints below.
+struct InvalidName {
+  std::string_view name;
+  char delimiter;
+  std::string_view next_line;  // the start of the line after the header
+};
+
+// The likely cause of an invalid name, said as such: the first hint whose
+// test holds is added to the message.
+struct NameHint {
+  bool (*applies)(const InvalidName& invalid);
+  std::string_view text;
+};
+constexpr NameHint kNameHints[] = {
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, ';') && has_decimal_comma(i.next_line); },
+     "; the file seems to separate its values with semicolons and to write numbers with decimal commas: save it "
+     "with commas between the values and decimal points in the numbers"},
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, ';'); },
+     "; the file seems to separate its values with semicolons: save it with commas (or with tabs, as a .tsv file)"},
+    {[](const InvalidName& i) { return i.delimiter == ',' && contains(i.name, '\t'); },
+     "; the file seems to separate its values with tabs: name it .tsv"},
+    {[](const InvalidName& i) { return i.name.starts_with(kUtf8ByteOrderMark); },
+     "; it starts with a second byte order mark (an invisible mark of the encoding, written twice): save the file "
+     "again as UTF-8, or remove the mark"},
+    {[](const InvalidName& i) {
+       return std::any_of(i.name.begin(), i.name.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+     },
+     "; names take the letters A to Z only, without accents: rename the column in the header line"},
+    {[](const InvalidName& i) { return contains(i.name, ' '); },
+     "; rename the column in the header line, for instance with underscores for the blanks"},
+};
+constexpr std::string_view kTrailingDelimiterHint =
+    " (the header line ends with a delimiter: remove it, and any ending the data lines)";
+constexpr std::string_view kRowNumbersHint =
+    " (a first column without a name often holds row numbers: name it, or leave the column out)";
+
+// Text for a message: bytes outside well-formed UTF-8 (a header in
+// Latin-1) shown as "?", so that the log stays UTF-8.
+std::string shown_text(std::string_view text) {
+  std::string shown;
+  while (!text.empty()) {
+    const std::size_t valid = first_invalid_utf8(text.data(), text.size());
+    shown.append(text.substr(0, valid));
+    if (valid == text.size()) break;
+    shown.push_back('?');
+    text.remove_prefix(valid + 1);
+  }
+  return shown;
+}
+
+// The start of the line from `at` on, up to kNextLineLookedAt bytes.
+std::string_view line_from(const CsvText& text, std::size_t at) {
+  const std::string_view rest(text.data + at, std::min(text.size - at, kNextLineLookedAt));
+  return rest.substr(0, rest.find('\n'));
+}
+
+// The name of one header field, checked; false with *error. `after` is
+// where the header line ends.
+bool read_name(const DataSetState& data, const Position& start, const Position& after, std::size_t field, bool last,
+               std::string_view name, const std::map<std::string, std::size_t>& seen, std::string* error) {
   if (name.empty()) {
     *error = header_place(data, start, field) + "empty variable name in the header";
-    if (last && field > 0) *error += " (the header line ends with a delimiter: remove it, and any ending the data lines)";
+    if (last && field > 0) error->append(kTrailingDelimiterHint);
+    if (!last && field == 0) error->append(kRowNumbersHint);
     return false;
   }
   if (!is_valid_name(name)) {
-    *error = header_place(data, start, field) + "\"" + std::string(name) +
+    *error = header_place(data, start, field) + "\"" + shown_text(name) +
              "\" is not a valid variable name (letters, digits and underscores, not starting with a digit, "
              "at most 32 characters)";
-    // The likely causes, said as such: another separator, or a label.
-    if (data.text.delimiter == ',' && name.find(';') != std::string_view::npos) {
-      *error += "; the file seems to separate its values with semicolons: save it with commas (or with tabs, "
-                "as a .tsv file)";
-    } else if (data.text.delimiter == ',' && name.find('\t') != std::string_view::npos) {
-      *error += "; the file seems to separate its values with tabs: name it .tsv";
-    } else if (name.find(' ') != std::string_view::npos) {
-      *error += "; rename the column in the header line, for instance with underscores for the blanks";
-    }
+    const InvalidName invalid{name, data.text.delimiter, line_from(data.text, after.offset)};
+    const auto hint = std::find_if(std::begin(kNameHints), std::end(kNameHints),
+                                   [&invalid](const NameHint& h) { return h.applies(invalid); });
+    if (hint != std::end(kNameHints)) error->append(hint->text);
     return false;
   }
   const auto earlier = seen.find(upper_case(name));
@@ -98,10 +203,57 @@ bool read_name(const DataSetState& data, const Position& start, std::size_t fiel
   return true;
 }
 
+// A first line that is not the header but stands above it: a spreadsheet's
+// separator line ("sep=;"), or a title. Said as such, with the line.
+constexpr std::string_view kSeparatorLinePrefix = "SEP=";
+constexpr std::string_view kSeparatorLineProblem =
+    "\", is a separator line that some spreadsheets write, not the header: remove it, so that the first line "
+    "names the variables";
+constexpr std::string_view kTitleLineProblem =
+    "\", seems to be a title, not the header: remove the lines above the header line, which must come first and "
+    "name the variables";
+
+bool is_blank_field(const Field& field) { return trim_blanks(std::string_view(field.begin, field.length)).empty(); }
+
+// Whether the header line is a title's: its first field alone filled (the
+// rest are a spreadsheet's empty cells), where that is not a valid name
+// or more than one cell is empty; or its only field, not a valid name and
+// holding no other delimiter, where the next line has more fields. (A
+// valid name alone above wider lines is left to the field count's error.)
+bool is_title_line(const DataSetState& data, const FieldList& fields, std::string_view first, Position after) {
+  if (first.empty()) return false;
+  bool rest_blank = true;
+  for (std::size_t i = 1; i < fields.size(); ++i) rest_blank = rest_blank && is_blank_field(fields[i]);
+  if (fields.size() > 1) return rest_blank && (fields.size() > 2 || !is_valid_name(first));
+  if (is_valid_name(first) || contains(first, ';') || contains(first, '\t')) return false;
+  FieldList next;
+  Position start;
+  Position problem;
+  return scan_record(data.text, &after, &next, &start, &problem) == ScanStatus::kRecord && next.size() > 1;
+}
+
+// Refuses a first line that stands above the header; false with *error.
+bool check_first_line(DataSetState* data, const FieldList& fields, const Position& start, const Position& after,
+                      std::string* error) {
+  const std::string first(trim_blanks(field_value(fields[0], &data->scratch)));
+  const bool separator_line = fields.size() <= 2 && upper_case(first).starts_with(kSeparatorLinePrefix) &&
+                              (fields.size() == 1 || is_blank_field(fields[1]));
+  const bool title = !separator_line && is_title_line(*data, fields, first, after);
+  if (!separator_line && !title) return true;
+  error->assign(data->file_name).append(", line ").append(std::to_string(start.line)).append(": the first line, \"");
+  // The separator line whole: its delimiter ends its first field.
+  std::string_view shown = first;
+  if (separator_line) shown = trim_blanks(line_from(data->text, start.offset));
+  if (shown.ends_with('\r')) shown.remove_suffix(1);
+  error->append(shown_text(shown)).append(separator_line ? kSeparatorLineProblem : kTitleLineProblem);
+  return false;
+}
+
 bool read_header(DataSetState* data, Position* pos, std::string* error) {
   Position start;
   Position problem;
   FieldList& fields = data->pass_fields;
+  if (!check_text_form(*data, error)) return false;
   const ScanStatus status = scan_record(data->text, pos, &fields, &start, &problem);
   if (status == ScanStatus::kEnd) {
     *error = data->file_name + ": the file is empty (its first line must name the variables)";
@@ -111,20 +263,93 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
     *error = describe_scan_problem(*data, status, problem);
     return false;
   }
+  if (!check_first_line(data, fields, start, *pos, error)) return false;
   std::map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view name = trim_blanks(field_value(fields[i], &data->scratch));
-    if (!read_name(*data, start, i, i + 1 == fields.size(), name, seen, error)) return false;
+    if (!read_name(*data, start, *pos, i, i + 1 == fields.size(), name, seen, error)) return false;
     seen.emplace(upper_case(name), i);
     data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
   }
   return true;
 }
 
+// Numbers written in a form that is not read, as spreadsheets write them
+// in many languages: a column of them is noted with what to do.
+enum class NumberForm : std::uint8_t { kNone, kGrouped, kDecimalComma, kPercent };
+
+struct NumberFormNote {
+  NumberForm form;
+  std::string_view holds;
+  std::string_view advice;
+};
+constexpr NumberFormNote kNumberFormNotes[] = {
+    {NumberForm::kGrouped, "numbers written with thousands separators", "write the numbers without separators"},
+    {NumberForm::kDecimalComma, "numbers written with decimal commas",
+     "write them with decimal points (and without thousands separators)"},
+    {NumberForm::kPercent, "percentages", "write the numbers without the percent sign"},
+};
+
+// Between groups of three digits: comma, point, blank, apostrophe, and the
+// no-break spaces U+00A0 and U+202F.
+constexpr std::string_view kThousandsSeparators[] = {",", ".", " ", "'", "\xC2\xA0", "\xE2\x80\xAF"};
+
+std::size_t leading_digits(std::string_view text) {
+  std::size_t n = 0;
+  while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
+  return n;
+}
+
+// Grouped digits ("41,000", "1 234 567", "1.234,5") or a decimal comma
+// ("12,5") in a signed number; kNone for anything else. The separator is
+// the same throughout, and the decimal mark is the other of comma and point.
+NumberForm written_number_form(std::string_view text) {
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  const std::size_t lead = leading_digits(text);
+  if (lead == 0) return NumberForm::kNone;
+  text.remove_prefix(lead);
+  std::string_view separator;
+  for (std::string_view candidate : kThousandsSeparators) {
+    if (text.starts_with(candidate)) separator = candidate;
+  }
+  std::size_t groups = 0;
+  while (lead <= 3 && !separator.empty() && text.starts_with(separator) &&
+         leading_digits(text.substr(separator.size())) == 3) {
+    text.remove_prefix(separator.size() + 3);
+    ++groups;
+  }
+  if (text.empty()) return groups > 0 ? NumberForm::kGrouped : NumberForm::kNone;
+  const char mark = text.front();
+  const bool comma = mark == ',' && (groups == 0 || separator != ",");
+  const bool point = mark == '.' && groups > 0 && separator != ".";
+  if (!(comma || point) || leading_digits(text.substr(1)) != text.size() - 1 || text.size() == 1) {
+    return NumberForm::kNone;
+  }
+  return comma ? NumberForm::kDecimalComma : NumberForm::kGrouped;
+}
+
+// The form of a value that is not a number but is one written otherwise.
+NumberForm number_form(std::string_view text) {
+  text = trim_blanks(text);
+  if (text.size() > 1 && text.back() == '%') {
+    text = trim_blanks(text.substr(0, text.size() - 1));
+    double ignored;
+    const bool number = read_numeric_text(text, &ignored) == NumericText::kNumber;
+    return number || written_number_form(text) != NumberForm::kNone ? NumberForm::kPercent : NumberForm::kNone;
+  }
+  return written_number_form(text);
+}
+
 // Moves a column on by one value of it.
 void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
   if (value == NumericText::kNumber) ++column->numbers;
-  if (value == NumericText::kNotNumeric) ++column->texts;
+  if (value == NumericText::kNotNumeric) {
+    ++column->texts;
+    // Values of a column no longer read (kText) never come here.
+    if (!field.escaped && number_form(std::string_view(field.begin, field.length)) != NumberForm::kNone) {
+      ++column->texts_in_number_form;
+    }
+  }
   switch (column->kind) {
     case ColumnKind::kNumericSoFar:
     case ColumnKind::kNumeric:
@@ -169,6 +394,7 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   if (first->numeric() && !second.numeric()) first->first_text = second.first_text;
   first->numbers += second.numbers;
   first->texts += second.texts;
+  first->texts_in_number_form += second.texts_in_number_form;
   if (first->numeric() && second.numeric()) {
     first->kind = first->numbers > 0 ? ColumnKind::kNumeric : ColumnKind::kNumericSoFar;
   } else {
@@ -176,36 +402,10 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   }
 }
 
-// Whether the text is a number written with thousands separators:
-// "41,000", "-1,234,567.5".
-bool is_grouped_number(std::string_view text) {
-  text = trim_blanks(text);
-  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
-  const auto digits = [&text] {
-    std::size_t n = 0;
-    while (n < text.size() && text[n] >= '0' && text[n] <= '9') ++n;
-    return n;
-  };
-  const std::size_t lead = digits();
-  if (lead == 0 || lead > 3) return false;
-  text.remove_prefix(lead);
-  bool grouped = false;
-  while (!text.empty() && text.front() == ',') {
-    text.remove_prefix(1);
-    if (digits() != 3) return false;
-    text.remove_prefix(3);
-    grouped = true;
-  }
-  if (!text.empty() && text.front() == '.') {
-    text.remove_prefix(1);
-    text.remove_prefix(digits());
-  }
-  return grouped && text.empty();
-}
-
-// A note for each column read as character with at least as many numbers
-// as texts among its values read, or whose first text is a number with
-// thousands separators, naming the line of its first text.
+// A note for each column read as character whose first text is a number
+// written in another form, with every text read such a number or at least
+// as many numbers as texts; else for one with at least as many numbers as
+// texts. Each names the line of the column's first text.
 std::vector<std::string> describe_mixed_columns(const DataSetState& data,
                                                 const std::vector<ColumnSurvey>& columns) {
   std::vector<std::string> notes;
@@ -213,16 +413,21 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     const ColumnSurvey& column = columns[i];
     if (column.numeric()) continue;
     const Field& field = column.first_text;
-    const bool grouped = is_grouped_number(std::string_view(field.begin, field.length));
-    if (!grouped && !column.numbers_with_stray_text()) continue;
+    const NumberForm form = field.escaped ? NumberForm::kNone : number_form(std::string_view(field.begin, field.length));
+    const bool numbers_otherwise = form != NumberForm::kNone && column.texts == column.texts_in_number_form;
+    if (!numbers_otherwise && !column.numbers_with_stray_text()) continue;
     const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
-    const std::string place = data.file_name + ", line " + std::to_string(line) + ": variable " +
-                              data.variables[i].name;
-    notes.push_back(grouped ? place + " holds numbers written with thousands separators, such as \"" +
-                                  shown_field_value(field) +
-                                  "\", so it is read as character; write the numbers without separators"
-                            : place + " holds numbers but is read as character: \"" + shown_field_value(field) +
-                                  "\" is not a number (a missing number is a blank field or \".\")");
+    std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name;
+    const auto written = std::find_if(std::begin(kNumberFormNotes), std::end(kNumberFormNotes),
+                                      [form](const NumberFormNote& n) { return n.form == form; });
+    if (written != std::end(kNumberFormNotes)) {
+      note.append(" holds ").append(written->holds).append(", such as \"").append(shown_field_value(field));
+      note.append("\", so it is read as character; ").append(written->advice);
+    } else {
+      note.append(" holds numbers but is read as character: \"").append(shown_field_value(field));
+      note.append("\" is not a number (a missing number is a blank field or \".\")");
+    }
+    notes.push_back(std::move(note));
   }
   return notes;
 }

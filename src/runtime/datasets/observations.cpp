@@ -1,6 +1,7 @@
 // Reading observations of an opened data set: records checked against the
 // header's width, column look-up and the typed values of BY columns.
 #include <algorithm>
+#include <cstring>
 
 #include "runtime/datasets/data_set.hpp"
 #include "runtime/datasets/values.hpp"
@@ -18,6 +19,12 @@ std::string scan_problem_text(ScanStatus status) {
   }
 }
 
+constexpr std::string_view kLoneReturnHint =
+    "; the line holds a carriage return alone, which does not end a line: save the file with the same line ends "
+    "throughout (line feeds, or CR-LF)";
+constexpr std::string_view kTrailingDelimiterProblem =
+    " (too many fields: the line ends with a delimiter that the header line lacks; remove it from the data lines)";
+
 // Where a record's field count goes wrong: the line and column of its
 // first field beyond the header's, or of the record's end when it has too
 // few, and what that extra field holds.
@@ -34,7 +41,20 @@ std::string field_count_problem(const DataSetState& data, const FieldList& field
                      std::to_string(count) + (count == 1 ? " field" : " fields") + " where the header has " +
                      std::to_string(expected);
   if (count < expected) return text + " (too few fields)";
-  return text + " (too many fields; the first extra one is \"" + shown_field_value(fields[expected]) + "\")";
+  // Empty extra fields: delimiters at the line's end, as some exports write
+  // after every value.
+  bool extra_empty = true;
+  for (std::size_t i = expected; i < count; ++i) extra_empty = extra_empty && fields[i].length == 0;
+  if (extra_empty) return text.append(kTrailingDelimiterProblem);
+  text.append(" (too many fields; the first extra one is \"").append(shown_field_value(fields[expected])).append("\")");
+  // Two lines run together at a CR that is not followed by a line feed, in
+  // a field not quoted (a quoted value may hold one).
+  for (std::size_t i = 0; i < count; ++i) {
+    const Field& field = fields[i];
+    const bool quoted_field = field.begin > data.text.data && field.begin[-1] == '"';
+    if (!quoted_field && std::memchr(field.begin, '\r', field.length) != nullptr) return text.append(kLoneReturnHint);
+  }
+  return text;
 }
 
 char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }

@@ -75,6 +75,36 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
   EXPECT_EQ(notes, expected);
 }
 
+// Numbers as spreadsheets write them in other languages are texts here: a
+// column of them is noted with the form found, also when all its values
+// are such texts, but a column with other texts as well is not.
+TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "forms",
+                                   "blank,quote,nbsp,comma,both,pct,mixed,codes,ranges\n"
+                                   "41 000,1'234,1\xC2\xA0" "234,\"12,5\",\"1.234,5\",12.5 %,7,\"1,5\",1 2\n"
+                                   "9,2'000,5,\"0,25\",2,3%,\"1,234.5\",x,3 45\n"
+                                   "10,,,,,.,8,\"2,5\",\n");
+  ASSERT_NE(data, nullptr);
+  std::vector<std::string> notes = layout_notes(data.get());
+  for (std::string& note : notes) note = note.substr(note.find(", line"));
+  const std::string grouped = " holds numbers written with thousands separators, such as ";
+  const std::string decimal = " holds numbers written with decimal commas, such as ";
+  const std::string separators = ", so it is read as character; write the numbers without separators";
+  const std::string points = ", so it is read as character; write them with decimal points (and without thousands separators)";
+  const std::vector<std::string> expected{
+      ", line 2: variable blank" + grouped + "\"41 000\"" + separators,
+      ", line 2: variable quote" + grouped + "\"1'234\"" + separators,
+      ", line 2: variable nbsp" + grouped + "\"1\xC2\xA0" "234\"" + separators,
+      ", line 2: variable comma" + decimal + "\"12,5\"" + points,
+      ", line 2: variable both" + decimal + "\"1.234,5\"" + points,
+      ", line 2: variable pct holds percentages, such as \"12.5 %\", so it is read as character; write the numbers "
+      "without the percent sign",
+      ", line 3: variable mixed" + grouped + "\"1,234.5\"" + separators,
+  };
+  EXPECT_EQ(notes, expected);
+}
+
 // A file saved in Latin-1 reads as before, with a note naming the line and
 // column of its first letter that is not UTF-8.
 TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {

@@ -15,6 +15,12 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
   const std::string rule =
       " is not a valid variable name (letters, digits and underscores, not starting with a digit, at most 32 "
       "characters)";
+  const std::string title =
+      "\", seems to be a title, not the header: remove the lines above the header line, which must come first and "
+      "name the variables";
+  const std::string separator_line =
+      "\", is a separator line that some spreadsheets write, not the header: remove it, so that the first line "
+      "names the variables";
   const struct {
     const char* label;
     std::string bytes;
@@ -42,7 +48,19 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"columns of a UTF-8 line count letters", "a,b\n\xC2\xA9\xC2\xA9,2,3\n",
        ", line 2, column 6: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"trailing delimiter", "a,b\n1,2,\n",
-       ", line 2, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"\")"},
+       ", line 2, column 5: 3 fields where the header has 2 (too many fields: the line ends with a delimiter that the "
+       "header line lacks; remove it from the data lines)"},
+      {"trailing delimiters", "a,b\n1,2,,\n",
+       ", line 2, column 5: 4 fields where the header has 2 (too many fields: the line ends with a delimiter that the "
+       "header line lacks; remove it from the data lines)"},
+      {"lines run together at a carriage return alone", "a,b\r\n1,2\r3,4\r\n",
+       ", line 2, column 7: 3 fields where the header has 2 (too many fields; the first extra one is \"4\"); the line "
+       "holds a carriage return alone, which does not end a line: save the file with the same line ends throughout "
+       "(line feeds, or CR-LF)"},
+      {"carriage return alone in a quoted value", "a,b\n\"1\r\",2,3\n",
+       ", line 2, column 8: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
+      {"empty extra field before a filled one", "a,b\n1,2,,3\n",
+       ", line 2, column 5: 4 fields where the header has 2 (too many fields; the first extra one is \"\")"},
       {"lines counted through quoted breaks", "a,b\n\"x\ny\",1\r\n1,2,3\n",
        ", line 4, column 5: 3 fields where the header has 2 (too many fields; the first extra one is \"3\")"},
       {"empty line in the middle is skipped", "a,b\n1,2\n\n3\n",
@@ -65,6 +83,28 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"a label for a name", "age group,deaths\n",
        ", line 1, field 1: \"age group\"" + rule +
            "; rename the column in the header line, for instance with underscores for the blanks"},
+      {"semicolons and decimal commas", "age;rate\n1;2,5\n",
+       ", line 1, field 1: \"age;rate\"" + rule +
+           "; the file seems to separate its values with semicolons and to write numbers with decimal commas: save it "
+           "with commas between the values and decimal points in the numbers"},
+      {"accented name", "r\xC3\xA9gion,b\n",
+       ", line 1, field 1: \"r\xC3\xA9gion\"" + rule +
+           "; names take the letters A to Z only, without accents: rename the column in the header line"},
+      {"Latin-1 name shown as UTF-8", "x,r\xE9gion\n",
+       ", line 1, field 2: \"r?gion\"" + rule +
+           "; names take the letters A to Z only, without accents: rename the column in the header line"},
+      {"second byte order mark", "\xEF\xBB\xBF\xEF\xBB\xBF" "a,b\n",
+       ", line 1, field 1: \"\xEF\xBB\xBF" "a\"" + rule +
+           "; it starts with a second byte order mark (an invisible mark of the encoding, written twice): save the "
+           "file again as UTF-8, or remove the mark"},
+      {"unnamed first column", "\"\",a\n1,2\n",
+       ", line 1, field 1: empty variable name in the header (a first column without a name often holds row "
+       "numbers: name it, or leave the column out)"},
+      {"separator line", "sep=,\r\na,b\n", ", line 1: the first line, \"sep=," + separator_line},
+      {"separator line of a semicolon file", "SEP=;\na;b\n", ", line 1: the first line, \"SEP=;" + separator_line},
+      {"title in the first cell", "\nDeaths by area,,\na,b,c\n", ", line 2: the first line, \"Deaths by area" + title},
+      {"one-word title in the first cell", "Deaths,,\na,b,c\n", ", line 1: the first line, \"Deaths" + title},
+      {"title alone on its line", "Deaths by area\na,b\n", ", line 1: the first line, \"Deaths by area" + title},
       {"duplicate name", "Age,x,AGE\n", ", line 1, field 3: duplicate variable name \"AGE\" (field 1 is \"Age\")"},
       {"value too long", "a,b\n1,2\n3," + long_value + "\n",
        ", line 3, field 2 (b): value of 32768 bytes is longer than the limit of 32767"},
@@ -74,6 +114,58 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
     ScratchFolder folder;
     const std::string path = (folder.path() / "bad.csv").string();
     EXPECT_EQ(testing::open_error(folder, "bad.csv", c.bytes), path + c.problem);
+  }
+}
+
+// ASCII text in code units of `width` bytes, in either byte order.
+std::string widened(std::string_view text, std::size_t width, bool little_endian) {
+  std::string wide;
+  for (char c : text) {
+    std::string unit(width, '\0');
+    unit[little_endian ? 0 : width - 1] = c;
+    wide += unit;
+  }
+  return wide;
+}
+
+// What spreadsheets write for "Unicode text" and for old Macintosh CSV is
+// refused as such, not as a NUL byte or an invalid name in one long line.
+TEST(OpenErrors, WideEncodingsAndCarriageReturnLineEndsAreNamed) {
+  const std::string table = "age,deaths\n1,2\n";
+  const std::string advice =
+      ", which is not read: save it as UTF-8 (in a spreadsheet, as \"CSV UTF-8\"; or convert it, for instance with "
+      "iconv -t UTF-8)";
+  const std::string lone_returns =
+      ": the lines end with carriage returns alone (an old Macintosh text format), so the file reads as one line: "
+      "save it with line feeds or CR-LF line ends (in a spreadsheet, as \"CSV UTF-8\")";
+  const struct {
+    const char* label;
+    const char* file;
+    std::string bytes;
+    std::string problem;  // after the file's path
+  } cases[] = {
+      {"utf-16 le with mark", "bad.csv", "\xFF\xFE" + widened(table, 2, true),
+       ": the file is encoded as UTF-16 (little-endian)" + advice},
+      {"utf-16 be with mark", "bad.csv", "\xFE\xFF" + widened(table, 2, false),
+       ": the file is encoded as UTF-16 (big-endian)" + advice},
+      {"utf-16 le without mark", "bad.tsv", widened("age\tdeaths\n", 2, true),
+       ": the file is encoded as UTF-16 (little-endian)" + advice},
+      {"utf-16 be without mark", "bad.csv", widened(table, 2, false),
+       ": the file is encoded as UTF-16 (big-endian)" + advice},
+      {"utf-32 le with mark", "bad.csv", std::string("\xFF\xFE\0\0", 4) + widened(table, 4, true),
+       ": the file is encoded as UTF-32 (little-endian)" + advice},
+      {"utf-32 be without mark", "bad.csv", widened(table, 4, false),
+       ": the file is encoded as UTF-32 (big-endian)" + advice},
+      {"carriage returns alone", "bad.csv", "age,deaths\r1,2\r3,4\r", lone_returns},
+      {"carriage returns alone, quoted line feed", "bad.csv", "age,deaths\r1,\"a\nb\"\r", lone_returns},
+      {"carriage return alone, no last line end", "bad.tsv", "age\tdeaths\r1\t2", lone_returns},
+      {"header only", "bad.csv", "age,deaths\r", lone_returns},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ScratchFolder folder;
+    const std::string path = (folder.path() / c.file).string();
+    EXPECT_EQ(testing::open_error(folder, c.file, c.bytes), path + c.problem);
   }
 }
 
