@@ -73,8 +73,8 @@ std::unique_ptr<Destination> make_csv_destination(const std::string& folder,
                                                   std::shared_ptr<ShortestTextCache> numbers,
                                                   const InputFiles* inputs, std::string* error);
 std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
-                                                   GraphRenderer renderer, const InputFiles* inputs,
-                                                   std::string* error);
+                                                   GraphRenderer renderer, std::size_t kept_in_memory,
+                                                   const InputFiles* inputs, std::string* error);
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
                                                     const InputFiles* inputs, std::string* error);
 

@@ -3,7 +3,18 @@
 // contents. Each step is a section with its title and BY headings; tables are
 // shown as the listing shows them; each graph is a figure holding the SVG the
 // graph renderer returns for it (only its caption without a renderer). The
-// body is kept until the run finishes, since the contents come before it.
+// body is kept until the run finishes, since the contents come before it:
+// in memory while small, then in an unnamed temporary file beside the
+// report, so that a report of many BY groups does not hold memory in
+// proportion to its size.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -48,13 +59,9 @@ constexpr std::string_view kWarningsMeaning = ": warnings were issued; read them
 constexpr std::string_view kErrorsMeaning = ": an error ended it or some of its BY groups, so results are missing.";
 constexpr std::string_view kMoreMessages = " more in the log.";
 
-// One line of the table of contents: a step (level 1), a BY group (level
-// 2), or an output object (level 2 without BY groups, else 3).
-struct ContentsEntry {
-  int level;
-  std::string id;
-  std::string text;
-};
+// Bytes read back at a time when the report is put together.
+constexpr std::size_t kCopyBlock = std::size_t{1} << 20;
+constexpr std::string_view kSpillProblem = "cannot keep the report's text in a temporary file";
 
 void append_escaped(std::string* out, std::string_view text) {
   for (char c : text) {
@@ -76,19 +83,121 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
-// The contents as nested ordered lists.
-void write_contents(std::ostream& out, const std::vector<ContentsEntry>& entries) {
-  out << "<nav class=\"toc\" aria-label=\"" << kContentsHeading << "\">\n<h2>" << kContentsHeading << "</h2>\n";
-  int depth = 0;
-  for (const ContentsEntry& entry : entries) {
-    for (; depth > entry.level; --depth) out << "</li></ol>\n";
-    if (depth == entry.level) out << "</li>\n";
-    for (; depth < entry.level; ++depth) out << "<ol>\n";
-    out << "<li><a href=\"#" << entry.id << "\">" << escaped(entry.text) << "</a>";
+// Text written in order that is kept aside until the report is put
+// together: in memory, then, past a size, in a temporary file
+// without a name in the report's folder (O_TMPFILE, or a name removed at
+// once), which nothing outlives: not a crash, not a signal. When no such
+// file can be made the text stays in memory, as for a small report.
+class KeptText {
+ public:
+  KeptText(std::filesystem::path folder, std::size_t kept_in_memory)
+      : folder_(std::move(folder)), kept_in_memory_(kept_in_memory) {}
+  KeptText(const KeptText&) = delete;
+  KeptText& operator=(const KeptText&) = delete;
+  ~KeptText() {
+    if (fd_ >= 0) ::close(fd_);
   }
-  for (; depth > 0; --depth) out << "</li></ol>\n";
-  out << "</nav>\n";
-}
+
+  std::ostream& stream() { return text_; }
+
+  // Moves the text to the file once there is enough of it.
+  void keep_aside_if_large() {
+    if (static_cast<std::size_t>(text_.tellp()) < kept_in_memory_ || failed_) return;
+    if (fd_ < 0 && !open_file()) return;
+    const std::string_view text = text_.view();
+    for (std::size_t done = 0; done < text.size();) {
+      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return fail(n < 0 ? errno : ENOSPC);
+      done += static_cast<std::size_t>(n);
+    }
+    written_ += text.size();
+    text_.str(std::string());
+  }
+
+  // Appends all the text, in order, to `out`; false with *error set when
+  // the temporary file failed (the report would miss part of its text).
+  bool append_to(AtomicFile& out, std::string* error) {
+    std::string block;
+    for (std::uint64_t at = 0; at < written_ && error_.empty();) {
+      block.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kCopyBlock, written_ - at)));
+      const ssize_t n = ::pread(fd_, block.data(), block.size(), static_cast<off_t>(at));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        fail(n < 0 ? errno : EIO);
+        break;
+      }
+      out.write(std::string_view(block.data(), static_cast<std::size_t>(n)));
+      at += static_cast<std::uint64_t>(n);
+    }
+    if (!error_.empty()) {
+      *error = error_;
+      return false;
+    }
+    out.write(text_.view());
+    return true;
+  }
+
+ private:
+  bool open_file() {
+    const std::filesystem::path folder = folder_.empty() ? std::filesystem::path(".") : folder_;
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+      std::string name = (folder / ".quilvar-report-XXXXXX").string();
+      fd_ = ::mkstemp(name.data());
+      if (fd_ >= 0) ::unlink(name.c_str());
+    }
+    if (fd_ < 0) failed_ = true;  // the text stays in memory
+    return fd_ >= 0;
+  }
+
+  void fail(int code) {
+    failed_ = true;
+    if (error_.empty()) error_ = std::string(kSpillProblem) + " in \"" + folder_.string() + "\": " + std::strerror(code);
+  }
+
+  std::filesystem::path folder_;
+  std::size_t kept_in_memory_;
+  std::ostringstream text_;
+  int fd_ = -1;
+  std::uint64_t written_ = 0;  // bytes in the file
+  bool failed_ = false;        // no more text goes to the file
+  std::string error_;          // a write or read of the file failed
+};
+
+// The table of contents as nested ordered lists, written as its lines come:
+// a step (level 1), a BY group (level 2), or an output object (level 2
+// without BY groups, else 3).
+class Contents {
+ public:
+  Contents(const std::filesystem::path& folder, std::size_t kept_in_memory) : text_(folder, kept_in_memory) {}
+
+  void add(int level, const std::string& id, std::string_view text) {
+    std::ostream& out = text_.stream();
+    for (; depth_ > level; --depth_) out << "</li></ol>\n";
+    if (depth_ == level) out << "</li>\n";
+    for (; depth_ < level; ++depth_) out << "<ol>\n";
+    out << "<li><a href=\"#" << id << "\">" << escaped(text) << "</a>";
+    text_.keep_aside_if_large();
+    empty_ = false;
+  }
+
+  bool append_to(AtomicFile& out, std::string* error) {
+    if (empty_) return true;
+    out.write(std::string("<nav class=\"toc\" aria-label=\"").append(kContentsHeading).append("\">\n<h2>")
+                  .append(kContentsHeading).append("</h2>\n"));
+    if (!text_.append_to(out, error)) return false;
+    std::string end;
+    for (int depth = depth_; depth > 0; --depth) end += "</li></ol>\n";
+    out.write(end + "</nav>\n");
+    return true;
+  }
+
+ private:
+  KeptText text_;
+  int depth_ = 0;
+  bool empty_ = true;
+};
 
 const char* alignment(const DisplayColumn& column) { return column.right_aligned ? "num" : "text"; }
 
@@ -131,7 +240,11 @@ void write_table_body(std::ostream& out, const DisplayTable& table) {
 
 class HtmlDestination : public Destination {
  public:
-  explicit HtmlDestination(GraphRenderer renderer) : renderer_(std::move(renderer)) {}
+  HtmlDestination(GraphRenderer renderer, const std::string& path, std::size_t kept_in_memory)
+      : renderer_(std::move(renderer)),
+        body_text_(std::filesystem::path(path).parent_path(), kept_in_memory),
+        contents_(std::filesystem::path(path).parent_path(), kept_in_memory),
+        body_(body_text_.stream()) {}
 
   bool open(const std::string& path, const std::string& program, const InputFiles* inputs, std::string* error) {
     program_ = program;
@@ -159,6 +272,7 @@ class HtmlDestination : public Destination {
     body_ << "</tr>\n</thead>\n";
     write_table_body(body_, *display);
     body_ << "</table>\n</div>\n";
+    body_text_.keep_aside_if_large();
   }
 
   void write_list(const InfoList& list) override {
@@ -170,6 +284,7 @@ class HtmlDestination : public Destination {
             << escaped(entry_display_text(entry)) << "</td></tr>\n";
     }
     body_ << "</tbody>\n</table>\n";
+    body_text_.keep_aside_if_large();
   }
 
   // The renderer's SVG is embedded as it stands; without one the figure
@@ -180,12 +295,14 @@ class HtmlDestination : public Destination {
           << "\" data-template=\"" << escaped(graph.template_path) << "\">\n";
     if (renderer_) body_ << renderer_(graph) << '\n';
     body_ << "<figcaption>" << escaped(graph.label) << "</figcaption>\n</figure>\n";
+    body_text_.keep_aside_if_large();
   }
 
   void end_step(const StepInfo& step) override {
     if ((step.status && *step.status != 0) || !step.messages.empty()) write_messages(step);
     if (section_open_) body_ << "</section>\n";
     section_open_ = false;
+    body_text_.keep_aside_if_large();
   }
 
   bool finish(std::string* error) override {
@@ -193,9 +310,13 @@ class HtmlDestination : public Destination {
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escaped(program_)
         << "</title>\n<style>" << kStyleSheet << "</style>\n</head>\n<body>\n<header class=\"report\"><h1>"
         << escaped(program_) << "</h1></header>\n";
-    if (!contents_.empty()) write_contents(out, contents_);
     file_.write(out.view());
-    file_.write(body_.view());
+    std::string problem;
+    if (!contents_.append_to(file_, &problem) || !body_text_.append_to(file_, &problem)) {
+      file_.discard();
+      *error = file_.path().string() + ": " + problem;
+      return false;
+    }
     file_.write("</body>\n</html>\n");
     return file_.commit(error);
   }
@@ -209,11 +330,11 @@ class HtmlDestination : public Destination {
     if (!line.empty() && line != last_by_) {
       const std::string id = "step" + std::to_string(step_index()) + "-by" + std::to_string(++by_groups_);
       body_ << "<h3 class=\"by\" id=\"" << id << "\">" << escaped(line) << "</h3>\n";
-      contents_.push_back({2, id, line});
+      contents_.add(2, id, line);
       last_by_ = line;
     }
     const std::string id = "out" + std::to_string(++objects_);
-    contents_.push_back({last_by_.empty() ? 2 : 3, id, caption});
+    contents_.add(last_by_.empty() ? 2 : 3, id, caption);
     return id;
   }
 
@@ -226,7 +347,7 @@ class HtmlDestination : public Destination {
     if (step_ != nullptr && !step_->procedure_label.empty()) {
       body_ << "<p class=\"procedure\">" << escaped(step_->procedure_label) << "</p>\n";
     }
-    contents_.push_back({1, id, title});
+    contents_.add(1, id, title);
     section_open_ = true;
   }
 
@@ -243,7 +364,7 @@ class HtmlDestination : public Destination {
     for (const std::string& message : step.messages) body_ << escaped(message) << '\n';
     if (step.more_messages > 0) body_ << "... " << step.more_messages << kMoreMessages << '\n';
     body_ << "</pre>\n</div>\n";
-    contents_.push_back({2, id, std::string(kMessagesHeading)});
+    contents_.add(2, id, kMessagesHeading);
   }
 
   int step_index() const { return step_ != nullptr ? step_->index : 0; }
@@ -251,8 +372,9 @@ class HtmlDestination : public Destination {
   GraphRenderer renderer_;
   AtomicFile file_;
   std::string program_;
-  std::ostringstream body_;
-  std::vector<ContentsEntry> contents_;
+  KeptText body_text_;
+  Contents contents_;
+  std::ostream& body_;
   const StepInfo* step_ = nullptr;
   bool section_open_ = false;
   std::string last_by_;
@@ -263,9 +385,9 @@ class HtmlDestination : public Destination {
 }  // namespace
 
 std::unique_ptr<Destination> make_html_destination(const std::string& path, const std::string& program,
-                                                   GraphRenderer renderer, const InputFiles* inputs,
-                                                   std::string* error) {
-  auto destination = std::make_unique<HtmlDestination>(std::move(renderer));
+                                                   GraphRenderer renderer, std::size_t kept_in_memory,
+                                                   const InputFiles* inputs, std::string* error) {
+  auto destination = std::make_unique<HtmlDestination>(std::move(renderer), path, kept_in_memory);
   if (!destination->open(path, program, inputs, error)) return nullptr;
   return destination;
 }

@@ -62,6 +62,8 @@ using GraphRenderer = std::function<std::string(const Graph&)>;
 struct OutputOptions {
   std::ostream* listing = nullptr;  // the text listing; null: none
   std::string html_path;            // empty: no HTML report
+  // Bytes of the report's text kept in memory; more go to a temporary file.
+  std::size_t html_kept_in_memory = std::size_t{8} << 20;
   std::string json_path;            // empty: no JSON document
   std::string csv_dir;              // empty: no CSV files; created when absent
   std::string plots_dir;            // SVG files, written only with render_graph

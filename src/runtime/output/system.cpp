@@ -37,7 +37,7 @@ bool make_destinations(const OutputOptions& options, std::vector<std::unique_ptr
   }
   if (!options.html_path.empty() &&
       !add_destination(made, make_html_destination(options.html_path, options.program_name, options.render_graph,
-                                                   inputs, error))) {
+                                                   options.html_kept_in_memory, inputs, error))) {
     return false;
   }
   if (!options.plots_dir.empty() && options.render_graph &&

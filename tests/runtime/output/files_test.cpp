@@ -180,5 +180,27 @@ TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
   EXPECT_NE(html.find("@media print"), std::string::npos);
 }
 
+// A large report moves its text to a temporary file as it goes and puts it
+// together at the end: the report must be the one made in memory, byte for
+// byte, and no temporary file may remain beside it.
+TEST_F(OutputFiles, AReportKeptInATemporaryFileIsTheReportMadeInMemory) {
+  auto make_report = [this](std::size_t kept_in_memory) {
+    begin_full_run(kept_in_memory);
+    for (int year = 2000; year < 2040; ++year) {
+      begin_step(year % 10 == 0 ? "Mortality" : "", [year] { return std::vector<ByValue>{{"Year", true, year * 1.0, ""}}; });
+      produce_table("Smr", "plain", year);
+      produce_table("Rates", "a <b>", year / 7.0);
+      end_step(year % 3 == 0 ? 4 : 0);
+    }
+    finish();
+    return read_file(folder_ / "report.html");
+  };
+  const std::string in_memory = make_report(OutputOptions{}.html_kept_in_memory);
+  const std::string kept_aside = make_report(1);
+  ASSERT_GT(in_memory.size(), 10000u);
+  EXPECT_EQ(kept_aside, in_memory);
+  for (const std::string& name : names_in(folder_)) EXPECT_EQ(name.find("quilvar-report"), std::string::npos) << name;
+}
+
 }  // namespace
 }  // namespace quilvar::runtime::output

@@ -209,13 +209,15 @@ class OutputRunTest : public ::testing::Test {
     std::filesystem::remove_all(folder_);
   }
 
-  // Starts a run with every destination in the scratch folder.
-  void begin_full_run() {
+  // Starts a run with every destination in the scratch folder; the HTML
+  // report keeps `html_kept_in_memory` bytes of text in memory.
+  void begin_full_run(std::size_t html_kept_in_memory = OutputOptions{}.html_kept_in_memory) {
     OutputOptions options;
     options.listing = &listing_;
     options.json_path = (folder_ / "out.json").string();
     options.csv_dir = (folder_ / "csv").string();
     options.html_path = (folder_ / "report.html").string();
+    options.html_kept_in_memory = html_kept_in_memory;
     options.program_name = "test.qv";
     std::string error;
     ASSERT_TRUE(begin_run(options, &error)) << error;
