@@ -337,6 +337,7 @@ WideEncoding wide_encoding(const char* data, std::size_t size) {
 }
 
 bool first_line_ends_in_lone_return(const CsvText& text) {
+  if (text.size == 0) return false;  // an empty file maps to no address at all
   const char* const end = text.data + text.size;
   const auto* line_feed = static_cast<const char*>(std::memchr(text.data, '\n', text.size));
   const char* const line_end = line_feed == nullptr ? end : line_feed;
