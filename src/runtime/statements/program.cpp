@@ -42,12 +42,6 @@ class LineIndex {
   std::vector<std::size_t> starts_;
 };
 
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
 // Finds the statements and blanks the comments of the text.
 // The line as written, without its line break.
 std::string line_text(std::string_view text, const LineIndex& lines, int line) {

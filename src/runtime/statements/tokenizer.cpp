@@ -31,12 +31,6 @@ constexpr TimeLiteral kTimeLiterals[] = {
     {"DT", host::kTokenDateTime, "datetime", datetime_literal_value},
 };
 
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
 class Scanner {
  public:
   Scanner(std::string_view text, int first_line, const KeywordTable& keywords)
@@ -284,6 +278,12 @@ int KeywordTable::punctuation_code(char c) const { return punctuation_[static_ca
 
 std::string_view KeywordTable::name(int code) const {
   return code >= 1 && code <= keyword_count() ? std::string_view(names_[static_cast<std::size_t>(code - 1)]) : std::string_view();
+}
+
+std::string upper_case(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
 }
 
 std::vector<Token> tokenize(std::string_view text, int first_line, const KeywordTable& keywords) {
