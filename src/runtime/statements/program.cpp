@@ -177,8 +177,10 @@ class Splitter {
   }
 
  private:
-  // An error about what a statement expects: the token found is named too.
+  // An error about what a statement expects: the token found is named too,
+  // or what is wrong with it when it is not a valid token.
   void expected(const Token& token, std::string message) {
+    if (token.code == kBadToken) return error(token, token.problem);
     if (token.code != host::kTokenEndStatement) message += ", found " + describe_token(token, host::kTokenEndStatement);
     error(token, std::move(message));
   }
