@@ -253,7 +253,7 @@ std::string SemanticActions::missing_end_hint(const Token& name) const {
   const bool statement_word =
       std::find(kProgramStatementWords.begin(), kProgramStatementWords.end(), upper) != kProgramStatementWords.end();
   if (name.keyword == 0 && !statement_word) return "";
-  return "; is the \";\" at the end of line " + std::to_string(tokens_[index - 1].line) + " missing?";
+  return statements::missing_end_hint(tokens_[index - 1].line);
 }
 
 // An option of this statement written among its variables ("strata age

@@ -84,7 +84,7 @@ std::string StatementParser::missing_end_hint(const std::vector<int>& expected) 
   if (cursor_ == 0 || std::find(expected.begin(), expected.end(), host::kTokenEndStatement) == expected.end()) return "";
   const Token& previous = tokens_[cursor_ - 1];
   if (tokens_[cursor_].line <= previous.line) return "";
-  return "; is the \";\" at the end of line " + std::to_string(previous.line) + " missing?";
+  return statements::missing_end_hint(previous.line);
 }
 
 // How messages name the statement whose first keyword is keyword: the
