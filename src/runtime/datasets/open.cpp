@@ -19,6 +19,9 @@ struct ResolvedFile {
 };
 
 constexpr std::string_view kWorkLibrary = "WORK";
+constexpr std::string_view kFileExtensions[] = {".csv", ".tsv"};
+constexpr char kQuotedIsAPath[] = "; a quoted name is a file path: write ";
+constexpr char kBackslashes[] = "; folders in a path are separated by \"/\" (a backslash is part of a file name)";
 
 std::string upper_case(std::string_view text) {
   std::string upper(text);
@@ -118,7 +121,17 @@ bool resolve_name(const Libraries& libraries, std::string_view written, Resolved
     return false;
   }
   fs::path dir = libraries.default_dir;
-  if (!library.empty() && !find_library(libraries, upper_case(library), file->name, &dir, error)) return false;
+  if (!library.empty() && !find_library(libraries, upper_case(library), file->name, &dir, error)) {
+    // "regions.csv" reads as member CSV of library REGIONS: name the file's
+    // two right spellings.
+    const std::string extension = std::string(".").append(member);
+    if (std::any_of(std::begin(kFileExtensions), std::end(kFileExtensions),
+                    [&](std::string_view known) { return upper_case(known) == upper_case(extension); })) {
+      error->append("; a name with a dot is library.member: to read the file ").append(written);
+      error->append(" write ").append(library).append(" (the extension is added) or the quoted path '").append(written).append("'");
+    }
+    return false;
+  }
   if (!find_member_file(dir, member, file->name, &file->path, &file->note, error)) return false;
   file->delimiter = delimiter_for(file->path);
   return true;
@@ -180,13 +193,33 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   return handle_of(data.release());
 }
 
+// What to write instead of a quoted path that names no file: the data set
+// name, when the path lacks only its extension; "/" for backslashes.
+std::string quoted_path_hint(const ResolvedFile& resolved, std::string_view written) {
+  std::error_code ignored;
+  if (written.find('\\') != std::string_view::npos) return kBackslashes;
+  if (!resolved.path.extension().empty() || fs::exists(resolved.path, ignored)) return "";
+  for (std::string_view extension : kFileExtensions) {
+    fs::path with_extension = resolved.path;
+    with_extension += extension;
+    if (!fs::is_regular_file(with_extension, ignored)) continue;
+    std::string hint = kQuotedIsAPath;
+    hint.append("'").append(with_extension.filename().string()).append("'");
+    if (is_name(written)) hint.append(", or the name ").append(written).append(" without quotes");
+    return hint;
+  }
+  return "";
+}
+
 }  // namespace
 
 host::DataSet* open_data_set(const Libraries& libraries, std::string_view written, bool quoted, std::string* error) {
   try {
     ResolvedFile resolved;
     if (!resolve_written(libraries, written, quoted, &resolved, error)) return nullptr;
-    return open_resolved(resolved, error);
+    host::DataSet* data = open_resolved(resolved, error);
+    if (data == nullptr && quoted) error->append(quoted_path_hint(resolved, written));
+    return data;
   } catch (const std::bad_alloc&) {
     *error = "data set " + std::string(written) + ": out of memory";
     return nullptr;

@@ -12,6 +12,11 @@ constexpr std::size_t kMaxShownToken = 40;
 
 }  // namespace
 
+std::string missing_end_hint(int line) {
+  std::string hint = "; is the \";\" at the end of line ";
+  return hint.append(std::to_string(line)).append(" missing?");
+}
+
 std::string describe_token(const Token& token, int end_code) {
   if (token.code == end_code) return "the end of the step";
   std::string text(token.text.substr(0, kMaxShownToken));

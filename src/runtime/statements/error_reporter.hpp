@@ -37,6 +37,10 @@ class ErrorReporter {
   int error_column_ = 0;  // in bytes, as Token::column
 };
 
+// "; is the ";" at the end of line N missing?": told when a statement
+// without its ";" runs into the next line's statement.
+std::string missing_end_hint(int line);
+
 // How a found token is named in messages: "the end of the step", or its
 // text in double quotes.
 std::string describe_token(const Token& token, int end_code);

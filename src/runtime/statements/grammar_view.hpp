@@ -37,6 +37,7 @@ class GrammarView {
   // The token codes that predict some production of the nonterminal.
   std::vector<int> predicting_codes(int nonterminal) const;
 
+  int production_count() const { return productions_; }
   int production_lhs(int production) const { return record_->production_lhs[production]; }
   // The right-hand side as stored: last symbol first.
   std::span<const std::int16_t> stored_rhs(int production) const;

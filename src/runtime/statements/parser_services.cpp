@@ -101,8 +101,7 @@ int parse_session(StepSession& session, const host::GrammarRecord& record, int t
   std::vector<RepeatedOption> repeated;
   drop_repeated_options(lexical.tokens, lexical.grammar,
                         [&warnings, &repeated](const OptionOccurrence& dropped, const OptionOccurrence& kept) {
-                          std::string name(dropped.keyword.text);
-                          for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+                          const std::string name = upper_case(dropped.keyword.text);
                           repeated.push_back(RepeatedOption{
                               dropped.keyword, kept.keyword,
                               "option " + name + (dropped.with_equals ? "=" : "") + " is given again (line " +

@@ -10,10 +10,21 @@
 
 #include "quilvar/host/statement_state.hpp"
 #include "runtime/statements/error_reporter.hpp"
+#include "runtime/statements/suggestions.hpp"
 #include "runtime/statements/tokenizer.hpp"
 
 namespace quilvar::runtime::statements {
 namespace {
+
+// Message parts of the program's own statements.
+constexpr char kNoCommentEnd[] = ": no \"*/\" closes it";
+constexpr char kCommentsDoNotNest[] = " (comments do not nest)";
+constexpr char kNoClosingQuote[] = ": the quote is not closed on its line";
+constexpr char kRestIgnored[] = ", so the rest of the file is ignored";
+constexpr char kEndTheComment[] = ": end the comment with ';'";
+constexpr char kStepNotRun[] = "the step starting on line ";
+constexpr char kOutsideAStep[] = " outside a step: write it between PROC and RUN (only TITLE and GRAPHICS stand between steps)";
+constexpr char kStepSkipped[] = ": the step's statements up to the next RUN are skipped";
 
 struct StatementSpan {
   std::size_t begin;  // first character
@@ -42,13 +53,6 @@ class LineIndex {
   std::vector<std::size_t> starts_;
 };
 
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
-// Finds the statements and blanks the comments of the text.
 // The line as written, without its line break.
 std::string line_text(std::string_view text, const LineIndex& lines, int line) {
   std::string_view written = text.substr(lines.line_begin(line), lines.line_end(line) - lines.line_begin(line));
@@ -56,6 +60,32 @@ std::string line_text(std::string_view text, const LineIndex& lines, int line) {
   return std::string(written);
 }
 
+// Where and why the scan of the statements stopped before the end of the
+// text (an unterminated comment or quoted string, or a last statement
+// without ";"); what follows is not read.
+struct ScanStop {
+  std::size_t offset = 0;
+  std::string message;
+  std::size_t statement = 0;  // the start of the statement cut off
+  bool rest_ignored = true;   // false: the statement cut off is the file's last
+};
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  return text;
+}
+
+// Whether the text at pos, after blanks, is the word (upper case) followed
+// by a blank or the end.
+bool starts_with_word(std::string_view text, std::size_t pos, std::string_view word) {
+  while (pos < text.size() && (text[pos] == ' ' || text[pos] == '\t')) ++pos;
+  if (text.size() - pos < word.size() || upper_case(text.substr(pos, word.size())) != word) return false;
+  const std::size_t after = pos + word.size();
+  return after == text.size() || std::isspace(static_cast<unsigned char>(text[after]));
+}
+
+// Finds the statements and blanks the comments of the text.
 class StatementScanner {
  public:
   StatementScanner(std::string_view text, const LineIndex& lines, const std::string& file, Diagnostics& diagnostics)
@@ -63,11 +93,11 @@ class StatementScanner {
 
   std::vector<StatementSpan> scan() {
     std::vector<StatementSpan> spans;
-    while (skip_blanks_and_comments() && pos_ < text_.size()) {
+    for (statement_ = pos_; skip_blanks_and_comments() && pos_ < text_.size(); statement_ = pos_) {
       const std::size_t begin = pos_;
       const bool comment = text_[pos_] == '*';
       if (comment) {
-        skip_to_semicolon();
+        skip_comment_statement();
         blank(begin, pos_);
       } else if (scan_statement_body()) {
         spans.push_back({begin, pos_});
@@ -79,8 +109,15 @@ class StatementScanner {
   }
 
   const std::string& blanked() const { return blanked_; }
+  const std::optional<ScanStop>& stop() const { return stop_; }
 
  private:
+  // The scan stops here: the message is told once the splitter knows
+  // which step, if any, the stop cuts off.
+  void stop(std::size_t offset, std::string message, bool rest_ignored = true) {
+    stop_ = ScanStop{offset, std::move(message), statement_, rest_ignored};
+  }
+
   void error(std::size_t offset, std::string message) {
     const int line = lines_.line_of(offset);
     diagnostics_.add({file_, line, lines_.column_of(offset), std::move(message), line_text(text_, lines_, line)});
@@ -91,11 +128,21 @@ class StatementScanner {
       if (blanked_[i] != '\n') blanked_[i] = ' ';
   }
 
-  // Blanks the comment at pos_; false (with an error) when it is not closed.
+  // Blanks the comment at pos_; false (with a stop) when it is not closed,
+  // or holds the "/*" of another comment before its "*/": comments do not
+  // nest, so that "/*" most likely opens the comment meant to follow the
+  // one left open, whose "*/" would otherwise end this one far too late.
   bool skip_comment() {
     const std::size_t close = text_.find("*/", pos_ + 2);
+    const std::size_t inner = text_.find("/*", pos_ + 2);
+    const std::string start = "unterminated comment starting on line " + std::to_string(lines_.line_of(pos_));
     if (close == std::string_view::npos) {
-      error(pos_, "unterminated comment starting on line " + std::to_string(lines_.line_of(pos_)));
+      stop(pos_, start + kNoCommentEnd);
+      return false;
+    }
+    if (inner < close) {
+      stop(pos_, start + ": it is still open at the \"/*\" on line " + std::to_string(lines_.line_of(inner)) +
+                     kCommentsDoNotNest);
       return false;
     }
     blank(pos_, close + 2);
@@ -111,16 +158,27 @@ class StatementScanner {
     }
   }
 
-  // A "* ... ;" comment runs to the next ";" whatever it holds.
-  void skip_to_semicolon() {
+  // A "* ... ;" comment runs to the next ";" whatever it holds; one that
+  // runs on into a line starting with PROC lacks its ";" and ends before
+  // that line, so that the step there is read.
+  void skip_comment_statement() {
+    const std::size_t begin = pos_;
     const std::size_t semicolon = text_.find(';', pos_);
     pos_ = semicolon == std::string_view::npos ? text_.size() : semicolon + 1;
+    for (std::size_t newline = text_.find('\n', begin); newline < pos_; newline = text_.find('\n', newline + 1)) {
+      if (!starts_with_word(text_, newline + 1, kProgramStatementWords[0])) continue;
+      error(begin, "the comment statement is not ended by ';' before the PROC statement on line " +
+                       std::to_string(lines_.line_of(newline + 1)) + kEndTheComment);
+      pos_ = newline + 1;
+      return;
+    }
   }
 
   // Moves pos_ past the statement's ";"; false at an unterminated quote or
   // comment, or when the text ends first.
   bool scan_statement_body() {
     const std::size_t begin = pos_;
+    statement_ = begin;
     while (pos_ < text_.size()) {
       const char c = text_[pos_];
       if (c == ';') {
@@ -135,12 +193,15 @@ class StatementScanner {
         ++pos_;
       }
     }
-    error(begin, "the last statement is not ended by ';'");
+    stop(begin, "the last statement is not ended by ';'", false);
     return false;
   }
 
+  // A quoted string ends on its line: one left open would otherwise be
+  // closed by the next quote of the file, lines later, and the error shown
+  // far from the quote that lacks its partner.
   bool skip_quoted(char quote) {
-    for (std::size_t i = pos_ + 1; i < text_.size(); ++i) {
+    for (std::size_t i = pos_ + 1; i < text_.size() && text_[i] != '\n'; ++i) {
       if (text_[i] != quote) continue;
       if (i + 1 < text_.size() && text_[i + 1] == quote) {
         ++i;
@@ -149,7 +210,7 @@ class StatementScanner {
       pos_ = i + 1;
       return true;
     }
-    error(pos_, "unterminated quoted string starting on line " + std::to_string(lines_.line_of(pos_)));
+    stop(pos_, "unterminated quoted string starting on line " + std::to_string(lines_.line_of(pos_)) + kNoClosingQuote);
     return false;
   }
 
@@ -159,6 +220,8 @@ class StatementScanner {
   const std::string& file_;
   Diagnostics& diagnostics_;
   std::size_t pos_ = 0;
+  std::size_t statement_ = 0;
+  std::optional<ScanStop> stop_;
 };
 
 // A statement's tokens, with file positions; the tokens point into `padded`.
@@ -178,15 +241,18 @@ class Splitter {
     blanked_ = scanner.blanked();
     program_.file_name = file_;
     for (const StatementSpan& span : spans) classify(span);
+    if (scanner.stop()) report_stop(*scanner.stop());
     close_step();
     return std::move(program_);
   }
 
  private:
-  // An error about what a statement expects: the token found is named too.
-  void expected(const Token& token, std::string message) {
+  // An error about what a statement expects: the token found is named too,
+  // or what is wrong with it when it is not a valid token.
+  void expected(const Token& token, std::string message, std::string_view hint = {}) {
+    if (token.code == kBadToken) return error(token, token.problem);
     if (token.code != host::kTokenEndStatement) message += ", found " + describe_token(token, host::kTokenEndStatement);
-    error(token, std::move(message));
+    error(token, message.append(hint));
   }
 
   void error(const Token& token, std::string message) {
@@ -205,27 +271,92 @@ class Splitter {
     return token.code == host::kTokenName && upper_case(token.text) == upper;
   }
 
+  // The file offset of a token of the statement at span.
+  std::size_t offset_of(const StatementTokens& statement, const StatementSpan& span, const Token& token) const {
+    return span.begin + static_cast<std::size_t>(token.text.data() - statement.padded.data()) -
+           static_cast<std::size_t>(lines_.column_of(span.begin) - 1);
+  }
+
+  // Whether tokens[index] begins one of the program's statements on a
+  // later line than the token before it: the statement before lacks its
+  // ";" and ran on into it.
+  static bool runs_on(const std::vector<Token>& tokens, std::size_t index) {
+    if (index == 0 || tokens[index].code != host::kTokenName || tokens[index].line <= tokens[index - 1].line) return false;
+    const std::string word = upper_case(tokens[index].text);
+    return std::find(kProgramStatementWords.begin(), kProgramStatementWords.end(), word) != kProgramStatementWords.end();
+  }
+
+  // Reports that tokens[index] is not what the statement expects; returns
+  // index when a statement of the program runs on there (see runs_on),
+  // which is then read as a statement of its own, else 0.
+  std::size_t unexpected(const std::vector<Token>& tokens, std::size_t index, std::string message) {
+    if (!runs_on(tokens, index)) {
+      expected(tokens[index], std::move(message));
+      return 0;
+    }
+    expected(tokens[index], std::move(message), missing_end_hint(tokens[index - 1].line));
+    return index;
+  }
+
   void classify(const StatementSpan& span) {
     const StatementTokens statement = tokens_of(span);
     const std::vector<Token>& tokens = statement.tokens;
     const Token& first = tokens.front();
+    std::size_t run_on = 0;
     if (first.code == host::kTokenEndStatement) {
       if (step_) ranges_.push_back(span);
     } else if (is_word(first, "PROC")) {
-      start_step(tokens, span);
+      start_step(statement, span);
     } else if (is_word(first, "RUN")) {
-      if (tokens[1].code != host::kTokenEndStatement) expected(tokens[1], "RUN takes no options");
+      if (tokens[1].code != host::kTokenEndStatement) run_on = unexpected(tokens, 1, "RUN takes no options");
       close_step();
       skipping_ = false;
     } else if (is_word(first, "TITLE")) {
-      read_title(tokens);
+      run_on = read_title(tokens);
     } else if (is_word(first, "GRAPHICS")) {
-      read_graphics(tokens);
+      run_on = read_graphics(tokens);
     } else if (step_) {
       ranges_.push_back(span);
     } else if (!skipping_) {
-      error(first, "unknown statement " + std::string(first.text) + " outside a step");
+      outside_a_step(first);
     }
+    if (run_on != 0) classify({offset_of(statement, span, tokens[run_on]), span.end});
+  }
+
+  // Reports where the scan stopped. A step whose statements it cuts off is
+  // not run (run with the statements before the cut, it would give other
+  // results than the program asks for), unless the statement cut off is a
+  // RUN without its ";".
+  void report_stop(const ScanStop& stop) {
+    std::string message = stop.message;
+    if (stop.rest_ignored) message += kRestIgnored;
+    const std::size_t end = std::min(blanked_.size(), blanked_.find(';', stop.statement));
+    const bool run_cut_off = upper_case(trimmed(std::string_view(blanked_).substr(stop.statement, end - stop.statement))) == "RUN";
+    if (step_ && !run_cut_off) {
+      message.append(stop.rest_ignored ? " and " : "; ").append(kStepNotRun).append(std::to_string(step_->line)).append(" is not run");
+      step_.reset();
+      ranges_.clear();
+    }
+    const int line = lines_.line_of(stop.offset);
+    diagnostics_.add({file_, line, lines_.column_of(stop.offset), std::move(message), line_text(text_, lines_, line)});
+  }
+
+  // A statement between steps that is none of the program's own. A word
+  // close to PROC is taken for a misspelled PROC statement; then, and after
+  // any such statement, the statements up to the next RUN or PROC (most
+  // likely the step's) are skipped without an error each.
+  void outside_a_step(const Token& first) {
+    Suggestion suggestion(first.text);
+    if (first.code == host::kTokenName)
+      for (std::string_view word : kProgramStatementWords) suggestion.offer(word);
+    std::string message = "statement " + std::string(first.text);
+    if (suggestion.best() == kProgramStatementWords[0]) {
+      message.insert(0, "unknown ").append(" (did you mean ").append(suggestion.best()).append("?)").append(kStepSkipped);
+    } else {
+      message.append(kOutsideAStep);
+    }
+    error(first, message);
+    skipping_ = true;
   }
 
   bool is_known_procedure(std::string_view name) const {
@@ -233,12 +364,27 @@ class Splitter {
                        [&](std::string_view known) { return upper_case(known) == upper_case(name); });
   }
 
-  void start_step(const std::vector<Token>& tokens, const StatementSpan& span) {
+  // "unknown procedure X; did you mean Y?", or the procedures there are.
+  std::string unknown_procedure(std::string_view name) const {
+    Suggestion suggestion(name);
+    std::vector<std::string> known;
+    for (std::string_view procedure : procedures_) {
+      suggestion.offer(procedure);
+      known.push_back(upper_case(procedure));
+    }
+    std::string message = "unknown procedure " + std::string(name);
+    if (!suggestion.best().empty()) return message + " (did you mean " + upper_case(suggestion.best()) + "?)" + kStepSkipped;
+    message.append(" (this program runs PROC ");
+    for (std::size_t i = 0; i < known.size(); ++i) message.append(i == 0 ? "" : i + 1 == known.size() ? " or " : ", ").append(known[i]);
+    return message + ")" + kStepSkipped;
+  }
+
+  void start_step(const StatementTokens& statement, const StatementSpan& span) {
+    const std::vector<Token>& tokens = statement.tokens;
     close_step();
     const Token& name = tokens[1];
     if (name.code != host::kTokenName || !is_known_procedure(name.text)) {
-      error(name, name.code == host::kTokenName ? "unknown procedure " + std::string(name.text)
-                                                : "PROC needs a procedure name");
+      error(name, name.code == host::kTokenName ? unknown_procedure(name.text) : "PROC needs a procedure name");
       skipping_ = true;
       return;
     }
@@ -248,23 +394,28 @@ class Splitter {
     step_->file_name = file_;
     step_->line = tokens[0].line;
     step_->column = tokens[0].column;
-    const std::size_t name_offset = span.begin + (tokens[1].text.data() - tokens[0].text.data());
-    ranges_.push_back({name_offset, span.end});
+    ranges_.push_back({offset_of(statement, span, tokens[1]), span.end});
   }
 
-  void read_title(const std::vector<Token>& tokens) {
+  // The global statements: each returns what unexpected() returns, and
+  // keeps its setting when only its ";" is missing.
+  std::size_t read_title(const std::vector<Token>& tokens) {
     TitleStatement title{"", tokens[0].line};
     std::size_t next = 1;
     if (tokens[next].code == host::kTokenQuoted) title.text = tokens[next++].value;
-    if (tokens[next].code != host::kTokenEndStatement) return expected(tokens[next], "TITLE expects one quoted text");
-    program_.items.emplace_back(std::move(title));
+    const std::size_t run_on =
+        tokens[next].code == host::kTokenEndStatement ? 0 : unexpected(tokens, next, "TITLE expects one quoted text");
+    if (tokens[next].code == host::kTokenEndStatement || run_on != 0) program_.items.emplace_back(std::move(title));
+    return run_on;
   }
 
-  void read_graphics(const std::vector<Token>& tokens) {
+  std::size_t read_graphics(const std::vector<Token>& tokens) {
     const bool on = is_word(tokens[1], "ON");
-    if (!on && !is_word(tokens[1], "OFF")) return expected(tokens[1], "GRAPHICS expects ON or OFF");
-    if (tokens[2].code != host::kTokenEndStatement) return expected(tokens[2], "GRAPHICS expects ON or OFF alone");
-    program_.items.emplace_back(GraphicsStatement{on, tokens[0].line});
+    if (!on && !is_word(tokens[1], "OFF")) return unexpected(tokens, 1, "GRAPHICS expects ON or OFF");
+    const std::size_t run_on =
+        tokens[2].code == host::kTokenEndStatement ? 0 : unexpected(tokens, 2, "GRAPHICS expects ON or OFF alone");
+    if (tokens[2].code == host::kTokenEndStatement || run_on != 0) program_.items.emplace_back(GraphicsStatement{on, tokens[0].line});
+    return run_on;
   }
 
   // Ends the open step: its lines, with only its statement ranges kept.

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "runtime/statements/program.hpp"
+#include "runtime/statements/statement_options.hpp"
 #include "runtime/statements/variable_lists.hpp"
 
 namespace quilvar::runtime::statements {
@@ -248,12 +249,24 @@ bool SemanticActions::start_list(const ActionView& action) {
 std::string SemanticActions::missing_end_hint(const Token& name) const {
   const auto index = static_cast<std::size_t>(&name - tokens_.data());
   if (index == 0 || index >= tokens_.size() || tokens_[index - 1].line >= name.line) return "";
-  std::string upper(name.text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string upper = upper_case(name.text);
   const bool statement_word =
       std::find(kProgramStatementWords.begin(), kProgramStatementWords.end(), upper) != kProgramStatementWords.end();
   if (name.keyword == 0 && !statement_word) return "";
-  return "; is the \";\" at the end of line " + std::to_string(tokens_[index - 1].line) + " missing?";
+  return statements::missing_end_hint(tokens_[index - 1].line);
+}
+
+// An option of this statement written among its variables ("strata age
+// stats;") is read as a variable: say what it should follow.
+std::string SemanticActions::option_hint(const Token& name) const {
+  if (name.keyword == 0) return "";
+  const int statement = grammar_.spelling_of(tokens_[statement_token_].keyword);
+  for (const OptionPlace& place : option_places(grammar_, name.keyword)) {
+    if (grammar_.spelling_of(place.keyword) != statement || place.introducer == 0) continue;
+    return "; " + upper_case(name.text) + " is an option of this statement: is the \"" + std::string(grammar_.keywords().name(place.introducer)) +
+           "\" before it missing?";
+  }
+  return "";
 }
 
 bool SemanticActions::add_variables(const ActionView& action) {
@@ -269,7 +282,7 @@ bool SemanticActions::add_variables(const ActionView& action) {
   const std::size_t before = variables_.size();
   const std::string problem = resolver.add(form, names[0] != nullptr ? name_of(*names[0]) : "",
                                            names[1] != nullptr ? name_of(*names[1]) : "", &variables_);
-  if (!problem.empty()) errors_.report(at, problem + missing_end_hint(at));
+  if (!problem.empty()) errors_.report(at, problem + missing_end_hint(at) + option_hint(at));
   trace(action, std::to_string(variables_.size() - before) + " variable(s) added");
   return true;
 }
@@ -327,8 +340,7 @@ void SemanticActions::finish() {
 
 void SemanticActions::warn_replaced(std::size_t earlier) {
   const Token& later = tokens_[statement_token_];
-  std::string name(tokens_[earlier].text);
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const std::string name = upper_case(tokens_[earlier].text);
   warnings_.report(tokens_[earlier], "the " + name + " statement is given again (line " + std::to_string(later.line) +
                                          ", column " + std::to_string(warnings_.character_column(later)) +
                                          "), and that later statement's variables are used");

@@ -63,6 +63,7 @@ class SemanticActions {
   void skip_data_set_options(const ActionView& action, std::size_t* cursor);
   bool start_list(const ActionView& action);
   std::string missing_end_hint(const Token& name) const;
+  std::string option_hint(const Token& name) const;
   bool add_variables(const ActionView& action);
   bool add_name(const ActionView& action);
   bool add_by_variable(const ActionView& action);

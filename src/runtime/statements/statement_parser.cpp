@@ -3,6 +3,8 @@
 // leaves the leftmost symbol on top. Right-recursive lists therefore keep
 // the stack shallow however many statements a step has.
 #include "runtime/statements/statement_parser.hpp"
+
+#include "runtime/statements/statement_options.hpp"
 #include "runtime/statements/suggestions.hpp"
 
 #include <algorithm>
@@ -17,6 +19,16 @@ constexpr std::array<std::string_view, 13> kClassDescriptions{
     "",           "\";\"",          "a name",          "a quoted string", "an integer",
     "a number",   "a library.member name", "a format", "a date literal",  "a time literal",
     "a datetime literal", "a missing value", "a name literal"};
+
+// "A", "A or B", "A, B or C".
+std::string join_alternatives(const std::vector<std::string>& items) {
+  std::string text;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " or " : ", ";
+    text += items[i];
+  }
+  return text;
+}
 
 }  // namespace
 
@@ -40,6 +52,7 @@ bool StatementParser::expand(int nonterminal) {
   if (production < 0) production = grammar_.predict(nonterminal, token.code);
   if (production < 0) return syntax_error(grammar_.predicting_codes(nonterminal));
   trace_production(production);
+  if (is_statement_production(grammar_, production)) statement_ = production;
   for (std::int16_t symbol : grammar_.stored_rhs(production)) stack_.push_back(symbol);
   return true;
 }
@@ -71,7 +84,31 @@ std::string StatementParser::missing_end_hint(const std::vector<int>& expected) 
   if (cursor_ == 0 || std::find(expected.begin(), expected.end(), host::kTokenEndStatement) == expected.end()) return "";
   const Token& previous = tokens_[cursor_ - 1];
   if (tokens_[cursor_].line <= previous.line) return "";
-  return "; is the \";\" at the end of line " + std::to_string(previous.line) + " missing?";
+  return statements::missing_end_hint(previous.line);
+}
+
+// How messages name the statement whose first keyword is keyword: the
+// step's first statement is the PROC statement, named by its procedure.
+std::string StatementParser::statement_name(int keyword) const {
+  const std::string name = describe_code(keyword);
+  return keyword == tokens_.front().keyword ? "PROC " + name : name;
+}
+
+// A keyword found where the statement has no place for it, which is an
+// option of other statements: say which, and after what it is written.
+std::string StatementParser::other_statement_hint() const {
+  const Token& token = tokens_[cursor_];
+  if (token.code != host::kTokenName || token.keyword == 0) return "";
+  std::vector<std::string> owners;
+  for (const OptionPlace& place : option_places(grammar_, token.keyword)) {
+    if (place.statement == statement_) return "";  // an option here, only not at this point
+    std::string owner = "the " + statement_name(place.keyword) + " statement";
+    if (place.introducer != 0) owner.append(", after ").append(describe_code(place.introducer));
+    owners.push_back(std::move(owner));
+  }
+  if (owners.empty()) return "";
+  const bool equals = cursor_ + 1 < tokens_.size() && tokens_[cursor_ + 1].text == "=";
+  return "; " + upper_case(token.text) + (equals ? "=" : "") + " belongs in " + join_alternatives(owners);
 }
 
 bool StatementParser::syntax_error(const std::vector<int>& expected) {
@@ -80,14 +117,14 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
     errors_.report(token, token.problem);
     return false;
   }
-  std::string list;
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (i > 0) list += i + 1 == expected.size() ? " or " : ", ";
-    list += describe_code(expected[i]);
-  }
-  // A misspelled keyword: suggest the expected keyword it is closest to.
+  std::vector<std::string> names;
+  for (int code : expected) names.push_back(describe_code(code));
+  // An option of another statement is named with where it belongs; any
+  // other keyword may be misspelled: suggest the expected one it is
+  // closest to.
+  const std::string elsewhere = other_statement_hint();
   Suggestion suggestion(token.text);
-  if (token.code == host::kTokenName) {
+  if (token.code == host::kTokenName && elsewhere.empty()) {
     for (int code : expected) {
       if (code >= static_cast<int>(kClassDescriptions.size()) && code != grammar_.keywords().end_code()) {
         suggestion.offer(describe_code(code));
@@ -95,7 +132,7 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
     }
   }
   errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " +
-                            list + suggestion.text() + missing_end_hint(expected));
+                            join_alternatives(names) + suggestion.text() + elsewhere + missing_end_hint(expected));
   return false;
 }
 

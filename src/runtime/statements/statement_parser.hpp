@@ -32,6 +32,8 @@ class StatementParser {
   bool syntax_error(const std::vector<int>& expected);
   std::string missing_end_hint(const std::vector<int>& expected) const;
   std::string describe_code(int code) const;
+  std::string statement_name(int keyword) const;
+  std::string other_statement_hint() const;
   void trace_production(int production) const;
 
   const GrammarView& grammar_;
@@ -41,6 +43,7 @@ class StatementParser {
   const std::function<void(std::string_view)>* syntax_trace_;
   std::vector<int> stack_;
   std::size_t cursor_ = 0;
+  int statement_ = -1;  // the production of the statement being parsed
 };
 
 }  // namespace quilvar::runtime::statements

@@ -41,6 +41,8 @@ class Suggestion {
       best_ = candidate;
     }
   }
+  // The closest candidate, or empty when nothing was close.
+  const std::string& best() const { return best_; }
   // "; did you mean X?", or empty when nothing was close.
   std::string text() const { return best_.empty() ? "" : "; did you mean " + best_ + "?"; }
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "quilvar/host/missing.hpp"
+#include "runtime/statements/characters.hpp"
 #include "runtime/statements/literals.hpp"
 
 namespace quilvar::runtime::statements {
@@ -30,12 +31,6 @@ constexpr TimeLiteral kTimeLiterals[] = {
     {"T", host::kTokenTime, "time", time_literal_value},
     {"DT", host::kTokenDateTime, "datetime", datetime_literal_value},
 };
-
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
 
 class Scanner {
  public:
@@ -85,7 +80,7 @@ class Scanner {
   // Skips blanks and comments; returns false at an unterminated comment.
   bool skip_blanks() {
     for (;;) {
-      while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) advance_over(pos_ + 1);
+      for (std::size_t blank = blank_length(text_, pos_); blank > 0; blank = blank_length(text_, pos_)) advance_over(pos_ + blank);
       if (at(pos_) != '/' || at(pos_ + 1) != '*') return true;
       const std::size_t close = text_.find("*/", pos_ + 2);
       if (close == std::string_view::npos) return false;
@@ -103,6 +98,7 @@ class Scanner {
     const char c = at(pos_);
     if (pos_ >= text_.size()) return finish(begin_token(), pos_, keywords_.end_code());
     if (is_name_start(c)) return read_word();
+    if (other_character_length(text_, pos_) > 0) return read_other_word(pos_);
     if (c == '$') return read_dollar_format();
     if (is_digit(c) || (c == '.' && is_digit(at(pos_ + 1)))) return read_number();
     if (c == '.') return read_missing();
@@ -126,10 +122,31 @@ class Scanner {
       return too_long ? bad(std::move(token), begin, "name longer than 32 characters") : finish(std::move(token), begin, host::kTokenCompound);
     }
     if (at(end) == '.') return read_format_tail(std::move(token), begin, end);
+    if (other_character_length(text_, end) > 0) return read_other_word(end);
     advance_over(end);
     if (end - begin > kMaxNameLength) return bad(std::move(token), begin, "name longer than 32 characters");
     token.keyword = keywords_.word_code(upper_case(text_.substr(begin, end - begin)));
     return finish(std::move(token), begin, host::kTokenName);
+  }
+
+  // A word holding letters outside A to Z ("régions"), whose first such
+  // letter is at other: a bad token naming that letter (or the byte that
+  // is not UTF-8).
+  Token read_other_word(std::size_t other) {
+    Token token = begin_token();
+    const std::size_t begin = pos_;
+    std::size_t end = pos_;
+    for (std::size_t length = 1; length > 0; end += length) {
+      length = is_name_char(at(end)) ? 1 : other_character_length(text_, end);
+    }
+    advance_over(end);
+    char32_t code = 0;
+    const std::size_t length = character_length(text_, other, &code);
+    if (length == 1 || end - begin == length) return bad(std::move(token), begin, unexpected_character(text_, other));
+    std::string problem = "\"";
+    problem.append(text_.substr(begin, end - begin)).append("\" holds \"").append(text_.substr(other, length));
+    problem.append("\": names take the letters A to Z, digits and underscores");
+    return bad(std::move(token), begin, std::move(problem));
   }
 
   // The "." and decimals of a format whose name ends at dot.
@@ -168,10 +185,54 @@ class Scanner {
       for (end += 2; is_digit(at(end));) ++end;
     }
     const auto [stop, error] = std::from_chars(text_.data() + begin, text_.data() + end, token.number);
+    if (error == std::errc() && stop == text_.data() + end) {
+      if (at(end) == ',' && is_digit(at(end + 1)) && keywords_.punctuation_code(',') == 0)
+        return read_number_with_commas(std::move(token), begin, end);
+      if (at(end) == '%' && keywords_.punctuation_code('%') == 0) return read_percentage(std::move(token), begin, end);
+    }
     advance_over(end);
     if (error != std::errc() || stop != text_.data() + end || is_name_char(at(end)))
       return bad(std::move(token), begin, "invalid number");
     return finish(std::move(token), begin, integer ? host::kTokenInteger : host::kTokenNumber);
+  }
+
+  // A number written with commas, as thousands separators (100,000) or a
+  // decimal comma (0,05): a bad token saying how to write it.
+  Token read_number_with_commas(Token token, std::size_t begin, std::size_t end) {
+    std::vector<std::string_view> groups{text_.substr(begin, end - begin)};
+    while (at(end) == ',' && is_digit(at(end + 1))) {
+      std::size_t group_end = end + 1;
+      while (is_digit(at(group_end))) ++group_end;
+      groups.push_back(text_.substr(end + 1, group_end - end - 1));
+      end = group_end;
+    }
+    advance_over(end);
+    const bool thousands = groups[0] != "0" && groups[0].find('.') == std::string_view::npos &&
+                           std::all_of(groups.begin() + 1, groups.end(), [](std::string_view g) { return g.size() == 3; });
+    std::string whole, decimal;
+    for (std::string_view group : groups) whole += group;
+    if (groups.size() == 2) decimal.append(groups[0]).append(".").append(groups[1]);
+    std::string problem = "a comma in a number: write ";
+    if (thousands && groups.size() == 2) {
+      problem.append(whole).append(", or ").append(decimal).append(" if the comma is a decimal point (numbers take no separators)");
+    } else if (thousands) {
+      problem.append(whole).append(" (numbers take no thousands separators)");
+    } else if (groups.size() == 2) {
+      problem.append(decimal).append(" (numbers take a decimal point)");
+    } else {
+      problem.append("the number with digits and a decimal point only");
+    }
+    return bad(std::move(token), begin, std::move(problem));
+  }
+
+  // A number followed by "%": a bad token giving the fraction to write.
+  Token read_percentage(Token token, std::size_t begin, std::size_t end) {
+    advance_over(end + 1);
+    char buffer[32];
+    const auto written = std::to_chars(buffer, buffer + sizeof buffer, token.number / 100);
+    std::string problem = "a percent sign: write ";
+    problem.append(text_.substr(begin, end + 1 - begin)).append(" as the fraction ").append(buffer, written.ptr);
+    return bad(std::move(token), begin, std::move(problem));
   }
 
   // "." alone, or ".A" to ".Z" and "._" (in either case).
@@ -243,7 +304,9 @@ class Scanner {
     if (c == ';') return finish(std::move(token), begin, host::kTokenEndStatement);
     const int code = keywords_.punctuation_code(c);
     if (code != 0) return finish(std::move(token), begin, code);
-    return bad(std::move(token), begin, "unexpected character");
+    char32_t ignored = 0;
+    advance_over(begin + character_length(text_, begin, &ignored));
+    return bad(std::move(token), begin, unexpected_character(text_, begin));
   }
 
   std::string_view text_;
@@ -284,6 +347,12 @@ int KeywordTable::punctuation_code(char c) const { return punctuation_[static_ca
 
 std::string_view KeywordTable::name(int code) const {
   return code >= 1 && code <= keyword_count() ? std::string_view(names_[static_cast<std::size_t>(code - 1)]) : std::string_view();
+}
+
+std::string upper_case(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
 }
 
 std::vector<Token> tokenize(std::string_view text, int first_line, const KeywordTable& keywords) {

@@ -57,6 +57,9 @@ struct Token {
   std::string problem;    // bad tokens: what is wrong
 };
 
+// The text with its ASCII letters in upper case, as keywords are compared.
+std::string upper_case(std::string_view text);
+
 // The tokens of text, whose first line is line first_line, ending with one
 // end token. Comments "/* ... */" are skipped. Never fails: a character or
 // literal that is not valid becomes a kBadToken token saying why.

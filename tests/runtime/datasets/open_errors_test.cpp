@@ -186,6 +186,17 @@ TEST(OpenErrors, NamesThatFindNoFile) {
       {"lib.", false, "data set name \"lib.\" is not valid (a name or library.name)"},
       {"gone.csv", true, "cannot open data set file \"" + dir + "/gone.csv\": No such file or directory"},
       {".", true, "cannot open data set file \"" + dir + "/.\": not a regular file"},
+      // A file name written as a name, a data set name written as a path,
+      // and a path with the backslashes of another system.
+      {"pop.csv", false,
+       "data set POP.CSV: unknown library POP; a name with a dot is library.member: to read the file pop.csv write pop (the "
+       "extension is added) or the quoted path 'pop.csv'"},
+      {"pop", true,
+       "cannot open data set file \"" + dir + "/pop\": No such file or directory; a quoted name is a file path: write "
+       "'pop.csv', or the name pop without quotes"},
+      {"data\\pop.csv", true,
+       "cannot open data set file \"" + dir + "/data\\pop.csv\": No such file or directory; folders in a path are separated by "
+       "\"/\" (a backslash is part of a file name)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.written);

@@ -105,6 +105,33 @@ TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
   EXPECT_EQ(misspelled.log().errors[0].message.find("missing?"), std::string::npos);
 }
 
+// An option written in a statement that has no place for it is named with
+// the statements it belongs in (and what it follows there), instead of
+// being taken for a misspelling of this statement's options; one written
+// among a statement's variables is asked for its "/".
+TEST(ParseErrors, AnOptionOfAnotherStatementSaysWhereItBelongs) {
+  const struct {
+    const char* program;
+    const char* hint;
+  } kCases[] = {
+      {"proc quilvar data=pop event=events;\nrun;", "; EVENT= belongs in the POPULATION statement or the REFERENCE statement"},
+      {"proc quilvar data=pop;\n population event=events method=direct;\nrun;", "; METHOD= belongs in the PROC QUILVAR statement"},
+      {"proc quilvar data=pop stats;\nrun;", "; STATS belongs in the STRATA statement, after \"/\""},
+      {"proc quilvar data=pop;\n strata age stats;\nrun;",
+       "variable stats is not in data set pop; STATS is an option of this statement: is the \"/\" before it missing?"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.program);
+    const std::vector<Step> steps = steps_of(c.program);
+    ASSERT_EQ(steps.size(), 1u);
+    const StepRun run(steps[0]);
+    ASSERT_EQ(run.log().errors.size(), 1u);
+    const std::string& message = run.log().errors[0].message;
+    EXPECT_NE(message.find(c.hint), std::string::npos) << message;
+    EXPECT_EQ(message.find("did you mean"), std::string::npos) << message;
+  }
+}
+
 TEST(ParseErrors, AFailedStepLeavesTheNextOneUntouched) {
   const std::vector<Step> steps = steps_of(
       "proc quilvar data=pop method=nope; run;\n"

@@ -72,11 +72,29 @@ TEST(SplitProgram, ReportsProblemsWithPosition) {
     const char* message;
     std::size_t steps;
   } kCases[] = {
-      {"proc foo data=x;\nvar x;\nrun;\nproc quilvar data=pop; run;", "test.qv:1:6: unknown procedure foo", 1},
-      {"  data x;", "test.qv:1:3: unknown statement data outside a step", 0},
-      {"proc quilvar data=pop;\n  /* open comment\nrun;", "test.qv:2:3: unterminated comment starting on line 2", 1},
-      {"proc quilvar data=pop;\ntitle 'abc;\nrun;", "test.qv:2:7: unterminated quoted string starting on line 2", 1},
+      {"proc foo data=x;\nvar x;\nrun;\nproc quilvar data=pop; run;",
+       "test.qv:1:6: unknown procedure foo (this program runs PROC QUILVAR): the step's statements up to the next RUN are skipped", 1},
+      {"proc quilvr data=x;\nvar x;\nrun;",
+       "test.qv:1:6: unknown procedure quilvr (did you mean QUILVAR?): the step's statements up to the next RUN are skipped", 0},
+      {"prc quilvar data=x;\nvar x;\nrun;",
+       "test.qv:1:1: unknown statement prc (did you mean PROC?): the step's statements up to the next RUN are skipped", 0},
+      {"  data x;\n  var x;",
+       "test.qv:1:3: statement data outside a step: write it between PROC and RUN (only TITLE and GRAPHICS stand between steps)", 0},
+      // A step that the end of the readable text cuts short is not run,
+      // unless only the ";" of its RUN is missing.
+      {"proc quilvar data=pop;\n  /* open comment\nrun;",
+       "test.qv:2:3: unterminated comment starting on line 2: no \"*/\" closes it, so the rest of the file is ignored and the step "
+       "starting on line 1 is not run", 0},
+      {"title 'ok';\n/* one\n/* two */ proc quilvar data=pop; run;",
+       "test.qv:2:1: unterminated comment starting on line 2: it is still open at the \"/*\" on line 3 (comments do not nest), so the "
+       "rest of the file is ignored", 0},
+      {"proc quilvar data=pop;\ntitle 'abc;\nrun; title 'x';",
+       "test.qv:2:7: unterminated quoted string starting on line 2: the quote is not closed on its line, so the rest of the file is "
+       "ignored and the step starting on line 1 is not run", 0},
       {"proc quilvar data=pop;\n  run", "test.qv:2:3: the last statement is not ended by ';'", 1},
+      {"proc quilvar data=pop;\n  strata age", "test.qv:2:3: the last statement is not ended by ';'; the step starting on line 1 is not run", 0},
+      {"* comment\n  PROC quilvar data=pop; run;",
+       "test.qv:1:1: the comment statement is not ended by ';' before the PROC statement on line 2: end the comment with ';'", 1},
       {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"maybe\"", 0},
       {"graphics on off;", "test.qv:1:13: GRAPHICS expects ON or OFF alone, found \"off\"", 0},
       {"title 'a' 'b';", "test.qv:1:11: TITLE expects one quoted text, found \"'b'\"", 0},
@@ -110,6 +128,22 @@ TEST(SplitProgram, ProblemsShowTheLineWithACaretUnderTheToken) {
   split("title 'Gen\xC3\xA8ve' x;\n", &accented);
   EXPECT_EQ(messages(accented), std::vector<std::string>{"test.qv:1:16: TITLE expects one quoted text, found \"x\"\n"
                                                           "title 'Gen\xC3\xA8ve' x;\n               ^"});
+}
+
+// A global statement without its ";" runs into the program statement on
+// the next line: the ";" is asked for, the setting kept, and the statement
+// after it read as its own.
+TEST(SplitProgram, AGlobalStatementMissingItsSemicolonLetsTheNextOneBeRead) {
+  Diagnostics diagnostics;
+  const Program program = split("title 'T'\nproc quilvar data=pop;\nrun\ngraphics off\ntitle 'U';", &diagnostics);
+  EXPECT_EQ(describe(program), (std::vector<std::string>{"title:T", "step@2", "graphics:off", "title:U"}));
+  std::vector<std::string> first_lines;
+  for (const std::string& message : messages(diagnostics)) first_lines.push_back(message.substr(0, message.find('\n')));
+  EXPECT_EQ(first_lines, (std::vector<std::string>{
+                             "test.qv:2:1: TITLE expects one quoted text, found \"proc\"; is the \";\" at the end of line 1 missing?",
+                             "test.qv:4:1: RUN takes no options, found \"graphics\"; is the \";\" at the end of line 3 missing?",
+                             "test.qv:5:1: GRAPHICS expects ON or OFF alone, found \"title\"; is the \";\" at the end of line 4 missing?"}));
+  EXPECT_EQ(std::get<Step>(program.items[1]).text, "     quilvar data=pop;");
 }
 
 TEST(SplitProgram, MissingSemicolonInsideAStepStaysInTheStepText) {

@@ -141,6 +141,43 @@ TEST(Tokenizer, BadTokensSayWhatIsWrong) {
   EXPECT_EQ(tokens_of("abcdefghijabcdefghijabcdefghijab")[0].code, host::kTokenName) << "32 characters are allowed";
 }
 
+// Text pasted from documents: no-break and zero-width spaces are blanks;
+// typographic quotes and dashes, numbers written with commas or percent
+// signs, and names with letters outside A to Z are refused whole, saying
+// what to write instead.
+TEST(Tokenizer, PastedCharactersAndNumbersSayWhatToWrite) {
+  const std::vector<Token> blanks = tokens_of("a\xC2\xA0" "b\xE2\x80\xAF=\xEF\xBB\xBF" "1");
+  ASSERT_EQ(blanks.size(), 5u);
+  EXPECT_EQ(blanks[1].text, "b");
+  EXPECT_EQ(blanks[1].column, 4);
+  EXPECT_EQ(blanks[3].code, host::kTokenInteger);
+  const struct {
+    const char* text;
+    const char* token;
+    const char* problem;
+  } kCases[] = {
+      {"\xE2\x80\x98x\xE2\x80\x99", "\xE2\x80\x98",
+       "a curly quote (\xE2\x80\x98), as word processors write it: write the straight quote '"},
+      {"\xE2\x80\x9Cx", "\xE2\x80\x9C", "a curly quote (\xE2\x80\x9C), as word processors write it: write the straight quote \""},
+      {"\xE2\x80\x93" "5", "\xE2\x80\x93", "a dash (\xE2\x80\x93), as word processors write it: write the minus sign -"},
+      {"\xE2\x82\xAC", "\xE2\x82\xAC", "unexpected character \"\xE2\x82\xAC\" (U+20AC)"},
+      {"0,05;", "0,05", "a comma in a number: write 0.05 (numbers take a decimal point)"},
+      {"1,000,000", "1,000,000", "a comma in a number: write 1000000 (numbers take no thousands separators)"},
+      {"1,500", "1,500", "a comma in a number: write 1500, or 1.500 if the comma is a decimal point (numbers take no separators)"},
+      {"5%", "5%", "a percent sign: write 5% as the fraction 0.05"},
+      {"r\xC3\xA9gions x", "r\xC3\xA9gions", "\"r\xC3\xA9gions\" holds \"\xC3\xA9\": names take the letters A to Z, digits and underscores"},
+      {"\xC3\xA2ge", "\xC3\xA2ge", "\"\xC3\xA2ge\" holds \"\xC3\xA2\": names take the letters A to Z, digits and underscores"},
+      {"r\xE9gions", "r\xE9gions", "unexpected byte 0xE9, which starts no UTF-8 character: save the program as UTF-8 text"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.text);
+    const Token token = tokens_of(c.text)[0];
+    EXPECT_EQ(token.code, kBadToken);
+    EXPECT_EQ(token.text, c.token);
+    EXPECT_EQ(token.problem, c.problem);
+  }
+}
+
 TEST(Tokenizer, PositionsAcrossLinesAndComments) {
   const std::vector<Token> tokens = tokenize("a\n  b /* c\n */ 'x\ny' d", 7, module_keywords());
   const struct {

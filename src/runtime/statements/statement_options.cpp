@@ -1,0 +1,113 @@
+// Finds the statements a keyword is an option of by walking the grammar
+// from each statement production, as described in the header.
+#include "runtime/statements/statement_options.hpp"
+
+#include <cctype>
+#include <optional>
+
+namespace quilvar::runtime::statements {
+namespace {
+
+// The production's grammar symbols in the order they are parsed (the stored
+// right-hand sides are last symbol first), semantic actions left out.
+std::vector<int> parse_order(const GrammarView& grammar, int production) {
+  const std::span<const std::int16_t> rhs = grammar.stored_rhs(production);
+  std::vector<int> symbols;
+  for (auto symbol = rhs.rbegin(); symbol != rhs.rend(); ++symbol)
+    if (*symbol > 0) symbols.push_back(*symbol);
+  return symbols;
+}
+
+bool is_punctuation(const GrammarView& grammar, int code) {
+  const std::string_view name = grammar.keywords().name(code);
+  return name.size() == 1 && !std::isalnum(static_cast<unsigned char>(name[0])) && name[0] != '_';
+}
+
+bool is_keyword(const GrammarView& grammar, int code) {
+  return code > host::kTokenClassEntries && code < grammar.keywords().end_code() && !is_punctuation(grammar, code);
+}
+
+class OptionSearch {
+ public:
+  OptionSearch(const GrammarView& grammar, int keyword)
+      : grammar_(grammar),
+        keyword_(keyword),
+        equals_(grammar.keywords().punctuation_code('=')),
+        open_(grammar.keywords().punctuation_code('(')) {}
+
+  // The introducer of keyword when it is an option of the statement.
+  std::optional<int> in_statement(const std::vector<int>& symbols) {
+    visited_.assign(static_cast<std::size_t>(grammar_.production_count()), false);
+    return in_symbols(symbols, 1, 0);
+  }
+
+ private:
+  std::optional<int> in_production(int production, int introducer) {
+    const std::vector<int> symbols = parse_order(grammar_, production);
+    if (symbols.empty()) return std::nullopt;
+    if (symbols[0] == keyword_) return introducer;
+    return in_symbols(symbols, 0, introducer);
+  }
+
+  std::optional<int> in_symbols(const std::vector<int>& symbols, std::size_t from, int introducer) {
+    for (std::size_t i = from; i < symbols.size(); ++i) {
+      const int symbol = symbols[i];
+      if (symbol == equals_ || symbol == open_ || symbol == host::kTokenEndStatement) return std::nullopt;
+      if (!grammar_.is_nonterminal(symbol)) {
+        if (is_punctuation(grammar_, symbol)) introducer = symbol;
+        continue;
+      }
+      const int nonterminal = symbol - grammar_.first_nonterminal();
+      if (grammar_.predict(nonterminal, host::kTokenName) >= 0) continue;  // a variable list
+      for (int production = 0; production < grammar_.production_count(); ++production) {
+        if (grammar_.production_lhs(production) != nonterminal || visited_[static_cast<std::size_t>(production)]) continue;
+        visited_[static_cast<std::size_t>(production)] = true;
+        if (const std::optional<int> found = in_production(production, introducer)) return found;
+      }
+    }
+    return std::nullopt;
+  }
+
+  const GrammarView& grammar_;
+  int keyword_;
+  int equals_;
+  int open_;
+  std::vector<bool> visited_;
+};
+
+// The keyword that names a statement: its first symbol, or the first
+// keyword of a nonterminal that lists the statement's spellings.
+int statement_keyword(const GrammarView& grammar, const std::vector<int>& symbols) {
+  if (symbols.empty()) return 0;
+  if (!grammar.is_nonterminal(symbols[0])) return is_keyword(grammar, symbols[0]) ? symbols[0] : 0;
+  for (int production = 0; production < grammar.production_count(); ++production) {
+    if (grammar.production_lhs(production) != symbols[0] - grammar.first_nonterminal()) continue;
+    const std::vector<int> spelling = parse_order(grammar, production);
+    if (!spelling.empty() && is_keyword(grammar, spelling[0])) return spelling[0];
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool is_statement_production(const GrammarView& grammar, int production) {
+  for (const std::int16_t symbol : grammar.stored_rhs(production))
+    if (symbol == host::kTokenEndStatement) return true;
+  return false;
+}
+
+std::vector<OptionPlace> option_places(const GrammarView& grammar, int keyword) {
+  std::vector<OptionPlace> places;
+  OptionSearch search(grammar, keyword);
+  for (int production = 0; production < grammar.production_count(); ++production) {
+    if (!is_statement_production(grammar, production)) continue;
+    const std::vector<int> symbols = parse_order(grammar, production);
+    const int name = statement_keyword(grammar, symbols);
+    if (name == 0) continue;
+    if (const std::optional<int> introducer = search.in_statement(symbols))
+      places.push_back(OptionPlace{production, name, *introducer});
+  }
+  return places;
+}
+
+}  // namespace quilvar::runtime::statements
