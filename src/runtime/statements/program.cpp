@@ -453,9 +453,38 @@ class Splitter {
 
 }  // namespace
 
+namespace {
+
+// A source line longer than this is shown as a part around the caret.
+constexpr std::size_t kLongestShownLine = 160;
+constexpr std::size_t kShownBeforeCaret = 60;
+constexpr std::size_t kShownPart = 140;
+constexpr std::string_view kCut = "...";
+
+bool continues_letter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+}  // namespace
+
 std::string source_and_caret(std::string_view line, int column) {
-  std::string text(line);
-  text += '\n';
+  // A long line (a generated program, a list of hundreds of variables) is
+  // cut to a part around the caret, at letter boundaries, marked "...".
+  std::size_t from = 0;
+  std::string prefix;
+  std::string suffix;
+  if (line.size() > kLongestShownLine) {
+    const std::size_t at = std::min(line.size(), static_cast<std::size_t>(std::max(column, 1) - 1));
+    from = at > kShownBeforeCaret ? at - kShownBeforeCaret : 0;
+    while (from > 0 && continues_letter(line[from])) --from;
+    std::size_t to = std::min(line.size(), std::max(from + kShownPart, at + 1));
+    while (to < line.size() && continues_letter(line[to])) ++to;
+    if (from > 0) prefix = kCut;
+    if (to < line.size()) suffix = kCut;
+    line = line.substr(from, to - from);
+    column -= static_cast<int>(from);
+  }
+  std::string text = prefix;
+  text.append(line).append(suffix) += '\n';
+  text += std::string(prefix.size(), ' ');
   // One blank per character before the column (columns count bytes; a
   // letter of several bytes takes one place on the screen).
   for (std::size_t i = 0; i + 1 < static_cast<std::size_t>(column); ++i) {
@@ -463,7 +492,7 @@ std::string source_and_caret(std::string_view line, int column) {
       text += ' ';
     } else if (line[i] == '\t') {
       text += '\t';
-    } else if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) {
+    } else if (!continues_letter(line[i])) {
       text += ' ';
     }
   }

@@ -130,6 +130,30 @@ TEST(SplitProgram, ProblemsShowTheLineWithACaretUnderTheToken) {
                                                           "title 'Gen\xC3\xA8ve' x;\n               ^"});
 }
 
+// A very long line is shown as a part around the caret, cut at letters
+// and marked, the caret still under the token; the column counts the whole
+// line.
+TEST(SplitProgram, ALongLineIsShownAroundTheCaret) {
+  const std::string words(300, 'a');
+  Diagnostics diagnostics;
+  split("title '" + words + "' x '\xC3\xA8" + words + "';\n", &diagnostics);
+  const std::vector<std::string> shown = messages(diagnostics);
+  ASSERT_EQ(shown.size(), 1u);
+  const std::string& text = shown[0];
+  EXPECT_EQ(text.rfind("test.qv:1:310: TITLE expects one quoted text, found \"x\"\n", 0), 0u) << text;
+  const std::size_t line_start = text.find('\n') + 1;
+  const std::size_t caret_start = text.find('\n', line_start) + 1;
+  const std::string line = text.substr(line_start, caret_start - 1 - line_start);
+  const std::string caret = text.substr(caret_start);
+  EXPECT_EQ(line.substr(0, 3), "...");
+  EXPECT_EQ(line.substr(line.size() - 3), "...");
+  EXPECT_LT(line.size(), 160u);
+  ASSERT_EQ(caret.back(), '^');
+  EXPECT_EQ(line[caret.size() - 1], 'x');
+  // The accented letter after the caret is whole, not cut in two.
+  EXPECT_NE(line.find("'\xC3\xA8"), std::string::npos);
+}
+
 // A global statement without its ";" runs into the program statement on
 // the next line: the ";" is asked for, the setting kept, and the statement
 // after it read as its own.
