@@ -3,6 +3,9 @@
 // the line are kept in the caret line so that the caret lines up).
 #include "runtime/statements/error_reporter.hpp"
 
+#include <cctype>
+#include <cstring>
+
 #include "runtime/statements/program.hpp"
 
 namespace quilvar::runtime::statements {
@@ -15,6 +18,17 @@ constexpr std::size_t kMaxShownToken = 40;
 std::string missing_end_hint(int line) {
   std::string hint = "; is the \";\" at the end of line ";
   return hint.append(std::to_string(line)).append(" missing?");
+}
+
+std::string unquoted_path_hint(const char* from) {
+  if (from == nullptr) return "";
+  std::string_view written(from, std::strcspn(from, " \t\r\n;'\""));
+  const bool path = written.find_first_of("/\\") != std::string_view::npos ||
+                    (written.size() > 2 && written[1] == ':' && std::isalpha(static_cast<unsigned char>(written[0])));
+  if (!path) return "";
+  std::string shown(written);
+  for (char& c : shown) c = c == '\\' ? '/' : c;
+  return "; a file path is written in quotes, with \"/\" between folders: '" + shown + "'";
 }
 
 std::string describe_token(const Token& token, int end_code) {

@@ -41,6 +41,12 @@ class ErrorReporter {
 // without its ";" runs into the next line's statement.
 std::string missing_end_hint(int line);
 
+// "; a file path is written in quotes: 'PATH'" when the text written from
+// `from` on (to a blank, ";" or quote) reads as a file path ("data/x.csv",
+// "./x", "C:\x.csv") rather than a name; else empty. `from` points into
+// tokenized text, which ends with a NUL.
+std::string unquoted_path_hint(const char* from);
+
 // How a found token is named in messages: "the end of the step", or its
 // text in double quotes.
 std::string describe_token(const Token& token, int end_code);

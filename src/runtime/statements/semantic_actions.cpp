@@ -196,7 +196,8 @@ bool SemanticActions::open_data_set(const ActionView& action) {
   std::string problem;
   last_data_set_ = hooks_.open_data_set ? hooks_.open_data_set(spec, quoted, &problem) : nullptr;
   if (last_data_set_ == nullptr)
-    errors_.report(*token, "data set " + spec + " cannot be opened" + (problem.empty() ? "" : ": " + problem));
+    errors_.report(*token, "data set " + spec + " cannot be opened" + (problem.empty() ? "" : ": " + problem) +
+                               (quoted ? "" : unquoted_path_hint(token->text.data())));
   if (action.arguments[0] == 1) {
     variable_data_ = last_data_set_;
     variable_data_failed_ = last_data_set_ == nullptr;

@@ -111,6 +111,25 @@ std::string StatementParser::other_statement_hint() const {
   return "; " + upper_case(token.text) + (equals ? "=" : "") + " belongs in " + join_alternatives(owners);
 }
 
+// A file path written without quotes as an option's value ("./x",
+// "C:\x.csv") stops the parse at its first ".", "/" or ":"; the path is
+// read from the start of the word that token touches.
+std::string StatementParser::path_hint() const {
+  const Token& token = tokens_[cursor_];
+  if (token.text.empty() || tokens_.front().text.empty()) return "";
+  // The tokens are views of one text: the word the found token touches is
+  // found by going back over its letters.
+  const char* const text_start = tokens_.front().text.data();
+  const char* from = token.text.data();
+  const auto word_letter = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  while (from > text_start && word_letter(from[-1])) --from;
+  // Only an option's value: "=" comes before it.
+  const char* before = from;
+  while (before > text_start && (before[-1] == ' ' || before[-1] == '\t')) --before;
+  if (before == text_start || before[-1] != '=') return "";
+  return unquoted_path_hint(from);
+}
+
 bool StatementParser::syntax_error(const std::vector<int>& expected) {
   const Token& token = tokens_[cursor_];
   if (token.code == kBadToken) {
@@ -132,7 +151,8 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
     }
   }
   errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " +
-                            join_alternatives(names) + suggestion.text() + elsewhere + missing_end_hint(expected));
+                            join_alternatives(names) + suggestion.text() + elsewhere + missing_end_hint(expected) +
+                            path_hint());
   return false;
 }
 

@@ -31,6 +31,7 @@ class StatementParser {
   bool match(int terminal);
   bool syntax_error(const std::vector<int>& expected);
   std::string missing_end_hint(const std::vector<int>& expected) const;
+  std::string path_hint() const;
   std::string describe_code(int code) const;
   std::string statement_name(int keyword) const;
   std::string other_statement_hint() const;

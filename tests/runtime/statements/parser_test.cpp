@@ -132,6 +132,30 @@ TEST(ParseErrors, AnOptionOfAnotherStatementSaysWhereItBelongs) {
   }
 }
 
+// A file path written without quotes as a data set gets the quoted path
+// to write, with "/" between folders; a "/" elsewhere gets no such hint.
+TEST(ParseErrors, AnUnquotedPathIsShownQuoted) {
+  const std::vector<Step> steps = steps_of(
+      "proc quilvar data=./pop;\nrun;\n"
+      "proc quilvar data=C:\\dir\\pop.csv;\nrun;\n"
+      "proc quilvar data=dir/pop;\nrun;\n"
+      "proc quilvar data=pop;\n population event=events / total=total;\nrun;\n");
+  ASSERT_EQ(steps.size(), 4u);
+  const char* const quoted[] = {"'./pop'", "'C:/dir/pop.csv'", "'dir/pop'"};
+  for (std::size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(quoted[i]);
+    const StepRun run(steps[i]);
+    ASSERT_FALSE(run.log().errors.empty());
+    EXPECT_NE(run.log().errors[0].message.find(std::string("a file path is written in quotes, with \"/\" between folders: ") +
+                                               quoted[i]),
+              std::string::npos)
+        << run.log().errors[0].message;
+  }
+  const StepRun slash(steps[3]);
+  ASSERT_EQ(slash.log().errors.size(), 1u);
+  EXPECT_EQ(slash.log().errors[0].message.find("file path"), std::string::npos);
+}
+
 TEST(ParseErrors, AFailedStepLeavesTheNextOneUntouched) {
   const std::vector<Step> steps = steps_of(
       "proc quilvar data=pop method=nope; run;\n"
