@@ -19,6 +19,9 @@ std::string scan_problem_text(ScanStatus status) {
   }
 }
 
+constexpr std::string_view kUnwrittenEnd =
+    " NUL bytes where text should be: it was not written completely (a copy or the program writing it "
+    "stopped); copy or write it again";
 constexpr std::string_view kLoneReturnHint =
     "; the line holds a carriage return alone, which does not end a line: save the file with the same line ends "
     "throughout (line feeds, or CR-LF)";
@@ -62,8 +65,18 @@ char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a
 }  // namespace
 
 std::string describe_scan_problem(const DataSetState& data, ScanStatus status, const Position& problem) {
-  return data.file_name + ", line " + std::to_string(problem.line) + ", column " +
-         std::to_string(column_of(data.text, problem.offset)) + ": " + scan_problem_text(status);
+  std::string text = data.file_name + ", line " + std::to_string(problem.line) + ", column " +
+                     std::to_string(column_of(data.text, problem.offset)) + ": " + scan_problem_text(status);
+  // NUL bytes from there to the end: the file's last part was never
+  // written (a copy or a writer stopped, the space kept filled with zeros).
+  if (status == ScanStatus::kNulByte) {
+    const char* const end = data.text.data + data.text.size;
+    const char* const at = data.text.data + problem.offset;
+    if (std::all_of(at, end, [](char c) { return c == '\0'; })) {
+      text.append("; the file ends in ").append(std::to_string(end - at)).append(kUnwrittenEnd);
+    }
+  }
+  return text;
 }
 
 RecordStatus read_record(const DataSetState& data, Position* pos, FieldList* fields,

@@ -66,6 +66,9 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"empty line in the middle is skipped", "a,b\n1,2\n\n3\n",
        ", line 4, column 2: 1 field where the header has 2 (too few fields)"},
       {"nul byte", std::string("a\n1\n2\0003\n", 8), ", line 3, column 2: NUL byte (the file is not text)"},
+      {"nul bytes ending the file", std::string("a,b\n1,2\n3,\0\0\0\0", 14),
+       ", line 3, column 3: NUL byte (the file is not text); the file ends in 4 NUL bytes where text should be: it "
+       "was not written completely (a copy or the program writing it stopped); copy or write it again"},
       {"name starting with a digit", "x,1abc\n", ", line 1, field 2: \"1abc\"" + rule},
       {"name with a dash", "a-b\n", ", line 1, field 1: \"a-b\"" + rule},
       {"name of 33 characters", "abcdefghijklmnopqrstuvwxyz0123456\n",
