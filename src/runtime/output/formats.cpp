@@ -197,6 +197,10 @@ std::string best_scientific(double value, int width) {
 
 }  // namespace
 
+std::string format_exponent(double value, int decimals) {
+  return compact_exponent(to_text(value, std::chars_format::scientific, decimals));
+}
+
 std::string shortest_text(double value) {
   std::string text;
   append_shortest(&text, value);

@@ -77,6 +77,10 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
 // `value` with exactly `decimals` decimals; never "-0.00".
 std::string format_fixed(double value, int decimals);
 
+// `value` in E notation with at most `decimals` decimals in its significand
+// and no zeros after them: 1.5E-9, 2E7.
+std::string format_exponent(double value, int decimals);
+
 // The most precise text of `value` in at most `width` characters: the
 // shortest text when it fits, else fewer decimals, else E notation; `width`
 // asterisks when nothing fits.

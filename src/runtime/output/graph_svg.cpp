@@ -26,7 +26,7 @@ constexpr double kTickLength = 5;
 constexpr double kGap = 8;
 constexpr double kRotatedLabelAngle = -45;
 
-bool drawable(const ValueAxis& axis, double value) { return std::isfinite(value) && (!axis.log_scale || value > 0); }
+bool drawable(const ValueAxis& axis, double value) { return on_value_axis(value, axis.log_scale); }
 
 // Every value the value axis must hold. On a log axis, estimates of 0 are
 // drawn at its foot: the axis then reaches a decade below its smallest
@@ -37,7 +37,7 @@ std::vector<double> chart_values(const ChartData& chart) {
     double smallest = 1;
     for (const ChartSeries& series : chart.series) {
       for (const ChartPoint& point : series.points) {
-        if (std::isfinite(point.value) && point.value > 0) smallest = std::min(smallest, point.value);
+        if (on_value_axis(point.value, true)) smallest = std::min(smallest, point.value);
       }
     }
     values.push_back(smallest / 10);

@@ -224,6 +224,48 @@ TEST(ValueAxisChoice, TickLabelsShowTheStepsDecimals) {
   EXPECT_EQ(make_value_axis({0.3, 3}, true).tick_label(0.5), "0.5");
 }
 
+// Tick labels tell every tick apart and stay short: rates per person-year
+// of 1e-9, counts of 1e9 and ratios over many decades are written in E
+// notation, never as rows of zeros, 15 digits or "1e-06".
+TEST(ValueAxisChoice, TickLabelsOfTinyAndHugeValues) {
+  struct Case {
+    const char* name;
+    std::vector<double> values;
+    bool log;
+    std::vector<std::string> labels;
+  };
+  const Case cases[] = {
+      {"tiny rates", {1e-9, 2.9e-9}, false, {"1E-9", "1.5E-9", "2E-9", "2.5E-9", "3E-9"}},
+      {"tiny differences around 0", {-5e-9, 3.5e-9}, false, {"-6E-9", "-4E-9", "-2E-9", "0", "2E-9", "4E-9"}},
+      {"huge counts", {1e9, 3e9}, false, {"1E9", "1.5E9", "2E9", "2.5E9", "3E9"}},
+      {"one huge value", {4e14}, false, {"3.6E14", "3.8E14", "4E14", "4.2E14", "4.4E14"}},
+      {"plain up to ten million", {0, 4e6}, false, {"0", "1000000", "2000000", "3000000", "4000000"}},
+      {"tiny ratios", {2e-7, 3e-6}, true, {"1E-7", "2E-7", "5E-7", "1E-6", "2E-6", "5E-6", "0.00001"}},
+      {"ratios over eighteen decades", {2e-9, 5e8}, true, {"1E-10", "1E-8", "1E-6", "0.0001", "0.01", "1", "100",
+                                                           "10000", "1000000", "1E8", "1E10"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ValueAxis axis = make_value_axis(c.values, c.log);
+    std::vector<std::string> labels;
+    for (double tick : axis.ticks) labels.push_back(axis.tick_label(tick));
+    EXPECT_EQ(labels, c.labels);
+  }
+}
+
+// Values no axis can hold (beyond 1e300, or on a log axis below 1e-300)
+// are left out like missing ones: the axis, its ticks and its pixels stay
+// finite.
+TEST(ValueAxisChoice, ExtremeValuesKeepTheAxisFinite) {
+  for (const bool log : {false, true}) {
+    const ValueAxis axis = make_value_axis({1e-320, 2, 8, -1.7e308, 1.7e308}, log);
+    SCOPED_TRACE(log);
+    EXPECT_TRUE(std::isfinite(axis.low) && std::isfinite(axis.high) && axis.low < axis.high);
+    EXPECT_LE(axis.ticks.size(), 12u);
+    for (double tick : axis.ticks) EXPECT_TRUE(std::isfinite(axis.fraction(tick)));
+  }
+}
+
 TEST(GraphSvg, IsWellFormedSelfContainedAndDescribed) {
   const std::string svg =
       render_graph_svg(rate_plot({"0-39", "40-64"}).build("Vesk.Quilvar.Graphics.StrataRatePlot", "Rates <by> age"));
