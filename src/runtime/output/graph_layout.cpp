@@ -59,6 +59,8 @@ constexpr double kLegendGlyph = 26;        // the glyph and its gap before the t
 constexpr double kLegendSpacing = 18;      // between entries of a row
 constexpr double kLegendRow = 18;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
+// Bold DejaVu Sans is up to a tenth wider than the regular face measured.
+constexpr double kBoldWidening = 1.12;
 
 // Okabe-Ito colours: distinguishable with colour-vision deficiencies and in
 // greyscale print.
@@ -157,8 +159,9 @@ double left_for_rotated_labels(const Frame& f, const StratumLabels& labels) {
   return needed;
 }
 
-double title_block(const ChartData& chart) {
-  return kChartMargin + kTitleSize * kLineHeight + (chart.subtitle.empty() ? 0 : kSubtitleSize * kLineHeight) + kGap;
+double title_block(const ChartLayout& layout) {
+  return kChartMargin + layout.title.size() * kTitleSize * kLineHeight +
+         layout.subtitle.size() * kSubtitleSize * kLineHeight + kGap;
 }
 
 }  // namespace
@@ -193,6 +196,26 @@ std::string shortened(std::string_view text, double width, double size) {
     if (!out.empty()) out.pop_back();
   }
   return out + std::string(kEllipsis);
+}
+
+std::vector<std::string> wrapped_lines(std::string_view text, double width, double size, bool bold) {
+  const double measured = bold ? width / kBoldWidening : width;
+  std::vector<std::string> lines;
+  std::string line;
+  for (std::size_t start = 0; start <= text.size();) {
+    const std::size_t blank = std::min(text.find(' ', start), text.size());
+    const std::string_view word = text.substr(start, blank - start);
+    start = blank + 1;
+    if (word.empty()) continue;
+    std::string longer = line.empty() ? std::string(word) : line + ' ' + std::string(word);
+    if (!line.empty() && text_width(longer, size) > measured) {
+      lines.push_back(std::move(line));
+      longer = std::string(word);
+    }
+    line = shortened(longer, measured, size);
+  }
+  if (!line.empty()) lines.push_back(std::move(line));
+  return lines;
 }
 
 StratumLabels fit_stratum_labels(const ChartData& chart, double slot) {
@@ -290,7 +313,10 @@ ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
   f.start = chart.axis_start;
   f.end = chart.axis_end;
   f.values = std::move(values);
-  f.top = title_block(chart);
+  const double text_room = kChartWidth - 2 * kChartMargin;
+  layout.title = wrapped_lines(chart.title, text_room, kTitleSize, true);
+  layout.subtitle = wrapped_lines(chart.subtitle, text_room, kSubtitleSize, false);
+  f.top = title_block(layout);
   const double axis_title = kAxisTitleSize * kLineHeight;
   double below = 0;
   if (chart.horizontal) {

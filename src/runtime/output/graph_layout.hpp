@@ -39,6 +39,10 @@ double text_width(std::string_view text, double size);
 // The text cut to at most `width` pixels, ending in an ellipsis when cut.
 std::string shortened(std::string_view text, double width, double size);
 
+// The text broken at blanks into lines of at most `width` pixels (a word
+// wider than that shortened); bold text is measured wider.
+std::vector<std::string> wrapped_lines(std::string_view text, double width, double size, bool bold);
+
 enum class LabelFit { kLevel, kWrapped, kRotated };
 
 struct StratumLabels {
@@ -89,6 +93,8 @@ struct Frame {
 
 // The whole layout: frame, labels, legend, and the drawing's height.
 struct ChartLayout {
+  std::vector<std::string> title;     // the title's lines
+  std::vector<std::string> subtitle;  // the BY group's lines; none without BY groups
   Frame frame;
   StratumLabels labels;
   std::vector<LegendEntry> legend;

@@ -54,13 +54,18 @@ std::vector<double> chart_values(const ChartData& chart) {
   return values;
 }
 
-void draw_titles(SvgWriter& svg, const ChartData& chart) {
+void draw_titles(SvgWriter& svg, const ChartLayout& layout) {
   const double middle = kChartWidth / 2;
   double y = kChartMargin + kTitleSize;
-  svg.text(middle, y, chart.title, {kTitleSize, TextAnchor::kMiddle, true});
-  if (chart.subtitle.empty()) return;
-  y += kSubtitleSize * kLineHeight;
-  svg.text(middle, y, chart.subtitle, {kSubtitleSize, TextAnchor::kMiddle, false, 0, kMutedText});
+  for (const std::string& line : layout.title) {
+    svg.text(middle, y, line, {kTitleSize, TextAnchor::kMiddle, true});
+    y += kTitleSize * kLineHeight;
+  }
+  y += (kSubtitleSize - kTitleSize) * kLineHeight;  // a subtitle line below the title's last
+  for (const std::string& line : layout.subtitle) {
+    svg.text(middle, y, line, {kSubtitleSize, TextAnchor::kMiddle, false, 0, kMutedText});
+    y += kSubtitleSize * kLineHeight;
+  }
 }
 
 void draw_value_ticks(SvgWriter& svg, const Frame& f) {
@@ -251,7 +256,7 @@ std::string render_graph_svg(const Graph& graph) {
   const ChartLayout layout = lay_out_chart(*chart, make_value_axis(chart_values(*chart), chart->log_scale));
   const Frame& f = layout.frame;
   SvgWriter svg(kChartWidth, layout.height, chart->title, describe(*chart));
-  draw_titles(svg, *chart);
+  draw_titles(svg, layout);
   svg.begin_group("");
   draw_value_ticks(svg, f);
   draw_stratum_ticks(svg, f, layout.labels);

@@ -365,6 +365,29 @@ TEST(GraphLayout, ShortenedLabelsKeepWholeCharacters) {
   }
 }
 
+// A title or BY line wider than the drawing breaks at blanks into lines
+// that fit, every word kept in order; a word wider than a line is shortened.
+TEST(GraphLayout, LongTitlesWrapIntoLinesThatFit) {
+  const std::string by = "cause=Diseases of the circulatory system including cerebrovascular disease "
+                         "sex=women living in rural and remote municipalities of the northern provinces";
+  for (const bool bold : {false, true}) {
+    SCOPED_TRACE(bold);
+    const std::vector<std::string> lines = wrapped_lines(by, 300, kSubtitleSize, bold);
+    ASSERT_GE(lines.size(), 3u);
+    std::string joined;
+    for (const std::string& line : lines) {
+      EXPECT_LE(text_width(line, kSubtitleSize) * (bold ? 1.1 : 1.0), 300) << line;
+      joined += (joined.empty() ? "" : " ") + line;
+    }
+    EXPECT_EQ(joined, by);
+  }
+  EXPECT_EQ(wrapped_lines("Short title", 300, kTitleSize, true), std::vector<std::string>{"Short title"});
+  const std::vector<std::string> word = wrapped_lines("a " + std::string(200, 'W') + " b", 300, kTitleSize, false);
+  ASSERT_EQ(word.size(), 3u);
+  EXPECT_EQ(word[1].substr(word[1].size() - 3), "\xE2\x80\xA6");
+  EXPECT_LE(text_width(word[1], kTitleSize), 300);
+}
+
 // Rotated labels lean left from their ticks; long ones near the axis start
 // must still begin inside the chart.
 TEST(GraphSvg, RotatedLabelsStayInsideTheChart) {

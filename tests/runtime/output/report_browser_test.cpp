@@ -3,7 +3,8 @@
 // screenshot of each plot type is taken (kept in the build folder under
 // screenshots/). Plots with long labels of wide, accented and East Asian
 // letters are measured in the browser's own fonts: no text leaves its
-// drawing or runs into another. Skipped only where Chromium is not installed.
+// drawing or runs into another, nor does a BY line wider than the drawing.
+// Skipped only where Chromium is not installed.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -212,11 +213,14 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
                                         "\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6\u0152\u00C6"};
   std::ofstream population(folder_ / "pop.csv");
   std::ofstream reference(folder_ / "ref.csv");
-  population << "grp,stratum,deaths,persons\n";
+  // One BY group whose line is wider than the drawing: it wraps under the title.
+  const std::string area =
+      "Northern metropolitan districts and the surrounding rural municipalities of the highland provinces, 2019-2023";
+  population << "area,grp,stratum,deaths,persons\n";
   reference << "stratum,std_pop\n";
   for (std::size_t i = 0; i < levels.size(); ++i) {
-    population << "A,\"" << levels[i] << "\"," << 14 + 7 * i << ',' << 10000 + 1000 * i << '\n';
-    population << "B,\"" << levels[i] << "\"," << 18 + 9 * i << ',' << 10000 + 1000 * i << '\n';
+    population << '"' << area << "\",A,\"" << levels[i] << "\"," << 14 + 7 * i << ',' << 10000 + 1000 * i << '\n';
+    population << '"' << area << "\",B,\"" << levels[i] << "\"," << 18 + 9 * i << ',' << 10000 + 1000 * i << '\n';
     reference << '"' << levels[i] << "\"," << 20000 + 500 * i << '\n';
   }
   population.close();
@@ -225,7 +229,7 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   for (const char* plots : {"plots=(rate dist effect)", "plots(strata=horizontal)=(rate dist effect)"}) {
     program << "proc quilvar data=pop refdata=ref method=direct effect " << plots << ";\n"
             << "  population group=grp event=deaths total=persons;\n  reference total=std_pop;\n"
-            << "  strata stratum / stats effect;\nrun;\n";
+            << "  strata stratum / stats effect;\n  by area;\nrun;\n";
   }
   program.close();
   const fs::path plots = folder_ / "plots";
