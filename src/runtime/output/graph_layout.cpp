@@ -61,6 +61,7 @@ constexpr double kLegendRow = 18;
 constexpr std::string_view kEllipsis = "\xE2\x80\xA6";
 // Bold DejaVu Sans is up to a tenth wider than the regular face measured.
 constexpr double kBoldWidening = 1.12;
+constexpr std::size_t kMaxSideTitleLines = 2;
 
 // Okabe-Ito colours: distinguishable with colour-vision deficiencies and in
 // greyscale print.
@@ -157,6 +158,21 @@ double left_for_rotated_labels(const Frame& f, const StratumLabels& labels) {
     needed = std::max(needed, kChartMargin + overhang - offset);
   }
   return needed;
+}
+
+// The title along the side of the frame, turned upright: on a second line
+// when longer than the frame, and shortened when even two lines are too short.
+std::vector<std::string> side_title_lines(const std::string& title, double length) {
+  std::vector<std::string> lines = wrapped_lines(title, length, kAxisTitleSize, true);
+  if (lines.size() <= kMaxSideTitleLines) return lines;
+  std::string last = lines[kMaxSideTitleLines - 1];
+  for (std::size_t i = kMaxSideTitleLines; i < lines.size(); ++i) {
+    last += ' ';
+    last += lines[i];
+  }
+  lines.resize(kMaxSideTitleLines);
+  lines.back() = shortened(last, length / kBoldWidening, kAxisTitleSize);
+  return lines;
 }
 
 double title_block(const ChartLayout& layout) {
@@ -319,14 +335,16 @@ ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
   f.top = title_block(layout);
   const double axis_title = kAxisTitleSize * kLineHeight;
   double below = 0;
+  f.height = chart.horizontal ? std::clamp((f.end - f.start) * kHorizontalSlot, kMinHorizontalPlot, kMaxHorizontalPlot)
+                              : kPlotHeight;
+  layout.side_title = side_title_lines(chart.horizontal ? chart.stratum_title : chart.value_title, f.height);
+  const double side_title = static_cast<double>(layout.side_title.size()) * axis_title;
   if (chart.horizontal) {
-    f.height = std::clamp((f.end - f.start) * kHorizontalSlot, kMinHorizontalPlot, kMaxHorizontalPlot);
     layout.labels = fit_stratum_labels(chart, f.height / (f.end - f.start));
-    f.left = kChartMargin + axis_title + layout.labels.extent + 2 * kGap;
+    f.left = kChartMargin + side_title + layout.labels.extent + 2 * kGap;
     below = kTickSize * kLineHeight;
   } else {
-    f.height = kPlotHeight;
-    f.left = kChartMargin + axis_title + widest_tick_label(f.values) + kGap;
+    f.left = kChartMargin + side_title + widest_tick_label(f.values) + kGap;
     layout.labels = fit_stratum_labels(chart, (kChartWidth - f.left - kRightMargin) / (f.end - f.start));
     // Long rotated labels near the start push the frame right; a narrower
     // frame has narrower slots, so the fit is made again (twice settles it).
@@ -340,6 +358,8 @@ ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
     below = layout.labels.extent;
   }
   f.width = kChartWidth - f.left - kRightMargin;
+  layout.bottom_title = shortened(chart.horizontal ? chart.value_title : chart.stratum_title, f.width / kBoldWidening,
+                                  kAxisTitleSize);
   layout.legend = legend_entries(chart);
   layout.legend_rows = place_legend(layout.legend, kChartWidth - 2 * kChartMargin);
   layout.legend_top = f.top + f.height + kGap + below + kGap + axis_title + kGap;

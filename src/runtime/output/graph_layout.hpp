@@ -95,6 +95,8 @@ struct Frame {
 struct ChartLayout {
   std::vector<std::string> title;     // the title's lines
   std::vector<std::string> subtitle;  // the BY group's lines; none without BY groups
+  std::vector<std::string> side_title;  // the axis title left of the frame, one or two lines
+  std::string bottom_title;             // the axis title below the frame
   Frame frame;
   StratumLabels labels;
   std::vector<LegendEntry> legend;

@@ -112,14 +112,15 @@ void draw_stratum_ticks(SvgWriter& svg, const Frame& f, const StratumLabels& lab
   }
 }
 
-void draw_axis_titles(SvgWriter& svg, const ChartLayout& layout, const ChartData& chart) {
+void draw_axis_titles(SvgWriter& svg, const ChartLayout& layout) {
   const Frame& f = layout.frame;
   const double below = layout.legend_top - kGap - 2;
-  const double side = kChartMargin + kAxisTitleSize;
-  const std::string& bottom = f.horizontal ? chart.value_title : chart.stratum_title;
-  const std::string& left = f.horizontal ? chart.stratum_title : chart.value_title;
-  svg.text(f.left + f.width / 2, below, bottom, {kAxisTitleSize, TextAnchor::kMiddle, true});
-  svg.text(side, f.top + f.height / 2, left, {kAxisTitleSize, TextAnchor::kMiddle, true, -90});
+  svg.text(f.left + f.width / 2, below, layout.bottom_title, {kAxisTitleSize, TextAnchor::kMiddle, true});
+  double side = kChartMargin + kAxisTitleSize;
+  for (const std::string& line : layout.side_title) {
+    svg.text(side, f.top + f.height / 2, line, {kAxisTitleSize, TextAnchor::kMiddle, true, -90});
+    side += kAxisTitleSize * kLineHeight;
+  }
 }
 
 void draw_frame(SvgWriter& svg, const Frame& f) {
@@ -260,7 +261,7 @@ std::string render_graph_svg(const Graph& graph) {
   svg.begin_group("");
   draw_value_ticks(svg, f);
   draw_stratum_ticks(svg, f, layout.labels);
-  draw_axis_titles(svg, layout, *chart);
+  draw_axis_titles(svg, layout);
   draw_reference_value(svg, f, *chart);
   svg.end_group();
   for (std::size_t k = 0; k < chart->series.size(); ++k) draw_series(svg, f, *chart, k);

@@ -3,7 +3,8 @@
 // screenshot of each plot type is taken (kept in the build folder under
 // screenshots/). Plots with long labels of wide, accented and East Asian
 // letters are measured in the browser's own fonts: no text leaves its
-// drawing or runs into another, nor does a BY line wider than the drawing.
+// drawing or runs into another, nor does a BY line wider than the drawing
+// or an axis title longer than its axis.
 // Skipped only where Chromium is not installed.
 #include <gtest/gtest.h>
 
@@ -216,12 +217,14 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   // One BY group whose line is wider than the drawing: it wraps under the title.
   const std::string area =
       "Northern metropolitan districts and the surrounding rural municipalities of the highland provinces, 2019-2023";
-  population << "area,grp,stratum,deaths,persons\n";
-  reference << "stratum,std_pop\n";
+  // Two strata variables with long names: an axis title longer than a
+  // horizontal chart's side.
+  population << "area,grp,stratum_of_age_sex_and_residence,register_group,deaths,persons\n";
+  reference << "stratum_of_age_sex_and_residence,register_group,std_pop\n";
   for (std::size_t i = 0; i < levels.size(); ++i) {
-    population << '"' << area << "\",A,\"" << levels[i] << "\"," << 14 + 7 * i << ',' << 10000 + 1000 * i << '\n';
-    population << '"' << area << "\",B,\"" << levels[i] << "\"," << 18 + 9 * i << ',' << 10000 + 1000 * i << '\n';
-    reference << '"' << levels[i] << "\"," << 20000 + 500 * i << '\n';
+    population << '"' << area << "\",A,\"" << levels[i] << "\",all," << 14 + 7 * i << ',' << 10000 + 1000 * i << '\n';
+    population << '"' << area << "\",B,\"" << levels[i] << "\",all," << 18 + 9 * i << ',' << 10000 + 1000 * i << '\n';
+    reference << '"' << levels[i] << "\",all," << 20000 + 500 * i << '\n';
   }
   population.close();
   reference.close();
@@ -229,7 +232,7 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   for (const char* plots : {"plots=(rate dist effect)", "plots(strata=horizontal)=(rate dist effect)"}) {
     program << "proc quilvar data=pop refdata=ref method=direct effect " << plots << ";\n"
             << "  population group=grp event=deaths total=persons;\n  reference total=std_pop;\n"
-            << "  strata stratum / stats effect;\n  by area;\nrun;\n";
+            << "  strata stratum_of_age_sex_and_residence register_group / stats effect;\n  by area;\nrun;\n";
   }
   program.close();
   const fs::path plots = folder_ / "plots";
