@@ -147,6 +147,14 @@ double widest_tick_label(const ValueAxis& values) {
   return width;
 }
 
+// The room right of a horizontal chart's frame: its last tick label stands
+// centred on the frame's right edge and must end inside the drawing.
+double right_of_value_ticks(const ValueAxis& values) {
+  if (values.ticks.empty()) return kRightMargin;
+  const double half = text_width(values.tick_label(values.ticks.back()), kTickSize) / 2;
+  return std::max(kRightMargin, half + kGap / 2);
+}
+
 // The left edge a vertical chart needs so that no rotated stratum label,
 // leaning left from its tick, starts left of the chart's margin.
 double left_for_rotated_labels(const Frame& f, const StratumLabels& labels) {
@@ -357,7 +365,7 @@ ChartLayout lay_out_chart(const ChartData& chart, ValueAxis values) {
     }
     below = layout.labels.extent;
   }
-  f.width = kChartWidth - f.left - kRightMargin;
+  f.width = kChartWidth - f.left - (chart.horizontal ? right_of_value_ticks(f.values) : kRightMargin);
   layout.bottom_title = shortened(chart.horizontal ? chart.value_title : chart.stratum_title, f.width / kBoldWidening,
                                   kAxisTitleSize);
   layout.legend = legend_entries(chart);

@@ -404,6 +404,23 @@ TEST(GraphSvg, RotatedLabelsStayInsideTheChart) {
   EXPECT_GT(seen, 5u);
 }
 
+// A horizontal chart's value tick labels stand centred under their ticks:
+// the last one, however wide, ends inside the drawing.
+TEST(GraphLayout, HorizontalValueTickLabelsEndInsideTheDrawing) {
+  ChartData chart;
+  chart.horizontal = true;
+  chart.strata = 2;
+  chart.axis_start = 0.1;
+  chart.axis_end = 2.9;
+  for (const std::vector<double>& values : {std::vector<double>{0, 7.9e6}, {-1e10, 1.2e10}, {0.5, 0.9}}) {
+    const ChartLayout layout = lay_out_chart(chart, make_value_axis(values, false));
+    const Frame& f = layout.frame;
+    const double last = f.values.ticks.back();
+    SCOPED_TRACE(f.values.tick_label(last));
+    EXPECT_LE(f.across(last) + text_width(f.values.tick_label(last), kTickSize) / 2, kChartWidth - 2);
+  }
+}
+
 TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
   const std::string svg = render_graph_svg(ratio_plot({0.5, 2, 4}).build("Vesk.Quilvar.Graphics.StrataEffectPlot"));
   for (const char* tick : {">0.2<", ">0.5<", ">1<", ">2<", ">5<", ">10<"}) EXPECT_NE(svg.find(tick), std::string::npos) << tick;
