@@ -73,7 +73,12 @@ ValueAxis log_axis(double low, double high) {
   axis.log_scale = true;
   double first = std::floor(std::log10(low) + 1e-9);
   double last = std::ceil(std::log10(high) - 1e-9);
-  if (last - first < 1) ++last;
+  // One value on a power of ten (ratios all 1) stands mid-axis, a decade
+  // either side, rather than on the frame's edge.
+  if (last == first) {
+    --first;
+    ++last;
+  }
   // Over many decades the 2 and 5 ticks would crowd: only powers of ten are
   // ticks, and over very many decades only every few of them, the axis
   // ending at ticks.

@@ -197,6 +197,8 @@ TEST(ValueAxisChoice, ReadableRangesAndTicks) {
       {"one value", {5}, false, 4.4, 5.6, {4.4, 4.6, 4.8, 5, 5.2, 5.4, 5.6}},
       {"nothing to show", {NAN}, false, 0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1}},
       {"log within a decade", {0.3, 3}, true, 0.1, 10, {0.1, 0.2, 0.5, 1, 2, 5, 10}},
+      {"log of one power of ten", {1, 1}, true, 0.1, 10, {0.1, 0.2, 0.5, 1, 2, 5, 10}},
+      {"log of one value", {3}, true, 1, 10, {1, 2, 5, 10}},
       {"log leaves out values not above 0", {0, 2, 4}, true, 1, 10, {1, 2, 5, 10}},
       {"log over many decades", {0.001, 500}, true, 0.001, 1000, {0.001, 0.01, 0.1, 1, 10, 100, 1000}},
   };
