@@ -1,8 +1,11 @@
 // The plot-file destination: each graph the graph renderer draws is written
 // as an SVG file to the plots folder, each file atomically.
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/destination.hpp"
@@ -10,17 +13,49 @@
 namespace quilvar::runtime::output {
 namespace {
 
+// File names hold at most 255 bytes on the common file systems. A stem
+// keeps room for the number of a repeated stem, ".svg" and what the hidden
+// temporary name adds ('.', the process id, ".tmp").
+constexpr std::size_t kMaxStemBytes = 200;
+constexpr std::uint64_t kDigestBasis = 0xcbf29ce484222325ull;  // 64-bit FNV-1a
+constexpr std::uint64_t kDigestPrime = 0x100000001b3ull;
+constexpr int kDigestHexDigits = 8;
+
+// Eight hex digits standing for the whole text: the same on every run and
+// every system, unlike std::hash.
+std::string digest(std::string_view text) {
+  std::uint64_t hash = kDigestBasis;
+  for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * kDigestPrime;
+  constexpr std::string_view kHex = "0123456789abcdef";
+  std::string out(kDigestHexDigits, '0');
+  for (int i = kDigestHexDigits - 1; i >= 0; --i, hash >>= 4) out[static_cast<std::size_t>(i)] = kHex[hash & 0xF];
+  return out;
+}
+
 // The file stem of a graph: its BY values and its name, "Year_2021_StrataRatePlot"
-// (only the name without BY variables).
+// (only the name without BY variables). Long BY values are cut, between
+// whole characters, and followed by a digest of them all, so that BY groups
+// that begin alike still get files of their own.
 std::string graph_stem(const Graph& graph) {
-  std::string stem;
+  std::string by;
   for (const ByValue& value : graph.origin.by) {
-    stem += value.name;
-    stem += '_';
-    stem += by_value_text(value);
-    stem += '_';
+    by += value.name;
+    by += '_';
+    by += by_value_text(value);
+    by += '_';
   }
-  return safe_file_stem(stem + graph.name);
+  std::string stem = safe_file_stem(by + graph.name);
+  if (stem.size() <= kMaxStemBytes) return stem;
+  const std::string name = safe_file_stem(graph.name);
+  const std::size_t room = kMaxStemBytes - std::min(kMaxStemBytes, name.size() + kDigestHexDigits + 2);
+  std::size_t cut = std::min(room, stem.size());
+  while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;
+  std::string shortened = stem.substr(0, cut);
+  shortened += '_';
+  shortened += digest(stem);
+  shortened += '_';
+  shortened += name;
+  return shortened;
 }
 
 // Writes each graph the renderer draws to "<stem>.svg" in the folder, and

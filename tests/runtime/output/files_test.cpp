@@ -147,6 +147,41 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
             "<svg data-rows=\"1\"></svg>");
 }
 
+// A plot of BY values too long for a file name is still written: its name
+// keeps their beginning, cut between whole letters, a digest of them all
+// and the plot's name, so BY groups that differ only at the end keep
+// files of their own.
+TEST_F(OutputFiles, PlotsOfLongByValuesGetShortDistinctFileNames) {
+  OutputOptions options;
+  options.plots_dir = (folder_ / "plots").string();
+  options.render_graph = [](const Graph&) { return std::string("<svg></svg>"); };
+  std::string error;
+  ASSERT_TRUE(begin_run(options, &error)) << error;
+  std::string common;
+  for (int i = 0; i < 150; ++i) common += "\xC3\xA8";  // 300 bytes of accented letters
+  for (const char* ending : {"north", "south"}) {
+    const std::string value = common + ending;
+    begin_step("", [value] { return std::vector<ByValue>{{"Area", false, 0, value}}; });
+    ModuleDriver module;
+    const double estimate = 2.5;
+    OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
+    EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+    end_step(0);
+  }
+  finish();
+  const std::vector<std::string> names = names_in(folder_ / "plots");
+  ASSERT_EQ(names.size(), 2u);
+  EXPECT_NE(names[0], names[1]);
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_LE(name.size(), 210u);
+    EXPECT_TRUE(name.starts_with("Area_\xC3\xA8\xC3\xA8"));
+    EXPECT_TRUE(name.ends_with("_StrataSMRPlot.svg"));
+    const std::size_t letters = name.find('_', 5) - 5;
+    EXPECT_EQ(letters % 2, 0u);  // whole two-byte letters before the digest
+  }
+}
+
 // The contents list every step, BY group and object, each linking to its
 // place in the report.
 TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
