@@ -6,10 +6,13 @@
 #include "runtime/datasets/data_set.hpp"
 #include "runtime/datasets/split_pass.hpp"
 #include "runtime/datasets/values.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::datasets {
 
 namespace {
+
+using text::upper_case;
 
 constexpr std::size_t kMaxNameLength = 32;
 // Values of a character column still read for a number after its first
@@ -49,12 +52,6 @@ bool is_name_byte(char c) { return is_name_start(c) || (c >= '0' && c <= '9'); }
 bool is_valid_name(std::string_view name) {
   return !name.empty() && name.size() <= kMaxNameLength && is_name_start(name[0]) &&
          std::all_of(name.begin(), name.end(), is_name_byte);
-}
-
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  return upper;
 }
 
 std::string_view trim_blanks(std::string_view text) {

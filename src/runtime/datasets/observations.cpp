@@ -5,6 +5,7 @@
 
 #include "runtime/datasets/data_set.hpp"
 #include "runtime/datasets/values.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::datasets {
 
@@ -60,8 +61,6 @@ std::string field_count_problem(const DataSetState& data, const FieldList& field
   return text;
 }
 
-char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-
 }  // namespace
 
 std::string describe_scan_problem(const DataSetState& data, ScanStatus status, const Position& problem) {
@@ -110,7 +109,7 @@ int find_column(const DataSetState& data, std::string_view name) {
   for (std::size_t i = 0; i < data.variables.size(); ++i) {
     const std::string& upper = data.variables[i].upper_name;
     if (upper.size() == name.size() &&
-        std::equal(upper.begin(), upper.end(), name.begin(), [](char u, char c) { return u == upper_byte(c); })) {
+        std::equal(upper.begin(), upper.end(), name.begin(), [](char u, char c) { return u == text::upper_byte(c); })) {
       return static_cast<int>(i);
     }
   }

@@ -4,10 +4,13 @@
 #include <system_error>
 
 #include "runtime/datasets/data_set.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::datasets {
 
 namespace {
+
+using text::upper_case;
 
 namespace fs = std::filesystem;
 
@@ -22,12 +25,6 @@ constexpr std::string_view kWorkLibrary = "WORK";
 constexpr std::string_view kFileExtensions[] = {".csv", ".tsv"};
 constexpr char kQuotedIsAPath[] = "; a quoted name is a file path: write ";
 constexpr char kBackslashes[] = "; folders in a path are separated by \"/\" (a backslash is part of a file name)";
-
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-  return upper;
-}
 
 bool is_name(std::string_view part) {
   auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "runtime/output/signal_cleanup.hpp"
+#include "runtime/text/utf8.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -250,25 +251,6 @@ constexpr std::pair<char32_t, char32_t> kLetterBlocks[] = {
     {0x0531, 0x0587}, {0x05D0, 0x05EA}, {0x0620, 0x064A}, {0x0E01, 0x0E30}, {0x1E00, 0x1EFF},
     {0x3041, 0x30FF}, {0x4E00, 0x9FFF}, {0xAC00, 0xD7A3}};
 
-// The code point of the well-formed UTF-8 sequence at text[i] and its
-// length, or length 0 when the bytes there form none.
-std::pair<char32_t, std::size_t> decode_utf8(std::string_view text, std::size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3
-                             : lead >= 0xF0 && lead <= 0xF4                                ? 4
-                                                                                           : 0;
-  if (length == 0 || i + length > text.size()) return {0, 0};
-  char32_t code = lead & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
-  for (std::size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return {0, 0};
-    code = (code << 6) | (next & 0x3F);
-  }
-  constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < kShortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return {0, 0};
-  return {code, length};
-}
-
 }  // namespace
 
 std::string safe_file_stem(std::string_view name) {
@@ -285,9 +267,9 @@ std::string safe_file_stem(std::string_view name) {
     // A letter of another alphabet ("è", "ø", "Ж") stays as it is, whole;
     // any other character, or a byte that starts no well-formed UTF-8
     // character, becomes one '_'.
-    const std::pair<char32_t, std::size_t> decoded = decode_utf8(name, i);
-    const char32_t code = decoded.first;
-    const std::size_t length = decoded.second;
+    const text::Utf8Character decoded = text::decode_utf8(name, i);
+    const char32_t code = decoded.code;
+    const std::size_t length = decoded.length;
     const bool letter = std::any_of(std::begin(kLetterBlocks), std::end(kLetterBlocks),
                                     [code](const auto& block) { return code >= block.first && code <= block.second; });
     if (length > 0 && letter) {

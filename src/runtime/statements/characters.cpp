@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "runtime/text/utf8.hpp"
+
 namespace quilvar::runtime::statements {
 namespace {
 
@@ -48,20 +50,9 @@ std::string code_point_name(char32_t code) {
 }  // namespace
 
 std::size_t character_length(std::string_view text, std::size_t pos, char32_t* code) {
-  const auto lead = static_cast<unsigned char>(text[pos]);
-  *code = lead;
-  const std::size_t length = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 1;
-  if (length == 1 || pos + length > text.size()) return 1;
-  char32_t value = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[pos + i]);
-    if ((next & 0xC0) != 0x80) return 1;
-    value = (value << 6) | (next & 0x3F);
-  }
-  const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (value < smallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 1;
-  *code = value;
-  return length;
+  const text::Utf8Character character = text::decode_utf8(text, pos);
+  *code = character.length > 0 ? character.code : static_cast<unsigned char>(text[pos]);
+  return character.length > 0 ? character.length : 1;
 }
 
 std::size_t blank_length(std::string_view text, std::size_t pos) {

@@ -349,12 +349,6 @@ std::string_view KeywordTable::name(int code) const {
   return code >= 1 && code <= keyword_count() ? std::string_view(names_[static_cast<std::size_t>(code - 1)]) : std::string_view();
 }
 
-std::string upper_case(std::string_view text) {
-  std::string upper(text);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
-}
-
 std::vector<Token> tokenize(std::string_view text, int first_line, const KeywordTable& keywords) {
   return Scanner(text, first_line, keywords).scan_all();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "quilvar/host/statement_state.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::statements {
 
@@ -58,7 +59,7 @@ struct Token {
 };
 
 // The text with its ASCII letters in upper case, as keywords are compared.
-std::string upper_case(std::string_view text);
+using text::upper_case;
 
 // The tokens of text, whose first line is line first_line, ending with one
 // end token. Comments "/* ... */" are skipped. Never fails: a character or

@@ -1,0 +1,19 @@
+// Letter case of names: keywords, variable and data set names are compared
+// in upper case, ASCII letters only (other bytes stay as they are, whatever
+// the locale).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace quilvar::runtime::text {
+
+inline char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+inline std::string upper_case(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper) c = upper_byte(c);
+  return upper;
+}
+
+}  // namespace quilvar::runtime::text
