@@ -10,6 +10,7 @@
 // into the wider layout with empty fields. An object whose columns do not
 // fit its name's files (another step's layout, or columns in another
 // order) goes to "Name_2.csv" and so on.
+#include <array>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -28,9 +29,16 @@ namespace {
 constexpr std::string_view kListColumns[] = {"Label", "Value"};
 constexpr char kHeaderSeparator = '\x1f';
 
+// The bytes that make a field need quotes.
+constexpr std::array<bool, 256> kQuotedBytes = [] {
+  std::array<bool, 256> quoted{};
+  for (const char c : {',', '"', '\r', '\n'}) quoted[static_cast<unsigned char>(c)] = true;
+  return quoted;
+}();
+
 bool needs_quotes(std::string_view text) {
   for (char c : text) {
-    if (c == ',' || c == '"' || c == '\r' || c == '\n') return true;
+    if (kQuotedBytes[static_cast<unsigned char>(c)]) return true;
   }
   return false;
 }
@@ -48,12 +56,35 @@ void append_field(std::string* out, std::string_view text) {
   *out += '"';
 }
 
-void append_number(std::string* out, double number, ShortestTextCache& numbers) {
-  if (host::is_missing(number)) {
-    *out += special_missing_text(number);
-  } else {
-    numbers.append(out, number);
+// The most room put_field needs for a text of `length` bytes.
+std::size_t field_room(std::size_t length) { return 2 * length + 2; }
+
+// Writes append_field's text at `at`, which has field_room bytes of room.
+char* put_field(char* at, std::string_view text) {
+  if (!needs_quotes(text)) return put_text(at, text);
+  *at++ = '"';
+  for (char c : text) {
+    if (c == '"') *at++ = '"';
+    *at++ = c;
   }
+  *at++ = '"';
+  return at;
+}
+
+// Writes append_number's text at `at`, which has kShortestTextRoom bytes of
+// room.
+char* put_number(char* at, double number, ShortestTextCache& numbers) {
+  if (!host::is_missing(number)) return numbers.write(at, number);
+  if (const char letter = host::missing_letter(number); letter != 0) {
+    *at++ = '.';
+    *at++ = letter;
+  }
+  return at;
+}
+
+void append_number(std::string* out, double number, ShortestTextCache& numbers) {
+  char text[kShortestTextRoom];
+  out->append(text, static_cast<std::size_t>(put_number(text, number, numbers) - text));
 }
 
 void append_value(std::string* out, const Value& value, ShortestTextCache& numbers) {
@@ -181,14 +212,8 @@ class CsvDestination : public Destination {
     AtomicFile* file = begin_object(table.name, table.origin.by);
     if (file == nullptr) return;
     std::string& out = file->buffer();
-    for (std::size_t row = 0; row < table.row_count(); ++row) {
-      out += by_prefix_;
-      if (source_ == nullptr) {
-        append_row(&out, table, row, *numbers_);
-      } else {
-        append_mapped_row(&out, table, row, *source_, *numbers_);
-      }
-    }
+    const std::size_t rows = table.row_count();
+    for (std::size_t row = 0; row < rows; ++row) append_row(&out, by_prefix_, table, row, source_, *numbers_);
     file->write_if_full();
   }
 
@@ -225,34 +250,37 @@ class CsvDestination : public Destination {
   }
 
  private:
-  static void append_row(std::string* line, const Table& table, std::size_t row, ShortestTextCache& numbers) {
-    for (std::size_t column = 0; column < table.column_count(); ++column) {
-      if (column > 0) *line += ',';
-      const Cell& cell = table.cell(row, column);
-      if ((*table.columns)[column].numeric) {
-        append_number(line, cell.number, numbers);
-      } else {
-        append_field(line, table.text(cell));
-      }
+  // One row of the file: the BY fields, then the table's columns, or with a
+  // narrower layout the file's columns, source[i] being the table's column
+  // of the file's column i or -1 for an empty field. The row is written in
+  // place in room enough for its longest possible text.
+  static void append_row(std::string* line, std::string_view by_prefix, const Table& table, std::size_t row,
+                         const std::vector<int>* source, ShortestTextCache& numbers) {
+    const std::size_t count = source == nullptr ? table.column_count() : source->size();
+    const auto column_of = [source](std::size_t i) {
+      return source == nullptr ? static_cast<std::ptrdiff_t>(i) : (*source)[i];
+    };
+    const ColumnDef* const columns = table.columns->data();
+    const Cell* const cells = &table.cell(row, 0);
+    std::size_t room = by_prefix.size() + count + 2;
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::ptrdiff_t column = column_of(i);
+      if (column < 0) continue;
+      const auto place = static_cast<std::size_t>(column);
+      room += columns[place].numeric ? kShortestTextRoom : field_room(cells[place].text_length);
     }
-    *line += "\r\n";
-  }
-
-  // A row of a narrower layout: empty fields for the file's other columns.
-  static void append_mapped_row(std::string* line, const Table& table, std::size_t row, const std::vector<int>& source,
-                                ShortestTextCache& numbers) {
-    for (std::size_t i = 0; i < source.size(); ++i) {
-      if (i > 0) *line += ',';
-      if (source[i] < 0) continue;
-      const std::size_t column = static_cast<std::size_t>(source[i]);
-      const Cell& cell = table.cell(row, column);
-      if ((*table.columns)[column].numeric) {
-        append_number(line, cell.number, numbers);
-      } else {
-        append_field(line, table.text(cell));
-      }
+    char* at = put_text(open_room(line, room), by_prefix);
+    for (std::size_t i = 0; i < count; ++i) {
+      if (i > 0) *at++ = ',';
+      const std::ptrdiff_t column = column_of(i);
+      if (column < 0) continue;
+      const auto place = static_cast<std::size_t>(column);
+      const Cell& cell = cells[place];
+      at = columns[place].numeric ? put_number(at, cell.number, numbers) : put_field(at, table.text(cell));
     }
-    *line += "\r\n";
+    *at++ = '\r';
+    *at++ = '\n';
+    close_room(line, at);
   }
 
   // The file of an object named `name` with the columns in columns_, and

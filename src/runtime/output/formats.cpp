@@ -37,7 +37,8 @@ static_assert(kLargestPlain < 9007199254740992.0, "whole numbers below kLargestP
 // Room for any shortest text (sign, 17 digits, point, exponent or the zeros
 // of the smallest plain numbers) and for the constant-length copies that
 // write its digits.
-constexpr std::size_t kShortestTextCapacity = 48;
+constexpr std::size_t kShortestTextCapacity = kShortestTextRoom;
+static_assert(kShortestTextCapacity >= 2 + 5 + 2 * 17);
 
 using NumberBuffer = std::array<char, kNumberBufferSize>;
 
@@ -272,19 +273,27 @@ char* write_plain_fraction(char* out, double value) {
   return out + count + 1;
 }
 
-// Writes shortest_text(value) at first (room for kShortestTextCapacity
-// bytes) and returns its end.
-char* write_shortest(char* first, double value) {
+// Writes the shortest text of `value`, a whole number below kLargestPlain
+// in size equal to `whole`, at first. A whole number below 2^53 is exact, so
+// its digits are its shortest text; integer conversion gives them without
+// the digit search.
+char* write_whole(char* first, double value, std::int64_t whole) {
   char* const last = first + kShortestTextCapacity;
+  if (whole == 0) return std::to_chars(first, last, value, std::chars_format::fixed).ptr;  // keeps the sign of -0
+  return std::to_chars(first, last, whole).ptr;
+}
+
+// Writes shortest_text(value) at first (room for kShortestTextCapacity
+// bytes) and returns its end. Below kLargestPlain a cast to an integer and
+// back tells whole numbers apart (std::trunc is a library call).
+char* write_shortest(char* first, double value) {
   const double size = std::fabs(value);
-  if (value == 0.0) return std::to_chars(first, last, value, std::chars_format::fixed).ptr;  // keeps the sign of -0
-  if (size < kLargestPlain && value == std::trunc(value)) {
-    // A whole number below 2^53 is exact, so its digits are its shortest
-    // text; integer conversion gives them without the digit search.
-    return std::to_chars(first, last, static_cast<std::int64_t>(value)).ptr;
+  if (size < kLargestPlain) {
+    const auto whole = static_cast<std::int64_t>(value);
+    if (static_cast<double>(whole) == value) return write_whole(first, value, whole);
+    if (size >= kSmallestPlain) return write_plain_fraction(first, value);
   }
-  if (size >= kSmallestPlain && size < kLargestPlain) return write_plain_fraction(first, value);
-  return std::to_chars(first, last, value).ptr;
+  return std::to_chars(first, first + kShortestTextCapacity, value).ptr;
 }
 
 }  // namespace
@@ -305,24 +314,29 @@ constexpr std::uint64_t kUnusedBits = 0x7FF8C0FFEE000000ull;
 ShortestTextCache::ShortestTextCache() : entries_(std::size_t{1} << kBits, Entry{kUnusedBits, 0, {}}) {}
 
 void ShortestTextCache::append(std::string* out, double value) {
-  // Whole numbers have their own quick path.
-  if (value == std::trunc(value) || !std::isfinite(value)) {
-    append_shortest(out, value);
-    return;
-  }
+  char text[kShortestTextCapacity];
+  out->append(text, static_cast<std::size_t>(write(text, value) - text));
+}
+
+char* ShortestTextCache::write(char* at, double value) {
+  // Whole numbers have their own quick path; numbers from kLargestPlain up
+  // (and infinities and NaNs) are rare.
+  if (!(std::fabs(value) < kLargestPlain)) return write_shortest(at, value);
+  const auto whole = static_cast<std::int64_t>(value);
+  if (static_cast<double>(whole) == value) return write_whole(at, value, whole);
   const auto bits = std::bit_cast<std::uint64_t>(value);
   Entry& entry = entries_[(bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
   if (entry.bits == bits) {
-    out->append(entry.text, entry.length);
-    return;
+    std::memcpy(at, entry.text, sizeof entry.text);  // constant length: a few moves
+    return at + entry.length;
   }
-  char text[kShortestTextCapacity];
-  const auto length = static_cast<std::size_t>(write_shortest(text, value) - text);
-  out->append(text, length);
-  if (length > sizeof entry.text) return;
+  char* const end = write_shortest(at, value);
+  const auto length = static_cast<std::size_t>(end - at);
+  if (length > sizeof entry.text) return end;
   entry.bits = bits;
   entry.length = static_cast<std::uint32_t>(length);
-  std::memcpy(entry.text, text, length);
+  std::memcpy(entry.text, at, sizeof entry.text);
+  return end;
 }
 
 std::string special_missing_text(double value) {

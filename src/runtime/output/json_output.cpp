@@ -4,6 +4,7 @@
 // value is null and a special one its text (".A").
 #include <nlohmann/json.hpp>
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -21,15 +22,48 @@ namespace quilvar::runtime::output {
 namespace {
 
 // Printable ASCII other than '"' and '\\' stands in a JSON string as it is.
+constexpr std::array<bool, 256> kPlainBytes = [] {
+  std::array<bool, 256> plain{};
+  for (int byte = ' '; byte <= '~'; ++byte) plain[static_cast<std::size_t>(byte)] = byte != '"' && byte != '\\';
+  return plain;
+}();
+
 bool is_plain(std::string_view text) {
   for (char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < ' ' || byte > '~' || c == '"' || c == '\\') return false;
+    if (!kPlainBytes[static_cast<unsigned char>(c)]) return false;
   }
   return true;
 }
 
-// Texts from data may hold bytes that are not UTF-8; they become U+FFFD.
+// The JSON string of a text that is not plain. Texts from data may hold
+// bytes that are not UTF-8; they become U+FFFD.
+std::string escaped_string(std::string_view text) {
+  return nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The most room put_string needs for a text of `length` bytes: a control
+// character becomes six ("\u001f").
+std::size_t string_room(std::size_t length) { return 6 * length + 2; }
+
+// Writes append_string's text at `at`, which has string_room bytes of room.
+char* put_string(char* at, std::string_view text) {
+  if (!is_plain(text)) return put_text(at, escaped_string(text));
+  *at++ = '"';
+  at = put_text(at, text);
+  *at++ = '"';
+  return at;
+}
+
+// Writes append_number's text at `at`, which has kShortestTextRoom bytes of
+// room.
+char* put_number(char* at, double number, ShortestTextCache& numbers) {
+  if (!host::is_missing(number)) return numbers.write(at, number);
+  const char letter = host::missing_letter(number);
+  if (letter == 0) return put_text(at, "null");
+  const char special[] = {'"', '.', letter, '"'};
+  return put_text(at, std::string_view(special, sizeof special));
+}
+
 void append_string(std::string* out, std::string_view text) {
   if (is_plain(text)) {
     const std::size_t start = out->size();
@@ -40,7 +74,7 @@ void append_string(std::string* out, std::string_view text) {
     place[text.size() + 1] = '"';
     return;
   }
-  *out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+  *out += escaped_string(text);
 }
 
 void append_key(std::string* out, std::string_view key) {
@@ -49,16 +83,8 @@ void append_key(std::string* out, std::string_view key) {
 }
 
 void append_number(std::string* out, double number, ShortestTextCache& numbers) {
-  if (!host::is_missing(number)) {
-    numbers.append(out, number);
-    return;
-  }
-  const std::string special = special_missing_text(number);
-  if (special.empty()) {
-    *out += "null";
-  } else {
-    append_string(out, special);
-  }
+  char text[kShortestTextRoom];
+  out->append(text, static_cast<std::size_t>(put_number(text, number, numbers) - text));
 }
 
 void append_value(std::string* out, const Value& value, ShortestTextCache& numbers) {
@@ -123,20 +149,29 @@ void append_columns(std::string* out, const Table& table) {
   *out += ']';
 }
 
+// The rows of a table, each written in place in room enough for its
+// longest possible text.
 void append_rows(std::string* out, const Table& table, ShortestTextCache& numbers) {
   *out += "\"rows\":[";
-  for (std::size_t row = 0; row < table.row_count(); ++row) {
-    *out += row == 0 ? "[" : ",[";
-    for (std::size_t column = 0; column < table.column_count(); ++column) {
-      if (column > 0) *out += ',';
-      const Cell& cell = table.cell(row, column);
-      if ((*table.columns)[column].numeric) {
-        append_number(out, cell.number, numbers);
-      } else {
-        append_string(out, table.text(cell));
-      }
+  const ColumnDef* const columns = table.columns->data();
+  const std::size_t count = table.column_count();
+  const std::size_t rows = table.row_count();
+  for (std::size_t row = 0; row < rows; ++row) {
+    const Cell* const cells = &table.cell(row, 0);
+    std::size_t room = count + 3;
+    for (std::size_t column = 0; column < count; ++column) {
+      room += columns[column].numeric ? kShortestTextRoom : string_room(cells[column].text_length);
     }
-    *out += ']';
+    char* at = open_room(out, room);
+    if (row > 0) *at++ = ',';
+    *at++ = '[';
+    for (std::size_t column = 0; column < count; ++column) {
+      if (column > 0) *at++ = ',';
+      const Cell& cell = cells[column];
+      at = columns[column].numeric ? put_number(at, cell.number, numbers) : put_string(at, table.text(cell));
+    }
+    *at++ = ']';
+    close_room(out, at);
   }
   *out += ']';
 }

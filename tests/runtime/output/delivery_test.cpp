@@ -153,6 +153,56 @@ TEST_F(OutputDelivery, OneTableReachesEveryDestinationWithTheSameValues) {
   expect_smr_csv(parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv")));
 }
 
+// Texts needing escapes or quotes, at full slot width, reach the JSON rows
+// escaped (a control character takes six bytes, a byte that is not UTF-8
+// becomes U+FFFD) and the CSV rows quoted, each read back whole.
+TEST_F(OutputDelivery, RowTextsNeedingEscapesAndQuotesReadBackWhole) {
+  const std::string region = "\x01\"\\\xff\t,\n\r\"x";
+  const std::string type(10, '\x1f');
+  // A wide column of control characters and quotes needs the most room.
+  std::string note;
+  for (int i = 0; i < 100; ++i) note += "\x02\"";
+  begin_full_run();
+  begin_step("Escapes", [] { return std::vector<ByValue>{{"Area", false, 0, "North"}}; });
+  {
+    ModuleDriver module;
+    SmrSlots slots;
+    OdsObject* smr = define_smr_template(module, slots);
+    OdsObject* output = module.open(smr, kSmrPath);
+    slots = SmrSlots{{}, 1, 412, kExpected, kSmr, {}, 0.934, 1.1337, 0.50644, 1000};
+    fill_slot(slots.region, region.c_str());
+    fill_slot(slots.type, type.c_str());
+    EXPECT_EQ(module.add_row(smr), 0);
+    EXPECT_EQ(module.end_rows(smr), 0);
+    EXPECT_EQ(module.close(output), 0);
+
+    char note_slot[200];
+    OdsObject* notes = module.create_template("Notes", "Notes");
+    EXPECT_EQ(module.character_column(notes, "Note", note_slot, sizeof note_slot), 0);
+    EXPECT_EQ(module.end_definition(notes), 0);
+    OdsObject* notes_output = module.open(notes, "Vesk.Quilvar.Notes");
+    fill_slot(note_slot, note.c_str());
+    EXPECT_EQ(module.add_row(notes), 0);
+    EXPECT_EQ(module.end_rows(notes), 0);
+    EXPECT_EQ(module.close(notes_output), 0);
+  }
+  end_step(0);
+  finish();
+
+  const json row = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"][0]["rows"][0];
+  EXPECT_EQ(row[2], "\x01\"\\\xEF\xBF\xBD\t,\n\r\"x");
+  EXPECT_EQ(row[6], type);
+  EXPECT_EQ(row[4].get<double>(), kExpected);
+  const auto csv = parse_csv(read_file(folder_ / "csv" / "StrataSMR.csv"));
+  ASSERT_EQ(csv.size(), 2u);
+  EXPECT_EQ(csv[1][3], region);
+  EXPECT_EQ(csv[1][7], type);
+  EXPECT_EQ(std::stod(csv[1][5]), kExpected);
+  const json notes = json::parse(read_file(folder_ / "out.json"))["steps"][0]["outputs"][1];
+  EXPECT_EQ(notes["rows"][0][0], note);
+  EXPECT_EQ(parse_csv(read_file(folder_ / "csv" / "Notes.csv")).at(1).at(1), note);
+}
+
 // The report says how each step ended: warnings and errors at the end of
 // the step's section (a step that made no output gets a section for them),
 // listed in the contents; a clean step shows none.
