@@ -49,7 +49,9 @@ class SvgWriter {
   std::string out_;
 };
 
-// The text with &, <, >, " and ' escaped for markup.
+// The text with &, <, >, " and ' escaped for markup, and with control
+// characters other than tab and line ends, and bytes that are not UTF-8,
+// replaced by U+FFFD, which XML cannot hold.
 std::string xml_escaped(std::string_view text);
 
 // A coordinate with at most two decimals.
