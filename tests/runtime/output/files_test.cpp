@@ -110,6 +110,27 @@ TEST_F(OutputFiles, CsvQuotesFieldsAndGivesANewLayoutItsOwnFile) {
   EXPECT_EQ(second, (std::vector<std::vector<std::string>>{{"Year", "Note", "ProbZ"}, {"2021", "line", "0.25"}}));
 }
 
+// What CSV readers make of the files: each header name once (a BY variable
+// named like a column is numbered, letter case aside, within the longest
+// variable name), and blanks at either end of a value kept by quoting it.
+TEST_F(OutputFiles, CsvHeaderNamesAreUniqueAndEdgeBlanksAreQuoted) {
+  const std::string long_name(32, 'L');
+  begin_full_run();
+  begin_step("", [&long_name] {
+    return std::vector<ByValue>{{"note", false, 0, "  North\t"},
+                                {"NOTE_2", true, 1, ""},
+                                {long_name, true, 2, ""},
+                                {"llllllllllllllllllllllllllllllll", false, 0, "in between"}};
+  });
+  produce_table("Notes", " x", 0.5);
+  end_step(0);
+  finish();
+
+  EXPECT_EQ(read_file(folder_ / "csv" / "Notes.csv"),
+            "note,NOTE_2," + long_name + ",llllllllllllllllllllllllllllll_2,Note_3,ProbZ\r\n"
+            "\"  North\t\",1,2,in between,\" x\",0.5\r\n");
+}
+
 TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
   OutputOptions options;
   options.html_path = (folder_ / "report.html").string();
