@@ -7,6 +7,7 @@
 
 #include "output_support.hpp"
 #include "runtime/output/model.hpp"
+#include "runtime/text/utf8.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -234,6 +235,35 @@ TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
   // The objects of a step without BY groups sit one level below the step.
   EXPECT_NE(contents.find("<a href=\"#step2\">Step 2</a><ol>\n<li><a href=\"#out2\">"), std::string::npos) << contents;
   EXPECT_NE(html.find("@media print"), std::string::npos);
+}
+
+// Texts of a data set that is not UTF-8, or with control characters,
+// reach the report as U+FFFD: it stays UTF-8, as its meta charset says,
+// and markup in the same texts is still escaped. The CSV file keeps the
+// bytes as they were read.
+TEST_F(OutputFiles, TheReportStaysUtf8WhateverBytesTheDataHold) {
+  begin_full_run();
+  begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "S\xE8te\x01<b>"}}; });
+  produce_table("Smr", "\xC3(\x0B\xE6\x97\xA5", 1);
+  end_step(0);
+  finish();
+  const std::string html = read_file(folder_ / "report.html");
+  EXPECT_NE(html.find("<h3 class=\"by\" id=\"step1-by1\">Area=S\uFFFDte\uFFFD&lt;b&gt;</h3>"), std::string::npos)
+      << html;
+  // A table cell shows a control character as a blank.
+  EXPECT_NE(html.find(">\uFFFD( \u65E5</td>"), std::string::npos) << html;
+  for (std::size_t i = 0; i < html.size();) {
+    const auto byte = static_cast<unsigned char>(html[i]);
+    if (byte < 0x80) {
+      ASSERT_TRUE(byte >= ' ' || byte == '\n' || byte == '\t' || byte == '\r') << "control character at " << i;
+      ++i;
+      continue;
+    }
+    const text::Utf8Character c = text::decode_utf8(html, i);
+    ASSERT_GT(c.length, 0u) << "not UTF-8 at " << i;
+    i += c.length;
+  }
+  EXPECT_NE(read_file(folder_ / "csv" / "Smr.csv").find("S\xE8te\x01<b>,\xC3(\x0B\xE6\x97\xA5,1"), std::string::npos);
 }
 
 // A large report moves its text to a temporary file as it goes and puts it
