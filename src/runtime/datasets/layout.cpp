@@ -14,7 +14,7 @@ namespace {
 
 using text::upper_case;
 
-constexpr std::size_t kMaxNameLength = 32;
+using text::kMaxNameLength;
 // Values of a character column still read for a number after its first
 // text: enough for a column of numbers that starts with a stray text,
 // while a column of labels is not read to its end.

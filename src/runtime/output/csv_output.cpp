@@ -10,11 +10,13 @@
 // into the wider layout with empty fields. An object whose columns do not
 // fit its name's files (another step's layout, or columns in another
 // order) goes to "Name_2.csv" and so on.
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,7 @@
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/destination.hpp"
 #include "runtime/output/formats.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -36,7 +39,14 @@ constexpr std::array<bool, 256> kQuotedBytes = [] {
   return quoted;
 }();
 
+bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// A field is quoted when it holds a delimiter, quote or line end, and also
+// when it begins or ends with a blank: readers such as data.table's fread
+// strip the blanks around unquoted fields, and would read "  North" as
+// "North".
 bool needs_quotes(std::string_view text) {
+  if (!text.empty() && (is_blank(text.front()) || is_blank(text.back()))) return true;
   for (char c : text) {
     if (kQuotedBytes[static_cast<unsigned char>(c)]) return true;
   }
@@ -131,14 +141,34 @@ bool map_narrower(const Wide& wide, const Narrow& narrow, std::vector<int>* sour
   return next == narrow.size();
 }
 
+// `name`, or when the header already has it (letter case aside, as
+// variable names are compared) "name_2", "name_3" and so on, cut to fit
+// the longest variable name, so that the file reads back as a data set;
+// `used` holds the header's names so far in upper case.
+std::string unique_name(std::string_view name, std::set<std::string>* used) {
+  std::string candidate(name);
+  for (int number = 2; !used->insert(text::upper_case(candidate)).second; ++number) {
+    const std::string suffix = numbered_stem("", number);
+    const std::size_t room = text::kMaxNameLength - suffix.size();
+    candidate.assign(name.substr(0, std::min(name.size(), room))).append(suffix);
+  }
+  return candidate;
+}
+
+// The header row: the BY variables' names, then the table's columns. A BY
+// variable or GROUP= variable named like a column of the table ("Type",
+// "Method") would give two columns of one name, which R's fread and
+// Python's DictReader cannot tell apart and Quilvar refuses as a data set;
+// the later of the two is numbered ("Type_2").
 void append_header(std::string* line, const std::vector<ByValue>& by, const std::vector<std::string_view>& columns) {
+  std::set<std::string> used;
   for (const ByValue& value : by) {
-    append_field(line, value.name);
+    append_field(line, unique_name(value.name, &used));
     *line += ',';
   }
   for (std::size_t index = 0; index < columns.size(); ++index) {
     if (index > 0) *line += ',';
-    append_field(line, columns[index]);
+    append_field(line, unique_name(columns[index], &used));
   }
   *line += "\r\n";
 }

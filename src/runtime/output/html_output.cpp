@@ -22,6 +22,7 @@
 
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/destination.hpp"
+#include "runtime/output/svg_writer.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -63,18 +64,10 @@ constexpr std::string_view kMoreMessages = " more in the log.";
 constexpr std::size_t kCopyBlock = std::size_t{1} << 20;
 constexpr std::string_view kSpillProblem = "cannot keep the report's text in a temporary file";
 
-void append_escaped(std::string* out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': *out += "&amp;"; break;
-      case '<': *out += "&lt;"; break;
-      case '>': *out += "&gt;"; break;
-      case '"': *out += "&quot;"; break;
-      case '\'': *out += "&#39;"; break;
-      default: *out += c;
-    }
-  }
-}
+// Texts are escaped as in the SVG drawings the report holds: a byte that
+// is not UTF-8 shows as U+FFFD (what the note on a data set that is not
+// UTF-8 promises), and the report stays UTF-8 throughout.
+void append_escaped(std::string* out, std::string_view text) { append_markup_escaped(out, text); }
 
 std::string escaped(std::string_view text) {
   std::string out;

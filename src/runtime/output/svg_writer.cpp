@@ -6,11 +6,14 @@
 #include <initializer_list>
 #include <utility>
 
+#include "runtime/text/utf8.hpp"
+
 namespace quilvar::runtime::output {
 namespace {
 
 constexpr std::string_view kFontFamily = "DejaVu Sans, Helvetica, Arial, sans-serif";
 constexpr double kHalf = 0.5;
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";  // U+FFFD
 
 std::string_view anchor_name(TextAnchor anchor) {
   switch (anchor) {
@@ -51,19 +54,47 @@ std::string polygon_points(std::initializer_list<std::pair<double, double>> poin
 
 }  // namespace
 
+// XML 1.0 has no way to write most control characters, not even as
+// character references, and a byte that is not UTF-8 makes the whole file
+// unreadable to XML parsers; data texts may hold either. Each such
+// character or byte becomes U+FFFD (as a stray byte does in the JSON
+// document), so that one odd BY value cannot spoil the plot file or the
+// report.
+void append_markup_escaped(std::string* out, std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      const text::Utf8Character decoded = text::decode_utf8(text, i);
+      const bool allowed = decoded.length > 0 && decoded.code != 0xFFFE && decoded.code != 0xFFFF;
+      *out += allowed ? text.substr(i, decoded.length) : kReplacementCharacter;
+      i += decoded.length > 0 ? decoded.length : 1;
+      continue;
+    }
+    ++i;
+    switch (c) {
+      case '&': *out += "&amp;"; break;
+      case '<': *out += "&lt;"; break;
+      case '>': *out += "&gt;"; break;
+      case '"': *out += "&quot;"; break;
+      case '\'': *out += "&#39;"; break;
+      case '\t':
+      case '\n':
+      case '\r': *out += c; break;
+      default:
+        if (byte < ' ') {
+          *out += kReplacementCharacter;
+        } else {
+          *out += c;
+        }
+    }
+  }
+}
+
 std::string xml_escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
+  append_markup_escaped(&out, text);
   return out;
 }
 

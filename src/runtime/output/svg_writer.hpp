@@ -49,7 +49,11 @@ class SvgWriter {
   std::string out_;
 };
 
-// The text with &, <, >, " and ' escaped for markup.
+// Appends the text with &, <, >, " and ' escaped for markup (SVG, and the
+// HTML report), and with control characters other than tab and line ends,
+// and bytes that are not UTF-8, replaced by U+FFFD, which XML cannot hold.
+void append_markup_escaped(std::string* out, std::string_view text);
+// The text escaped as append_markup_escaped does.
 std::string xml_escaped(std::string_view text);
 
 // A coordinate with at most two decimals.

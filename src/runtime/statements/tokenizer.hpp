@@ -19,7 +19,7 @@ namespace quilvar::runtime::statements {
 
 inline constexpr int kBadToken = 0;        // a character or literal no token class covers
 inline constexpr int kEndWithoutList = -1;  // the end token of a tokenizer without keyword list
-inline constexpr int kMaxNameLength = 32;
+inline constexpr int kMaxNameLength = static_cast<int>(text::kMaxNameLength);
 
 class KeywordTable {
  public:

@@ -3,10 +3,14 @@
 // the locale).
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace quilvar::runtime::text {
+
+// The longest name of a variable, in bytes (names are ASCII).
+inline constexpr std::size_t kMaxNameLength = 32;
 
 inline char upper_byte(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 

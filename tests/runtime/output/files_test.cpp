@@ -7,6 +7,7 @@
 
 #include "output_support.hpp"
 #include "runtime/output/model.hpp"
+#include "runtime/text/utf8.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -108,6 +109,27 @@ TEST_F(OutputFiles, CsvQuotesFieldsAndGivesANewLayoutItsOwnFile) {
   EXPECT_EQ(first, "Note,ProbZ\r\n\"He said \"\"hi\"\", left\",0.5\r\n");
   const auto second = parse_csv(read_file(folder_ / "csv" / "Notes_2.csv"));
   EXPECT_EQ(second, (std::vector<std::vector<std::string>>{{"Year", "Note", "ProbZ"}, {"2021", "line", "0.25"}}));
+}
+
+// What CSV readers make of the files: each header name once (a BY variable
+// named like a column is numbered, letter case aside, within the longest
+// variable name), and blanks at either end of a value kept by quoting it.
+TEST_F(OutputFiles, CsvHeaderNamesAreUniqueAndEdgeBlanksAreQuoted) {
+  const std::string long_name(32, 'L');
+  begin_full_run();
+  begin_step("", [&long_name] {
+    return std::vector<ByValue>{{"note", false, 0, "  North\t"},
+                                {"NOTE_2", true, 1, ""},
+                                {long_name, true, 2, ""},
+                                {"llllllllllllllllllllllllllllllll", false, 0, "in between"}};
+  });
+  produce_table("Notes", " x", 0.5);
+  end_step(0);
+  finish();
+
+  EXPECT_EQ(read_file(folder_ / "csv" / "Notes.csv"),
+            "note,NOTE_2," + long_name + ",llllllllllllllllllllllllllllll_2,Note_3,ProbZ\r\n"
+            "\"  North\t\",1,2,in between,\" x\",0.5\r\n");
 }
 
 TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
@@ -213,6 +235,35 @@ TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
   // The objects of a step without BY groups sit one level below the step.
   EXPECT_NE(contents.find("<a href=\"#step2\">Step 2</a><ol>\n<li><a href=\"#out2\">"), std::string::npos) << contents;
   EXPECT_NE(html.find("@media print"), std::string::npos);
+}
+
+// Texts of a data set that is not UTF-8, or with control characters,
+// reach the report as U+FFFD: it stays UTF-8, as its meta charset says,
+// and markup in the same texts is still escaped. The CSV file keeps the
+// bytes as they were read.
+TEST_F(OutputFiles, TheReportStaysUtf8WhateverBytesTheDataHold) {
+  begin_full_run();
+  begin_step("", [] { return std::vector<ByValue>{{"Area", false, 0, "S\xE8te\x01<b>"}}; });
+  produce_table("Smr", "\xC3(\x0B\xE6\x97\xA5", 1);
+  end_step(0);
+  finish();
+  const std::string html = read_file(folder_ / "report.html");
+  EXPECT_NE(html.find("<h3 class=\"by\" id=\"step1-by1\">Area=S\uFFFDte\uFFFD&lt;b&gt;</h3>"), std::string::npos)
+      << html;
+  // A table cell shows a control character as a blank.
+  EXPECT_NE(html.find(">\uFFFD( \u65E5</td>"), std::string::npos) << html;
+  for (std::size_t i = 0; i < html.size();) {
+    const auto byte = static_cast<unsigned char>(html[i]);
+    if (byte < 0x80) {
+      ASSERT_TRUE(byte >= ' ' || byte == '\n' || byte == '\t' || byte == '\r') << "control character at " << i;
+      ++i;
+      continue;
+    }
+    const text::Utf8Character c = text::decode_utf8(html, i);
+    ASSERT_GT(c.length, 0u) << "not UTF-8 at " << i;
+    i += c.length;
+  }
+  EXPECT_NE(read_file(folder_ / "csv" / "Smr.csv").find("S\xE8te\x01<b>,\xC3(\x0B\xE6\x97\xA5,1"), std::string::npos);
 }
 
 // A large report moves its text to a temporary file as it goes and puts it

@@ -11,7 +11,9 @@
 #include "runtime/output/chart_model.hpp"
 #include "runtime/output/graph_layout.hpp"
 #include "runtime/output/output.hpp"
+#include "runtime/output/svg_writer.hpp"
 #include "runtime/output/value_axis.hpp"
+#include "runtime/text/utf8.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
@@ -283,6 +285,43 @@ TEST(GraphSvg, IsWellFormedSelfContainedAndDescribed) {
     EXPECT_EQ(svg.find(outside), std::string::npos) << outside;
   }
   EXPECT_EQ(occurrences(svg, "http"), 1u);
+}
+
+// Every character is one XML 1.0 allows: tab and line ends, no other
+// control character, well-formed UTF-8 without U+FFFE and U+FFFF.
+bool xml_characters_only(std::string_view markup, std::string* problem) {
+  for (std::size_t i = 0; i < markup.size();) {
+    const auto byte = static_cast<unsigned char>(markup[i]);
+    if (byte < 0x80) {
+      if (byte < ' ' && byte != '\t' && byte != '\n' && byte != '\r')
+        return *problem = "control character at " + std::to_string(i), false;
+      ++i;
+      continue;
+    }
+    const text::Utf8Character c = text::decode_utf8(markup, i);
+    if (c.length == 0 || c.code == 0xFFFE || c.code == 0xFFFF)
+      return *problem = "not a character at " + std::to_string(i), false;
+    i += c.length;
+  }
+  return true;
+}
+
+TEST(GraphSvg, DataTextsOutsideXmlBecomeReplacementCharacters) {
+  EXPECT_EQ(xml_escaped("a\x01" "b\x0B\x1F\x7F"), "a\uFFFDb\uFFFD\uFFFD\x7F");
+  EXPECT_EQ(xml_escaped("S\xE8te \xED\xA0\x80 \xEF\xBF\xBE \xC3"), "S\uFFFDte \uFFFD\uFFFD\uFFFD \uFFFD \uFFFD");
+  // Letters of every script, tab and line ends stay as they are.
+  const std::string kept = "S\u00E8te \u00DF \u0416 \u65E5\u672C \U0001F600 a\tb\nc\r";
+  EXPECT_EQ(xml_escaped(kept), kept);
+
+  // A stratum label, a population and a title from data with such bytes
+  // (a Latin-1 file, a control character pasted from a spreadsheet).
+  GraphBuilder plot = rate_plot({"0-39\x01", "40\xB1" "64"});
+  plot.rows[5] = {1.15, 1.0, std::string("No\x0B" "rth\xE9"), 100.0, kNone, kNone, kNone, kNone};
+  const std::string svg = render_graph_svg(plot.build("Vesk.Quilvar.Graphics.StrataRatePlot", "Rates\x02 \xFF"));
+  std::string problem;
+  EXPECT_TRUE(xml_characters_only(svg, &problem)) << problem << "\n" << svg;
+  EXPECT_TRUE(well_formed(svg, &problem)) << problem;
+  EXPECT_NE(svg.find("<title>Rates\uFFFD \uFFFD</title>"), std::string::npos) << svg;
 }
 
 TEST(GraphSvg, DrawsEachPointLimitLineAndLegendEntry) {
