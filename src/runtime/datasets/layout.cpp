@@ -413,7 +413,7 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     const NumberForm form = field.escaped ? NumberForm::kNone : number_form(std::string_view(field.begin, field.length));
     const bool numbers_otherwise = form != NumberForm::kNone && column.texts == column.texts_in_number_form;
     if (!numbers_otherwise && !column.numbers_with_stray_text()) continue;
-    const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
+    const std::int64_t line = line_in_file(data, static_cast<std::size_t>(field.begin - data.text.data));
     std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name;
     const auto written = std::find_if(std::begin(kNumberFormNotes), std::end(kNumberFormNotes),
                                       [form](const NumberFormNote& n) { return n.form == form; });

@@ -128,6 +128,25 @@ long resident_file_kb() {
   return -1;
 }
 
+// The largest resident memory of this process since the last reset_peak(),
+// in kB (anonymous and file-backed pages).
+long peak_resident_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Sets the peak back to what the process holds now; false where the
+// system does not allow it.
+bool reset_peak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return clear.good();
+}
+
 // The encoding check reads every byte of a large file: it must neither keep
 // the file's pages (memory would grow with the file) nor misread a letter
 // cut by the boundary between two of its chunks.
@@ -156,13 +175,45 @@ TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
   const std::size_t latin = bytes.size() - row.size() + 8;  // a letter of the last row, in Latin-1
   bytes[latin] = '\xE9';
   bytes[latin + 1] = 'x';
+  const bool peak_known = reset_peak();
+  const long before_invalid = peak_resident_kb();
   const DataSetPtr invalid = open_csv(folder, "latin", bytes);
   ASSERT_NE(invalid, nullptr);
+  // Finding the line of the letter near the end never holds the whole file.
+  if (peak_known) {
+  EXPECT_LT(peak_resident_kb() - before_invalid, static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  }
   ASSERT_EQ(layout_notes(invalid.get()).size(), 1u);
   const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
   // Column 3: the two four-byte letters before it count as one each.
   EXPECT_NE(layout_notes(invalid.get())[0].find(", line " + std::to_string(lines) + ", column 3:"), std::string::npos)
       << layout_notes(invalid.get())[0];
+}
+
+// A column of counts with a stray text in the last row of a large file: the
+// note names the line of that text, and finding it never holds the whole
+// file (the pages are handed back as the lines are counted).
+TEST(CsvTyping, AStrayTextAtTheEndOfALargeFileIsNotedAtItsLineKeepingNoPages) {
+  std::string bytes = "n,deaths\n";
+  std::size_t lines = 1;
+  while (bytes.size() < (std::size_t{40} << 20)) {
+    bytes += "area_07,89\n";
+    ++lines;
+  }
+  bytes += "\"quoted\nline\",NA\n";  // a line feed inside a quoted value counts
+  lines += 2;
+  ScratchFolder folder;
+  const bool peak_known = reset_peak();
+  const long before = peak_resident_kb();
+  const DataSetPtr data = open_csv(folder, "stray", bytes);
+  ASSERT_NE(data, nullptr);
+  if (peak_known) {
+  EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  }
+  ASSERT_EQ(layout_notes(data.get()).size(), 1u);
+  EXPECT_NE(layout_notes(data.get())[0].find(", line " + std::to_string(lines) + ": variable deaths"),
+            std::string::npos)
+      << layout_notes(data.get())[0];
 }
 
 TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {
