@@ -143,6 +143,31 @@ TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTota
   EXPECT_EQ(runtime::current_session().step.warnings, 2);  // the absent stratum, then the effect note
 }
 
+// A sum past the largest double stays missing (infinite), with a warning:
+// it neither restarts from the strata after it nor leaves out an infinite
+// stratum value, either of which would give a wrong total without a word.
+TEST_F(StratumStatisticsTest, ATotalPastTheLargestNumberStaysMissingWithAWarning) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  add_stratum(cell(5, 1e308), cell(kMissing, kMissing), 100);
+  add_stratum(cell(5, 1e308), cell(kMissing, kMissing), 200);
+  add_stratum(cell(5, 1000), cell(kMissing, kMissing), 300);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(context_.total_events[0], 15);
+  EXPECT_TRUE(std::isinf(context_.total_population[0])) << context_.total_population[0];
+  EXPECT_TRUE(is_missing(context_.overall_estimate[0]));
+  EXPECT_EQ(context_.step_status, 4);
+  EXPECT_EQ(runtime::current_session().step.warnings, 1);
+
+  nodes_.clear();
+  set_up_context(kMethodIndirect, kStatRate, 1);
+  context_.step_status = 0;
+  add_stratum(cell(5, 1e305), cell(kMissing, kMissing), 2000, 1e5);  // expected 1e310
+  add_stratum(cell(5, 1000), cell(kMissing, kMissing), 2000, 0.001);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_TRUE(std::isinf(context_.total_expected[0])) << context_.total_expected[0];
+  EXPECT_EQ(context_.step_status, 4);
+}
+
 TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
   set_up_context(kMethodDirect, kStatRate, 1);
   context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
