@@ -19,6 +19,7 @@ namespace quilvar::runtime::datasets {
 
 // The longest character value a variable may hold, in bytes.
 inline constexpr std::size_t kMaxCharacterLength = 32767;
+static_assert(kMaxQuotedFieldBytes == 2 * kMaxCharacterLength, "a quoted field holds any value, all quotes");
 
 struct Variable {
   std::string name;        // as written in the header

@@ -216,6 +216,35 @@ TEST(CsvTyping, AStrayTextAtTheEndOfALargeFileIsNotedAtItsLineKeepingNoPages) {
       << layout_notes(data.get())[0];
 }
 
+// A quote that opens a field near the start of a large file and is never
+// closed is reported without reading the rest of the file into the field.
+TEST(CsvQuoting, ALostClosingQuoteInALargeFileIsReportedWithoutHoldingTheFile) {
+  std::string bytes = "area,deaths\n\"A01,5\n";
+  while (bytes.size() < (std::size_t{40} << 20)) bytes += "area_07,89\n";
+  ScratchFolder folder;
+  const bool peak_known = reset_peak();
+  const long before = peak_resident_kb();
+  EXPECT_EQ(testing::open_error(folder, "lost.csv", bytes),
+            (folder.path() / "lost.csv").string() +
+                ", line 2, column 1: quoted field longer than the limit of 32767 bytes: its closing quote is missing, "
+                "or the value is too long");
+  if (peak_known) {
+    EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 8));
+  }
+}
+
+// The longest value written with every letter a doubled quote still reads.
+TEST(CsvQuoting, TheLongestValueOfDoubledQuotesReads) {
+  std::string doubled;
+  for (int i = 0; i < 32767; ++i) doubled += "\"\"";
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "quotes", "n,v\n1,\"" + doubled + "\"\n2,x\n");
+  ASSERT_NE(data, nullptr);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][1], std::string(32767, '"'));
+}
+
 TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {
   const std::string letters = "abcdefghijklmnopqrstuvwxyz";
   std::string bytes = "n,v\n";
