@@ -98,6 +98,11 @@ bool check_absent(ProcContext& c, const StratumNode& node) {
   return c.effect_type != kEffectNone || c.strata_effect_type != kEffectNone;
 }
 
+void warn_sum_too_large(ProcContext& c) {
+  host::host_issue_message(host::kMessageSetProcedure, kMsgTotalTooLarge);
+  raise_step_status(c, host::kStatusWarning);
+}
+
 int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
@@ -105,6 +110,9 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
     // A count summed over some of the stratum's observations only would
     // set part of its events against all of its population.
     if (node.count_unknown[k] != 0) cell.events = host::kMissing;
+    // A stratum's sum over its observations past the largest double: said
+    // before its missing estimate is.
+    if (std::isinf(cell.events) || std::isinf(cell.population)) warn_sum_too_large(c);
     if (present(cell.events) && present(cell.population) && cell.population > 0) {
       cell.estimate = cell.events / cell.population;
     }
@@ -273,9 +281,7 @@ void check_totals_in_range(ProcContext& c) {
     too_large = too_large || std::isinf(c.total_events[k]) || std::isinf(c.total_population[k]) ||
                 std::isinf(c.total_expected[k]) || std::isinf(c.reference_population_for[k]);
   }
-  if (!too_large) return;
-  host::host_issue_message(host::kMessageSetProcedure, kMsgTotalTooLarge);
-  raise_step_status(c, host::kStatusWarning);
+  if (too_large) warn_sum_too_large(c);
 }
 
 void compute_totals(ProcContext& c) {

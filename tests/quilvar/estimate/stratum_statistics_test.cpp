@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "quilvar/host/missing.hpp"
@@ -166,6 +167,15 @@ TEST_F(StratumStatisticsTest, ATotalPastTheLargestNumberStaysMissingWithAWarning
   ASSERT_EQ(compute_stratum_statistics(context_), 0);
   EXPECT_TRUE(std::isinf(context_.total_expected[0])) << context_.total_expected[0];
   EXPECT_EQ(context_.step_status, 4);
+
+  // A stratum whose own observations summed past it: said before its
+  // missing rate ends the BY group.
+  nodes_.clear();
+  set_up_context(kMethodDirect, kStatRate, 1);
+  const int warnings = runtime::current_session().step.warnings;
+  add_stratum(cell(10, std::numeric_limits<double>::infinity()), cell(kMissing, kMissing), 100);
+  EXPECT_EQ(compute_stratum_statistics(context_), 1);
+  EXPECT_EQ(runtime::current_session().step.warnings, warnings + 1);
 }
 
 TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
