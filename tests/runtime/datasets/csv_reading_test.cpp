@@ -107,6 +107,43 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
 
 // A file saved in Latin-1 reads as before, with a note naming the line and
 // column of its first letter that is not UTF-8.
+// Whole numbers longer than a double holds exactly (codes of 17 digits)
+// read as the nearest double, so two codes may read as one: the column is
+// noted with its first such value and what it reads as, in either half of
+// a file read in two. Longer numbers that are held exactly are not noted.
+TEST(CsvTyping, WholeNumbersLongerThanADoubleHoldsAreNotedWithWhatTheyReadAs) {
+  const std::string after =
+      ": codes that differ only in their last digits would be read as one value (one BY group or stratum); "
+      "write such codes with a letter in front, so that they are read as text";
+  ScratchFolder folder;
+  const DataSetPtr small = open_csv(folder, "codes",
+                                    "id,exact,n\n"
+                                    "1234567890123456,100000000000000000000,1\n"
+                                    "12345678901234567,0009007199254740992,2\n"
+                                    "-12345678901234569,1e25,3\n");
+  ASSERT_NE(small, nullptr);
+  ASSERT_EQ(layout_notes(small.get()).size(), 1u);
+  EXPECT_EQ(layout_notes(small.get())[0], (folder.path() / "codes.csv").string() +
+                                              ", line 3: variable id holds 12345678901234567, which has more digits "
+                                              "than a number holds exactly, so it is read as 12345678901234568" +
+                                              after);
+  const auto rows = testing::read_whole(small.get());
+  ASSERT_EQ(rows.size(), 3u);
+
+  std::string bytes = "id,n\n";
+  while (bytes.size() < (std::size_t{6} << 20)) bytes += "1234567,1\n";
+  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  bytes += "90071992547409931,2\n";  // in the second half
+  const DataSetPtr large = open_csv(folder, "late", bytes);
+  ASSERT_NE(large, nullptr);
+  ASSERT_EQ(layout_notes(large.get()).size(), 1u);
+  EXPECT_NE(layout_notes(large.get())[0].find(", line " + std::to_string(lines + 1) +
+                                              ": variable id holds 90071992547409931, which has more digits than a "
+                                              "number holds exactly, so it is read as 90071992547409936"),
+            std::string::npos)
+      << layout_notes(large.get())[0];
+}
+
 TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {
   ScratchFolder folder;
   const DataSetPtr latin1 = open_csv(folder, "latin1", "region,deaths\nNorth,1\nC\xF4te,2\n");
