@@ -162,9 +162,21 @@ void write_text(const fs::path& path, std::string_view text) {
   file.close();
 }
 
-std::string area_code(long area) {
-  char code[24];
-  std::snprintf(code, sizeof code, "A%05ld", area);
+// The digits of the area codes of `groups` BY groups: five, or as many as
+// the last area needs, so that the codes sort as text in the order written
+// (A99999 before A100000 would not, and the files must be sorted by area).
+int area_digits(long groups) {
+  int digits = 5;
+  for (long last = (groups - 1) / kYears; last >= 100000; last /= 10) ++digits;
+  return digits;
+}
+
+std::string area_code(long area, int digits) {
+  const std::string number = std::to_string(area);
+  const std::size_t width = static_cast<std::size_t>(digits);
+  std::string code(1, 'A');
+  if (number.size() < width) code.append(width - number.size(), '0');
+  code.append(number);
   return code;
 }
 
@@ -200,7 +212,7 @@ void write_direct_population(const fs::path& path, const Options& options) {
   for (long group = 0; group < options.groups; ++group) {
     const int year_index = static_cast<int>(group % kYears);
     if (year_index == 0) area = draw_area(draws);
-    const std::string code = area_code(group / kYears);
+    const std::string code = area_code(group / kYears, area_digits(options.groups));
     for (int sex = 0; sex < 2; ++sex) {
       const double factor = area.level * year_trend(year_index) * (sex == 1 ? kMaleFactor : 1.0);
       for (int stratum = 0; stratum < kStrata; ++stratum) {
@@ -237,7 +249,7 @@ void write_indirect_population(const fs::path& path, const Options& options) {
   for (long group = 0; group < options.groups; ++group) {
     const int year_index = static_cast<int>(group % kYears);
     if (year_index == 0) area = draw_area(draws);
-    const std::string code = area_code(group / kYears);
+    const std::string code = area_code(group / kYears, area_digits(options.groups));
     const double factor = area.level * year_trend(year_index) * both_sexes;
     for (int stratum = 0; stratum < kStrata; ++stratum) {
       const long pyears = 2 * person_years(draws, area, stratum);

@@ -126,7 +126,8 @@ bool estimate_population(const ProcContext& c, StdEstimate& e, int k, const Norm
   const double total = reference_total(c, k);
   if (!present(c.total_expected[k]) || !present(total) || !(total > 0)) return true;
   e.estimate = c.total_expected[k] / total;
-  if (!present(c.total_population[k]) || !(c.total_population[k] > 0)) return true;
+  // A total too large for a double (infinite) still has a variance.
+  if (!(c.total_population[k] > 0)) return true;
   const WeightSums sums = sum_strata(c, k, total);
   // A stratum of zero size (or of size 1 with the n - 1 divisor) makes the
   // variance infinite; it is then reported as missing.

@@ -34,8 +34,17 @@ constexpr int kMsgAbsentStratum = 153;
 constexpr int kMsgAbsentWithEffect = 154;
 constexpr int kMsgStratumLimitFailed = 155;
 constexpr int kMsgSmrLimitFailed = 156;
+constexpr int kMsgTotalTooLarge = 171;
 
 void add_present(double& total, double value) {
+  // A sum past the largest double is infinite, which reads as missing: it
+  // stays so, neither restarting from the next value as an empty sum would
+  // nor leaving out an infinite value as it leaves out a missing one.
+  if (std::isinf(total)) return;
+  if (std::isinf(value)) {
+    total = value;
+    return;
+  }
   if (!present(value)) return;
   total = present(total) ? total + value : value;
 }
@@ -89,6 +98,11 @@ bool check_absent(ProcContext& c, const StratumNode& node) {
   return c.effect_type != kEffectNone || c.strata_effect_type != kEffectNone;
 }
 
+void warn_sum_too_large(ProcContext& c) {
+  host::host_issue_message(host::kMessageSetProcedure, kMsgTotalTooLarge);
+  raise_step_status(c, host::kStatusWarning);
+}
+
 int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
@@ -96,6 +110,9 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
     // A count summed over some of the stratum's observations only would
     // set part of its events against all of its population.
     if (node.count_unknown[k] != 0) cell.events = host::kMissing;
+    // A stratum's sum over its observations past the largest double: said
+    // before its missing estimate is.
+    if (std::isinf(cell.events) || std::isinf(cell.population)) warn_sum_too_large(c);
     if (present(cell.events) && present(cell.population) && cell.population > 0) {
       cell.estimate = cell.events / cell.population;
     }
@@ -256,6 +273,17 @@ double ratio_if_positive(double numerator, double denominator) {
   return present(numerator) && present(denominator) && denominator > 0 ? numerator / denominator : host::kMissing;
 }
 
+// Warns when a sum over the strata went past the largest double: it is
+// missing then, and so is what is built on it.
+void check_totals_in_range(ProcContext& c) {
+  bool too_large = std::isinf(c.total_reference_events) || std::isinf(c.total_reference_population);
+  for (int k = 0; k < c.population_count; ++k) {
+    too_large = too_large || std::isinf(c.total_events[k]) || std::isinf(c.total_population[k]) ||
+                std::isinf(c.total_expected[k]) || std::isinf(c.reference_population_for[k]);
+  }
+  if (too_large) warn_sum_too_large(c);
+}
+
 void compute_totals(ProcContext& c) {
   reset_totals(c);
   for (StratumNode* node = c.strata; node != nullptr; node = node->first) add_stratum_totals(c, *node);
@@ -362,6 +390,7 @@ int compute_stratum_statistics(ProcContext& c) {
     raise_step_status(c, host::kStatusWarning);
   }
   compute_totals(c);
+  check_totals_in_range(c);
   compute_proportions(c);
   return 0;
 }

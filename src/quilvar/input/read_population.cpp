@@ -1,6 +1,7 @@
 // Reading the population and reference observations of a BY group into the
 // stratum tree.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,14 @@ bool present(double x) { return !host::is_missing(x); }
 
 // A sum over present values: a missing total takes the value.
 void add_present(double& total, double value) {
+  // A sum past the largest double is infinite, which reads as missing: it
+  // stays so, neither restarting from the next value as an empty sum would
+  // nor leaving out an infinite value as it leaves out a missing one.
+  if (std::isinf(total)) return;
+  if (std::isinf(value)) {
+    total = value;
+    return;
+  }
   if (!present(value)) return;
   total = present(total) ? total + value : value;
 }

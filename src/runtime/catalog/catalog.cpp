@@ -379,6 +379,11 @@ constexpr CatalogEntry kEntries[] = {
      "their strata cannot be matched.",
      "A column with any value that is not a number, such as 85+ or n/a, is read as character; write "
      "the strata the same way in both files."},
+    {kProcedureSet, 171, kWarning,
+     "A sum of event or population values is too large to be held as a number (above about "
+     "1.8E308), so it is missing, with the totals, crude estimates and ratios built on it.",
+     "Look for event or population values far too large, such as a misplaced exponent; write "
+     "them in a larger unit (thousands of person-years, say) if they are right."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -183,13 +183,17 @@ ScanStatus scan_unquoted(const ClassTable& table, char delimiter, Cursor* c, Fie
   return ScanStatus::kRecord;
 }
 
-// Scans a quoted field from its opening quote to just past the closing one.
+// Scans a quoted field from its opening quote to just past the closing one,
+// which may stand at most kMaxQuotedFieldBytes after the opening one.
 ScanStatus scan_quoted(Cursor* c, FieldList* fields) {
   const char* start = ++c->p;
+  const bool bounded = static_cast<std::size_t>(c->end - start) > kMaxQuotedFieldBytes;
+  const char* const stop = bounded ? start + kMaxQuotedFieldBytes + 1 : c->end;
   bool escaped = false;
   for (;;) {
-    while (c->p < c->end && kQuotedTable[static_cast<unsigned char>(*c->p)] == kOrdinary) ++c->p;
-    if (c->p == c->end) return ScanStatus::kUnterminatedQuote;
+    while (c->p < stop && kQuotedTable[static_cast<unsigned char>(*c->p)] == kOrdinary) ++c->p;
+    // A doubled quote may step one byte past the bound.
+    if (c->p >= stop) return bounded ? ScanStatus::kQuotedFieldTooLong : ScanStatus::kUnterminatedQuote;
     if (*c->p == '\n') {
       ++c->p;
       ++c->line;
@@ -219,8 +223,9 @@ ScanStatus scan_fields(const CsvText& text, Cursor* c, FieldList* fields, Positi
     const std::int64_t field_line = c->line;
     const ScanStatus status = quoted ? scan_quoted(c, fields) : scan_unquoted(table, text.delimiter, c, fields);
     if (status != ScanStatus::kRecord) {
-      // An unterminated quote is reported where it opened; a NUL where it is.
-      const bool at_open = status == ScanStatus::kUnterminatedQuote;
+      // An unterminated or too long quoted field is reported where it
+      // opened; a NUL where it is.
+      const bool at_open = status == ScanStatus::kUnterminatedQuote || status == ScanStatus::kQuotedFieldTooLong;
       *problem = Position{static_cast<std::size_t>((at_open ? field_start : c->p) - text.data),
                           at_open ? field_line : c->line};
       return status;

@@ -57,13 +57,21 @@ struct CsvText {
   char delimiter;  // ',' or '\t'
 };
 
-enum class ScanStatus { kRecord, kEnd, kUnterminatedQuote, kTextAfterQuote, kNulByte };
+// The most bytes between the quotes of a quoted field: twice the longest
+// value, all of it doubled quotes. A field still open past this many holds
+// no value that can be read, and is reported as such where it opens,
+// without scanning on: a lost closing quote near the start of a large file
+// would otherwise take its whole rest (every page of it) into one field.
+inline constexpr std::size_t kMaxQuotedFieldBytes = 2 * 32767;
+
+enum class ScanStatus { kRecord, kEnd, kUnterminatedQuote, kQuotedFieldTooLong, kTextAfterQuote, kNulByte };
 
 // Scans the record at *pos (after any empty lines, and lines of delimiters
 // and blanks only, which spreadsheets write for empty rows) into fields, sets *start
 // to where it begins and moves *pos past its line end. Returns kEnd when
 // only empty lines remain; on a malformed record returns the problem with
-// *problem at the offending byte (the opening quote of an unterminated field).
+// *problem at the offending byte (the opening quote of an unterminated or
+// too long quoted field).
 ScanStatus scan_record(const CsvText& text, Position* pos, FieldList* fields,
                        Position* start, Position* problem);
 

@@ -19,6 +19,7 @@ namespace quilvar::runtime::datasets {
 
 // The longest character value a variable may hold, in bytes.
 inline constexpr std::size_t kMaxCharacterLength = 32767;
+static_assert(kMaxQuotedFieldBytes == 2 * kMaxCharacterLength, "a quoted field holds any value, all quotes");
 
 struct Variable {
   std::string name;        // as written in the header
@@ -178,6 +179,11 @@ enum class RecordStatus { kRecord, kEnd, kError };
 
 // "file, line L, column C: problem" for a malformed record.
 std::string describe_scan_problem(const DataSetState& data, ScanStatus status, const Position& problem);
+
+// The 1-based line of the byte at offset, as line_of counts it, counted in
+// chunks that hand back the pages behind them: a message about a value near
+// the end of a large file does not leave the whole file in memory.
+std::int64_t line_in_file(const DataSetState& data, std::size_t offset);
 
 // Reads the observation at *pos into *fields (one per variable) and moves
 // *pos past it; *start is where it begins. kError: malformed record or a

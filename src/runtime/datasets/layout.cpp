@@ -1,6 +1,8 @@
 // The layout of a data set: variable names from the header record, then
 // one pass over every row that checks its shape and types each column.
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <map>
 
 #include "runtime/datasets/data_set.hpp"
@@ -40,6 +42,8 @@ struct ColumnSurvey {
   std::uint64_t numbers = 0;  // values read that are numbers
   std::uint64_t texts = 0;    // values read that are not
   std::uint64_t texts_in_number_form = 0;  // of those, numbers written in a form not read ("12,5", "8%")
+  Field first_inexact{};  // its first whole number that a double does not hold exactly
+  bool has_inexact = false;
   bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
   // Character, but at least as many numbers as texts among the values
   // read: worth a note.
@@ -337,6 +341,23 @@ NumberForm number_form(std::string_view text) {
   return written_number_form(text);
 }
 
+// Whole numbers of up to this many digits are held exactly; longer ones are
+// looked at.
+constexpr std::size_t kExactDigits = 15;
+
+// Whether the text is a whole number (digits, an optional sign) that the
+// double read from it does not hold exactly: codes of 17 digits and more
+// that differ only in their last digits read as one number.
+bool is_inexact_whole_number(std::string_view text, double number) {
+  text = trim_blanks(text);
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  while (text.size() > 1 && text.front() == '0') text.remove_prefix(1);
+  if (text.size() <= kExactDigits || !std::all_of(text.begin(), text.end(), is_digit)) return false;
+  char exact[kNumberTextCapacity * 12];  // room for every digit of the largest double
+  const auto written = std::to_chars(exact, exact + sizeof exact, std::fabs(number), std::chars_format::fixed);
+  return std::string_view(exact, static_cast<std::size_t>(written.ptr - exact)) != text;
+}
+
 // Moves a column on by one value of it.
 void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
   if (value == NumericText::kNumber) ++column->numbers;
@@ -378,6 +399,11 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
     const NumericText value = field.escaped ? NumericText::kNotNumeric
                                             : read_numeric_text(std::string_view(field.begin, field.length), &number);
     column_read(&column, value, field);
+    if (value == NumericText::kNumber && field.length > kExactDigits && !column.has_inexact &&
+        is_inexact_whole_number(std::string_view(field.begin, field.length), number)) {
+      column.first_inexact = field;
+      column.has_inexact = true;
+    }
   }
   return true;
 }
@@ -385,6 +411,10 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
 // Joins the survey of the rows after `first`'s into first.
 void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   first->longest = std::max(first->longest, second.longest);
+  if (!first->has_inexact && second.has_inexact) {
+    first->first_inexact = second.first_inexact;
+    first->has_inexact = true;
+  }
   // Looked at long enough in the first rows: a pass in one piece would
   // read no further values of it either.
   if (first->kind == ColumnKind::kText) return;
@@ -413,7 +443,7 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     const NumberForm form = field.escaped ? NumberForm::kNone : number_form(std::string_view(field.begin, field.length));
     const bool numbers_otherwise = form != NumberForm::kNone && column.texts == column.texts_in_number_form;
     if (!numbers_otherwise && !column.numbers_with_stray_text()) continue;
-    const std::int64_t line = line_of(data.text, static_cast<std::size_t>(field.begin - data.text.data));
+    const std::int64_t line = line_in_file(data, static_cast<std::size_t>(field.begin - data.text.data));
     std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name;
     const auto written = std::find_if(std::begin(kNumberFormNotes), std::end(kNumberFormNotes),
                                       [form](const NumberFormNote& n) { return n.form == form; });
@@ -427,6 +457,33 @@ std::vector<std::string> describe_mixed_columns(const DataSetState& data,
     notes.push_back(std::move(note));
   }
   return notes;
+}
+
+constexpr std::string_view kInexactWholeNumber =
+    ", which has more digits than a number holds exactly, so it is read as ";
+constexpr std::string_view kInexactWholeNumberAdvice =
+    ": codes that differ only in their last digits would be read as one value (one BY group or stratum); "
+    "write such codes with a letter in front, so that they are read as text";
+
+// A note for each numeric column with a whole number longer than a double
+// holds exactly, naming its line.
+void describe_inexact_columns(const DataSetState& data, const std::vector<ColumnSurvey>& columns,
+                              std::vector<std::string>* notes) {
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const ColumnSurvey& column = columns[i];
+    if (!column.numeric() || !column.has_inexact) continue;
+    const Field& field = column.first_inexact;
+    const std::string_view text = trim_blanks(std::string_view(field.begin, field.length));
+    double number = 0;
+    read_numeric_text(text, &number);
+    char exact[kNumberTextCapacity * 12];
+    const auto written = std::to_chars(exact, exact + sizeof exact, number, std::chars_format::fixed);
+    const std::int64_t line = line_in_file(data, static_cast<std::size_t>(field.begin - data.text.data));
+    std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
+                       " holds " + std::string(text);
+    note.append(kInexactWholeNumber).append(exact, written.ptr).append(kInexactWholeNumberAdvice);
+    notes->push_back(std::move(note));
+  }
 }
 
 std::string long_value_problem(const DataSetState& data, const FieldList& fields, const Position& start) {
@@ -500,6 +557,7 @@ bool survey_rows(DataSetState* data, Position pos, std::string* error) {
   if (!survey_rows_until(data, &pos, data->text.size, &survey, error)) return false;
   data->observations = survey.observations;
   data->layout_notes = describe_mixed_columns(*data, survey.columns);
+  describe_inexact_columns(*data, survey.columns, &data->layout_notes);
   for (std::size_t i = 0; i < survey.columns.size(); ++i) {
     Variable& variable = data->variables[i];
     variable.numeric = survey.columns[i].numeric();

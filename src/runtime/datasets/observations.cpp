@@ -14,6 +14,9 @@ namespace {
 std::string scan_problem_text(ScanStatus status) {
   switch (status) {
     case ScanStatus::kUnterminatedQuote: return "unterminated quoted field";
+    case ScanStatus::kQuotedFieldTooLong:
+      return "quoted field longer than the limit of " + std::to_string(kMaxCharacterLength) +
+             " bytes: its closing quote is missing, or the value is too long";
     case ScanStatus::kTextAfterQuote: return "text after the closing quote of a field";
     case ScanStatus::kNulByte: return "NUL byte (the file is not text)";
     default: return "unreadable record";

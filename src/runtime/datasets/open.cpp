@@ -144,8 +144,9 @@ bool resolve_written(const Libraries& libraries, std::string_view written, bool 
   return true;
 }
 
-// Bytes checked for UTF-8 between two hand-backs of the pages read.
-constexpr std::size_t kUtf8Chunk = std::size_t{4} << 20;
+// Bytes checked for UTF-8, or counted for lines, between two hand-backs of
+// the pages read.
+constexpr std::size_t kPassChunk = std::size_t{4} << 20;
 
 // The offset of the file's first byte outside well-formed UTF-8 (the text's
 // size when there is none). The check goes through the file in chunks and
@@ -156,10 +157,10 @@ std::size_t first_invalid_utf8_in(const DataSetState& data) {
   std::size_t kept_from = 0;
   std::size_t start = 0;
   while (start < text.size) {
-    std::size_t end = std::min(text.size, start + kUtf8Chunk);
+    std::size_t end = std::min(text.size, start + kPassChunk);
     // End the chunk before a sequence's continuation bytes, never inside one.
     while (end < text.size && end > start && is_continuation_byte(text.data[end])) --end;
-    if (end == start) end = std::min(text.size, start + kUtf8Chunk);
+    if (end == start) end = std::min(text.size, start + kPassChunk);
     const std::size_t found = start + first_invalid_utf8(text.data + start, end - start);
     data.file.release_before(text.data + end, &kept_from);
     if (found < end) return found;
@@ -167,6 +168,24 @@ std::size_t first_invalid_utf8_in(const DataSetState& data) {
   }
   return text.size;
 }
+
+}  // namespace
+
+std::int64_t line_in_file(const DataSetState& data, std::size_t offset) {
+  const CsvText& text = data.text;
+  offset = std::min(offset, text.size);
+  std::size_t kept_from = data.file.page_start(static_cast<std::size_t>(text.data - data.file.data()));
+  std::int64_t line = 1;
+  for (std::size_t start = 0; start < offset;) {
+    const std::size_t end = std::min(offset, start + kPassChunk);
+    line += std::count(text.data + start, text.data + end, '\n');
+    data.file.release_before(text.data + end, &kept_from);
+    start = end;
+  }
+  return line;
+}
+
+namespace {
 
 host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   auto data = std::make_unique<DataSetState>();
@@ -181,7 +200,7 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   // its accented letters as replacement characters, so say where.
   const std::size_t invalid = first_invalid_utf8_in(*data);
   if (invalid < data->text.size) {
-    data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line_of(data->text, invalid)) +
+    data->layout_notes.push_back(data->file_name + ", line " + std::to_string(line_in_file(*data, invalid)) +
                                  ", column " +
                                  std::to_string(column_of(data->text, invalid)) +
                                  ": the file is not UTF-8 text, so some of its letters show as replacement "

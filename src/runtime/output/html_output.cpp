@@ -215,10 +215,17 @@ void write_span_rows(std::ostream& out, const DisplayTable& table) {
   }
 }
 
-void write_table_body(std::ostream& out, const DisplayTable& table) {
+// Rows written between two looks at the size of the kept text.
+constexpr std::size_t kRowsBetweenKeepAside = 1024;
+
+// Writes the rows into the kept text, moving it aside as it grows: a table
+// of a million rows (one per stratum) is not held whole as text.
+void write_table_body(KeptText& kept, const DisplayTable& table) {
+  std::ostream& out = kept.stream();
   out << "<tbody>\n";
   std::string line;
   for (std::size_t row = 0; row < table.row_count; ++row) {
+    if (row % kRowsBetweenKeepAside == kRowsBetweenKeepAside - 1) kept.keep_aside_if_large();
     line = "<tr>";
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
       line += table.columns[column].right_aligned ? "<td class=\"num\">" : "<td class=\"text\">";
@@ -263,7 +270,7 @@ class HtmlDestination : public Destination {
       body_ << "<th class=\"" << alignment(column) << "\">" << escaped(column.header) << "</th>";
     }
     body_ << "</tr>\n</thead>\n";
-    write_table_body(body_, *display);
+    write_table_body(body_text_, *display);
     body_ << "</table>\n</div>\n";
     body_text_.keep_aside_if_large();
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "quilvar/host/missing.hpp"
@@ -141,6 +142,40 @@ TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTota
   EXPECT_DOUBLE_EQ(context_.reference_population_for[1], 1400);
   EXPECT_EQ(context_.step_status, 4);
   EXPECT_EQ(runtime::current_session().step.warnings, 2);  // the absent stratum, then the effect note
+}
+
+// A sum past the largest double stays missing (infinite), with a warning:
+// it neither restarts from the strata after it nor leaves out an infinite
+// stratum value, either of which would give a wrong total without a word.
+TEST_F(StratumStatisticsTest, ATotalPastTheLargestNumberStaysMissingWithAWarning) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  add_stratum(cell(5, 1e308), cell(kMissing, kMissing), 100);
+  add_stratum(cell(5, 1e308), cell(kMissing, kMissing), 200);
+  add_stratum(cell(5, 1000), cell(kMissing, kMissing), 300);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(context_.total_events[0], 15);
+  EXPECT_TRUE(std::isinf(context_.total_population[0])) << context_.total_population[0];
+  EXPECT_TRUE(is_missing(context_.overall_estimate[0]));
+  EXPECT_EQ(context_.step_status, 4);
+  EXPECT_EQ(runtime::current_session().step.warnings, 1);
+
+  nodes_.clear();
+  set_up_context(kMethodIndirect, kStatRate, 1);
+  context_.step_status = 0;
+  add_stratum(cell(5, 1e305), cell(kMissing, kMissing), 2000, 1e5);  // expected 1e310
+  add_stratum(cell(5, 1000), cell(kMissing, kMissing), 2000, 0.001);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_TRUE(std::isinf(context_.total_expected[0])) << context_.total_expected[0];
+  EXPECT_EQ(context_.step_status, 4);
+
+  // A stratum whose own observations summed past it: said before its
+  // missing rate ends the BY group.
+  nodes_.clear();
+  set_up_context(kMethodDirect, kStatRate, 1);
+  const int warnings = runtime::current_session().step.warnings;
+  add_stratum(cell(10, std::numeric_limits<double>::infinity()), cell(kMissing, kMissing), 100);
+  EXPECT_EQ(compute_stratum_statistics(context_), 1);
+  EXPECT_EQ(runtime::current_session().step.warnings, warnings + 1);
 }
 
 TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {

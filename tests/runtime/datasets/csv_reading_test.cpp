@@ -107,6 +107,43 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
 
 // A file saved in Latin-1 reads as before, with a note naming the line and
 // column of its first letter that is not UTF-8.
+// Whole numbers longer than a double holds exactly (codes of 17 digits)
+// read as the nearest double, so two codes may read as one: the column is
+// noted with its first such value and what it reads as, in either half of
+// a file read in two. Longer numbers that are held exactly are not noted.
+TEST(CsvTyping, WholeNumbersLongerThanADoubleHoldsAreNotedWithWhatTheyReadAs) {
+  const std::string after =
+      ": codes that differ only in their last digits would be read as one value (one BY group or stratum); "
+      "write such codes with a letter in front, so that they are read as text";
+  ScratchFolder folder;
+  const DataSetPtr small = open_csv(folder, "codes",
+                                    "id,exact,n\n"
+                                    "1234567890123456,100000000000000000000,1\n"
+                                    "12345678901234567,0009007199254740992,2\n"
+                                    "-12345678901234569,1e25,3\n");
+  ASSERT_NE(small, nullptr);
+  ASSERT_EQ(layout_notes(small.get()).size(), 1u);
+  EXPECT_EQ(layout_notes(small.get())[0], (folder.path() / "codes.csv").string() +
+                                              ", line 3: variable id holds 12345678901234567, which has more digits "
+                                              "than a number holds exactly, so it is read as 12345678901234568" +
+                                              after);
+  const auto rows = testing::read_whole(small.get());
+  ASSERT_EQ(rows.size(), 3u);
+
+  std::string bytes = "id,n\n";
+  while (bytes.size() < (std::size_t{6} << 20)) bytes += "1234567,1\n";
+  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  bytes += "90071992547409931,2\n";  // in the second half
+  const DataSetPtr large = open_csv(folder, "late", bytes);
+  ASSERT_NE(large, nullptr);
+  ASSERT_EQ(layout_notes(large.get()).size(), 1u);
+  EXPECT_NE(layout_notes(large.get())[0].find(", line " + std::to_string(lines + 1) +
+                                              ": variable id holds 90071992547409931, which has more digits than a "
+                                              "number holds exactly, so it is read as 90071992547409936"),
+            std::string::npos)
+      << layout_notes(large.get())[0];
+}
+
 TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {
   ScratchFolder folder;
   const DataSetPtr latin1 = open_csv(folder, "latin1", "region,deaths\nNorth,1\nC\xF4te,2\n");
@@ -126,6 +163,25 @@ long resident_file_kb() {
     if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
   }
   return -1;
+}
+
+// The largest resident memory of this process since the last reset_peak(),
+// in kB (anonymous and file-backed pages).
+long peak_resident_kb() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// Sets the peak back to what the process holds now; false where the
+// system does not allow it.
+bool reset_peak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+  clear.flush();
+  return clear.good();
 }
 
 // The encoding check reads every byte of a large file: it must neither keep
@@ -156,13 +212,74 @@ TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
   const std::size_t latin = bytes.size() - row.size() + 8;  // a letter of the last row, in Latin-1
   bytes[latin] = '\xE9';
   bytes[latin + 1] = 'x';
+  const bool peak_known = reset_peak();
+  const long before_invalid = peak_resident_kb();
   const DataSetPtr invalid = open_csv(folder, "latin", bytes);
   ASSERT_NE(invalid, nullptr);
+  // Finding the line of the letter near the end never holds the whole file.
+  if (peak_known) {
+  EXPECT_LT(peak_resident_kb() - before_invalid, static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  }
   ASSERT_EQ(layout_notes(invalid.get()).size(), 1u);
   const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
   // Column 3: the two four-byte letters before it count as one each.
   EXPECT_NE(layout_notes(invalid.get())[0].find(", line " + std::to_string(lines) + ", column 3:"), std::string::npos)
       << layout_notes(invalid.get())[0];
+}
+
+// A column of counts with a stray text in the last row of a large file: the
+// note names the line of that text, and finding it never holds the whole
+// file (the pages are handed back as the lines are counted).
+TEST(CsvTyping, AStrayTextAtTheEndOfALargeFileIsNotedAtItsLineKeepingNoPages) {
+  std::string bytes = "n,deaths\n";
+  std::size_t lines = 1;
+  while (bytes.size() < (std::size_t{40} << 20)) {
+    bytes += "area_07,89\n";
+    ++lines;
+  }
+  bytes += "\"quoted\nline\",NA\n";  // a line feed inside a quoted value counts
+  lines += 2;
+  ScratchFolder folder;
+  const bool peak_known = reset_peak();
+  const long before = peak_resident_kb();
+  const DataSetPtr data = open_csv(folder, "stray", bytes);
+  ASSERT_NE(data, nullptr);
+  if (peak_known) {
+  EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  }
+  ASSERT_EQ(layout_notes(data.get()).size(), 1u);
+  EXPECT_NE(layout_notes(data.get())[0].find(", line " + std::to_string(lines) + ": variable deaths"),
+            std::string::npos)
+      << layout_notes(data.get())[0];
+}
+
+// A quote that opens a field near the start of a large file and is never
+// closed is reported without reading the rest of the file into the field.
+TEST(CsvQuoting, ALostClosingQuoteInALargeFileIsReportedWithoutHoldingTheFile) {
+  std::string bytes = "area,deaths\n\"A01,5\n";
+  while (bytes.size() < (std::size_t{40} << 20)) bytes += "area_07,89\n";
+  ScratchFolder folder;
+  const bool peak_known = reset_peak();
+  const long before = peak_resident_kb();
+  EXPECT_EQ(testing::open_error(folder, "lost.csv", bytes),
+            (folder.path() / "lost.csv").string() +
+                ", line 2, column 1: quoted field longer than the limit of 32767 bytes: its closing quote is missing, "
+                "or the value is too long");
+  if (peak_known) {
+    EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 8));
+  }
+}
+
+// The longest value written with every letter a doubled quote still reads.
+TEST(CsvQuoting, TheLongestValueOfDoubledQuotesReads) {
+  std::string doubled;
+  for (int i = 0; i < 32767; ++i) doubled += "\"\"";
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "quotes", "n,v\n1,\"" + doubled + "\"\n2,x\n");
+  ASSERT_NE(data, nullptr);
+  const auto rows = testing::read_whole(data.get());
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0][1], std::string(32767, '"'));
 }
 
 TEST(CsvValues, CharacterValuesOfEveryLengthArriveWholeAndBlankPadded) {

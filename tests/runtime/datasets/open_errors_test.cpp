@@ -111,6 +111,13 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"duplicate name", "Age,x,AGE\n", ", line 1, field 3: duplicate variable name \"AGE\" (field 1 is \"Age\")"},
       {"value too long", "a,b\n1,2\n3," + long_value + "\n",
        ", line 3, field 2 (b): value of 32768 bytes is longer than the limit of 32767"},
+      // Said where the quote opens, however far the file goes on.
+      {"quoted field never closed", "a,b\n1,2\n3,\"x\n" + std::string(70000, 'y') + "\n4,5\n",
+       ", line 3, column 3: quoted field longer than the limit of 32767 bytes: its closing quote is missing, or "
+       "the value is too long"},
+      {"quoted field closed too late", "a,b\n1,2\n3,\"" + std::string(65535, 'y') + "\"\n",
+       ", line 3, column 3: quoted field longer than the limit of 32767 bytes: its closing quote is missing, or "
+       "the value is too long"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

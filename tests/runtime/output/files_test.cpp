@@ -288,5 +288,66 @@ TEST_F(OutputFiles, AReportKeptInATemporaryFileIsTheReportMadeInMemory) {
   for (const std::string& name : names_in(folder_)) EXPECT_EQ(name.find("quilvar-report"), std::string::npos) << name;
 }
 
+// The largest resident memory since the last reset, in kB; -1 where the
+// system does not allow the peak to be reset.
+long peak_since_reset_kb(bool reset) {
+  if (reset) {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    if (!clear.good()) return -1;
+  }
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+// A table of many rows (a stratum table of a million strata) goes into the
+// report's kept text row by row, moved aside as it grows: the report is
+// the one made in memory, and making it never holds the table's text whole.
+TEST_F(OutputFiles, AReportOfALongTableKeepsLittleOfItsTextInMemory) {
+  constexpr int kRows = 200000;
+  auto make_report = [this](std::size_t kept_in_memory, long* growth) {
+    OutputOptions options;
+    options.html_path = (folder_ / "long.html").string();
+    options.html_kept_in_memory = kept_in_memory;
+    options.program_name = "test.qv";
+    std::string error;
+    EXPECT_TRUE(begin_run(options, &error)) << error;
+    begin_step("Long", nullptr);
+    ModuleDriver module;
+    char slot[48];
+    double value = 0;
+    OdsObject* made = module.create_template("StrataStats", "Stratum rates");
+    EXPECT_EQ(module.character_column(made, "Label", slot, sizeof slot), 0);
+    EXPECT_EQ(module.numeric_column(made, "Rate", &value), 0);
+    EXPECT_EQ(module.end_definition(made), 0);
+    OdsObject* output = module.open(made, "Vesk.Quilvar.Table");
+    for (int row = 0; row < kRows; ++row) {
+      fill_slot(slot, ("stratum number " + std::to_string(row) + " of the long table").c_str());
+      value = row / 7.0;
+      EXPECT_EQ(module.add_row(made), 0);
+    }
+    const long before = peak_since_reset_kb(true);
+    EXPECT_EQ(module.close(output), 0);
+    end_step(0);
+    finish();
+    *growth = before < 0 ? -1 : peak_since_reset_kb(false) - before;
+    return read_file(folder_ / "long.html");
+  };
+  long ignored = 0;
+  long kept_aside_growth = 0;
+  const std::string in_memory = make_report(std::size_t{1} << 40, &ignored);
+  const std::string kept_aside = make_report(std::size_t{64} << 10, &kept_aside_growth);
+  ASSERT_GT(in_memory.size(), std::size_t{kRows} * 60);
+  EXPECT_EQ(kept_aside, in_memory);
+  // Held whole, the text and its copies as it grew took twice its size.
+  if (kept_aside_growth >= 0) {
+    EXPECT_LT(kept_aside_growth, static_cast<long>(in_memory.size() / 1024 / 2));
+  }
+}
+
 }  // namespace
 }  // namespace quilvar::runtime::output
