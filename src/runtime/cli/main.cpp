@@ -53,7 +53,8 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
   app->add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
   app->add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
   app->add_flag("--check", options.check,
-                "Parse the program and check it against its data sets without computing or writing output");
+                "Parse the program, check it against its data sets and compute each step's first BY group, "
+                "writing no output");
   app->footer(
       "Exit status: 0 success (warnings allowed), 1 a step ended with an error, 2 command-line, program-file or "
       "module problem, or an output file not written.\nEnvironment: DEBUG=SYN,SEM switches on the parser traces; "

@@ -146,4 +146,10 @@ const std::vector<int>& selected_variables(const host::DataSet* data);
 // The service table the module calls.
 const host::DataSetServices& data_set_services();
 
+// The same table, except that a data set is positioned on its first BY
+// group only: next_by_group gives 0 once a group has been visited. A check
+// of a program computes one group, which is enough to show whether its
+// strata match the reference and its values can be used.
+const host::DataSetServices& first_group_services();
+
 }  // namespace quilvar::runtime::datasets

@@ -131,4 +131,16 @@ const host::DataSetServices kServices{
 
 const host::DataSetServices& data_set_services() { return kServices; }
 
+const host::DataSetServices& first_group_services() {
+  static const host::DataSetServices services = [] {
+    host::DataSetServices table = kServices;
+    table.next_by_group = [](host::DataSet* d) {
+      if (d != nullptr && state_of(d)->group.mode != GroupMode::kUnpositioned) return 0;
+      return kServices.next_by_group(d);
+    };
+    return table;
+  }();
+  return services;
+}
+
 }  // namespace quilvar::runtime::datasets

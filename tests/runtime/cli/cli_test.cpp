@@ -517,19 +517,37 @@ TEST_F(QuilvarRun, BundledStandardPopulationsHaveTheirPublishedTotals) {
   EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Quilvar")[0], 0, "Quilvar"), 100.0);  // every stratum 10 per 10,000
 }
 
-TEST_F(QuilvarRun, CheckValidatesWithoutComputing) {
-  write("pop.csv", kPopulation);
+TEST_F(QuilvarRun, CheckValidatesAndComputesTheFirstByGroupWithoutOutput) {
+  // A negative count in the second BY group: a run stops there, a check
+  // computes the first group only.
+  std::string population = kPopulation;
+  population.replace(population.find("2021,A,young,8,"), 15, "2021,A,young,-8,");
+  write("pop.csv", population);
   write("ref.csv", kReference);
-  RunResult r = run("proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
-                    "reference total=std_pop; strata age; by year;\nrun;\n", "--check");
+  const std::string step = "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+                           "reference total=std_pop; strata age; by year;\nrun;\n";
+  RunResult r = run(step, "--check");
   EXPECT_EQ(r.exit_status, 0) << r.log;
   EXPECT_TRUE(r.json.is_null());  // no output written
   EXPECT_EQ(r.listing, "");
   EXPECT_NE(r.log.find("is valid"), std::string::npos);
+  EXPECT_EQ(run(step).exit_status, 1);
+
   r = run("proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
           "reference total=nosuch; strata age;\nrun;\n", "--check");
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_NE(r.log.find("nosuch"), std::string::npos);
+
+  // Strata spelled otherwise in the reference fail the check, as they fail
+  // every BY group of a run.
+  write("ref.csv", "age,std_pop\nYoung,6000\nOld,2000\n");
+  r = run(step, "--check");
+  EXPECT_EQ(r.exit_status, 1) << r.log;
+  EXPECT_NE(r.log.find("[908-143]"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("(BY group year=2020)"), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("year=2021"), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("is valid"), std::string::npos) << r.log;
+  EXPECT_TRUE(r.json.is_null());
 }
 
 TEST_F(QuilvarRun, MisspelledVariableSuggestsTheClosestName) {
