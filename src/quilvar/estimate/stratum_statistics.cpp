@@ -36,19 +36,6 @@ constexpr int kMsgStratumLimitFailed = 155;
 constexpr int kMsgSmrLimitFailed = 156;
 constexpr int kMsgTotalTooLarge = 171;
 
-void add_present(double& total, double value) {
-  // A sum past the largest double is infinite, which reads as missing: it
-  // stays so, neither restarting from the next value as an empty sum would
-  // nor leaving out an infinite value as it leaves out a missing one.
-  if (std::isinf(total)) return;
-  if (std::isinf(value)) {
-    total = value;
-    return;
-  }
-  if (!present(value)) return;
-  total = present(total) ? total + value : value;
-}
-
 void track(ProcContext& c, double estimate) {
   if (!present(estimate)) return;
   c.axis_minimum = std::min(c.axis_minimum, estimate);
@@ -239,11 +226,11 @@ void compute_mh_weight(ProcContext& c, StratumNode& node) {
   if (!present(n1) || !present(n2)) return;
   const double w = n1 * n2 / (n1 + n2);
   node.reference_population = w;
-  add_present(c.total_reference_population, w);
+  host::add_present(c.total_reference_population, w);
   for (int k = 0; k < 2; ++k) {
     if (!present(node.cell[k].estimate)) continue;
     node.cell[k].expected = node.cell[k].estimate * w;
-    add_present(c.total_expected[k], node.cell[k].expected);
+    host::add_present(c.total_expected[k], node.cell[k].expected);
   }
 }
 
@@ -259,13 +246,13 @@ void reset_totals(ProcContext& c) {
 void add_stratum_totals(ProcContext& c, StratumNode& node) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
-    add_present(c.total_events[k], node.cell[k].events);
-    add_present(c.total_population[k], node.cell[k].population);
-    add_present(c.total_expected[k], node.cell[k].expected);
-    if (c.method == kMethodDirect) add_present(c.reference_population_for[k], node.reference_population);
+    host::add_present(c.total_events[k], node.cell[k].events);
+    host::add_present(c.total_population[k], node.cell[k].population);
+    host::add_present(c.total_expected[k], node.cell[k].expected);
+    if (c.method == kMethodDirect) host::add_present(c.reference_population_for[k], node.reference_population);
   }
-  add_present(c.total_reference_population, node.reference_population);
-  add_present(c.total_reference_events, node.reference_events);
+  host::add_present(c.total_reference_population, node.reference_population);
+  host::add_present(c.total_reference_events, node.reference_events);
   if (c.method == kMethodMh) compute_mh_weight(c, node);
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 
 namespace quilvar::host {
@@ -41,6 +42,21 @@ constexpr char missing_letter(double value) {
   if (code == kMissingCodeUnderscore) return '_';
   if (code <= kMissingCodeA && code > kMissingCodeA - 26) return static_cast<char>('A' + (kMissingCodeA - code));
   return 0;
+}
+
+// Adds `value` to a sum over present values: a missing value is left out,
+// and a missing sum takes the value. A sum past the largest double is
+// infinite, which reads as missing: it stays so, neither restarting from
+// the next value as an empty sum would nor leaving out an infinite value as
+// it leaves out a missing one.
+inline void add_present(double& total, double value) {
+  if (std::isinf(total)) return;
+  if (std::isinf(value)) {
+    total = value;
+    return;
+  }
+  if (is_missing(value)) return;
+  total = is_missing(total) ? value : total + value;
 }
 
 }  // namespace quilvar::host

@@ -23,20 +23,6 @@ constexpr int kTypeCharacter = 2;
 
 bool present(double x) { return !host::is_missing(x); }
 
-// A sum over present values: a missing total takes the value.
-void add_present(double& total, double value) {
-  // A sum past the largest double is infinite, which reads as missing: it
-  // stays so, neither restarting from the next value as an empty sum would
-  // nor leaving out an infinite value as it leaves out a missing one.
-  if (std::isinf(total)) return;
-  if (std::isinf(value)) {
-    total = value;
-    return;
-  }
-  if (!present(value)) return;
-  total = present(total) ? total + value : value;
-}
-
 void clear_node(const ProcContext& c, StratumNode& node) {
   double* numbers[] = {&node.reference_events, &node.reference_population, &node.reference_rate,
                        &node.reference_proportion, &node.smr, &node.smr_std_error, &node.smr_lower,
@@ -202,8 +188,8 @@ int population_index(const ProcContext& c) {
 
 void accumulate_population(StratumNode& into, const PopulationCell& from, int k) {
   PopulationCell& cell = into.cell[k];
-  add_present(cell.events, from.events);
-  add_present(cell.population, from.population);
+  host::add_present(cell.events, from.events);
+  host::add_present(cell.population, from.population);
   if (!present(cell.estimate)) cell.estimate = from.estimate;
 }
 
@@ -259,8 +245,8 @@ void read_reference_observation(ProcContext& c) {
     c.spare_node = nullptr;
     return;
   }
-  add_present(node->reference_events, values[kEventValue]);
-  add_present(node->reference_population, values[kTotalValue]);
+  host::add_present(node->reference_events, values[kEventValue]);
+  host::add_present(node->reference_population, values[kTotalValue]);
   // A later observation's rate replaces the stored one; a missing rate does
   // not wipe out a rate already read.
   if (present(values[kRateValue])) node->reference_rate = values[kRateValue];
