@@ -6,7 +6,7 @@
 
 namespace quilvar::syntax {
 
-inline constexpr std::string_view kOptAlpha = "ALPHA=";
+inline constexpr std::string_view kOptAlpha = "CL(ALPHA=)";
 inline constexpr std::string_view kOptEffect = "EFFECT";
 inline constexpr std::string_view kOptSmr = "SMR";
 inline constexpr std::string_view kOptStats = "STATS";
@@ -16,6 +16,7 @@ inline constexpr std::string_view kOptMh = "METHOD=MH";
 inline constexpr std::string_view kOptPlotSmr = "PLOTS=SMR";
 inline constexpr std::string_view kOptPlotEffect = "PLOTS=EFFECT";
 inline constexpr std::string_view kOptMult = "MULT=";
+inline constexpr std::string_view kOptRateMult = "RATEMULT=";
 inline constexpr std::string_view kOptRate = "RATE=";
 inline constexpr std::string_view kOptRisk = "RISK=";
 inline constexpr std::string_view kOptEvent = "EVENT=";

@@ -258,7 +258,7 @@ void resolve_reference_constants(ProcContext& c) {
     if (c.statistic == kStatRisk) {
       note(kMsgOtherStatistic, {text_arg(kOptRefRate), text_arg(kStatRiskWord)});
     } else {
-      const double divisor = given(c, kSlotRefRateMultiplier) ? side_multiplier(c, kSlotRefRateMultiplier, kOptMult)
+      const double divisor = given(c, kSlotRefRateMultiplier) ? side_multiplier(c, kSlotRefRateMultiplier, kOptRateMult)
                                                               : c.multiplier_value;
       c.reference_rate_constant = number(c, kSlotRefRate) / divisor;
     }
@@ -305,7 +305,7 @@ std::vector<int> find_reference_strata(ProcContext& c) {
 
 void resolve_reference_statement(ProcContext& c) {
   copy_long_message(c.reference_label, kMsgReferenceLabel);
-  c.reference_multiplier = side_multiplier(c, kSlotReferenceMultiplier, kOptMult);
+  c.reference_multiplier = side_multiplier(c, kSlotReferenceMultiplier, kOptRateMult);
   c.reference_multiplier_applies = c.statistic == kStatRate ? 1 : 0;
   const bool risk = c.statistic == kStatRisk;
   keep_reference_variable(c, kRateValue, rate_slot(c, kSlotReferenceRate, kSlotReferenceRisk), risk ? kOptRisk : kOptRate);

@@ -56,8 +56,11 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {"data=pop method=mh; population event=deaths total=persons;", 3000, "908-117"},
       {"data=pop refdata=ref method=indirect; population group=region event=deaths total=persons; "
        "reference event=ref_deaths total=std_pop;", 3000, "908-118"},
-      {direct_with("alpha=1"), 3000, "908-126(ALPHA=)"},
-      {direct_with("alpha=0"), 3000, "908-126(ALPHA=)"},
+      {direct_with("alpha=1"), 3000, "908-126(CL(ALPHA=))"},
+      {direct_with("alpha=0"), 3000, "908-126(CL(ALPHA=))"},
+      // The reference statement's RATE(MULT=m)= is named RATEMULT= in its note.
+      {"data=pop refdata=ref method=direct stat=risk; population event=deaths total=persons; "
+       "reference rate(mult=1000)=ref_rate total=std_pop;", 0, "908-120(RATEMULT=,RISK) 908-120(RATE=,RISK)"},
       {direct_with("alpha=0.999"), 0, ""},
       {direct_with("stat=rate(mult=500)"), 3000, "908-127"},
       {direct_with("stat=rate(mult=9000)"), 3000, "908-127"},
@@ -75,9 +78,6 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=(none rate)"), 0, "210-1100"},
       {"data=pop refdata=ref method=direct stat=risk; population rate(mult=1000)=rate event=deaths total=persons; "
        "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK)"},
-      // The notes name the options as the program writes them: RATE(MULT=m)= of either statement is MULT=.
-      {"data=pop refdata=ref method=direct stat=risk; population event=deaths total=persons; "
-       "reference rate(mult=1000)=ref_rate total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK)"},
       {"data=pop refdata=ref method=direct; population event=deaths; reference total=std_pop;", 3000, "908-129"},
       {"data=pop refdata=ref method=indirect; population event=deaths; reference rate=ref_rate;", 3000, "908-131"},
       {"data=pop refdata=ref method=indirect; population event=deaths total=persons; reference total=std_pop;", 3000,
