@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view population = quilvar::fuzz::take_section(rest, "\n@@\n");
   quilvar::fuzz::write_file("pop.csv", population);
   quilvar::fuzz::write_file("ref.csv", rest);
-  quilvar::fuzz::run_program_text(program);
+  // Texts from the data reach every writer: CSV, JSON, HTML and the listing.
+  quilvar::fuzz::run_program_text(program, true);
   return 0;
 }

@@ -53,7 +53,7 @@ void write_file(const std::string& name, std::string_view bytes) {
       .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-void run_program_text(std::string_view text) {
+void run_program_text(std::string_view text, bool every_destination) {
   constexpr std::array<std::string_view, 1> procedures{"QUILVAR"};
   runtime::current_session().log = &discard_stream();
   runtime::statements::Diagnostics diagnostics;
@@ -62,6 +62,12 @@ void run_program_text(std::string_view text) {
   runtime::output::OutputOptions options;
   options.listing = &discard_stream();
   options.program_name = "fuzz.qv";
+  if (every_destination) {
+    const fs::path out = scratch_folder() / "out";
+    options.csv_dir = (out / "csv").string();
+    options.json_path = (out / "out.json").string();
+    options.html_path = (out / "report.html").string();
+  }
   std::string error;
   if (!runtime::output::begin_run(options, &error)) std::abort();
   host::module_state() = {runtime::host_services(), nullptr};

@@ -19,7 +19,9 @@ void write_file(const std::string& name, std::string_view bytes);
 
 // Runs every step of the program text with the scratch folder as the data
 // library; the log and the listing are discarded.
-void run_program_text(std::string_view text);
+// With `every_destination` the run also writes the CSV files, the JSON
+// document and the HTML report into the scratch folder.
+void run_program_text(std::string_view text, bool every_destination = false);
 
 // Splits data at the first occurrence of separator: the part before it is
 // returned, data keeps the rest (empty when the separator is absent).
