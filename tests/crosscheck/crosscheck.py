@@ -128,8 +128,17 @@ def close(got, expected, tolerance, what, failures):
 # with two populations per area, small counts and strata without events.
 # ---------------------------------------------------------------------------
 
-Z_LO = stats.norm.ppf(ALPHA / 2)
-Z_HI = stats.norm.ppf(1 - ALPHA / 2)
+class Level:
+    """The ALPHA= and rate multiplier of a set of steps, with the normal quantiles."""
+
+    def __init__(self, alpha, mult):
+        self.alpha, self.mult = alpha, mult
+        self.z_lo, self.z_hi = stats.norm.ppf(alpha / 2), stats.norm.ppf(1 - alpha / 2)
+        # The options that set them, and a prefix naming the steps' files.
+        self.options = f"alpha={alpha:g}"
+        self.rate = f"rate(mult={mult:g})"
+        self.prefix = "" if (alpha, mult) == (ALPHA, MULT) else f"alpha{alpha:g}-mult{mult:g}-"
+
 # Closed forms: the program and SciPy differ only by rounding and by the
 # last bits of the normal distribution functions.
 CLOSED = 1e-9
@@ -166,15 +175,18 @@ def write_two_populations(folder, rng):
 
 
 def write_single_populations(folder, data):
-    """The two-population data and an area whose groups have no events or a few:
+    """The two-population data, an area whose groups have no events or a few,
+    and one of risks near 1 (limits capped at 1, a risk of 1 with no spread):
     each group is one BY group of its own here."""
-    small = {(9, "A"): [0, 0, 0, 0, 0], (9, "B"): [0, 0, 1, 2, 0]}
+    extra = {(9, "A"): [(0, 50), (0, 70), (0, 90), (0, 110), (0, 130)],
+             (9, "B"): [(0, 50), (0, 70), (1, 90), (2, 110), (0, 130)],
+             (10, "A"): [(49, 50), (30, 40), (5, 10), (20, 25), (60, 61)],
+             (10, "B"): [(1, 1), (2, 3), (0, 2), (4, 9), (5, 5)]}
     single = dict(data)
+    single.update({key: [(float(d), float(n)) for d, n in strata] for key, strata in extra.items()})
     with open(os.path.join(folder, "single.csv"), "w") as f:
         f.write("area,grp,age,deaths,persons\n")
-        for key in sorted(data) + sorted(small):
-            if key in small:
-                single[key] = [(float(d), 50.0 + 20 * i) for i, d in enumerate(small[key])]
+        for key in sorted(single):
             for age, (deaths, persons) in zip(AGES, single[key]):
                 f.write(f"{key[0]},{key[1]},{age},{deaths:g},{persons:g}\n")
     return single
@@ -245,9 +257,9 @@ def two_sided(z):
     return 2 * stats.norm.cdf(-abs(z))
 
 
-def scale(risk):
-    """Estimates are written per MULT for rates; risks and ratios as they are."""
-    return 1.0 if risk else MULT
+def scale(risk, lv):
+    """Estimates are written per the multiplier for rates; risks and ratios as they are."""
+    return 1.0 if risk else lv.mult
 
 
 def crude_variance(r, n, risk):
@@ -255,27 +267,27 @@ def crude_variance(r, n, risk):
     return r * (1 - r) / n if risk else r / n
 
 
-def crude_limits(d, n, cl, risk):
+def crude_limits(lv, d, n, cl, risk):
     r = d / n
     if cl == "normal":
         s = math.sqrt(crude_variance(r, n, risk))
-        lower, upper = max(0.0, r + Z_LO * s), r + Z_HI * s
+        lower, upper = max(0.0, r + lv.z_lo * s), r + lv.z_hi * s
     elif cl == "lognormal":
         if r <= 0:
             return None, None
         s = math.sqrt(1 / (r * n) - 1 / n) if risk else math.sqrt(1 / (r * n))
-        lower, upper = r * math.exp(Z_LO * s), r * math.exp(Z_HI * s)
+        lower, upper = r * math.exp(lv.z_lo * s), r * math.exp(lv.z_hi * s)
     else:  # exact Poisson (Garwood): no limits without events
         if d <= 0:
             return None, None
-        lower = stats.chi2.ppf(ALPHA / 2, 2 * d) / 2 / n
-        upper = stats.chi2.ppf(1 - ALPHA / 2, 2 * (d + 1)) / 2 / n
+        lower = stats.chi2.ppf(lv.alpha / 2, 2 * d) / 2 / n
+        upper = stats.chi2.ppf(1 - lv.alpha / 2, 2 * (d + 1)) / 2 / n
     return lower, (min(1.0, upper) if risk else upper)
 
 
-def check_crude(check, table, data, cl, risk):
+def check_crude(lv, check, table, data, cl, risk):
     """StrataStats: crude estimates, their standard errors and limits."""
-    k = scale(risk)
+    k = scale(risk, lv)
     rows = table("StrataStats")
     keys = sorted(data)
     if not check.rows(rows, len(keys) * len(AGES), "StrataStats"):
@@ -289,7 +301,7 @@ def check_crude(check, table, data, cl, risk):
         check.value(row, estimate, d / n * k, what)
         if "StdErr" in row:
             check.value(row, "StdErr", math.sqrt(crude_variance(d / n, n, risk)) * k, what)
-        lower, upper = crude_limits(d, n, cl, risk)
+        lower, upper = crude_limits(lv, d, n, cl, risk)
         check.value(row, "LowerCL", None if lower is None else lower * k, what, tolerance)
         check.value(row, "UpperCL", None if upper is None else upper * k, what, tolerance)
     check.text(rows[0], "Type", {"normal": "Normal", "lognormal": "Lognormal", "poisson": "Poisson"}[cl], "StrataStats")
@@ -306,42 +318,64 @@ def direct_estimate(strata, weights, risk):
     return y, v
 
 
-def standardized_limits(y, v, cl, risk):
+def standardized_limits(lv, y, v, cl, risk):
     """Normal or lognormal limits of a standardized estimate; none without events."""
     s = math.sqrt(v)
     if y <= 0:
         return None, None
     if cl == "normal":
-        lower, upper = max(0.0, y + Z_LO * s), y + Z_HI * s
+        lower, upper = max(0.0, y + lv.z_lo * s), y + lv.z_hi * s
     else:
-        lower, upper = y * math.exp(Z_LO * s / y), y * math.exp(Z_HI * s / y)
+        lower, upper = y * math.exp(lv.z_lo * s / y), y * math.exp(lv.z_hi * s / y)
     return lower, (min(1.0, upper) if risk else upper)
 
 
-def check_standardized(check, rows, estimates, cl, risk, weight_column):
+def gamma_limits_of(lv, y, v, strata, weights, conservative):
+    """Gamma limits (Fay and Feuer 1997; mean weights, Tiwari et al. 2006) of y = sum w r
+    with the weights' shares w; none without events."""
+    if y <= 0:
+        return None, None
+    total = sum(weights)
+    unit = [w / total / n for (_, n), w in zip(strata, weights)]  # the weight of one event
+    if conservative:
+        a = max(unit)
+        b = a * a
+    else:
+        a, b = sum(unit) / len(unit), sum(u * u for u in unit) / len(unit)
+    lower = v / (2 * y) * stats.chi2.ppf(lv.alpha / 2, 2 * y * y / v)
+    upper = (v + b) / (2 * (y + a)) * stats.chi2.ppf(1 - lv.alpha / 2, 2 * (y + a) ** 2 / (v + b))
+    return lower, upper
+
+
+def check_standardized(lv, check, rows, estimates, cl, risk, weight_column):
     """Quilvar/StdRisk table of two populations: y, its SE and limits."""
-    k = scale(risk)
+    k = scale(risk, lv)
     name = "StdRisk" if risk else "Quilvar"
     for row in rows:
         key = (int(row["area"]), row["grp"])
-        y, v, expected_events, weight_total, strata = estimates[key]
+        y, v, expected_events, weights, strata = estimates[key]
         what = f"area {key[0]} {key[1]}"
         check.value(row, name, y * k, what)
         check.value(row, "ObservedEvents", sum(d for d, _ in strata), what)
         check.value(row, "CrudeRisk" if risk else "CrudeRate",
                     sum(d for d, _ in strata) / sum(n for _, n in strata) * k, what)
         check.value(row, "ExpectedEvents", expected_events, what)
-        check.value(row, weight_column, weight_total, what)
-        if cl == "normal":  # the lognormal table has no standard error column
+        check.value(row, weight_column, sum(weights), what)
+        if cl == "normal":  # the other limit types' tables have no standard error column
             check.value(row, "StdErr", math.sqrt(v) * k if y > 0 else None, what)
-        lower, upper = standardized_limits(y, v, cl, risk)
-        check.value(row, "LowerCL", None if lower is None else lower * k, what)
-        check.value(row, "UpperCL", None if upper is None else upper * k, what)
+        if cl.startswith("gamma"):
+            lower, upper = gamma_limits_of(lv, y, v, strata, weights, cl.endswith("(type=conservative)"))
+            tolerance = QUANTILE
+        else:
+            lower, upper = standardized_limits(lv, y, v, cl, risk)
+            tolerance = CLOSED
+        check.value(row, "LowerCL", None if lower is None else lower * k, what, tolerance)
+        check.value(row, "UpperCL", None if upper is None else upper * k, what, tolerance)
 
 
-def check_effect(check, rows, pairs, effect, risk, log_variance=None):
+def check_effect(lv, check, rows, pairs, effect, risk, log_variance=None):
     """Effect: the two standardized estimates compared, limits and test."""
-    k = scale(risk)
+    k = scale(risk, lv)
     label = ("Risk" if risk else "Rate") + ("Ratio" if effect == "ratio" else "Diff")
     for row, area in zip(rows, AREAS2):
         (y1, v1), (y2, v2) = pairs[area]
@@ -354,23 +388,23 @@ def check_effect(check, rows, pairs, effect, risk, log_variance=None):
             z = math.log(ratio) / se
             check.value(row, label, ratio, what)
             check.value(row, "LogRatio", math.log(ratio), what)
-            check.value(row, "LowerCL", ratio * math.exp(Z_LO * se), what)
-            check.value(row, "UpperCL", ratio * math.exp(Z_HI * se), what)
+            check.value(row, "LowerCL", ratio * math.exp(lv.z_lo * se), what)
+            check.value(row, "UpperCL", ratio * math.exp(lv.z_hi * se), what)
         else:
             diff, se = y1 - y2, math.sqrt(v1 + v2)
             z = diff / se
             check.value(row, label, diff * k, what)
-            check.value(row, "LowerCL", (diff + Z_LO * se) * k, what)
-            check.value(row, "UpperCL", (diff + Z_HI * se) * k, what)
+            check.value(row, "LowerCL", (diff + lv.z_lo * se) * k, what)
+            check.value(row, "UpperCL", (diff + lv.z_hi * se) * k, what)
             se *= k
         check.value(row, "StdErr", se, what)
         check.value(row, "Z", z, what)
         check.value(row, "ProbZ", two_sided(z), what, absolute=1e-300)
 
 
-def check_strata_effect(check, table, data, effect, risk):
+def check_strata_effect(lv, check, table, data, effect, risk):
     """StrataEffect: per stratum, the first population's crude estimate against the second's."""
-    k = scale(risk)
+    k = scale(risk, lv)
     rows = table("StrataEffect")
     if not check.rows(rows, len(AREAS2) * len(AGES), "StrataEffect"):
         return
@@ -391,72 +425,78 @@ def check_strata_effect(check, table, data, effect, risk):
             else:
                 estimate = r1 / r2
                 se = math.sqrt(w1 / r1 ** 2 + w2 / r2 ** 2)
-                lower, upper = estimate * math.exp(Z_LO * se), estimate * math.exp(Z_HI * se)
+                lower, upper = estimate * math.exp(lv.z_lo * se), estimate * math.exp(lv.z_hi * se)
         else:
             se = math.sqrt(w1 + w2)
-            estimate, lower, upper = (r1 - r2) * k, (r1 - r2 + Z_LO * se) * k, (r1 - r2 + Z_HI * se) * k
+            estimate, lower, upper = (r1 - r2) * k, (r1 - r2 + lv.z_lo * se) * k, (r1 - r2 + lv.z_hi * se) * k
         check.value(row, label, estimate, what)
         check.value(row, "LowerCL", lower, what)
         check.value(row, "UpperCL", upper, what)
 
 
-def direct_runs(check, quilvar, folder, data):
+def direct_runs(lv, check, quilvar, folder, data):
     ref_pop = [float(p) for p in REF_POP]
     for risk in (False, True):
         stat = "risk" if risk else "rate"
-        for cl, effect in (("normal", "ratio"), ("lognormal", "diff"), ("lognormal", "ratio"), ("normal", "diff")):
-            name = f"direct-{stat}-{cl}-{effect}"
+        steps = [("normal", "ratio"), ("lognormal", "diff"), ("lognormal", "ratio"), ("normal", "diff")]
+        if not risk:
+            steps += [("gamma", "ratio"), ("gamma(type=conservative)", "diff")]
+        for cl, effect in steps:
+            name = f"{lv.prefix}direct-{stat}-{cl.replace('(type=', '-').rstrip(')')}-{effect}"
+            stats_cl = "normal" if cl.startswith("gamma") else cl
             table = run_step(check, quilvar, folder, name, f"""
-proc quilvar data=pop2 refdata=ref method=direct stat={stat} cl={cl} effect={effect} plots=none;
+proc quilvar data=pop2 refdata=ref method=direct stat={"risk" if risk else lv.rate} {lv.options}
+             cl={cl} effect={effect} plots=none;
   population group=grp event=deaths total=persons;
   reference total=std_pop;
-  strata age / stats(cl={cl}) effect;
+  strata age / stats(cl={stats_cl}) effect;
   by area;
 run;
 """)
             check.start(f"{name}: crude estimates")
-            check_crude(check, table, data, cl, risk)
+            check_crude(lv, check, table, data, stats_cl, risk)
             check.start(f"{name}: standardized estimates")
             estimates, pairs = {}, {}
             for key, strata in data.items():
                 y, v = direct_estimate(strata, ref_pop, risk)
                 expected = sum(d / n * w for (d, n), w in zip(strata, ref_pop))
-                estimates[key] = (y, v, expected, sum(ref_pop), strata)
+                estimates[key] = (y, v, expected, ref_pop, strata)
             rows = table("Quilvar" if not risk else "StdRisk")
             if check.rows(rows, len(data), "standardized table"):
-                check_standardized(check, rows, estimates, cl, risk, "RefNObs" if risk else "RefPopTime")
+                check_standardized(lv, check, rows, estimates, cl, risk, "RefNObs" if risk else "RefPopTime")
             check.start(f"{name}: effect of standardized estimates")
             for area in AREAS2:
                 pairs[area] = (estimates[(area, "A")][:2], estimates[(area, "B")][:2])
             rows = table("Effect")
             if check.rows(rows, len(AREAS2), "Effect"):
-                check_effect(check, rows, pairs, effect, risk)
+                check_effect(lv, check, rows, pairs, effect, risk)
             check.start(f"{name}: stratum effects")
-            check_strata_effect(check, table, data, effect, risk)
+            check_strata_effect(lv, check, table, data, effect, risk)
     # Crude rates with exact Poisson limits, one population per BY group.
     single = write_single_populations(folder, data)
-    table = run_step(check, quilvar, folder, "direct-rate-poisson", """
-proc quilvar data=single refdata=ref method=direct plots=none;
+    name = f"{lv.prefix}direct-rate-poisson"
+    table = run_step(check, quilvar, folder, name, f"""
+proc quilvar data=single refdata=ref method=direct stat={lv.rate} {lv.options} plots=none;
   population event=deaths total=persons;
   reference total=std_pop;
   strata age / stats(cl=poisson);
   by area grp;
 run;
 """)
-    check.start("direct-rate-poisson: crude estimates")
-    check_crude(check, table, single, "poisson", False)
-    check.start("direct-rate-poisson: standardized estimates")
+    check.start(f"{name}: crude estimates")
+    check_crude(lv, check, table, single, "poisson", False)
+    check.start(f"{name}: standardized estimates")
     estimates = {}
     for key, strata in single.items():
         y, v = direct_estimate(strata, ref_pop, False)
-        estimates[key] = (y, v, sum(d / n * w for (d, n), w in zip(strata, ref_pop)), sum(ref_pop), strata)
+        estimates[key] = (y, v, sum(d / n * w for (d, n), w in zip(strata, ref_pop)), ref_pop, strata)
     rows = table("Quilvar")
     if check.rows(rows, len(single), "standardized table"):
-        check_standardized(check, rows, estimates, "normal", False, "RefPopTime")
+        check_standardized(lv, check, rows, estimates, "normal", False, "RefPopTime")
     return single
 
 
-def smr_statistics(strata, ref_risks, cl, risk):
+def smr_statistics(lv, strata, ref_risks, cl, risk):
     """O, E, SMR, its SE, limits and test (normal or log) of one population."""
     observed = sum(d for d, _ in strata)
     expected = sum(n * R for (_, n), R in zip(strata, ref_risks))
@@ -467,23 +507,23 @@ def smr_statistics(strata, ref_risks, cl, risk):
         variance = observed / expected ** 2
     se = math.sqrt(variance)
     if cl == "normal":
-        lower, upper = max(0.0, smr + Z_LO * se), smr + Z_HI * se
+        lower, upper = max(0.0, smr + lv.z_lo * se), smr + lv.z_hi * se
         z = (smr - 1) / se if se > 0 else None
     elif cl == "lognormal":
         if observed <= 0:
             return observed, expected, smr, se, None, None, None
-        lower, upper = smr * math.exp(Z_LO * se / smr), smr * math.exp(Z_HI * se / smr)
+        lower, upper = smr * math.exp(lv.z_lo * se / smr), smr * math.exp(lv.z_hi * se / smr)
         z = math.log(smr) / (se / smr)
     else:
         # Without events the exact lower limit (0) is left missing, with
         # warnings 908-162 and 908-163; the upper limit is given.
-        lower = stats.chi2.ppf(ALPHA / 2, 2 * observed) / 2 / expected if observed > 0 else None
-        upper = stats.chi2.ppf(1 - ALPHA / 2, 2 * (observed + 1)) / 2 / expected
+        lower = stats.chi2.ppf(lv.alpha / 2, 2 * observed) / 2 / expected if observed > 0 else None
+        upper = stats.chi2.ppf(1 - lv.alpha / 2, 2 * (observed + 1)) / 2 / expected
         z = None
     return observed, expected, smr, se, lower, upper, z
 
 
-def population_af(af_e, rr, log_variance, o_e, o_u):
+def population_af(lv, af_e, rr, log_variance, o_e, o_u):
     """Population attributable fraction and its limits on ln(1 - AF_p) (Greenland 1987)."""
     af_p = af_e * o_e / (o_e + o_u)
     if rr <= 1:
@@ -491,10 +531,10 @@ def population_af(af_e, rr, log_variance, o_e, o_u):
     m = rr - 1
     se = math.sqrt(af_p ** 2 / (1 - af_p) ** 2
                    * (log_variance / m ** 2 + 2 / (m * o_e) + o_u / (o_e * (o_e + o_u))))
-    return af_p, 1 - (1 - af_p) * math.exp(Z_HI * se), 1 - (1 - af_p) * math.exp(Z_LO * se)
+    return af_p, 1 - (1 - af_p) * math.exp(lv.z_hi * se), 1 - (1 - af_p) * math.exp(lv.z_lo * se)
 
 
-def check_af(check, rows, rr, rr_lower, rr_upper, log_variance, o_e, o_u, what, exposed, tolerance):
+def check_af(lv, check, rows, rr, rr_lower, rr_upper, log_variance, o_e, o_u, what, exposed, tolerance):
     if not check.rows(rows, 2, what + " AttrFraction"):
         return
     check.text(rows[0], "Exposed", exposed, what + " exposed AF")
@@ -510,24 +550,25 @@ def check_af(check, rows, rr, rr_lower, rr_upper, log_variance, o_e, o_u, what, 
     if af_e is None:
         check.value(rows[1], "Estimate", None, what + " population AF")
         return
-    af_p, lower, upper = population_af(af_e, rr, log_variance, o_e, o_u)
+    af_p, lower, upper = population_af(lv, af_e, rr, log_variance, o_e, o_u)
     check.value(rows[1], "Estimate", af_p, what + " population AF")
     check.value(rows[1], "LowerCL", lower, what + " population AF")
     check.value(rows[1], "UpperCL", upper, what + " population AF")
 
 
-def indirect_runs(check, quilvar, folder, data):
+def indirect_runs(lv, check, quilvar, folder, data):
     ref_deaths = [float(round(p * r / MULT)) for p, r in zip(REF_POP, REF_RATE)]
     ref_risks = [d / p for d, p in zip(ref_deaths, REF_POP)]
     ref_crude = sum(ref_deaths) / sum(REF_POP)
     keys = sorted(data)
     for risk in (False, True):
         stat = "risk" if risk else "rate"
-        k = scale(risk)
+        k = scale(risk, lv)
         for cl in ("normal", "lognormal", "poisson")[:3 if not risk else 2]:
-            name = f"indirect-{stat}-{cl}"
+            name = f"{lv.prefix}indirect-{stat}-{cl}"
             table = run_step(check, quilvar, folder, name, f"""
-proc quilvar data=single refdata=ref method=indirect(af) stat={stat} cl={cl} plots=none;
+proc quilvar data=single refdata=ref method=indirect(af) stat={"risk" if risk else lv.rate} {lv.options}
+             cl={cl} plots=none;
   population event=deaths total=persons;
   reference event=ref_deaths total=std_pop;
   strata age / stats(cl={cl}) smr(cl={cl});
@@ -536,7 +577,7 @@ run;
 """)
             tolerance = QUANTILE if cl == "poisson" else CLOSED
             check.start(f"{name}: crude estimates")
-            check_crude(check, table, data, cl, risk)
+            check_crude(lv, check, table, data, cl, risk)
             check.start(f"{name}: stratum SMRs")
             rows = table("StrataSMR")
             if check.rows(rows, len(keys) * len(AGES), "StrataSMR"):
@@ -548,7 +589,7 @@ run;
                     check.value(row, "ExpectedEvents", n * ref_risks[i], what)
                     check.value(row, "Smr", d / (n * ref_risks[i]), what)
                     # A stratum without events has an SMR of 0 and no limits of any type.
-                    lower, upper = crude_limits(d, n, cl, risk) if d > 0 else (None, None)
+                    lower, upper = crude_limits(lv, d, n, cl, risk) if d > 0 else (None, None)
                     check.value(row, "SmrLcl", None if lower is None else lower / ref_risks[i], what, tolerance)
                     check.value(row, "SmrUcl", None if upper is None else upper / ref_risks[i], what, tolerance)
             check.start(f"{name}: SMR and indirectly standardized estimate")
@@ -559,7 +600,7 @@ run;
                 continue
             for index, (key, smr_row, std_row) in enumerate(zip(keys, smr_rows, std_rows)):
                 what = f"area {key[0]} {key[1]}"
-                o, e, smr, se, lower, upper, z = smr_statistics(data[key], ref_risks, cl, risk)
+                o, e, smr, se, lower, upper, z = smr_statistics(lv, data[key], ref_risks, cl, risk)
                 check.value(smr_row, "ObservedEvents", o, what)
                 check.value(smr_row, "ExpectedEvents", e, what)
                 check.value(smr_row, "Smr", smr, what)
@@ -581,29 +622,33 @@ run;
                 check.value(std_row, "UpperCL", None if upper is None else cap(upper * ref_crude) * k, what,
                             tolerance)
                 check.start(f"{name}: attributable fractions")
-                check_af(check, af_rows[2 * index:2 * index + 2], smr, lower, upper, (se / smr) ** 2 if o else None, o,
+                check_af(lv, check, af_rows[2 * index:2 * index + 2], smr, lower, upper, (se / smr) ** 2 if o else None, o,
                          sum(ref_deaths), what, "", tolerance)
                 check.start(f"{name}: SMR and indirectly standardized estimate")
 
 
-def mh_runs(check, quilvar, folder, data):
+def mh_runs(lv, check, quilvar, folder, data):
     for risk in (False, True):
         stat = "risk" if risk else "rate"
-        k = scale(risk)
-        for cl, effect, exposed in (("normal", "ratio", "A"), ("lognormal", "ratio", "B"), ("normal", "diff", "A")):
-            name = f"mh-{stat}-{cl}-{effect}"
+        k = scale(risk, lv)
+        steps = [("normal", "ratio", "A"), ("lognormal", "ratio", "B"), ("normal", "diff", "A")]
+        if not risk:
+            steps += [("gamma", "ratio", "B"), ("gamma(type=conservative)", "diff", "A")]
+        for cl, effect, exposed in steps:
+            name = f"{lv.prefix}mh-{stat}-{cl.replace('(type=', '-').rstrip(')')}-{effect}"
             af = "(af)" if effect == "ratio" else ""
             table = run_step(check, quilvar, folder, name, f"""
-proc quilvar data=pop2 method=mh{af} stat={stat} cl={cl} effect={effect} plots=none;
+proc quilvar data=pop2 method=mh{af} stat={"risk" if risk else lv.rate} {lv.options}
+             cl={cl} effect={effect} plots=none;
   population group(exposed='{exposed}')=grp event=deaths total=persons;
   strata age / stats effect;
   by area;
 run;
 """)
             check.start(f"{name}: crude estimates")
-            check_crude(check, table, data, "normal", risk)
+            check_crude(lv, check, table, data, "normal", risk)
             check.start(f"{name}: stratum effects")
-            check_strata_effect(check, table, data, effect, risk)
+            check_strata_effect(lv, check, table, data, effect, risk)
             check.start(f"{name}: Mantel-Haenszel standardized estimates")
             estimates, pairs, log_variance = {}, {}, {}
             for area in AREAS2:
@@ -612,7 +657,7 @@ run;
                 for grp, strata in (("A", first), ("B", second)):
                     y, v = direct_estimate(strata, weights, risk)
                     expected = sum(d / n * w for (d, n), w in zip(strata, weights))
-                    estimates[(area, grp)] = (y, v, expected, sum(weights), strata)
+                    estimates[(area, grp)] = (y, v, expected, weights, strata)
                 pairs[area] = (estimates[(area, "A")][:2], estimates[(area, "B")][:2])
                 # Greenland and Robins (1985): variance of the log MH ratio.
                 p = sum(w * a / n1 for w, (a, n1) in zip(weights, first))
@@ -623,11 +668,11 @@ run;
                 log_variance[area] = numerator / (p * q)
             rows = table("StdRisk" if risk else "Quilvar")
             if check.rows(rows, 2 * len(AREAS2), "standardized table"):
-                check_standardized(check, rows, estimates, cl, risk, "MHWeight")
+                check_standardized(lv, check, rows, estimates, cl, risk, "MHWeight")
             check.start(f"{name}: Mantel-Haenszel effect")
             rows = table("Effect")
             if check.rows(rows, len(AREAS2), "Effect"):
-                check_effect(check, rows, pairs, effect, risk, log_variance if effect == "ratio" else None)
+                check_effect(lv, check, rows, pairs, effect, risk, log_variance if effect == "ratio" else None)
             if not af:
                 continue
             check.start(f"{name}: attributable fractions")
@@ -640,7 +685,7 @@ run;
                 se = math.sqrt(log_variance[area])
                 o_e = sum(d for d, _ in data[(area, exposed)])
                 o_u = sum(d for d, _ in data[(area, "B" if exposed == "A" else "A")])
-                check_af(check, rows[2 * index:2 * index + 2], rr, rr * math.exp(Z_LO * se), rr * math.exp(Z_HI * se),
+                check_af(lv, check, rows[2 * index:2 * index + 2], rr, rr * math.exp(lv.z_lo * se), rr * math.exp(lv.z_hi * se),
                          log_variance[area], o_e, o_u, f"area {area}", exposed, CLOSED)
 
 
@@ -674,9 +719,11 @@ def main():
           f"{len(failures)} differences")
     check = Checker()
     data = write_two_populations(folder, random.Random(20261209))
-    single = direct_runs(check, quilvar, folder, data)
-    indirect_runs(check, quilvar, folder, single)
-    mh_runs(check, quilvar, folder, data)
+    # The default level, and another ALPHA= and multiplier.
+    for lv in (Level(ALPHA, MULT), Level(0.1, 1000.0)):
+        single = direct_runs(lv, check, quilvar, folder, data)
+        indirect_runs(lv, check, quilvar, folder, single)
+        mh_runs(lv, check, quilvar, folder, data)
     for group, count in check.counts.items():
         print(f"{group}: {count} values checked")
     failures += check.failures
