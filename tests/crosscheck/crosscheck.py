@@ -145,14 +145,16 @@ CLOSED = 1e-9
 # Quantities built on a chi-square quantile, which the program's search
 # stops at a relative probability error of 1e-7.
 QUANTILE = 1e-6
-AREAS2 = range(1, 9)
+AREAS2 = range(1, 10)  # 1 to 8 generated, 9 fixed risks near 1
 GROUPS2 = ("A", "B")
 
 
 def write_two_populations(folder, rng):
-    """Two populations per area; some strata are small or have no events."""
+    """Two populations per area; some strata are small or have no events, and
+    the last area's risks come near 1 (limits capped at 1, a risk of 1 with
+    no spread, a stratum of one individual)."""
     rows = []
-    for area in AREAS2:
+    for area in AREAS2[:-1]:
         for grp in GROUPS2:
             factor = rng.uniform(0.5, 1.7) * (1.25 if grp == "A" else 1.0)
             for i, (age, rate) in enumerate(zip(AGES, REF_RATE)):
@@ -164,6 +166,9 @@ def write_two_populations(folder, rng):
                 if i == 1 and area == 2:
                     deaths = 1
                 rows.append((area, grp, age, deaths, persons))
+    high = {"A": [(49, 50), (30, 40), (5, 10), (20, 25), (60, 61)], "B": [(1, 1), (2, 3), (0, 2), (4, 9), (5, 5)]}
+    for grp in GROUPS2:
+        rows += [(AREAS2[-1], grp, age, d, n) for age, (d, n) in zip(AGES, high[grp])]
     with open(os.path.join(folder, "pop2.csv"), "w") as f:
         f.write("area,grp,age,deaths,persons\n")
         for row in rows:
@@ -175,13 +180,10 @@ def write_two_populations(folder, rng):
 
 
 def write_single_populations(folder, data):
-    """The two-population data, an area whose groups have no events or a few,
-    and one of risks near 1 (limits capped at 1, a risk of 1 with no spread):
-    each group is one BY group of its own here."""
-    extra = {(9, "A"): [(0, 50), (0, 70), (0, 90), (0, 110), (0, 130)],
-             (9, "B"): [(0, 50), (0, 70), (1, 90), (2, 110), (0, 130)],
-             (10, "A"): [(49, 50), (30, 40), (5, 10), (20, 25), (60, 61)],
-             (10, "B"): [(1, 1), (2, 3), (0, 2), (4, 9), (5, 5)]}
+    """The two-population data and an area whose groups have no events or a
+    few: each group is one BY group of its own here."""
+    extra = {(10, "A"): [(0, 50), (0, 70), (0, 90), (0, 110), (0, 130)],
+             (10, "B"): [(0, 50), (0, 70), (1, 90), (2, 110), (0, 130)]}
     single = dict(data)
     single.update({key: [(float(d), float(n)) for d, n in strata] for key, strata in extra.items()})
     with open(os.path.join(folder, "single.csv"), "w") as f:
