@@ -287,8 +287,9 @@ def crude_limits(lv, d, n, cl, risk):
     return lower, (min(1.0, upper) if risk else upper)
 
 
-def check_crude(lv, check, table, data, cl, risk):
-    """StrataStats: crude estimates, their standard errors and limits."""
+def check_crude(lv, check, table, data, cl, risk, method):
+    """StrataStats: crude estimates, their standard errors and limits, the
+    population shares and the expected events of the method."""
     k = scale(risk, lv)
     rows = table("StrataStats")
     keys = sorted(data)
@@ -301,7 +302,22 @@ def check_crude(lv, check, table, data, cl, risk):
         d, n = data[key][int(row["StratumIndex"]) - 1]
         what = f"area {key[0]} {key[1]} stratum {row['StratumIndex']}"
         check.value(row, estimate, d / n * k, what)
-        if "StdErr" in row:
+        check.value(row, "NObsProp" if risk else "PopTimeProp", n / sum(m for _, m in data[key]), what)
+        i = int(row["StratumIndex"]) - 1
+        if method == "mh":
+            other = data[(key[0], "B" if key[1] == "A" else "A")][i][1]
+            weight = n * other / (n + other)
+            check.value(row, "MHWeight", weight, what)
+            check.value(row, "ExpectedEvents", d / n * weight, what)
+        else:
+            check.value(row, "RefNObsProp" if risk else "RefPopTimeProp", REF_POP[i] / sum(REF_POP), what)
+            if method == "direct":
+                check.value(row, "ExpectedEvents", d / n * REF_POP[i], what)
+            else:
+                reference = round(REF_POP[i] * REF_RATE[i] / MULT) / REF_POP[i]
+                check.value(row, "RefCrudeRisk" if risk else "RefCrudeRate", reference * k, what)
+                check.value(row, "ExpectedEvents", reference * n, what)
+        if cl == "normal":  # the other limit types' tables have no standard error column
             check.value(row, "StdErr", math.sqrt(crude_variance(d / n, n, risk)) * k, what)
         lower, upper = crude_limits(lv, d, n, cl, risk)
         check.value(row, "LowerCL", None if lower is None else lower * k, what, tolerance)
@@ -456,7 +472,7 @@ proc quilvar data=pop2 refdata=ref method=direct stat={"risk" if risk else lv.ra
 run;
 """)
             check.start(f"{name}: crude estimates")
-            check_crude(lv, check, table, data, stats_cl, risk)
+            check_crude(lv, check, table, data, stats_cl, risk, "direct")
             check.start(f"{name}: standardized estimates")
             estimates, pairs = {}, {}
             for key, strata in data.items():
@@ -486,7 +502,7 @@ proc quilvar data=single refdata=ref method=direct stat={lv.rate} {lv.options} p
 run;
 """)
     check.start(f"{name}: crude estimates")
-    check_crude(lv, check, table, single, "poisson", False)
+    check_crude(lv, check, table, single, "poisson", False, "direct")
     check.start(f"{name}: standardized estimates")
     estimates = {}
     for key, strata in single.items():
@@ -579,7 +595,7 @@ run;
 """)
             tolerance = QUANTILE if cl == "poisson" else CLOSED
             check.start(f"{name}: crude estimates")
-            check_crude(lv, check, table, data, cl, risk)
+            check_crude(lv, check, table, data, cl, risk, "indirect")
             check.start(f"{name}: stratum SMRs")
             rows = table("StrataSMR")
             if check.rows(rows, len(keys) * len(AGES), "StrataSMR"):
@@ -648,7 +664,7 @@ proc quilvar data=pop2 method=mh{af} stat={"risk" if risk else lv.rate} {lv.opti
 run;
 """)
             check.start(f"{name}: crude estimates")
-            check_crude(lv, check, table, data, "normal", risk)
+            check_crude(lv, check, table, data, "normal", risk, "mh")
             check.start(f"{name}: stratum effects")
             check_strata_effect(lv, check, table, data, effect, risk)
             check.start(f"{name}: Mantel-Haenszel standardized estimates")
