@@ -169,8 +169,9 @@ void compute_expected(const ProcContext& c, StratumNode& node) {
 }
 
 // Limits of a stratum SMR, with r the crude estimate, n the population,
-// E the expected events and H = n / E. Returns false when a Poisson
-// quantile failed.
+// E the expected events and H = n / E: the crude estimate's limits times H,
+// so a risk's upper limit is capped at 1 before it is scaled (the SMR cannot
+// stand for a risk above 1). Returns false when a Poisson quantile failed.
 bool compute_smr_limits(ProcContext& c, StratumNode& node, const PopulationCell& cell, double za, double zb) {
   const double r = cell.estimate;
   const double n = cell.population;
@@ -182,14 +183,14 @@ bool compute_smr_limits(ProcContext& c, StratumNode& node, const PopulationCell&
       const double s = std::sqrt(risk ? r / n * (1 - r) : r / n);
       node.smr_std_error = h * s;
       node.smr_lower = at_least_zero(h * (r + za * s));
-      node.smr_upper = h * (r + zb * s);
+      node.smr_upper = h * (risk ? at_most_one(r + zb * s) : r + zb * s);
       return true;
     }
     case kClLognormal: {
       if (!(r > 0)) return true;
       const double s = std::sqrt(risk ? 1 / (r * n) - 1 / n : 1 / (r * n));
       node.smr_lower = h * r * std::exp(za * s);
-      node.smr_upper = h * r * std::exp(zb * s);
+      node.smr_upper = h * (risk ? at_most_one(r * std::exp(zb * s)) : r * std::exp(zb * s));
       return true;
     }
     case kClPoisson: {

@@ -236,5 +236,29 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrWithNormalLimits) {
   EXPECT_NEAR(node.smr_upper, h * (r + 1.959963984540054 * s), 1e-9);
 }
 
+// A stratum SMR's limits are its crude risk's limits over the reference
+// risk, so they share the cap at 1: 49 cases of 50 against a reference risk
+// of 0.01 give an upper limit of 100, not the 101.9 of an uncapped 1.0188.
+TEST_F(StratumStatisticsTest, IndirectStratumSmrOfARiskKeepsTheCrudeRisksCapAtOne) {
+  const double s_normal = std::sqrt(0.98 * 0.02 / 50), s_log = std::sqrt(1 / 49.0 - 1 / 50.0);
+  for (int type : {kClNormal, kClLognormal}) {
+    SCOPED_TRACE(type);
+    nodes_.clear();
+    set_up_context(kMethodIndirect, kStatRisk, 1);
+    context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+    context_.strata_smr_cl_compute_type = context_.strata_cl_compute_type = type;
+    StratumNode& node = add_stratum(cell(49, 50), cell(kMissing, kMissing), 1000, kMissing);
+    node.reference_events = 10;
+    ASSERT_EQ(compute_stratum_statistics(context_), 0);
+    ASSERT_DOUBLE_EQ(node.cell[0].expected, 0.5);
+    compute_stratum_limits(context_);
+    EXPECT_DOUBLE_EQ(node.cell[0].upper, 1.0);
+    EXPECT_NEAR(node.smr_upper, 100.0, 1e-12);
+    const double lower = type == kClNormal ? 0.98 - 1.959963984540054 * s_normal
+                                           : 0.98 * std::exp(-1.959963984540054 * s_log);
+    EXPECT_NEAR(node.smr_lower, lower * 100, 1e-9);
+  }
+}
+
 }  // namespace
 }  // namespace quilvar::estimate
