@@ -53,23 +53,11 @@ bool needs_quotes(std::string_view text) {
   return false;
 }
 
-void append_field(std::string* out, std::string_view text) {
-  if (!needs_quotes(text)) {
-    *out += text;
-    return;
-  }
-  *out += '"';
-  for (char c : text) {
-    if (c == '"') *out += '"';
-    *out += c;
-  }
-  *out += '"';
-}
-
 // The most room put_field needs for a text of `length` bytes.
 std::size_t field_room(std::size_t length) { return 2 * length + 2; }
 
-// Writes append_field's text at `at`, which has field_room bytes of room.
+// Writes the text as a field at `at`, which has field_room bytes of room:
+// as it is, or quoted with its quotes doubled.
 char* put_field(char* at, std::string_view text) {
   if (!needs_quotes(text)) return put_text(at, text);
   *at++ = '"';
@@ -79,6 +67,10 @@ char* put_field(char* at, std::string_view text) {
   }
   *at++ = '"';
   return at;
+}
+
+void append_field(std::string* out, std::string_view text) {
+  close_room(out, put_field(open_room(out, field_room(text.size())), text));
 }
 
 // Writes append_number's text at `at`, which has kShortestTextRoom bytes of

@@ -45,7 +45,8 @@ std::string escaped_string(std::string_view text) {
 // character becomes six ("\u001f").
 std::size_t string_room(std::size_t length) { return 6 * length + 2; }
 
-// Writes append_string's text at `at`, which has string_room bytes of room.
+// Writes the text as a JSON string at `at`, which has string_room bytes of
+// room: as it is between quotes when plain, else escaped.
 char* put_string(char* at, std::string_view text) {
   if (!is_plain(text)) return put_text(at, escaped_string(text));
   *at++ = '"';
@@ -65,16 +66,7 @@ char* put_number(char* at, double number, ShortestTextCache& numbers) {
 }
 
 void append_string(std::string* out, std::string_view text) {
-  if (is_plain(text)) {
-    const std::size_t start = out->size();
-    out->resize(start + text.size() + 2);
-    char* place = out->data() + start;
-    place[0] = '"';
-    std::memcpy(place + 1, text.data(), text.size());
-    place[text.size() + 1] = '"';
-    return;
-  }
-  *out += escaped_string(text);
+  close_room(out, put_string(open_room(out, string_room(text.size())), text));
 }
 
 void append_key(std::string* out, std::string_view key) {
