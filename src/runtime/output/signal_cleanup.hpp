@@ -10,7 +10,9 @@
 // path only when it read the whole of it under one even number.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <string_view>
 
 namespace quilvar::runtime::output {
 
@@ -37,5 +39,19 @@ void unregister_temporary_file(int token);
 
 // Removes every registered file now, as the handlers do; for tests.
 void remove_registered_files();
+
+// A file mapped into memory and read through the mapping faults (SIGBUS)
+// when another process truncates it while it is read: the pages past its
+// new end no longer exist. A guarded mapping turns that fault into an
+// orderly end: the handler installed by install_signal_cleanup writes
+// `message` (the whole line, file name included) to standard error,
+// removes the registered temporary files and ends the process with
+// kTruncatedMappingExit. A fault outside every guarded mapping keeps the
+// default action. Returns a token for unguard_mapping, or -1 when the
+// message is too long or the table full (the fault then ends the process
+// by SIGBUS, as before).
+inline constexpr int kTruncatedMappingExit = 2;
+int guard_mapping(const void* start, std::size_t size, std::string_view message);
+void unguard_mapping(int token);
 
 }  // namespace quilvar::runtime::output
