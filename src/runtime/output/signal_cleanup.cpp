@@ -25,7 +25,10 @@ namespace {
 // entries used take memory.
 constexpr std::size_t kEntries = 1024;
 constexpr std::size_t kLongestPath = PATH_MAX;  // bytes, the terminating zero included
-constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Those that end a run from outside: the terminal's keys, kill, a closed
+// terminal or pipe, a CPU time limit (SIGXCPU), and the warnings batch
+// schedulers send before a job's time runs out (SIGUSR1, SIGUSR2).
+constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2};
 
 // Waiting for a file being created: at most this many pauses of 1 ms. The
 // creating thread may be the one the signal interrupted, which cannot go on
@@ -206,6 +209,11 @@ void install_signal_cleanup() {
     if (sigaction(number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
     sigaction(number, &action, nullptr);
   }
+  // A file size limit (ulimit -f) makes a write past it fail with EFBIG
+  // instead of ending the process, so that the file is named in an error
+  // and the run's other files are still written.
+  struct sigaction size_limit {};
+  if (sigaction(SIGXFSZ, nullptr, &size_limit) == 0 && size_limit.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
   struct sigaction bus_error {};
   bus_error.sa_sigaction = end_on_bus_error;
   bus_error.sa_flags = SA_SIGINFO;

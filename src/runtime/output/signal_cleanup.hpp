@@ -1,7 +1,8 @@
 // Temporary output files removed when the program is ended by a signal
-// (an interrupt, a termination request, a hang-up, or a closed pipe on
-// standard output), so that an interrupted run leaves no hidden partial
-// files beside the outputs of the last complete run.
+// (an interrupt or quit key, a termination request, a hang-up, a closed
+// pipe on standard output, a CPU time limit, a batch scheduler's warning),
+// so that an interrupted run leaves no hidden partial files beside the
+// outputs of the last complete run.
 //
 // A signal handler can only reach process-wide storage, so the paths sit in
 // one fixed table, written by the threads that create and finish files and
@@ -16,10 +17,13 @@
 
 namespace quilvar::runtime::output {
 
-// Handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every
-// registered file and then end the process by the same signal, so the exit
-// status is what it would have been. A signal ignored when this is called
-// (a background job's SIGINT, SIGHUP under nohup) stays ignored.
+// Handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXCPU, SIGUSR1
+// and SIGUSR2 that remove every registered file and then end the process by
+// the same signal, so the exit status is what it would have been. A signal
+// ignored when this is called (a background job's SIGINT, SIGHUP under
+// nohup) stays ignored. SIGXFSZ is ignored, so that a write past a file
+// size limit fails with an error naming the file; SIGBUS is handled as
+// guard_mapping describes.
 void install_signal_cleanup();
 
 // Registers a file to remove on such a signal; returns a token for
