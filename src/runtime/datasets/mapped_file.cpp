@@ -8,6 +8,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+
+#include "runtime/output/signal_cleanup.hpp"
 
 namespace quilvar::runtime::datasets {
 
@@ -18,6 +21,14 @@ namespace {
 constexpr std::size_t kReleaseStep = std::size_t{4} << 20;
 constexpr std::size_t kKeepBehind = std::size_t{4} << 20;
 
+// Said on standard error when the file is truncated by another program
+// while the run reads it through the mapping; the file's name goes between
+// the two parts.
+constexpr std::string_view kCutShortBefore = "quilvar: ERROR: data set file \"";
+constexpr std::string_view kCutShortAfter =
+    "\" was cut short while it was being read (another program truncated or rewrote it); the run is stopped "
+    "and no output files are written\n";
+
 std::string open_failure(const std::filesystem::path& path, const char* reason) {
   return "cannot open data set file \"" + path.string() + "\": " + reason;
 }
@@ -25,6 +36,7 @@ std::string open_failure(const std::filesystem::path& path, const char* reason) 
 }  // namespace
 
 MappedFile::~MappedFile() {
+  output::unguard_mapping(guard_token_);
   if (mapping_ != nullptr) munmap(mapping_, size_);
 }
 
@@ -55,6 +67,10 @@ bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
     mapping_ = mapping;
     page_size_ = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
     data_ = static_cast<const char*>(mapping);
+    std::string message(kCutShortBefore);
+    message += path.string();
+    message += kCutShortAfter;
+    guard_token_ = output::guard_mapping(mapping, size_, message);
   }
   close(descriptor);
   return true;

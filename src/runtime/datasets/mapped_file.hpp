@@ -19,7 +19,9 @@ class MappedFile {
 
   // Maps the file; returns false with a message naming the file when it
   // cannot be opened, is not a regular file or cannot be mapped. An empty
-  // file maps to an empty range.
+  // file maps to an empty range. A file truncated by another program while
+  // it is mapped ends the run with a message naming it, not a crash (see
+  // output::guard_mapping).
   bool open(const std::filesystem::path& path, std::string* error);
 
   const char* data() const { return data_; }
@@ -50,6 +52,7 @@ class MappedFile {
   void* mapping_ = nullptr;
   std::size_t page_size_ = 4096;
   mutable std::size_t kept_from_ = 0;  // page-aligned start of the pages kept
+  int guard_token_ = -1;  // the mapping's entry in the signal handlers' table
 };
 
 }  // namespace quilvar::runtime::datasets

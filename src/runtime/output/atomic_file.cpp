@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <random>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -17,18 +19,31 @@
 namespace quilvar::runtime::output {
 namespace {
 
-// ".report.json.1234.tmp": hidden, in the same folder (so the rename stays
-// on one file system), and distinct for concurrent runs.
-std::filesystem::path temporary_name(const std::filesystem::path& path) {
+// Hex digits of the random part of a temporary name.
+constexpr unsigned kRandomDigits = 8;
+
+// ".report.json.1234.5f3a9c01.tmp": hidden, in the same folder (so the
+// rename stays on one file system), with the process id to tell whose it is
+// and random digits, because the id alone does not keep runs apart: runs in
+// containers of their own (or on other hosts sharing the folder) have the
+// same ids, and one process may write the same name twice at once.
+std::filesystem::path temporary_name(const std::filesystem::path& path, std::random_device& random) {
+  constexpr std::string_view kHex = "0123456789abcdef";
   std::string name(1, '.');
   name += path.filename().string();
   name += '.';
   name += std::to_string(::getpid());
+  name += '.';
+  for (unsigned bits = random(), digit = 0; digit < kRandomDigits; ++digit, bits >>= 4) name += kHex[bits & 0xF];
   name += ".tmp";
   return path.parent_path() / name;
 }
 
-constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+// Created anew: a name already taken is another file's, never overwritten.
+constexpr int kCreateFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+// Names tried before giving up (a name taken again and again means
+// something else is wrong, and the error then says what).
+constexpr int kNameAttempts = 8;
 constexpr mode_t kCreateMode = 0666;  // narrowed by the umask, as for any new file
 // A file written in place already exists. Appending, so that a link to an
 // open file (standard output sent to a file) continues it rather than
@@ -100,7 +115,6 @@ bool resolve_output_target(const std::filesystem::path& path, OutputTarget* targ
 
 AtomicFile::~AtomicFile() { discard(); }
 
-// Direct I/O first; a file system without it (tmpfs) refuses the flag.
 bool AtomicFile::open(const std::filesystem::path& path, std::string* error, const InputFiles* inputs) {
   discard();
   path_ = path;
@@ -124,16 +138,26 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
       made_folders_.push_back(folder);
     }
     if (!made_folders_.empty()) std::filesystem::create_directories(final_.parent_path(), ignored);
-    temporary_ = temporary_name(final_);
-    // Registered before it exists, so that no moment leaves it behind.
-    cleanup_token_ = register_temporary_file(temporary_);
-    begin_creating(cleanup_token_);
-    descriptor = open_file(temporary_, kCreateFlags | O_DIRECT);
-    direct_ = descriptor >= 0;
-    if (descriptor < 0 && errno == EINVAL) descriptor = open_file(temporary_, kCreateFlags);
-    const int open_error = errno;
-    end_creating(cleanup_token_);
-    errno = open_error;
+    std::random_device random;
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+      if (attempt > 0) forget_temporary();
+      temporary_ = temporary_name(final_, random);
+      // Registered before it exists, so that no moment leaves it behind.
+      cleanup_token_ = register_temporary_file(temporary_);
+      begin_creating(cleanup_token_);
+      descriptor = open_file(temporary_, kCreateFlags);
+      const int open_error = errno;
+      end_creating(cleanup_token_);
+      errno = open_error;
+      if (descriptor >= 0 || errno != EEXIST) break;
+    }
+    // Direct I/O where the file system allows it (tmpfs refuses it). Set
+    // after the open: a refused O_DIRECT open may already have made the
+    // file, which the exclusive open would then take for another's.
+    if (descriptor >= 0) {
+      const int flags = fcntl(descriptor, F_GETFL);
+      direct_ = flags >= 0 && fcntl(descriptor, F_SETFL, flags | O_DIRECT) == 0;
+    }
   }
   if (descriptor < 0) {
     // Named by the file asked for: the hidden temporary name means nothing

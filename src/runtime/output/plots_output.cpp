@@ -15,7 +15,7 @@ namespace {
 
 // File names hold at most 255 bytes on the common file systems. A stem
 // keeps room for the number of a repeated stem, ".svg" and what the hidden
-// temporary name adds ('.', the process id, ".tmp").
+// temporary name adds ('.', the process id, eight random digits, ".tmp").
 constexpr std::size_t kMaxStemBytes = 200;
 constexpr std::uint64_t kDigestBasis = 0xcbf29ce484222325ull;  // 64-bit FNV-1a
 constexpr std::uint64_t kDigestPrime = 0x100000001b3ull;

@@ -4,8 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <string>
@@ -23,13 +25,21 @@ namespace {
 // entries used take memory.
 constexpr std::size_t kEntries = 1024;
 constexpr std::size_t kLongestPath = PATH_MAX;  // bytes, the terminating zero included
-constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+// Those that end a run from outside: the terminal's keys, kill, a closed
+// terminal or pipe, a CPU time limit (SIGXCPU), and the warnings batch
+// schedulers send before a job's time runs out (SIGUSR1, SIGUSR2).
+constexpr std::array kCleanupSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXCPU, SIGUSR1, SIGUSR2};
 
 // Waiting for a file being created: at most this many pauses of 1 ms. The
 // creating thread may be the one the signal interrupted, which cannot go on
 // until the handler returns; the file is then removed after the wait, if
 // its creation got that far.
 constexpr int kCreationWaits = 200;
+
+// Data set files mapped at once (each step's data and reference), and the
+// longest line said when one of them is cut short under the run.
+constexpr std::size_t kMappings = 256;
+constexpr std::size_t kLongestMessage = PATH_MAX + 256;
 
 struct Entry {
   std::atomic<bool> claimed{false};  // owned by a registration
@@ -43,8 +53,27 @@ static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::uint32_
                   std::atomic<char>::is_always_lock_free,
               "the signal handler reads the table without locks");
 
-// The one table of the process: signal handlers reach nothing else.
+// A guarded mapping: its address range and the line to say when reading it
+// faults. Written before `active` is set and left alone while it is.
+struct Mapping {
+  std::atomic<bool> claimed{false};
+  std::atomic<bool> active{false};
+  std::atomic<std::uintptr_t> start{0};
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<std::size_t> length{0};
+  std::array<std::atomic<char>, kLongestMessage> message{};
+};
+
+static_assert(std::atomic<std::uintptr_t>::is_always_lock_free && std::atomic<std::size_t>::is_always_lock_free,
+              "the signal handler reads the mappings without locks");
+
+// The tables of the process: signal handlers reach nothing else.
 std::array<Entry, kEntries> entries;
+std::array<Mapping, kMappings> mappings;
+std::atomic<std::size_t> mappings_used{0};
+// Set by the first thread that reports a cut-short mapping, so that two
+// threads faulting at once say it once.
+std::atomic<bool> fault_reported{false};
 // One past the highest entry ever claimed.
 std::atomic<std::size_t> entries_used{0};
 // Set by a handler before it removes the files: from then on no file is
@@ -84,7 +113,79 @@ extern "C" void remove_files_and_end(int number) {
   raise(number);
 }
 
+// The guarded mapping holding `address`, or null.
+const Mapping* mapping_at(std::uintptr_t address) {
+  const std::size_t used = mappings_used.load(std::memory_order_acquire);
+  for (std::size_t index = 0; index < used; ++index) {
+    const Mapping& mapping = mappings[index];
+    if (!mapping.active.load(std::memory_order_acquire)) continue;
+    if (address >= mapping.start.load(std::memory_order_relaxed) && address < mapping.end.load(std::memory_order_relaxed))
+      return &mapping;
+  }
+  return nullptr;
+}
+
+void write_all_to_stderr(const char* text, std::size_t size) {
+  while (size > 0) {
+    const ssize_t written = ::write(STDERR_FILENO, text, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return;  // standard error closed: nothing else to tell
+    text += written;
+    size -= static_cast<std::size_t>(written);
+  }
+}
+
+// SIGBUS. A fault the kernel raised inside a guarded mapping is a data set
+// file cut short under the run: say so, remove the temporary files and
+// end with the status for it. Anything else (a real fault, a SIGBUS sent
+// by kill) removes them too and ends by the signal.
+extern "C" void end_on_bus_error(int number, siginfo_t* info, void*) {
+  const Mapping* mapping =
+      info != nullptr && info->si_code > 0 ? mapping_at(reinterpret_cast<std::uintptr_t>(info->si_addr)) : nullptr;
+  if (mapping != nullptr) {
+    if (fault_reported.exchange(true)) {
+      for (;;) pause();  // another thread is saying it and ending the process
+    }
+    const int saved = errno;
+    std::array<char, kLongestMessage> text;
+    const std::size_t length = std::min(mapping->length.load(std::memory_order_relaxed), kLongestMessage);
+    for (std::size_t i = 0; i < length; ++i) text[i] = mapping->message[i].load(std::memory_order_relaxed);
+    write_all_to_stderr(text.data(), length);
+    errno = saved;
+    ending.store(true, std::memory_order_seq_cst);
+    remove_registered_files();
+    _exit(kTruncatedMappingExit);
+  }
+  remove_files_and_end(number);
+}
+
 }  // namespace
+
+int guard_mapping(const void* start, std::size_t size, std::string_view message) {
+  if (message.size() > kLongestMessage) return -1;
+  for (std::size_t index = 0; index < kMappings; ++index) {
+    Mapping& mapping = mappings[index];
+    bool unclaimed = false;
+    if (!mapping.claimed.compare_exchange_strong(unclaimed, true, std::memory_order_acquire)) continue;
+    const auto first = reinterpret_cast<std::uintptr_t>(start);
+    mapping.start.store(first, std::memory_order_relaxed);
+    mapping.end.store(first + size, std::memory_order_relaxed);
+    for (std::size_t i = 0; i < message.size(); ++i) mapping.message[i].store(message[i], std::memory_order_relaxed);
+    mapping.length.store(message.size(), std::memory_order_relaxed);
+    std::size_t used = mappings_used.load();
+    while (used <= index && !mappings_used.compare_exchange_weak(used, index + 1)) continue;
+    mapping.active.store(true, std::memory_order_release);
+    return static_cast<int>(index);
+  }
+  return -1;
+}
+
+void unguard_mapping(int token) {
+  if (token < 0 || static_cast<std::size_t>(token) >= kMappings) return;
+  Mapping& mapping = mappings[static_cast<std::size_t>(token)];
+  mapping.active.store(false, std::memory_order_release);
+  mapping.claimed.store(false, std::memory_order_release);
+}
 
 void remove_registered_files() {
   std::array<char, kLongestPath> path;
@@ -108,6 +209,16 @@ void install_signal_cleanup() {
     if (sigaction(number, nullptr, &previous) != 0 || previous.sa_handler == SIG_IGN) continue;
     sigaction(number, &action, nullptr);
   }
+  // A file size limit (ulimit -f) makes a write past it fail with EFBIG
+  // instead of ending the process, so that the file is named in an error
+  // and the run's other files are still written.
+  struct sigaction size_limit {};
+  if (sigaction(SIGXFSZ, nullptr, &size_limit) == 0 && size_limit.sa_handler == SIG_DFL) signal(SIGXFSZ, SIG_IGN);
+  struct sigaction bus_error {};
+  bus_error.sa_sigaction = end_on_bus_error;
+  bus_error.sa_flags = SA_SIGINFO;
+  bus_error.sa_mask = action.sa_mask;
+  sigaction(SIGBUS, &bus_error, nullptr);
 }
 
 int register_temporary_file(const std::filesystem::path& path) {

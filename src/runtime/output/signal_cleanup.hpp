@@ -1,7 +1,8 @@
 // Temporary output files removed when the program is ended by a signal
-// (an interrupt, a termination request, a hang-up, or a closed pipe on
-// standard output), so that an interrupted run leaves no hidden partial
-// files beside the outputs of the last complete run.
+// (an interrupt or quit key, a termination request, a hang-up, a closed
+// pipe on standard output, a CPU time limit, a batch scheduler's warning),
+// so that an interrupted run leaves no hidden partial files beside the
+// outputs of the last complete run.
 //
 // A signal handler can only reach process-wide storage, so the paths sit in
 // one fixed table, written by the threads that create and finish files and
@@ -10,14 +11,19 @@
 // path only when it read the whole of it under one even number.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <string_view>
 
 namespace quilvar::runtime::output {
 
-// Handlers for SIGINT, SIGTERM, SIGHUP and SIGPIPE that remove every
-// registered file and then end the process by the same signal, so the exit
-// status is what it would have been. A signal ignored when this is called
-// (a background job's SIGINT, SIGHUP under nohup) stays ignored.
+// Handlers for SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGXCPU, SIGUSR1
+// and SIGUSR2 that remove every registered file and then end the process by
+// the same signal, so the exit status is what it would have been. A signal
+// ignored when this is called (a background job's SIGINT, SIGHUP under
+// nohup) stays ignored. SIGXFSZ is ignored, so that a write past a file
+// size limit fails with an error naming the file; SIGBUS is handled as
+// guard_mapping describes.
 void install_signal_cleanup();
 
 // Registers a file to remove on such a signal; returns a token for
@@ -37,5 +43,19 @@ void unregister_temporary_file(int token);
 
 // Removes every registered file now, as the handlers do; for tests.
 void remove_registered_files();
+
+// A file mapped into memory and read through the mapping faults (SIGBUS)
+// when another process truncates it while it is read: the pages past its
+// new end no longer exist. A guarded mapping turns that fault into an
+// orderly end: the handler installed by install_signal_cleanup writes
+// `message` (the whole line, file name included) to standard error,
+// removes the registered temporary files and ends the process with
+// kTruncatedMappingExit. A fault outside every guarded mapping keeps the
+// default action. Returns a token for unguard_mapping, or -1 when the
+// message is too long or the table full (the fault then ends the process
+// by SIGBUS, as before).
+inline constexpr int kTruncatedMappingExit = 2;
+int guard_mapping(const void* start, std::size_t size, std::string_view message);
+void unguard_mapping(int token);
 
 }  // namespace quilvar::runtime::output

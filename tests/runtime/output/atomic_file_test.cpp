@@ -85,6 +85,32 @@ TEST(AtomicFile, ADiscardedFileLeavesNothing) {
   std::filesystem::remove_all(folder);
 }
 
+// Two writers of one name at once, with the same process id (as runs in
+// containers of their own have): each gets a temporary file of its own,
+// both commit, and the last commit's text stands whole.
+TEST(AtomicFile, WritersOfOneNameAtOnceKeepTheirTemporaryFilesApart) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quilvar_atomic_shared_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const std::filesystem::path path = folder / "report.json";
+  std::string error;
+  AtomicFile first;
+  AtomicFile second;
+  ASSERT_TRUE(first.open(path, &error)) << error;
+  ASSERT_TRUE(second.open(path, &error)) << error;
+  EXPECT_NE(first.temporary_path(), second.temporary_path());
+  first.write(std::string(FileWriter::kBlockSize + 10, 'a'));
+  second.write(std::string(2 * FileWriter::kBlockSize + 20, 'b'));
+  ASSERT_TRUE(first.commit(&error)) << error;
+  EXPECT_EQ(read_all(path), std::string(FileWriter::kBlockSize + 10, 'a'));
+  ASSERT_TRUE(second.commit(&error)) << error;
+  EXPECT_EQ(read_all(path), std::string(2 * FileWriter::kBlockSize + 20, 'b'));
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 1u);
+  std::filesystem::remove_all(folder);
+}
+
 TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("quilvar_atomic_refused_" + std::to_string(::getpid()));
