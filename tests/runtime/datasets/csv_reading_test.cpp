@@ -184,6 +184,23 @@ bool reset_peak() {
   return clear.good();
 }
 
+// Watches the peak resident memory from its making on, where the system
+// lets the peak be reset.
+class PeakWatch {
+ public:
+  PeakWatch() : known_(reset_peak()), start_(peak_resident_kb()) {}
+  // Expects the peak to have risen by less than limit_kb since.
+  void expect_rise_below(long limit_kb) const {
+    if (known_) {
+      EXPECT_LT(peak_resident_kb() - start_, limit_kb);
+    }
+  }
+
+ private:
+  bool known_;
+  long start_;
+};
+
 // The encoding check reads every byte of a large file: it must neither keep
 // the file's pages (memory would grow with the file) nor misread a letter
 // cut by the boundary between two of its chunks.
@@ -212,14 +229,11 @@ TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
   const std::size_t latin = bytes.size() - row.size() + 8;  // a letter of the last row, in Latin-1
   bytes[latin] = '\xE9';
   bytes[latin + 1] = 'x';
-  const bool peak_known = reset_peak();
-  const long before_invalid = peak_resident_kb();
+  const PeakWatch peak;
   const DataSetPtr invalid = open_csv(folder, "latin", bytes);
   ASSERT_NE(invalid, nullptr);
   // Finding the line of the letter near the end never holds the whole file.
-  if (peak_known) {
-  EXPECT_LT(peak_resident_kb() - before_invalid, static_cast<long>(bytes.size() / 1024 * 3 / 4));
-  }
+  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 4));
   ASSERT_EQ(layout_notes(invalid.get()).size(), 1u);
   const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
   // Column 3: the two four-byte letters before it count as one each.
@@ -240,13 +254,10 @@ TEST(CsvTyping, AStrayTextAtTheEndOfALargeFileIsNotedAtItsLineKeepingNoPages) {
   bytes += "\"quoted\nline\",NA\n";  // a line feed inside a quoted value counts
   lines += 2;
   ScratchFolder folder;
-  const bool peak_known = reset_peak();
-  const long before = peak_resident_kb();
+  const PeakWatch peak;
   const DataSetPtr data = open_csv(folder, "stray", bytes);
   ASSERT_NE(data, nullptr);
-  if (peak_known) {
-  EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 4));
-  }
+  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 4));
   ASSERT_EQ(layout_notes(data.get()).size(), 1u);
   EXPECT_NE(layout_notes(data.get())[0].find(", line " + std::to_string(lines) + ": variable deaths"),
             std::string::npos)
@@ -259,15 +270,12 @@ TEST(CsvQuoting, ALostClosingQuoteInALargeFileIsReportedWithoutHoldingTheFile) {
   std::string bytes = "area,deaths\n\"A01,5\n";
   while (bytes.size() < (std::size_t{40} << 20)) bytes += "area_07,89\n";
   ScratchFolder folder;
-  const bool peak_known = reset_peak();
-  const long before = peak_resident_kb();
+  const PeakWatch peak;
   EXPECT_EQ(testing::open_error(folder, "lost.csv", bytes),
             (folder.path() / "lost.csv").string() +
                 ", line 2, column 1: quoted field longer than the limit of 32767 bytes: its closing quote is missing, "
                 "or the value is too long");
-  if (peak_known) {
-    EXPECT_LT(peak_resident_kb() - before, static_cast<long>(bytes.size() / 1024 * 3 / 8));
-  }
+  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 8));
 }
 
 // The longest value written with every letter a doubled quote still reads.
