@@ -40,15 +40,18 @@ host::OdsText* padded_message_text(int number) {
 // Reading and estimation of one BY group; non-zero ends the BY group.
 int read_and_estimate(ProcContext& c) {
   if (input::collect_group_levels(c) != 0 || input::read_population(c) != 0) return 1;
+  // Checked before the reference is read: its strata would fill the tree
+  // of a group without population data (a total row with a blank age group),
+  // which would then stand as strata missing from the population.
+  if (c.strata == nullptr) {
+    syntax::warn(c, kMsgNoUsableObservations);
+    return 1;
+  }
   if (c.reference.data != nullptr) {
     if (input::read_reference(c) != 0) return 1;
     host::data_set_table().rewind_group(c.reference.data, host::kRewindCode);
   }
   host::host_tree_to_list(reinterpret_cast<void**>(&c.strata));
-  if (c.strata == nullptr) {
-    syntax::warn(c, kMsgNoUsableObservations);
-    return 1;
-  }
   if (estimate::compute_stratum_statistics(c) != 0) return 1;
   if (c.strata_cl_compute_type != kClNone && estimate::compute_stratum_limits(c) != 0) return 1;
   const int status = c.method == kMethodIndirect ? estimate::compute_indirect_estimates(c)

@@ -265,10 +265,14 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
     return false;
   }
   if (!check_first_line(data, fields, start, *pos, error)) return false;
+  // A spreadsheet's empty columns after the last named one end the header
+  // line with several delimiters: each of those fields counts as its end.
+  std::size_t trailing_blank = fields.size();
+  while (trailing_blank > 1 && is_blank_field(fields[trailing_blank - 1])) --trailing_blank;
   std::map<std::string, std::size_t> seen;
   for (std::size_t i = 0; i < fields.size(); ++i) {
     const std::string_view name = trim_blanks(field_value(fields[i], &data->scratch));
-    if (!read_name(*data, start, *pos, i, i + 1 == fields.size(), name, seen, error)) return false;
+    if (!read_name(*data, start, *pos, i, i + 1 >= trailing_blank, name, seen, error)) return false;
     seen.emplace(upper_case(name), i);
     data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
   }

@@ -35,7 +35,10 @@ std::string resolve_header(const Table& table, const TableTemplate* stored, cons
   if (stored != nullptr) {
     for (const HeaderRule& rule : stored->headers) {
       if (!list_contains(rule.columns, column.name)) continue;
+      // A numeric GROUP= value comes right-aligned in its formatted width;
+      // its leading blanks are no part of the header.
       std::string text = text_of_variable(table, rule.variable);
+      text.erase(0, std::min(text.find_first_not_of(' '), text.size()));
       if (text.empty()) text = std::string(rule.text);
       if (!text.empty()) return text;
     }

@@ -89,6 +89,8 @@ std::string unexpected_character(std::string_view text, std::size_t pos) {
     return problem;
   }
   std::string problem = "unexpected character";
+  // Lists in other languages take commas; here blanks separate them.
+  if (code == ',') problem.append(" \",\": separate options and variables with blanks, not commas");
   if (code >= 0x80) problem.append(" \"").append(written).append("\" (").append(code_point_name(code)).append(")");
   return problem;
 }

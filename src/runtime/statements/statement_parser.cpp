@@ -83,7 +83,7 @@ std::string StatementParser::describe_code(int code) const {
 std::string StatementParser::missing_end_hint(const std::vector<int>& expected) const {
   if (cursor_ == 0 || std::find(expected.begin(), expected.end(), host::kTokenEndStatement) == expected.end()) return "";
   const Token& previous = tokens_[cursor_ - 1];
-  if (tokens_[cursor_].line <= previous.line) return "";
+  if (tokens_[cursor_].line <= previous.line || previous.code == host::kTokenEndStatement) return "";
   return statements::missing_end_hint(previous.line);
 }
 

@@ -77,6 +77,9 @@ TEST(OpenErrors, MalformedFilesNameFileLineAndProblem) {
       {"header ending in a delimiter", "a,b,\n1,2,\n",
        ", line 1, field 3: empty variable name in the header (the header line ends with a delimiter: remove it, "
        "and any ending the data lines)"},
+      {"header ending in the delimiters of empty spreadsheet columns", "a,b,,\r\n1,2,,\r\n",
+       ", line 1, field 3: empty variable name in the header (the header line ends with a delimiter: remove it, "
+       "and any ending the data lines)"},
       {"semicolons", "age;deaths\n1;2\n",
        ", line 1, field 1: \"age;deaths\"" + rule +
            "; the file seems to separate its values with semicolons: save it with commas (or with tabs, as a .tsv "

@@ -61,6 +61,15 @@ TEST(DisplayTable, HeadersComeFromRulesThenLabelsThenStylesThenNames) {
   EXPECT_EQ(display.cell(0, 4), "6");
 }
 
+// A numeric GROUP= value arrives right-aligned in its formatted width; the
+// header (the JSON label and the HTML heading too) is the value alone.
+TEST(DisplayTable, HeadersFromRightAlignedValuesLoseTheirLeadingBlanks) {
+  const Table table = make_table("Vesk.Quilvar.Effect",
+                                 {numeric_column("Rate"), numeric_column("CompRate"), numeric_column("RateRatio")},
+                                 {{"_Pop1_", "        2021"}, {"_Pop2_", "           1"}});
+  EXPECT_EQ(headers(make_display_table(table)), (std::vector<std::string>{"2021", "1", "Estimate"}));
+}
+
 TEST(DisplayTable, OuterSpansSitAboveInnerOnesAndLongTextsWidenTheirColumns) {
   const std::string limits = "95% Lognormal Confidence Limits for the Rate";
   const Table table = make_table("Vesk.Quilvar.StrataStats",

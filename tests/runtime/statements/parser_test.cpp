@@ -47,6 +47,11 @@ TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
        "prog.qv:1:44: syntax error: found \";\", expected a name, a name literal, \"-\", CHAR, CHARACTER or NUMERIC\n"
        "proc quilvar data=pop; /* c */ strata age -;\n"
        "                                           ^"},
+      // A statement word of other programs after a complete statement: its
+      // line before ends with ";", so no ";" is said to be missing there.
+      {"proc quilvar data=pop method=mh;\n  strata age;\nquit;\n",
+       "prog.qv:3:1: syntax error: found \"quit\", expected \";\", BY, POPULATION, REFERENCE, STRATA, STRATUM or the "
+       "end of the step\nquit;\n^"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.program);

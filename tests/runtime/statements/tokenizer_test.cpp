@@ -117,6 +117,7 @@ TEST(Tokenizer, BadTokensSayWhatIsWrong) {
     const char* problem;
   } kCases[] = {
       {"~", "unexpected character"},
+      {",", "unexpected character \",\": separate options and variables with blanks, not commas"},
       {"'31feb2000'd", "invalid date literal"},
       {"'29feb1900'd", "invalid date literal"},
       {"'1jan200'd", "invalid date literal"},
