@@ -123,11 +123,7 @@ void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, Di
         append_display(&text, cell.number, formats[shown]);
       } else {
         text.append(table.text(cell));
-        // A line break or tab inside a value (a quoted field of the data)
-        // would break the table's lines: it shows as a blank.
-        for (std::size_t i = begin; i < text.size(); ++i) {
-          if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
-        }
+        blank_control_characters(&text, begin);
       }
       column.width = std::max(column.width, display_width(std::string_view(text).substr(begin)));
       display->cell_ends.push_back(static_cast<std::uint32_t>(text.size()));
@@ -404,6 +400,12 @@ std::string value_text(const Value& value) {
 std::string by_value_text(const ByValue& value) {
   if (!value.numeric) return value.text;
   return host::is_missing(value.number) ? missing_text(value.number) : shortest_text(value.number);
+}
+
+void blank_control_characters(std::string* text, std::size_t from) {
+  for (std::size_t i = from; i < text->size(); ++i) {
+    if (static_cast<unsigned char>((*text)[i]) < 0x20) (*text)[i] = ' ';
+  }
 }
 
 std::string by_line(const std::vector<ByValue>& by) {

@@ -230,12 +230,15 @@ class ListingDestination : public Destination {
 
   void write_headings(const Origin& origin) {
     if (heading_pending_) {
-      if (!step_.title.empty()) write_line(text_, centred(step_.title, kPageWidth));
+      std::string title = step_.title;
+      blank_control_characters(&title);
+      if (!title.empty()) write_line(text_, centred(title, kPageWidth));
       if (!step_.procedure_label.empty()) write_line(text_, centred(step_.procedure_label, kPageWidth));
-      if (!step_.title.empty() || !step_.procedure_label.empty()) text_ += '\n';
+      if (!title.empty() || !step_.procedure_label.empty()) text_ += '\n';
       heading_pending_ = false;
     }
-    const std::string line = by_line(origin.by);
+    std::string line = by_line(origin.by);
+    blank_control_characters(&line);
     if (line.empty() || line == last_by_) return;
     write_line(text_, dashed(line, kPageWidth));
     text_ += '\n';

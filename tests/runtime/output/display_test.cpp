@@ -176,6 +176,29 @@ TEST(ListingDestination, AlignsTextsByTheColumnsTheyShowNotTheirBytes) {
                            "\n");
 }
 
+// A BY value holding a line break or a tab (a quoted field of the data)
+// keeps its BY line on one line, as its cells do.
+TEST(ListingDestination, ByLinesShowLineBreaksAndTabsOfValuesAsBlanks) {
+  const struct {
+    const char* value;
+    const char* shown;
+  } cases[] = {{"line1\nline2", "line1 line2"}, {"tab\there", "tab here"}, {"crlf\r\n", "crlf"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    Table table = make_table("Somewhere.Else", {numeric_column("N")}, {});
+    table.origin.by = {ByValue{"Area", false, 0, c.value}};
+    std::ostringstream out;
+    const auto listing = make_listing_destination(&out);
+    listing->begin_step(StepInfo{});
+    const DisplayTable display = make_display_table(table);
+    listing->write_table(table, &display);
+    const std::string text = out.str();
+    const std::string first_line = text.substr(0, text.find('\n'));
+    EXPECT_NE(first_line.find(std::string(" Area=") + c.shown + " "), std::string::npos) << first_line;
+    EXPECT_EQ(first_line.size(), 96U);
+  }
+}
+
 std::string listing_text(const Table& table, const DisplayTable& display) {
   std::ostringstream out;
   make_listing_destination(&out)->write_table(table, &display);
