@@ -11,9 +11,12 @@
 #include "quilvar/host/missing.hpp"
 #include "runtime/output/formats.hpp"
 #include "runtime/output/templates.hpp"
+#include "runtime/text/width.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
+
+using text::display_width;
 
 // Headers longer than this are wrapped at blanks rather than widening a column.
 constexpr std::size_t kHeaderWrapWidth = 10;
@@ -74,7 +77,7 @@ void for_each_word(std::string_view text, Visit visit) {
 std::vector<std::string> wrap_words(const std::string& text, std::size_t width) {
   std::vector<std::string> lines;
   for_each_word(text, [&](std::string_view word) {
-    if (!lines.empty() && lines.back().size() + 1 + word.size() <= width) {
+    if (!lines.empty() && display_width(lines.back()) + 1 + display_width(word) <= width) {
       lines.back() += ' ';
       lines.back() += word;
     } else {
@@ -86,12 +89,12 @@ std::vector<std::string> wrap_words(const std::string& text, std::size_t width) 
 
 std::size_t longest_word(const std::string& text) {
   std::size_t longest = 0;
-  for_each_word(text, [&](std::string_view word) { longest = std::max(longest, word.size()); });
+  for_each_word(text, [&](std::string_view word) { longest = std::max(longest, display_width(word)); });
   return longest;
 }
 
 std::size_t header_width(const std::string& header) {
-  return std::max(longest_word(header), std::min(header.size(), kHeaderWrapWidth));
+  return std::max(longest_word(header), std::min(display_width(header), kHeaderWrapWidth));
 }
 
 void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* display,
@@ -123,13 +126,9 @@ void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, Di
         append_display(&text, cell.number, formats[shown]);
       } else {
         text.append(table.text(cell));
-        // A line break or tab inside a value (a quoted field of the data)
-        // would break the table's lines: it shows as a blank.
-        for (std::size_t i = begin; i < text.size(); ++i) {
-          if (static_cast<unsigned char>(text[i]) < 0x20) text[i] = ' ';
-        }
+        blank_control_characters(&text, begin);
       }
-      column.width = std::max(column.width, text.size() - begin);
+      column.width = std::max(column.width, display_width(std::string_view(text).substr(begin)));
       display->cell_ends.push_back(static_cast<std::uint32_t>(text.size()));
     }
   }
@@ -208,7 +207,7 @@ void widen_span(DisplayTable* display, const DisplaySpan& span, std::size_t extr
 // The narrowest width, from `width` up, at which the text wraps into two
 // lines with a blank on each side; 0 when one dashed line needs little more.
 std::size_t two_line_width(const std::string& text, std::size_t width) {
-  const std::size_t single = text.size() + kSpanDecoration;
+  const std::size_t single = display_width(text) + kSpanDecoration;
   const std::size_t longest = longest_word(text);
   for (std::size_t candidate = width; candidate + kSpanSlack < single; ++candidate) {
     if (longest + 2 <= candidate && wrap_words(text, candidate - 2).size() <= 2) {
@@ -226,7 +225,7 @@ void fit_spans(DisplayTable* display) {
       if (span.level != level) continue;
       place_columns(display);
       const std::size_t width = display->span_width(span.first, span.last);
-      const std::size_t single = span.text.size() + kSpanDecoration;
+      const std::size_t single = display_width(span.text) + kSpanDecoration;
       const std::size_t wrapped = width >= single ? 0 : two_line_width(span.text, width);
       span.lines = wrapped == 0 ? std::vector<std::string>{span.text} : wrap_words(span.text, wrapped - 2);
       const std::size_t target = wrapped == 0 ? single : wrapped;
@@ -404,6 +403,12 @@ std::string value_text(const Value& value) {
 std::string by_value_text(const ByValue& value) {
   if (!value.numeric) return value.text;
   return host::is_missing(value.number) ? missing_text(value.number) : shortest_text(value.number);
+}
+
+void blank_control_characters(std::string* text, std::size_t from) {
+  for (std::size_t i = from; i < text->size(); ++i) {
+    if (static_cast<unsigned char>((*text)[i]) < 0x20) (*text)[i] = ' ';
+  }
 }
 
 std::string by_line(const std::vector<ByValue>& by) {

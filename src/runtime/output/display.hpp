@@ -120,6 +120,11 @@ std::string column_format_name(const ColumnDef& column);
 // else its label, else its name.
 std::string table_title(const Table& table);
 
+// Turns each control character of the text from `from` on (a line break or
+// tab inside a value, a quoted field of the data) into a blank, so that the
+// value does not break a listing line.
+void blank_control_characters(std::string* text, std::size_t from = 0);
+
 // "Area=North Year=2020", or empty without BY variables.
 std::string by_line(const std::vector<ByValue>& by);
 

@@ -3,31 +3,39 @@
 // tables show their title centred over the table, spanning headers with
 // dashes, wrapped column headers and right-aligned numbers.
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <ostream>
 #include <string>
 #include <string_view>
 
 #include "runtime/output/destination.hpp"
+#include "runtime/text/width.hpp"
 
 namespace quilvar::runtime::output {
 namespace {
+
+// Widths and positions on a line are counted in listing columns, not bytes:
+// an accented letter is one column and two bytes.
+using text::display_width;
 
 // The width over which step titles and BY lines are centred.
 constexpr std::size_t kPageWidth = 96;
 constexpr std::size_t kListGap = 4;
 
 std::string centred(const std::string& text, std::size_t width) {
-  const std::size_t pad = text.size() < width ? (width - text.size()) / 2 : 0;
+  const std::size_t shown = display_width(text);
+  const std::size_t pad = shown < width ? (width - shown) / 2 : 0;
   return std::string(pad, ' ') + text;
 }
 
 // The text between dashes across `width` characters: "--- text ---".
 std::string dashed(const std::string& text, std::size_t width) {
   const std::string inner = " " + text + " ";
-  if (inner.size() >= width) return inner;
-  const std::size_t left = (width - inner.size()) / 2;
-  return std::string(left, '-') + inner + std::string(width - inner.size() - left, '-');
+  const std::size_t shown = display_width(inner);
+  if (shown >= width) return inner;
+  const std::size_t left = (width - shown) / 2;
+  return std::string(left, '-') + inner + std::string(width - shown - left, '-');
 }
 
 
@@ -36,14 +44,18 @@ std::string dashed(const std::string& text, std::size_t width) {
 // before it is padded with blanks.
 void place_in(std::string& out, std::size_t line_start, std::size_t start, std::size_t width, std::string_view text,
               bool right) {
-  const std::size_t at = line_start + start + (right && text.size() < width ? width - text.size() : 0);
-  if (out.size() <= at) {
-    out.append(at - out.size(), ' ');
+  const std::size_t shown = display_width(text);
+  const std::size_t at = start + (right && shown < width ? width - shown : 0);
+  const std::string_view line = std::string_view(out).substr(line_start);
+  const std::size_t line_width = display_width(line);
+  if (line_width <= at) {
+    out.append(at - line_width, ' ');
     out.append(text);
     return;
   }
-  if (out.size() < at + text.size()) out.resize(at + text.size(), ' ');
-  out.replace(at, text.size(), text);
+  const std::size_t from = text::byte_at_column(line, at);
+  const std::size_t to = from + text::byte_at_column(line.substr(from), shown);
+  out.replace(line_start + from, to - from, text);
 }
 
 void place(std::string* line, std::size_t start, std::size_t width, std::string_view text, bool right) {
@@ -107,12 +119,36 @@ void write_header_lines(std::string& out, const DisplayTable& table) {
   }
 }
 
+bool ascii_row(const DisplayTable& table, std::size_t row) {
+  const std::size_t columns = table.columns.size();
+  if (columns == 0) return true;
+  const std::size_t begin = row == 0 ? 0 : table.cell_ends[row * columns - 1];
+  const std::size_t end = table.cell_ends[(row + 1) * columns - 1];
+  return std::all_of(table.cell_text.begin() + static_cast<std::ptrdiff_t>(begin),
+                     table.cell_text.begin() + static_cast<std::ptrdiff_t>(end),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// A row holding letters of more than one byte, each cell placed by columns.
+void write_row_by_columns(std::string& out, const DisplayTable& table, std::size_t row) {
+  const std::size_t line_start = out.size();
+  for (std::size_t column = 0; column < table.columns.size(); ++column) {
+    const DisplayColumn& shown = table.columns[column];
+    place_in(out, line_start, shown.start, shown.width, table.cell(row, column), shown.right_aligned);
+  }
+  end_line(out, line_start);
+}
+
 // Rows are put together in place at the end of the text: a line of blanks
 // as wide as the table, each cell copied to its place (no cell is wider than
 // its column, which was made as wide as its widest cell).
 void write_rows(std::string& out, const DisplayTable& table) {
   const std::size_t width = table.width();
   for (std::size_t row = 0; row < table.row_count; ++row) {
+    if (!ascii_row(table, row)) {
+      write_row_by_columns(out, table, row);
+      continue;
+    }
     const std::size_t line_start = out.size();
     out.resize(line_start + width, ' ');
     for (std::size_t column = 0; column < table.columns.size(); ++column) {
@@ -164,8 +200,8 @@ class ListingDestination : public Destination {
     std::size_t label_width = 0;
     std::size_t value_width = 0;
     for (const InfoEntry& entry : list.entries) {
-      label_width = std::max(label_width, entry.label.size());
-      value_width = std::max(value_width, entry_display_text(entry).size());
+      label_width = std::max(label_width, display_width(entry.label));
+      value_width = std::max(value_width, display_width(entry_display_text(entry)));
     }
     write_line(text_, centred(list.label.empty() ? list.name : list.label, label_width + kListGap + value_width));
     text_ += '\n';
@@ -194,12 +230,15 @@ class ListingDestination : public Destination {
 
   void write_headings(const Origin& origin) {
     if (heading_pending_) {
-      if (!step_.title.empty()) write_line(text_, centred(step_.title, kPageWidth));
+      std::string title = step_.title;
+      blank_control_characters(&title);
+      if (!title.empty()) write_line(text_, centred(title, kPageWidth));
       if (!step_.procedure_label.empty()) write_line(text_, centred(step_.procedure_label, kPageWidth));
-      if (!step_.title.empty() || !step_.procedure_label.empty()) text_ += '\n';
+      if (!title.empty() || !step_.procedure_label.empty()) text_ += '\n';
       heading_pending_ = false;
     }
-    const std::string line = by_line(origin.by);
+    std::string line = by_line(origin.by);
+    blank_control_characters(&line);
     if (line.empty() || line == last_by_) return;
     write_line(text_, dashed(line, kPageWidth));
     text_ += '\n';

@@ -152,6 +152,62 @@ TEST(ListingDestination, WrapsLongHeadersAndAlignsTheirLastLines) {
             "\n");
 }
 
+// Values with accented and East Asian letters take as many listing columns
+// as they show, not as many as their bytes: the columns after them, the
+// headers over them, the BY line and the title keep their places.
+TEST(ListingDestination, AlignsTextsByTheColumnsTheyShowNotTheirBytes) {
+  Table table = make_table("Somewhere.Else", {numeric_column("Area"), numeric_column("Z\xC3\xBCrich")}, {});
+  auto columns = std::make_shared<std::vector<ColumnDef>>(*table.columns);
+  (*columns)[0].numeric = false;
+  table.columns = columns;
+  table.texts = "Z\xC3\xBCrich" "\xC3\x8Ele" "\xE6\x9D\xB1\xE4\xBA\xAC" "Nord";
+  table.cells = {Cell{0, 0, 7},  Cell{1.5, 0, 0}, Cell{0, 7, 4},  Cell{22, 0, 0},
+                 Cell{0, 11, 6}, Cell{333, 0, 0}, Cell{0, 17, 4}, Cell{4, 0, 0}};
+  std::ostringstream out;
+  const auto listing = make_listing_destination(&out);
+  StepInfo step;
+  step.title = "Mortalit\xC3\xA9";
+  listing->begin_step(step);
+  table.origin.by = {ByValue{"R\xC3\xA9gion", false, 0, "\xC3\x8Ele-de-France"}};
+  const DisplayTable display = make_display_table(table);
+  listing->write_table(table, &display);
+  const std::string dashes(37, '-');
+  EXPECT_EQ(out.str(), std::string(43, ' ') + "Mortalit\xC3\xA9\n\n" + dashes +
+                           " R\xC3\xA9gion=\xC3\x8Ele-de-France " + dashes +
+                           "\n\n"
+                           "  Label of T\n"
+                           "\n"
+                           "Area    Z\xC3\xBCrich\n"
+                           "Z\xC3\xBCrich     1.5\n"
+                           "\xC3\x8Ele         22\n"
+                           "\xE6\x9D\xB1\xE4\xBA\xAC       333\n"
+                           "Nord         4\n"
+                           "\n");
+}
+
+// A BY value holding a line break or a tab (a quoted field of the data)
+// keeps its BY line on one line, as its cells do.
+TEST(ListingDestination, ByLinesShowLineBreaksAndTabsOfValuesAsBlanks) {
+  const struct {
+    const char* value;
+    const char* shown;
+  } cases[] = {{"line1\nline2", "line1 line2"}, {"tab\there", "tab here"}, {"crlf\r\n", "crlf"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    Table table = make_table("Somewhere.Else", {numeric_column("N")}, {});
+    table.origin.by = {ByValue{"Area", false, 0, c.value}};
+    std::ostringstream out;
+    const auto listing = make_listing_destination(&out);
+    listing->begin_step(StepInfo{});
+    const DisplayTable display = make_display_table(table);
+    listing->write_table(table, &display);
+    const std::string text = out.str();
+    const std::string first_line = text.substr(0, text.find('\n'));
+    EXPECT_NE(first_line.find(std::string(" Area=") + c.shown + " "), std::string::npos) << first_line;
+    EXPECT_EQ(first_line.size(), 96U);
+  }
+}
+
 std::string listing_text(const Table& table, const DisplayTable& display) {
   std::ostringstream out;
   make_listing_destination(&out)->write_table(table, &display);
