@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -21,10 +22,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Names the folder of the test whose part runs in a new copy of this
+// program, so that the copy works in the same folder.
+constexpr const char* kFolderVariable = "QUILVAR_TEST_CLEANUP_FOLDER";
+
 class SignalCleanup : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() / ("quilvar_cleanup_" + std::to_string(::getpid()));
+    const char* shared = std::getenv(kFolderVariable);
+    folder_ = shared != nullptr ? fs::path(shared)
+                                : fs::temp_directory_path() / ("quilvar_cleanup_" + std::to_string(::getpid()));
     fs::create_directories(folder_);
   }
   void TearDown() override { fs::remove_all(folder_); }
@@ -138,26 +145,30 @@ TEST_F(SignalCleanup, ASignalIgnoredBeforehandStaysIgnored) {
   EXPECT_TRUE(fs::exists(file));
 }
 
+// Writes past a file size limit of one block; exits 0 when the commit fails
+// with the message naming the file.
+void write_past_file_size_limit(const fs::path& path) {
+  install_signal_cleanup();
+  const rlimit limit{FileWriter::kBlockSize, FileWriter::kBlockSize};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(20);
+  AtomicFile file;
+  std::string error;
+  if (!file.open(path, &error)) _exit(21);
+  file.write(std::string(3 * FileWriter::kBlockSize, 'x'));
+  if (file.commit(&error)) _exit(22);
+  _exit(error == "cannot write " + path.string() + ": File too large" ? 0 : 23);
+}
+
 // Past a file size limit (ulimit -f) the write fails and the commit says
 // which file, rather than SIGXFSZ ending the process with its files behind.
+// The writing runs in a new copy of this program: a child forked from it
+// after an earlier test started the file writer thread would have no such
+// thread and wait for it for ever.
 TEST_F(SignalCleanup, AFileSizeLimitIsAWriteErrorNamingTheFile) {
-  const fs::path path = folder_ / "large.csv";
-  const pid_t child = fork();
-  if (child == 0) {
-    install_signal_cleanup();
-    const rlimit limit{FileWriter::kBlockSize, FileWriter::kBlockSize};
-    if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(20);
-    AtomicFile file;
-    std::string error;
-    if (!file.open(path, &error)) _exit(21);
-    file.write(std::string(3 * FileWriter::kBlockSize, 'x'));
-    if (file.commit(&error)) _exit(22);
-    _exit(error == "cannot write " + path.string() + ": File too large" ? 0 : 23);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ::setenv(kFolderVariable, folder_.c_str(), 1);
+  EXPECT_EXIT(write_past_file_size_limit(folder_ / "large.csv"), ::testing::ExitedWithCode(0), "");
+  ::unsetenv(kFolderVariable);
   EXPECT_TRUE(fs::is_empty(folder_));
 }
 
