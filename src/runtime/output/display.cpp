@@ -122,13 +122,18 @@ void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, Di
       DisplayColumn& column = display->columns[shown];
       const Cell& cell = table.cell(row, column.source);
       const std::size_t begin = text.size();
+      // A number's text is ASCII, a column a byte; a text value is measured
+      // by the columns its letters take.
+      std::size_t width = 0;
       if ((*table.columns)[column.source].numeric) {
         append_display(&text, cell.number, formats[shown]);
+        width = text.size() - begin;
       } else {
         text.append(table.text(cell));
         blank_control_characters(&text, begin);
+        width = display_width(std::string_view(text).substr(begin));
       }
-      column.width = std::max(column.width, display_width(std::string_view(text).substr(begin)));
+      column.width = std::max(column.width, width);
       display->cell_ends.push_back(static_cast<std::uint32_t>(text.size()));
     }
   }

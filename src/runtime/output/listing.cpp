@@ -44,17 +44,19 @@ std::string dashed(const std::string& text, std::size_t width) {
 // before it is padded with blanks.
 void place_in(std::string& out, std::size_t line_start, std::size_t start, std::size_t width, std::string_view text,
               bool right) {
-  const std::size_t shown = display_width(text);
-  const std::size_t at = start + (right && shown < width ? width - shown : 0);
   const std::string_view line = std::string_view(out).substr(line_start);
-  const std::size_t line_width = display_width(line);
+  // Most lines and texts are ASCII: a column a byte, with no measuring.
+  const bool ascii = text::is_ascii(text) && text::is_ascii(line);
+  const std::size_t shown = ascii ? text.size() : display_width(text);
+  const std::size_t at = start + (right && shown < width ? width - shown : 0);
+  const std::size_t line_width = ascii ? line.size() : display_width(line);
   if (line_width <= at) {
     out.append(at - line_width, ' ');
     out.append(text);
     return;
   }
-  const std::size_t from = text::byte_at_column(line, at);
-  const std::size_t to = from + text::byte_at_column(line.substr(from), shown);
+  const std::size_t from = ascii ? at : text::byte_at_column(line, at);
+  const std::size_t to = ascii ? std::min(from + shown, line.size()) : from + text::byte_at_column(line.substr(from), shown);
   out.replace(line_start + from, to - from, text);
 }
 
@@ -124,9 +126,7 @@ bool ascii_row(const DisplayTable& table, std::size_t row) {
   if (columns == 0) return true;
   const std::size_t begin = row == 0 ? 0 : table.cell_ends[row * columns - 1];
   const std::size_t end = table.cell_ends[(row + 1) * columns - 1];
-  return std::all_of(table.cell_text.begin() + static_cast<std::ptrdiff_t>(begin),
-                     table.cell_text.begin() + static_cast<std::ptrdiff_t>(end),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  return text::is_ascii(std::string_view(table.cell_text).substr(begin, end - begin));
 }
 
 // A row holding letters of more than one byte, each cell placed by columns.

@@ -6,8 +6,11 @@
 // replacement character, one column.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -50,6 +53,21 @@ constexpr bool in_ranges(const std::array<std::pair<char32_t, char32_t>, N>& ran
 
 }  // namespace width_detail
 
+// Whether every byte of the text is ASCII, looked at eight bytes at a time:
+// most listing texts are, and each takes one column a byte.
+inline bool is_ascii(std::string_view text) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+  std::uint64_t seen = 0;
+  std::size_t i = 0;
+  for (; i + sizeof seen <= text.size(); i += sizeof seen) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof word);
+    seen |= word;
+  }
+  for (; i < text.size(); ++i) seen |= static_cast<unsigned char>(text[i]);
+  return (seen & kHighBits) == 0;
+}
+
 // The columns the character at byte i takes, and its length in bytes.
 struct ShownCharacter {
   std::size_t columns = 1;
@@ -67,6 +85,7 @@ inline ShownCharacter shown_character(std::string_view text, std::size_t i) {
 
 // The listing columns the text takes; its size in bytes when it is ASCII.
 inline std::size_t display_width(std::string_view text) {
+  if (is_ascii(text)) return text.size();
   std::size_t width = 0;
   for (std::size_t i = 0; i < text.size();) {
     const ShownCharacter shown = shown_character(text, i);
@@ -80,6 +99,7 @@ inline std::size_t display_width(std::string_view text) {
 // of the characters that fill the columns before it, or the text's size when
 // it is narrower.
 inline std::size_t byte_at_column(std::string_view text, std::size_t column) {
+  if (is_ascii(text)) return std::min(column, text.size());
   std::size_t width = 0;
   std::size_t i = 0;
   while (i < text.size() && width < column) {
