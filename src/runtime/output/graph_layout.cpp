@@ -13,6 +13,8 @@
 #include <limits>
 #include <utility>
 
+#include "runtime/text/width.hpp"
+
 namespace quilvar::runtime::output {
 namespace {
 
@@ -71,17 +73,9 @@ constexpr std::string_view kNeutral = "#555555";
 
 bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
-// Characters a full em wide: East Asian wide and full-width forms, emoji,
-// and the ellipsis that ends a shortened label.
-bool is_wide(char32_t code) {
-  constexpr std::pair<char32_t, char32_t> kWide[] = {
-      {0x1100, 0x115F}, {0x2026, 0x2026}, {0x2E80, 0xA4CF}, {0xAC00, 0xD7A3}, {0xF900, 0xFAFF},
-      {0xFE30, 0xFE4F}, {0xFF00, 0xFF60}, {0xFFE0, 0xFFE6}, {0x1F300, 0x1FAFF}, {0x20000, 0x3FFFD}};
-  for (const auto& [first, last] : kWide) {
-    if (code >= first && code <= last) return true;
-  }
-  return false;
-}
+// Characters a full em wide: the wide ones of the listing too, and the
+// ellipsis that ends a shortened label.
+bool is_wide(char32_t code) { return code == 0x2026 || text::is_wide_character(code); }
 
 std::vector<std::string> label_texts(const ChartData& chart) {
   if (!chart.tick_labels.empty()) return chart.tick_labels;

@@ -21,8 +21,7 @@ namespace quilvar::runtime::text {
 namespace width_detail {
 
 // Code point ranges, first and last, of characters a terminal shows in no
-// column (combining marks, zero-width spaces and joiners, the byte order
-// mark) and in two (East Asian Wide and Fullwidth characters).
+// column: combining marks, zero-width spaces and joiners, the byte order mark.
 constexpr std::array<std::pair<char32_t, char32_t>, 9> kZeroWidth{{{0x0300, 0x036F},
                                                                     {0x0483, 0x0489},
                                                                     {0x1AB0, 0x1AFF},
@@ -32,16 +31,17 @@ constexpr std::array<std::pair<char32_t, char32_t>, 9> kZeroWidth{{{0x0300, 0x03
                                                                     {0xFE00, 0xFE0F},
                                                                     {0xFE20, 0xFE2F},
                                                                     {0xFEFF, 0xFEFF}}};
-constexpr std::array<std::pair<char32_t, char32_t>, 10> kDoubleWidth{{{0x1100, 0x115F},
-                                                                       {0x2E80, 0x303E},
-                                                                       {0x3041, 0x33FF},
-                                                                       {0x3400, 0x4DBF},
-                                                                       {0x4E00, 0xA4CF},
-                                                                       {0xAC00, 0xD7A3},
-                                                                       {0xF900, 0xFAFF},
-                                                                       {0xFE30, 0xFE4F},
-                                                                       {0xFF00, 0xFF60},
-                                                                       {0x20000, 0x3FFFD}}};
+// East Asian wide and full-width characters (Hangul, kana, CJK ideographs,
+// full-width forms and signs) and emoji.
+constexpr std::array<std::pair<char32_t, char32_t>, 9> kWide{{{0x1100, 0x115F},
+                                                               {0x2E80, 0xA4CF},
+                                                               {0xAC00, 0xD7A3},
+                                                               {0xF900, 0xFAFF},
+                                                               {0xFE30, 0xFE4F},
+                                                               {0xFF00, 0xFF60},
+                                                               {0xFFE0, 0xFFE6},
+                                                               {0x1F300, 0x1FAFF},
+                                                               {0x20000, 0x3FFFD}}};
 
 template <std::size_t N>
 constexpr bool in_ranges(const std::array<std::pair<char32_t, char32_t>, N>& ranges, char32_t code) {
@@ -52,6 +52,10 @@ constexpr bool in_ranges(const std::array<std::pair<char32_t, char32_t>, N>& ran
 }
 
 }  // namespace width_detail
+
+// Whether the character is shown twice as wide as a Latin letter: two
+// columns of a listing, a full em of a drawing.
+constexpr bool is_wide_character(char32_t code) { return width_detail::in_ranges(width_detail::kWide, code); }
 
 // Whether every byte of the text is ASCII, looked at eight bytes at a time:
 // most listing texts are, and each takes one column a byte.
@@ -79,8 +83,7 @@ inline ShownCharacter shown_character(std::string_view text, std::size_t i) {
   const Utf8Character decoded = decode_utf8(text, i);
   if (decoded.length == 0) return {};
   if (width_detail::in_ranges(width_detail::kZeroWidth, decoded.code)) return {0, decoded.length};
-  return {width_detail::in_ranges(width_detail::kDoubleWidth, decoded.code) ? std::size_t{2} : std::size_t{1},
-          decoded.length};
+  return {is_wide_character(decoded.code) ? std::size_t{2} : std::size_t{1}, decoded.length};
 }
 
 // The listing columns the text takes; its size in bytes when it is ASCII.
