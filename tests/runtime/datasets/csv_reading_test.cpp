@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <fstream>
 #include <string>
 
 #include "quilvar/host/missing.hpp"
 #include "runtime/datasets/data_set_fixture.hpp"
+#include "support/resident_memory.hpp"
 
 namespace quilvar::runtime::datasets {
 namespace {
@@ -156,50 +156,16 @@ TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {
   EXPECT_TRUE(layout_notes(utf8.get()).empty());
 }
 
-// The file-backed pages this process holds, in kB.
-long resident_file_kb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("RssFile:", 0) == 0) return std::stol(line.substr(8));
+using ::quilvar::testing::PeakWatch;
+using ::quilvar::testing::process_status_kb;
+
+// Expects the peak resident memory to have risen by less than limit_kb
+// since the watch was made, where the system tells.
+void expect_rise_below(const PeakWatch& peak, long limit_kb) {
+  if (const long rise = peak.rise_kb(); rise >= 0) {
+    EXPECT_LT(rise, limit_kb);
   }
-  return -1;
 }
-
-// The largest resident memory of this process since the last reset_peak(),
-// in kB (anonymous and file-backed pages).
-long peak_resident_kb() {
-  std::ifstream status("/proc/self/status");
-  for (std::string line; std::getline(status, line);) {
-    if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
-  }
-  return -1;
-}
-
-// Sets the peak back to what the process holds now; false where the
-// system does not allow it.
-bool reset_peak() {
-  std::ofstream clear("/proc/self/clear_refs");
-  clear << "5";
-  clear.flush();
-  return clear.good();
-}
-
-// Watches the peak resident memory from its making on, where the system
-// lets the peak be reset.
-class PeakWatch {
- public:
-  PeakWatch() : known_(reset_peak()), start_(peak_resident_kb()) {}
-  // Expects the peak to have risen by less than limit_kb since.
-  void expect_rise_below(long limit_kb) const {
-    if (known_) {
-      EXPECT_LT(peak_resident_kb() - start_, limit_kb);
-    }
-  }
-
- private:
-  bool known_;
-  long start_;
-};
 
 // The encoding check reads every byte of a large file: it must neither keep
 // the file's pages (memory would grow with the file) nor misread a letter
@@ -219,12 +185,12 @@ TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
   }
   ASSERT_EQ(static_cast<unsigned char>(bytes[kChunk]) & 0xC0, 0x80);
   ScratchFolder folder;
-  const long before = resident_file_kb();
+  const long before = process_status_kb("RssFile:");
   const DataSetPtr valid = open_csv(folder, "letters", bytes);
   ASSERT_NE(valid, nullptr);
   EXPECT_TRUE(layout_notes(valid.get()).empty()) << layout_notes(valid.get())[0];
   ASSERT_GE(before, 0);
-  EXPECT_LT(resident_file_kb() - before, static_cast<long>(bytes.size() / 1024 / 2));
+  EXPECT_LT(process_status_kb("RssFile:") - before, static_cast<long>(bytes.size() / 1024 / 2));
 
   const std::size_t latin = bytes.size() - row.size() + 8;  // a letter of the last row, in Latin-1
   bytes[latin] = '\xE9';
@@ -233,7 +199,7 @@ TEST(CsvTyping, TheEncodingCheckOfALargeFileKeepsNoPagesAndReadsLettersWhole) {
   const DataSetPtr invalid = open_csv(folder, "latin", bytes);
   ASSERT_NE(invalid, nullptr);
   // Finding the line of the letter near the end never holds the whole file.
-  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  expect_rise_below(peak, static_cast<long>(bytes.size() / 1024 * 3 / 4));
   ASSERT_EQ(layout_notes(invalid.get()).size(), 1u);
   const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
   // Column 3: the two four-byte letters before it count as one each.
@@ -257,7 +223,7 @@ TEST(CsvTyping, AStrayTextAtTheEndOfALargeFileIsNotedAtItsLineKeepingNoPages) {
   const PeakWatch peak;
   const DataSetPtr data = open_csv(folder, "stray", bytes);
   ASSERT_NE(data, nullptr);
-  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 4));
+  expect_rise_below(peak, static_cast<long>(bytes.size() / 1024 * 3 / 4));
   ASSERT_EQ(layout_notes(data.get()).size(), 1u);
   EXPECT_NE(layout_notes(data.get())[0].find(", line " + std::to_string(lines) + ": variable deaths"),
             std::string::npos)
@@ -275,7 +241,7 @@ TEST(CsvQuoting, ALostClosingQuoteInALargeFileIsReportedWithoutHoldingTheFile) {
             (folder.path() / "lost.csv").string() +
                 ", line 2, column 1: quoted field longer than the limit of 32767 bytes: its closing quote is missing, "
                 "or the value is too long");
-  peak.expect_rise_below(static_cast<long>(bytes.size() / 1024 * 3 / 8));
+  expect_rise_below(peak, static_cast<long>(bytes.size() / 1024 * 3 / 8));
 }
 
 // The longest value written with every letter a doubled quote still reads.
