@@ -3,6 +3,7 @@
 // points into (stratum nodes, key buffers, labels) comes from the step's pool.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 
 #include "quilvar/estimate/quantile_memo.hpp"
@@ -301,5 +302,9 @@ struct ProcContext {
   // ratio, missing unless compute_mh_statistics could compute it.
   double mh_log_ratio_variance;
 };
+
+// The confidence level of an ALPHA= value in percent, rounded to 8
+// decimals so that 1 - 0.05 reads 95 and not 94.99999999999999.
+inline double confidence_percent(double alpha) { return std::round((1 - alpha) * 100 * 1e8) / 1e8; }
 
 }  // namespace quilvar

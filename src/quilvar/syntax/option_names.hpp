@@ -86,6 +86,7 @@ inline constexpr int kMsgReferenceVariableMissing = 139;
 inline constexpr int kMsgReferenceNotNumeric = 140;
 inline constexpr int kMsgPopulationNotNumeric = 167;
 inline constexpr int kMsgStrataTypeClash = 170;
+inline constexpr int kMsgAlphaAsLevel = 172;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

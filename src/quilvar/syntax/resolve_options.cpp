@@ -28,6 +28,8 @@ constexpr int kDefaultMultiplier = 100000;
 constexpr int kDefaultMultiplierExponent = 5;
 constexpr double kLargestMultiplier = 2147483647.0;
 constexpr double kPlotMargin = 0.1;
+// An ALPHA= value at or above this gives limits at a level of 50% or less.
+constexpr double kLowestSuspectAlpha = 0.5;
 
 bool flag(const ProcContext& c, int n) { return syntax::flag(*c.parse_result, n); }
 
@@ -52,6 +54,11 @@ void resolve_alpha(ProcContext& c) {
   if (!alpha.given) return;
   c.alpha = alpha.value;
   if (!(c.alpha > 0.0 && c.alpha < 1.0)) stop(kMsgAlphaRange, host::kStatusStatementError, {text_arg(kOptAlpha)});
+  // ALPHA=0.95 is most likely the confidence level written in its place:
+  // it is kept as given, but the log says what level it gives.
+  if (c.alpha >= kLowestSuspectAlpha) {
+    note(kMsgAlphaAsLevel, {host::number_arg(c.alpha), host::number_arg(confidence_percent(c.alpha))});
+  }
 }
 
 void resolve_estimate_cl(ProcContext& c) {

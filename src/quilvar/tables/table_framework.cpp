@@ -171,11 +171,9 @@ host::OdsText* message_with_multiplier(const ProcContext& c, int number) {
 
 host::OdsText* message_text(int number) { return host::ods_make_message_text(host::kMessageSetProcedure, number); }
 
-// The confidence level in percent, rounded to 8 decimals so that 1 - 0.05
-// reads 95 and not 94.99999999999999.
+// A span header naming the confidence level in percent.
 host::OdsText* span_text(const ProcContext& c, int number) {
-  const double level = std::round((1 - c.alpha) * 100 * 1e8) / 1e8;
-  return host::ods_make_message_text(host::kMessageSetProcedure, number, {host::number_arg(level)});
+  return host::ods_make_message_text(host::kMessageSetProcedure, number, {host::number_arg(confidence_percent(c.alpha))});
 }
 
 void copy_message_to_slot(char* slot, int capacity, int number) {

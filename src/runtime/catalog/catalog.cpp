@@ -384,6 +384,10 @@ constexpr CatalogEntry kEntries[] = {
      "1.8E308), so it is missing, with the totals, crude estimates and ratios built on it.",
      "Look for event or population values far too large, such as a misplaced exponent; write "
      "them in a larger unit (thousands of person-years, say) if they are right."},
+    {kProcedureSet, 172, kNote,
+     "CL(ALPHA=%1) gives confidence limits at a level of %2 percent.",
+     "ALPHA= is 1 minus the confidence level: write ALPHA=0.05 for 95 percent confidence limits, "
+     "ALPHA=0.1 for 90 percent."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

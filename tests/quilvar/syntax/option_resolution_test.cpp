@@ -61,7 +61,10 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       // The reference statement's RATE(MULT=m)= is named RATEMULT= in its note.
       {"data=pop refdata=ref method=direct stat=risk; population event=deaths total=persons; "
        "reference rate(mult=1000)=ref_rate total=std_pop;", 0, "908-120(RATEMULT=,RISK) 908-120(RATE=,RISK)"},
-      {direct_with("alpha=0.999"), 0, ""},
+      // A level written where 1 - level belongs is kept, with a note of the level it gives.
+      {direct_with("alpha=0.999"), 0, "908-172(0.999,0.1)"},
+      {direct_with("alpha=0.95"), 0, "908-172(0.95,5)"},
+      {direct_with("alpha=0.49"), 0, ""},
       {direct_with("stat=rate(mult=500)"), 3000, "908-127"},
       {direct_with("stat=rate(mult=9000)"), 3000, "908-127"},
       {direct_with("stat=rate(mult=0)"), 3000, "908-127"},
