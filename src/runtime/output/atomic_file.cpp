@@ -309,10 +309,18 @@ std::string safe_file_stem(std::string_view name) {
 bool make_output_folder(const std::string& folder, std::string_view role, std::string* error) {
   std::error_code code;
   std::filesystem::create_directories(folder, code);
-  if (!code && std::filesystem::is_directory(folder, code)) return true;
-  *error = "cannot create the " + std::string(role) + " folder " + folder + ": " +
-           (code ? code.message() : std::string("a file of that name is in the way"));
-  return false;
+  if (code || !std::filesystem::is_directory(folder, code)) {
+    *error = "cannot create the " + std::string(role) + " folder " + folder + ": " +
+             (code ? code.message() : std::string("a file of that name is in the way"));
+    return false;
+  }
+  // A folder the run may not add files to is refused now, not after every
+  // BY group has been computed for files that cannot be made.
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) {
+    *error = "cannot write into the " + std::string(role) + " folder " + folder + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace quilvar::runtime::output

@@ -262,6 +262,8 @@ class CsvDestination : public Destination {
     bool complete = error_.empty();
     std::string messages = error_;
     for (CsvFile& file : files_) {
+      // A file that could not be made or widened is in error_ already.
+      if (!file.file.is_open()) continue;
       std::string message;
       if (file.file.commit(&message)) continue;
       append_error(&messages, message);

@@ -703,6 +703,13 @@ TEST_F(QuilvarRun, AnOutputOverADataSetIsRefusedAndTheDataSetKept) {
                   .find("cannot write " + c.refused + ": it is a data set this program reads; it was not overwritten"),
               std::string::npos)
         << read(folder_ / "stderr.txt");
+    // Named once, with the reason, not again when the outputs are completed.
+    const std::string log = read(folder_ / "stderr.txt");
+    std::size_t named = 0;
+    for (std::size_t at = log.find("cannot write " + c.refused); at != std::string::npos;
+         at = log.find("cannot write " + c.refused, at + 1))
+      ++named;
+    EXPECT_EQ(named, 1u) << log;
     EXPECT_EQ(read(folder_ / "pop.csv"), kPopulation);
     EXPECT_EQ(read(folder_ / "tables/StdInfo.csv"), kReference);
     EXPECT_TRUE(fs::is_symlink(folder_ / "data-link"));

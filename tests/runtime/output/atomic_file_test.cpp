@@ -10,6 +10,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -129,6 +131,36 @@ TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
   EXPECT_TRUE(std::filesystem::is_directory(folder / "made" / "deeper"));
   EXPECT_FALSE(make_output_folder((folder / "plain").string(), "plots", &error));
   EXPECT_EQ(error.rfind("cannot create the plots folder " + (folder / "plain").string() + ": ", 0), 0u) << error;
+  std::filesystem::remove_all(folder);
+}
+
+// A folder the run may not add files to is refused when the outputs are
+// set up, before any BY group is computed. Run by an unprivileged user
+// (root may write into any folder of a writable file system). The child is
+// forked without a new copy of the program, which would make a folder of
+// its own name; it touches no thread of the output system.
+TEST(AtomicFileDeathTest, AFolderWithoutWritePermissionIsRefusedAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "fast");
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quilvar_atomic_locked_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder / "locked");
+  std::filesystem::permissions(folder / "locked", std::filesystem::perms::owner_read |
+                                                      std::filesystem::perms::owner_exec |
+                                                      std::filesystem::perms::group_read |
+                                                      std::filesystem::perms::group_exec |
+                                                      std::filesystem::perms::others_read |
+                                                      std::filesystem::perms::others_exec);
+  const std::string locked = (folder / "locked").string();
+  constexpr uid_t kNobody = 65534;
+  EXPECT_EXIT(
+      {
+        if (::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(3);
+        std::string error;
+        const bool made = make_output_folder(locked, "CSV", &error);
+        std::fputs(error.c_str(), stderr);
+        std::_Exit(made ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "cannot write into the CSV folder " + locked + ": Permission denied");
   std::filesystem::remove_all(folder);
 }
 

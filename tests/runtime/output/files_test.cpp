@@ -112,6 +112,25 @@ TEST_F(OutputFiles, CsvQuotesFieldsAndGivesANewLayoutItsOwnFile) {
   EXPECT_EQ(second, (std::vector<std::vector<std::string>>{{"Year", "Note", "ProbZ"}, {"2021", "line", "0.25"}}));
 }
 
+// A CSV file that cannot be made once the run has started (its folder
+// gone, a file in its place) fails the run, each such file named once,
+// with its reason.
+TEST_F(OutputFiles, ACsvFileThatCannotBeMadeIsNamedOnceWithItsReason) {
+  OutputOptions options;
+  options.csv_dir = (folder_ / "csv").string();
+  options.program_name = "test.qv";
+  std::string error;
+  ASSERT_TRUE(begin_run(options, &error)) << error;
+  std::filesystem::remove_all(folder_ / "csv");
+  std::ofstream(folder_ / "csv") << "a file in the folder's place";
+  begin_step("", nullptr);
+  produce_table("Notes", "first", 0.5);
+  produce_table("Notes", "again", 0.25);
+  end_step(0);
+  EXPECT_FALSE(finish_run(&error));
+  EXPECT_EQ(error, "cannot write " + (folder_ / "csv" / "Notes.csv").string() + ": Not a directory");
+}
+
 // What CSV readers make of the files: each header name once (a BY variable
 // named like a column is numbered, letter case aside, within the longest
 // variable name), and blanks at either end of a value kept by quoting it.
