@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <exception>
-#include <functional>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -55,9 +57,12 @@ bool read_program(const std::string& path, std::string* text, std::string* error
       *error = "the program file " + path + " is a folder";
       return false;
     }
+    errno = 0;
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-      *error = "cannot read the program file " + path;
+      // The stream keeps no reason of its own; the failed open left it in errno.
+      const int reason = errno;
+      *error = "cannot read the program file " + path + (reason != 0 ? ": " + std::string(std::strerror(reason)) : "");
       return false;
     }
     try {

@@ -607,7 +607,7 @@ TEST_F(QuilvarRun, CommandLineProblemsExitWithTwo) {
 
 // A byte order mark before the first statement is not part of the program;
 // a folder given as the program is refused by name rather than crashing.
-TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAreRefused) {
+TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAndMissingFilesAreRefused) {
   write("pop.csv", kPopulation);
   write("ref.csv", kReference);
   const RunResult marked = run("\xEF\xBB\xBFproc quilvar data=pop refdata=ref method=direct;\n"
@@ -623,6 +623,14 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAreRefused) {
   ASSERT_TRUE(WIFEXITED(raw));
   EXPECT_EQ(WEXITSTATUS(raw), 2);
   EXPECT_NE(read(folder_ / "out.txt").find("folder.qv is a folder"), std::string::npos) << read(folder_ / "out.txt");
+
+  const std::string missing = std::string(QUILVAR_EXECUTABLE) + " " + (folder_ / "nosuch.qv").string() + " > " +
+                              (folder_ / "out.txt").string() + " 2>&1";
+  const int missing_raw = std::system(missing.c_str());
+  ASSERT_TRUE(WIFEXITED(missing_raw));
+  EXPECT_EQ(WEXITSTATUS(missing_raw), 2);
+  EXPECT_NE(read(folder_ / "out.txt").find("nosuch.qv: No such file or directory"), std::string::npos)
+      << read(folder_ / "out.txt");
 }
 
 // A log on standard error that cannot be written (a full disk) loses its
