@@ -130,13 +130,14 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
     // A folder the file's name needs is made, as for the CSV and plot
     // folders; one that cannot be made fails the open below with its reason.
     // The folders made are kept in mind, deepest first, so that a file never
-    // committed takes them away again.
+    // committed takes them away again, also when a signal ends the run.
     std::error_code ignored;
-    made_folders_.clear();
+    forget_made_folders();
     for (std::filesystem::path folder = final_.parent_path();
          !folder.empty() && !std::filesystem::exists(folder, ignored); folder = folder.parent_path()) {
       made_folders_.push_back(folder);
     }
+    for (const std::filesystem::path& folder : made_folders_) folder_tokens_.push_back(register_made_folder(folder));
     if (!made_folders_.empty()) std::filesystem::create_directories(final_.parent_path(), ignored);
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
@@ -219,7 +220,7 @@ bool AtomicFile::commit(std::string* error) {
     return false;
   }
   forget_temporary();
-  made_folders_.clear();
+  forget_made_folders();
   buffer_ = std::string();
   return true;
 }
@@ -256,13 +257,19 @@ void AtomicFile::discard() {
   }
   // Only empty folders go: another file may have been put in one since.
   for (const std::filesystem::path& folder : made_folders_) std::filesystem::remove(folder, ignored);
-  made_folders_.clear();
+  forget_made_folders();
 }
 
 void AtomicFile::forget_temporary() {
   unregister_temporary_file(cleanup_token_);
   cleanup_token_ = -1;
   temporary_.clear();
+}
+
+void AtomicFile::forget_made_folders() {
+  for (int token : folder_tokens_) unregister_temporary_file(token);
+  folder_tokens_.clear();
+  made_folders_.clear();
 }
 
 namespace {

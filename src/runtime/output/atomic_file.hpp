@@ -108,6 +108,8 @@ class AtomicFile {
   int close_target();
   // The temporary name is no longer in use (renamed, removed, or never made).
   void forget_temporary();
+  // The folders open() made are no longer this file's to take away.
+  void forget_made_folders();
 
   // Commit's last step: renames the temporary file over the final target;
   // false with *error set when it cannot or must not.
@@ -122,6 +124,7 @@ class AtomicFile {
   int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table
   std::string buffer_;
   std::vector<std::filesystem::path> made_folders_;  // made by open(), deepest first
+  std::vector<int> folder_tokens_;  // their entries in the signal cleanup table
 };
 
 // The name with every character other than letters (Latin, accented or

@@ -45,6 +45,7 @@ struct Entry {
   std::atomic<bool> claimed{false};  // owned by a registration
   std::atomic<bool> active{false};   // the path is complete and to be removed
   std::atomic<bool> creating{false};  // the file is being created right now
+  std::atomic<bool> folder{false};    // a folder made for a file, removed when empty
   std::atomic<std::uint32_t> sequence{0};  // odd while the path is written
   std::array<std::atomic<char>, kLongestPath> path{};
 };
@@ -187,16 +188,41 @@ void unguard_mapping(int token) {
   mapping.claimed.store(false, std::memory_order_release);
 }
 
+namespace {
+
+// Removes the registered folders that are empty once the files are gone.
+// A folder's parent may come later in the table than the folder itself, so
+// the table is gone through again while a pass removes something.
+void remove_empty_folders(std::size_t used) {
+  std::array<char, kLongestPath> path;
+  bool removed = true;
+  for (std::size_t pass = 0; removed && pass < used; ++pass) {
+    removed = false;
+    for (std::size_t index = 0; index < used; ++index) {
+      const Entry& entry = entries[index];
+      // rmdir is safe in a signal handler and takes only an empty folder:
+      // one that another file has gone into meanwhile stays.
+      if (entry.folder.load(std::memory_order_acquire) && read_path(entry, path) && rmdir(path.data()) == 0) {
+        removed = true;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void remove_registered_files() {
   std::array<char, kLongestPath> path;
   const std::size_t used = entries_used.load(std::memory_order_seq_cst);
   for (std::size_t index = 0; index < used; ++index) {
     const Entry& entry = entries[index];
+    if (entry.folder.load(std::memory_order_acquire)) continue;
     // unlink is safe in a signal handler; a file renamed to its final name
     // meanwhile is no longer there under this name.
     wait_while_created(entry);
     if (read_path(entry, path)) unlink(path.data());
   }
+  remove_empty_folders(used);
 }
 
 void install_signal_cleanup() {
@@ -221,7 +247,10 @@ void install_signal_cleanup() {
   sigaction(SIGBUS, &bus_error, nullptr);
 }
 
-int register_temporary_file(const std::filesystem::path& path) {
+namespace {
+
+// Claims a free entry for the path; see register_temporary_file.
+int register_path(const std::filesystem::path& path, bool folder) {
   std::error_code error;
   const std::filesystem::path absolute = std::filesystem::absolute(path, error);
   const std::string& text = error ? path.native() : absolute.native();
@@ -240,11 +269,18 @@ int register_temporary_file(const std::filesystem::path& path) {
     for (std::size_t i = 0; i < text.size(); ++i) entry.path[i].store(text[i], std::memory_order_relaxed);
     entry.path[text.size()].store('\0', std::memory_order_relaxed);
     entry.sequence.store(start + 2, std::memory_order_release);
+    entry.folder.store(folder, std::memory_order_release);
     entry.active.store(true, std::memory_order_release);
     return static_cast<int>(index);
   }
   return -1;
 }
+
+}  // namespace
+
+int register_temporary_file(const std::filesystem::path& path) { return register_path(path, false); }
+
+int register_made_folder(const std::filesystem::path& path) { return register_path(path, true); }
 
 void begin_creating(int token) {
   const bool tracked = token >= 0 && static_cast<std::size_t>(token) < kEntries;

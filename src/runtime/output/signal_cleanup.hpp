@@ -38,10 +38,17 @@ int register_temporary_file(const std::filesystem::path& path);
 void begin_creating(int token);
 void end_creating(int token);
 
-// Stops removing the file of a token (-1 is ignored).
+// Registers a folder made for a registered file, so that a run ended by
+// such a signal takes it away again: after the files, each registered
+// folder that is then empty is removed, deepest first. Returns a token for
+// unregister_temporary_file, or -1 as register_temporary_file does.
+int register_made_folder(const std::filesystem::path& path);
+
+// Stops removing the file or folder of a token (-1 is ignored).
 void unregister_temporary_file(int token);
 
-// Removes every registered file now, as the handlers do; for tests.
+// Removes every registered file and empty folder now, as the handlers do;
+// for tests.
 void remove_registered_files();
 
 // A file mapped into memory and read through the mapping faults (SIGBUS)

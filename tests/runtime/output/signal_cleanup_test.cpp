@@ -104,6 +104,30 @@ TEST_F(SignalCleanup, AtomicFileIsRegisteredUntilCommitted) {
   EXPECT_TRUE(fs::exists(folder_ / "report.csv"));
 }
 
+// The folders made for a file not yet committed go with it, deepest first,
+// unless another file has gone into one; a committed file's folders stay.
+TEST_F(SignalCleanup, FoldersMadeForAnUncommittedFileGoWithIt) {
+  AtomicFile file;
+  std::string error;
+  ASSERT_TRUE(file.open(folder_ / "made" / "deeper" / "report.json", &error)) << error;
+  remove_registered_files();
+  EXPECT_FALSE(fs::exists(folder_ / "made"));
+  file.discard();
+
+  ASSERT_TRUE(file.open(folder_ / "shared" / "deeper" / "report.json", &error)) << error;
+  make_file("shared/other.csv");
+  remove_registered_files();
+  EXPECT_FALSE(fs::exists(folder_ / "shared" / "deeper"));
+  EXPECT_TRUE(fs::exists(folder_ / "shared" / "other.csv"));
+  file.discard();
+
+  ASSERT_TRUE(file.open(folder_ / "kept" / "report.json", &error)) << error;
+  ASSERT_TRUE(file.commit(&error)) << error;
+  fs::remove(folder_ / "kept" / "report.json");
+  remove_registered_files();
+  EXPECT_TRUE(fs::exists(folder_ / "kept"));
+}
+
 // Registers a file, installs the handlers in a child process and raises the
 // signal there; the child's exit is reported as by waitpid.
 int raise_in_child(int number, bool ignored_before, const fs::path& file) {
