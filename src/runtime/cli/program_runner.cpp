@@ -374,7 +374,13 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   const bool has_step = std::any_of(program.items.begin(), program.items.end(), [](const statements::ProgramItem& item) {
     return std::holds_alternative<statements::Step>(item);
   });
-  if (!has_step) write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
+  // After an error (an open quote or comment swallowing the rest) a step may
+  // be in the file but unreadable; the note then does not say there is none.
+  if (!has_step && run.program_problem) {
+    write_log(LogLevel::kNote, "No PROC step of the program " + options.program + " could be read, so nothing was run.");
+  } else if (!has_step) {
+    write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
+  }
   host::HostServices* services = options.check ? checking_services() : command_line_services();
   if (!load_module(default_module_path(running_executable(options)), services, &run.module, &error)) {
     return fail_usage(error);
