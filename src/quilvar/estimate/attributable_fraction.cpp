@@ -24,6 +24,7 @@ constexpr int kMsgNoExcessNumeric = 157;
 constexpr int kMsgNoExcessCharacter = 158;
 constexpr int kMsgNoExcessSmr = 159;
 constexpr int kMsgExposedNotALevel = 160;
+constexpr int kMsgNoReferenceEvents = 173;
 constexpr int kTypeCharacter = 2;
 
 // A ratio within 50 units in the last place of 1 counts as no excess.
@@ -151,7 +152,14 @@ void compute_indirect_attr_fraction(ProcContext& c) {
   clear_fractions(r);
   const double observed = c.total_events[0];
   const double reference = c.total_reference_events;
-  if (!present(observed) || !(c.total_expected[0] > 0) || !present(reference) || !(s.smr > 0)) return;
+  if (!present(observed) || !(c.total_expected[0] > 0) || !(s.smr > 0)) return;
+  // Reference rates alone give no reference events: the fractions are left
+  // missing as without them, but the log says why their table is empty.
+  if (!present(reference)) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgNoReferenceEvents);
+    raise_step_status(c, host::kStatusWarning);
+    return;
+  }
   r.exposed = (s.smr - 1) / s.smr;
   r.population = population_fraction(r.exposed, observed, reference);
   r.exposed_normal_lower = exposed_limit(s.normal_lower);

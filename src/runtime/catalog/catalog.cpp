@@ -388,6 +388,10 @@ constexpr CatalogEntry kEntries[] = {
      "CL(ALPHA=%1) gives confidence limits at a level of %2 percent.",
      "ALPHA= is 1 minus the confidence level: write ALPHA=0.05 for 95 percent confidence limits, "
      "ALPHA=0.1 for 90 percent."},
+    {kProcedureSet, 173, kWarning,
+     "The reference event total is not known, so the attributable fractions are missing.",
+     "Give the reference events and population (EVENT= and TOTAL= in the REFERENCE statement) "
+     "instead of its rates alone."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

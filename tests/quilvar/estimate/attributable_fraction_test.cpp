@@ -146,14 +146,18 @@ TEST_F(AttrFractionTest, NonPositiveStandardizedEstimatesGiveNoFractions) {
 
 class IndirectFractionTest : public AttrFractionTest {
  protected:
-  // One stratum with observed and expected events and the reference totals.
-  void run(double observed, double expected, double reference_events = 100, double reference_population = 50000) {
+  // A fresh INDIRECT step with fractions requested and reference data.
+  void start(int cl_type) {
     nodes_.clear();
     context_ = ProcContext{};
     log_.str("");
-    set_up(kMethodIndirect, kStatRate, 1, kClLognormal);
+    set_up(kMethodIndirect, kStatRate, 1, cl_type);
     context_.attr_fraction_on = 1;
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+  }
+  // One stratum with observed and expected events and the reference totals.
+  void run(double observed, double expected, double reference_events = 100, double reference_population = 50000) {
+    start(kClLognormal);
     const double size = expected / (reference_events / reference_population);
     add_stratum(cell(observed, size), no_cell(), reference_population, reference_events);
     compute_strata();
@@ -194,6 +198,26 @@ TEST_F(IndirectFractionTest, SmrAtOrCloseToOne) {
   EXPECT_TRUE(is_missing(af().population_lower));
   EXPECT_TRUE(is_missing(af().population_upper));
   EXPECT_EQ(log(), "");
+}
+
+// Reference rates alone (no reference events): the fractions are missing,
+// as without reference events, and a warning says why, whether the SMR is
+// above, at or below 1.
+TEST_F(IndirectFractionTest, ReferenceRatesAloneLeaveTheFractionsMissingWithAWarning) {
+  for (const double observed : {30.0, 20.0, 10.0}) {
+    SCOPED_TRACE(observed);
+    start(kClPoisson);
+    add_stratum(cell(observed, 10000), no_cell()).reference_rate = 0.002;  // E = 20
+    compute_strata();
+    compute_indirect_estimates(context_);
+    EXPECT_NEAR(context_.smr_result.smr, observed / 20, 1e-15);
+    EXPECT_TRUE(is_missing(af().exposed));
+    EXPECT_TRUE(is_missing(af().exposed_poisson_lower));
+    EXPECT_TRUE(is_missing(af().population));
+    EXPECT_TRUE(logged("The reference event total is not known, so the attributable fractions are missing."));
+    EXPECT_FALSE(logged("The SMR is not greater than 1"));
+    EXPECT_EQ(context_.step_status, 4);
+  }
 }
 
 // A BY group without fractions shows none of the previous group's values.
