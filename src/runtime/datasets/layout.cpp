@@ -44,6 +44,8 @@ struct ColumnSurvey {
   std::uint64_t texts_in_number_form = 0;  // of those, numbers written in a form not read ("12,5", "8%")
   Field first_inexact{};  // its first whole number that a double does not hold exactly
   bool has_inexact = false;
+  Field first_leading_zero{};  // its first number written with a leading zero ("01")
+  bool has_leading_zero = false;
   bool numeric() const { return kind == ColumnKind::kNumericSoFar || kind == ColumnKind::kNumeric; }
   // Character, but at least as many numbers as texts among the values
   // read: worth a note.
@@ -362,6 +364,13 @@ bool is_inexact_whole_number(std::string_view text, double number) {
   return std::string_view(exact, static_cast<std::size_t>(written.ptr - exact)) != text;
 }
 
+// Whether a number is written with a leading zero before another digit
+// ("01", "007", "00.5"): a code whose zeros are lost when read as a number.
+bool has_leading_zero(std::string_view text) {
+  text = trim_blanks(text);
+  return text.size() > 1 && text[0] == '0' && is_digit(text[1]);
+}
+
 // Moves a column on by one value of it.
 void column_read(ColumnSurvey* column, NumericText value, const Field& field) {
   if (value == NumericText::kNumber) ++column->numbers;
@@ -408,6 +417,11 @@ bool survey_row(const FieldList& fields, std::vector<ColumnSurvey>* survey) {
       column.first_inexact = field;
       column.has_inexact = true;
     }
+    if (value == NumericText::kNumber && !column.has_leading_zero &&
+        has_leading_zero(std::string_view(field.begin, field.length))) {
+      column.first_leading_zero = field;
+      column.has_leading_zero = true;
+    }
   }
   return true;
 }
@@ -418,6 +432,10 @@ void join_column_survey(ColumnSurvey* first, const ColumnSurvey& second) {
   if (!first->has_inexact && second.has_inexact) {
     first->first_inexact = second.first_inexact;
     first->has_inexact = true;
+  }
+  if (!first->has_leading_zero && second.has_leading_zero) {
+    first->first_leading_zero = second.first_leading_zero;
+    first->has_leading_zero = true;
   }
   // Looked at long enough in the first rows: a pass in one piece would
   // read no further values of it either.
@@ -469,24 +487,44 @@ constexpr std::string_view kInexactWholeNumberAdvice =
     ": codes that differ only in their last digits would be read as one value (one BY group or stratum); "
     "write such codes with a letter in front, so that they are read as text";
 
+constexpr std::string_view kLeadingZero = ", a number written with a leading zero, so it is read as the number ";
+constexpr std::string_view kLeadingZeroAdvice =
+    ": codes such as 01 and 1 are read as one value (one BY group or stratum) and are written without their "
+    "zeros; write such codes with a letter in front, so that they are read as text";
+
+// "FILE, line N: variable NAME holds TEXT", of a column's value.
+std::string value_note_start(const DataSetState& data, std::size_t column, const Field& field) {
+  const std::int64_t line = line_in_file(data, static_cast<std::size_t>(field.begin - data.text.data));
+  return data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[column].name + " holds " +
+         std::string(trim_blanks(std::string_view(field.begin, field.length)));
+}
+
 // A note for each numeric column with a whole number longer than a double
-// holds exactly, naming its line.
-void describe_inexact_columns(const DataSetState& data, const std::vector<ColumnSurvey>& columns,
-                              std::vector<std::string>* notes) {
+// holds exactly, and for each with a number written with a leading zero,
+// naming the line of its first such value.
+void describe_code_columns(const DataSetState& data, const std::vector<ColumnSurvey>& columns,
+                           std::vector<std::string>* notes) {
   for (std::size_t i = 0; i < columns.size(); ++i) {
     const ColumnSurvey& column = columns[i];
-    if (!column.numeric() || !column.has_inexact) continue;
-    const Field& field = column.first_inexact;
-    const std::string_view text = trim_blanks(std::string_view(field.begin, field.length));
-    double number = 0;
-    read_numeric_text(text, &number);
-    char exact[kNumberTextCapacity * 12];
-    const auto written = std::to_chars(exact, exact + sizeof exact, number, std::chars_format::fixed);
-    const std::int64_t line = line_in_file(data, static_cast<std::size_t>(field.begin - data.text.data));
-    std::string note = data.file_name + ", line " + std::to_string(line) + ": variable " + data.variables[i].name +
-                       " holds " + std::string(text);
-    note.append(kInexactWholeNumber).append(exact, written.ptr).append(kInexactWholeNumberAdvice);
-    notes->push_back(std::move(note));
+    if (!column.numeric()) continue;
+    if (column.has_inexact) {
+      const Field& field = column.first_inexact;
+      double number = 0;
+      read_numeric_text(trim_blanks(std::string_view(field.begin, field.length)), &number);
+      char exact[kNumberTextCapacity * 12];
+      const auto written = std::to_chars(exact, exact + sizeof exact, number, std::chars_format::fixed);
+      notes->push_back(value_note_start(data, i, field)
+                           .append(kInexactWholeNumber)
+                           .append(exact, written.ptr)
+                           .append(kInexactWholeNumberAdvice));
+    }
+    if (column.has_leading_zero) {
+      const Field& field = column.first_leading_zero;
+      std::string_view digits = trim_blanks(std::string_view(field.begin, field.length));
+      while (digits.size() > 1 && digits[0] == '0' && is_digit(digits[1])) digits.remove_prefix(1);
+      notes->push_back(
+          value_note_start(data, i, field).append(kLeadingZero).append(digits).append(kLeadingZeroAdvice));
+    }
   }
 }
 
@@ -561,7 +599,7 @@ bool survey_rows(DataSetState* data, Position pos, std::string* error) {
   if (!survey_rows_until(data, &pos, data->text.size, &survey, error)) return false;
   data->observations = survey.observations;
   data->layout_notes = describe_mixed_columns(*data, survey.columns);
-  describe_inexact_columns(*data, survey.columns, &data->layout_notes);
+  describe_code_columns(*data, survey.columns, &data->layout_notes);
   for (std::size_t i = 0; i < survey.columns.size(); ++i) {
     Variable& variable = data->variables[i];
     variable.numeric = survey.columns[i].numeric();

@@ -107,6 +107,21 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
 
 // A file saved in Latin-1 reads as before, with a note naming the line and
 // column of its first letter that is not UTF-8.
+// A file large enough to be read in two halves, its column id of plain
+// numbers up to a last row holding `value`: that value, in the second half,
+// is noted with its line.
+void expect_late_value_noted(const ScratchFolder& folder, const std::string& value, const std::string& note) {
+  std::string bytes = "id,n\n";
+  while (bytes.size() < (std::size_t{6} << 20)) bytes += "1234567,1\n";
+  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+  bytes += value + ",2\n";
+  const DataSetPtr large = open_csv(folder, "late", bytes);
+  ASSERT_NE(large, nullptr);
+  ASSERT_EQ(layout_notes(large.get()).size(), 1u);
+  EXPECT_NE(layout_notes(large.get())[0].find(", line " + std::to_string(lines + 1) + note), std::string::npos)
+      << layout_notes(large.get())[0];
+}
+
 // Whole numbers longer than a double holds exactly (codes of 17 digits)
 // read as the nearest double, so two codes may read as one: the column is
 // noted with its first such value and what it reads as, in either half of
@@ -122,7 +137,7 @@ TEST(CsvTyping, WholeNumbersLongerThanADoubleHoldsAreNotedWithWhatTheyReadAs) {
                                     "12345678901234567,0009007199254740992,2\n"
                                     "-12345678901234569,1e25,3\n");
   ASSERT_NE(small, nullptr);
-  ASSERT_EQ(layout_notes(small.get()).size(), 1u);
+  ASSERT_EQ(layout_notes(small.get()).size(), 2u);  // and the leading zeros of exact's 0009007199254740992
   EXPECT_EQ(layout_notes(small.get())[0], (folder.path() / "codes.csv").string() +
                                               ", line 3: variable id holds 12345678901234567, which has more digits "
                                               "than a number holds exactly, so it is read as 12345678901234568" +
@@ -130,18 +145,36 @@ TEST(CsvTyping, WholeNumbersLongerThanADoubleHoldsAreNotedWithWhatTheyReadAs) {
   const auto rows = testing::read_whole(small.get());
   ASSERT_EQ(rows.size(), 3u);
 
-  std::string bytes = "id,n\n";
-  while (bytes.size() < (std::size_t{6} << 20)) bytes += "1234567,1\n";
-  const std::size_t lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
-  bytes += "90071992547409931,2\n";  // in the second half
-  const DataSetPtr large = open_csv(folder, "late", bytes);
-  ASSERT_NE(large, nullptr);
-  ASSERT_EQ(layout_notes(large.get()).size(), 1u);
-  EXPECT_NE(layout_notes(large.get())[0].find(", line " + std::to_string(lines + 1) +
-                                              ": variable id holds 90071992547409931, which has more digits than a "
-                                              "number holds exactly, so it is read as 90071992547409936"),
-            std::string::npos)
-      << layout_notes(large.get())[0];
+  expect_late_value_noted(folder, "90071992547409931",
+                          ": variable id holds 90071992547409931, which has more digits than a number holds exactly, "
+                          "so it is read as 90071992547409936");
+}
+
+// Codes written with leading zeros in a column of numbers ("01", "007")
+// read as numbers, losing their zeros, so "01" and "1" are one value: the
+// column is noted with its first such value, in either half of a file read
+// in two. Decimals ("0.5"), a lone zero and character columns are not.
+TEST(CsvTyping, NumbersWrittenWithLeadingZerosAreNoted) {
+  const std::string after =
+      ": codes such as 01 and 1 are read as one value (one BY group or stratum) and are written without their "
+      "zeros; write such codes with a letter in front, so that they are read as text";
+  ScratchFolder folder;
+  const DataSetPtr small = open_csv(folder, "areas",
+                                    "area,rate,zero,label,n\n"
+                                    "12,0.5,0,01-04,1\n"
+                                    "007,0.25,0,00,2\n"
+                                    " 01,1.5,.,85+,3\n");
+  ASSERT_NE(small, nullptr);
+  const std::vector<std::string> expected{
+      (folder.path() / "areas.csv").string() + ", line 3: variable area holds 007, a number written with a leading "
+                                               "zero, so it is read as the number 7" + after};
+  EXPECT_EQ(layout_notes(small.get()), expected);
+  const auto rows = testing::read_whole(small.get());
+  ASSERT_EQ(rows.size(), 3u);
+
+  expect_late_value_noted(folder, "00.5",
+                          ": variable id holds 00.5, a number written with a leading zero, so it is read as the "
+                          "number 0.5");
 }
 
 TEST(CsvTyping, AFileThatIsNotUtf8IsNoted) {

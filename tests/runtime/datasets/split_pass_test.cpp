@@ -111,12 +111,16 @@ TEST(SplitPass, OrderErrorsNameTheSameObservationWhereverTheyLie) {
 }
 
 // The notes on columns of numbers read as character.
+// The notes on the file's columns, but those on the zero-padded keys and
+// values of these rows ("0000001"), which every file here draws.
 std::vector<std::string> notes_of(const std::vector<std::string>& rows) {
   ScratchFolder folder;
   const DataSetPtr data = testing::open_csv(folder, "big", joined(rows));
   if (data == nullptr) return {"not opened"};
   std::vector<std::string> notes;
-  for (const std::string& note : layout_notes(data.get())) notes.push_back(note.substr(note.find(", line")));
+  for (const std::string& note : layout_notes(data.get())) {
+    if (note.find("written with a leading zero") == std::string::npos) notes.push_back(note.substr(note.find(", line")));
+  }
   return notes;
 }
 
