@@ -367,6 +367,8 @@ bool is_inexact_whole_number(std::string_view text, double number) {
 // Whether a number is written with a leading zero before another digit
 // ("01", "007", "00.5"): a code whose zeros are lost when read as a number.
 bool has_leading_zero(std::string_view text) {
+  // Most numbers start with another digit: told apart without trimming.
+  if (!text.empty() && text[0] >= '1' && text[0] <= '9') return false;
   text = trim_blanks(text);
   return text.size() > 1 && text[0] == '0' && is_digit(text[1]);
 }
