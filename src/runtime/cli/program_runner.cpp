@@ -194,28 +194,26 @@ output::ByValuesSource by_values_of(const StepData& data) {
 // first issued, when one of them came more than once (a registry step may
 // repeat one in thousands of BY groups); "" otherwise.
 std::string repeated_messages_summary(const StepRecord& record) {
-  std::vector<std::pair<std::pair<int, int>, int>> counts;
+  std::vector<MessageCount> counts;
   bool repeated = false;
-  for (const IssuedMessage& message : record.messages) {
-    const catalog::CatalogEntry* entry = catalog::find_entry(message.set, message.number);
+  for (const MessageCount& count : record.message_counts) {
+    const catalog::CatalogEntry* entry = catalog::find_entry(count.set, count.number);
     if (entry != nullptr && entry->severity != catalog::Severity::kWarning &&
         entry->severity != catalog::Severity::kError)
       continue;
-    const std::pair<int, int> key{message.set, message.number};
-    auto found = std::find_if(counts.begin(), counts.end(), [&key](const auto& count) { return count.first == key; });
-    if (found == counts.end()) {
-      counts.push_back({key, 1});
-    } else {
-      repeated = true;
-      ++found->second;
-    }
+    counts.push_back(count);
+    repeated = repeated || count.count > 1;
   }
   if (!repeated) return "";
   std::string text = "This step issued ";
   for (std::size_t i = 0; i < counts.size(); ++i) {
     if (i > 0) text += i + 1 == counts.size() ? " and " : ", ";
-    const auto& [key, count] = counts[i];
-    text.append("[").append(catalog::message_number(key.first, key.second)).append("] ").append(std::to_string(count)).append(count == 1 ? " time" : " times");
+    const MessageCount& count = counts[i];
+    text.append("[")
+        .append(catalog::message_number(count.set, count.number))
+        .append("] ")
+        .append(std::to_string(count.count))
+        .append(count.count == 1 ? " time" : " times");
   }
   return text + ".";
 }

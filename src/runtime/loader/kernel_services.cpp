@@ -26,12 +26,21 @@ namespace {
 constexpr int kWarningStatus = 4;
 
 void record_message(int set, int number, std::span<const host::MessageArg> args) {
+  StepRecord& step = current_session().step;
+  auto counted = std::find_if(step.message_counts.begin(), step.message_counts.end(),
+                              [set, number](const MessageCount& c) { return c.set == set && c.number == number; });
+  if (counted == step.message_counts.end()) {
+    step.message_counts.push_back({set, number, 1});
+  } else {
+    ++counted->count;
+  }
+  if (step.messages.size() >= kKeptMessages) return;
   IssuedMessage issued{set, number, {}};
   for (const host::MessageArg& arg : args) {
     issued.args.push_back(arg.kind == host::kArgText ? std::string(arg.text, static_cast<std::size_t>(arg.length))
                                                      : catalog::fill_text("%1", std::span(&arg, 1)));
   }
-  current_session().step.messages.push_back(std::move(issued));
+  step.messages.push_back(std::move(issued));
 }
 
 void issue_message(int set, int number, const host::MessageArg* args, int count) {

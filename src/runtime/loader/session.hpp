@@ -29,6 +29,13 @@ struct IssuedMessage {
   std::vector<std::string> args;  // texts as given, numbers in shortest form
 };
 
+// How often the step issued one catalog message.
+struct MessageCount {
+  int set;
+  int number;
+  int count;
+};
+
 struct StepRecord {
   int status = 0;                       // highest status reported, never lowered
   int warnings = 0;
@@ -37,7 +44,12 @@ struct StepRecord {
   std::vector<void*> pool_blocks;       // pool memory, freed when the step ends
   std::vector<std::uint32_t> signals;   // floating-point signals raised
   std::vector<int> step_controls;       // step-control codes, in order
-  std::vector<IssuedMessage> messages;  // every catalog message issued
+  // The first kKeptMessages catalog messages issued, with their texts, and
+  // how often each message number was issued in all, in the order first
+  // issued: a registry step may repeat one message in every one of its
+  // hundred thousand BY groups, and the record must not grow with them.
+  std::vector<IssuedMessage> messages;
+  std::vector<MessageCount> message_counts;
   // The step's first warnings and errors as logged, for the reports, and
   // how many more there were (kept few: a registry run may warn in every
   // one of its BY groups).
@@ -46,6 +58,7 @@ struct StepRecord {
 };
 
 inline constexpr std::size_t kReportedMessages = 20;
+inline constexpr std::size_t kKeptMessages = 1000;
 
 struct Session {
   std::ostream* log = nullptr;

@@ -101,6 +101,24 @@ TEST_F(KernelTest, GuardedCallReportsFailureButLetsStepEndPass) {
   EXPECT_THROW(kernel_.call_guarded(ends, &out, nullptr, nullptr), StepEnded);
 }
 
+// A message issued in every one of many BY groups is counted in full while
+// the step keeps the texts of only its first messages.
+TEST_F(KernelTest, MessagesAreCountedInFullButKeptFew) {
+  const std::string group = "area=7";
+  const host::MessageArg arg{host::kArgText, static_cast<std::int32_t>(group.size()), group.data(), 0.0};
+  const int issued = static_cast<int>(kKeptMessages) + 500;
+  for (int i = 0; i < issued; ++i) kernel_.issue_message(908, 150, &arg, 1);
+  kernel_.issue_message(908, 143, nullptr, 0);
+  const StepRecord& step = current_session().step;
+  EXPECT_EQ(step.messages.size(), kKeptMessages);
+  EXPECT_EQ(step.messages.front().args, std::vector<std::string>{group});
+  ASSERT_EQ(step.message_counts.size(), 2u);
+  EXPECT_EQ(step.message_counts[0].number, 150);
+  EXPECT_EQ(step.message_counts[0].count, issued);
+  EXPECT_EQ(step.message_counts[1].number, 143);
+  EXPECT_EQ(step.message_counts[1].count, 1);
+}
+
 TEST(FormatNumber, RightAlignsShortestFormInTenCharacters) {
   struct Case { double value; const char* expected; };
   const Case cases[] = {{100000, "    100000"}, {1, "         1"}, {0.5, "       0.5"}, {1e12, "     1e+12"},
