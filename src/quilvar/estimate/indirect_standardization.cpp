@@ -27,6 +27,7 @@ using host::kMissing;
 constexpr int kMsgStandardizedPoissonFailed = 162;
 constexpr int kMsgSmrPoissonFailed = 163;
 constexpr int kMsgStandardizedRiskAboveOne = 169;
+constexpr int kMsgExactPValueFailed = 174;
 constexpr double kPoissonTailTolerance = 0.00001;
 
 // The counts the SMR is built on: observed events O, expected events E and
@@ -124,21 +125,27 @@ void set_normal_tests(SmrResult& s, const SmrInputs& in) {
 }
 
 // Exact two-sided Poisson test of O against the mean E: twice the smaller
-// of P(X ≤ O) and P(X ≥ O), at most 1; missing when a tail fails.
-void set_exact_p(SmrResult& s, const SmrInputs& in) {
+// of P(X ≤ O) and P(X ≥ O), at most 1; missing when a tail fails. The count
+// is taken whole (a weighted O of 2.5 tests 2); below 1 the upper tail
+// P(X ≥ 0) is 1. Returns false when a tail could not be computed (counts of
+// 2^31 and more, which the Poisson tails do not take).
+bool set_exact_p(SmrResult& s, const SmrInputs& in) {
   const double k = std::trunc(in.observed);
   double log_lower, log_upper;
-  if (numeric::poisson_tail_logs(in.expected, k, kPoissonTailTolerance, log_lower, log_upper) != numeric::kOk) return;
+  if (numeric::poisson_tail_logs(in.expected, k, kPoissonTailTolerance, log_lower, log_upper) != numeric::kOk) {
+    return false;
+  }
   double p = 2 * std::exp(log_lower);
-  if (in.observed > 0) {
+  if (k >= 1) {
     double below_lower, below_upper;
     if (numeric::poisson_tail_logs(in.expected, k - 1, kPoissonTailTolerance, below_lower, below_upper) !=
         numeric::kOk) {
-      return;
+      return false;
     }
     p = 2 * std::min(std::exp(log_lower), std::exp(below_upper));
   }
   s.exact_p = std::min(1.0, p);
+  return true;
 }
 
 void warn_poisson_failed(ProcContext& c, int number) {
@@ -174,7 +181,11 @@ int compute_indirect_estimates(ProcContext& c) {
   drop_risk_above_one(c, s);
   set_normal_tests(s, in);
   if (!exact_limits(c, in, 1, s.poisson_lower, s.poisson_upper)) warn_poisson_failed(c, kMsgSmrPoissonFailed);
-  set_exact_p(s, in);
+  // The exact p-value is shown with the Poisson limits only.
+  if (!set_exact_p(s, in) && c.cl_type == kClPoisson) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgExactPValueFailed);
+    raise_step_status(c, host::kStatusWarning);
+  }
   if (c.attr_fraction_on) compute_indirect_attr_fraction(c);
   return 0;
 }

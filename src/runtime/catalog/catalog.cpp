@@ -392,6 +392,10 @@ constexpr CatalogEntry kEntries[] = {
      "The reference event total is not known, so the attributable fractions are missing.",
      "Give the reference events and population (EVENT= and TOTAL= in the REFERENCE statement) "
      "instead of its rates alone."},
+    {kProcedureSet, 174, kWarning,
+     "The exact p-value of the SMR could not be computed, so it is missing.",
+     "The exact test takes observed event totals below 2147483648; with more events the normal "
+     "test of the SMR (CL=NORMAL or CL=LOGNORMAL) gives the same conclusion."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -106,6 +106,40 @@ TEST_F(IndirectTest, ExactPValueNeverExceedsOne) {
   }
 }
 
+// A weighted observed total below 1 is tested as the count 0, whose upper
+// tail P(X >= 0) is 1; totals past the counts the Poisson tails take leave
+// the p-value missing with a warning under the Poisson limit type, where the
+// p-value is shown.
+TEST_F(IndirectTest, ExactPValueOfFractionalAndVeryLargeObservedTotals) {
+  struct Case {
+    const char* name;
+    double observed, expected;
+    int cl_type;
+    double p;  // missing when none can be computed
+    bool warned;
+  };
+  const Case cases[] = {
+      {"O = 0.5, E = 3", 0.5, 3, kClPoisson, 2 * std::exp(-3.0), false},
+      {"O = 0.25, E = 0.01", 0.25, 0.01, kClPoisson, 1, false},
+      {"O = 0.9, E = 20", 0.9, 20, kClPoisson, 2 * std::exp(-20.0), false},
+      {"O = 3e9, E = 3e9", 3e9, 3e9, kClPoisson, kMissing, true},
+      {"O = 1e12, E = 1e9", 1e12, 1e9, kClPoisson, kMissing, true},
+      {"O = 3e9 with normal limits", 3e9, 3e9, kClNormal, kMissing, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    set_up_counts(kStatRate, c.observed, c.expected, 1e13, c.cl_type);
+    compute_indirect_estimates(context_);
+    if (is_missing(c.p)) {
+      EXPECT_TRUE(is_missing(smr().exact_p));
+    } else {
+      EXPECT_NEAR(smr().exact_p, c.p, kTailTolerance * c.p);
+    }
+    EXPECT_EQ(logged("The exact p-value of the SMR could not be computed"), c.warned);
+    EXPECT_EQ(context_.step_status, c.warned ? 4 : 0);
+  }
+}
+
 TEST_F(IndirectTest, NoEventsGiveZeroNormalLimitsAndNoExactLowerLimit) {
   set_up_counts(kStatRate, 0, 4, 1000, kClPoisson);
   compute_indirect_estimates(context_);
