@@ -283,7 +283,7 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
 
 // Numbers written in a form that is not read, as spreadsheets write them
 // in many languages: a column of them is noted with what to do.
-enum class NumberForm : std::uint8_t { kNone, kGrouped, kDecimalComma, kPercent };
+enum class NumberForm : std::uint8_t { kNone, kGrouped, kDecimalComma, kPercent, kOutOfRange };
 
 struct NumberFormNote {
   NumberForm form;
@@ -295,6 +295,9 @@ constexpr NumberFormNote kNumberFormNotes[] = {
     {NumberForm::kDecimalComma, "numbers written with decimal commas",
      "write them with decimal points (and without thousands separators)"},
     {NumberForm::kPercent, "percentages", "write the numbers without the percent sign"},
+    {NumberForm::kOutOfRange,
+     "values beyond the range of numbers (above about 1.8E308, or nearer 0 than about 4.9E-324)",
+     "correct the values, or write them in another unit"},
 };
 
 // Between groups of three digits: comma, point, blank, apostrophe, and the
@@ -336,8 +339,19 @@ NumberForm written_number_form(std::string_view text) {
 }
 
 // The form of a value that is not a number but is one written otherwise.
+// A number written in full ("1e400", "-2.5E-999") whose value lies beyond
+// the range of a double, which reading refuses.
+bool is_out_of_range_number(std::string_view text) {
+  if (!text.empty() && (text.front() == '-' || text.front() == '+')) text.remove_prefix(1);
+  if (text.empty() || !(is_digit(text.front()) || text.front() == '.')) return false;
+  double ignored;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), ignored);
+  return error == std::errc::result_out_of_range && end == text.data() + text.size();
+}
+
 NumberForm number_form(std::string_view text) {
   text = trim_blanks(text);
+  if (is_out_of_range_number(text)) return NumberForm::kOutOfRange;
   if (text.size() > 1 && text.back() == '%') {
     text = trim_blanks(text.substr(0, text.size() - 1));
     double ignored;

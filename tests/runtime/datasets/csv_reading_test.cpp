@@ -81,10 +81,10 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
 TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
   ScratchFolder folder;
   const DataSetPtr data = open_csv(folder, "forms",
-                                   "blank,quote,nbsp,comma,both,pct,mixed,codes,ranges\n"
-                                   "41 000,1'234,1\xC2\xA0" "234,\"12,5\",\"1.234,5\",12.5 %,7,\"1,5\",1 2\n"
-                                   "9,2'000,5,\"0,25\",2,3%,\"1,234.5\",x,3 45\n"
-                                   "10,,,,,.,8,\"2,5\",\n");
+                                   "blank,quote,nbsp,comma,both,pct,mixed,codes,ranges,huge,tiny\n"
+                                   "41 000,1'234,1\xC2\xA0" "234,\"12,5\",\"1.234,5\",12.5 %,7,\"1,5\",1 2,5,1e-320\n"
+                                   "9,2'000,5,\"0,25\",2,3%,\"1,234.5\",x,3 45,-1E+400,-2e-999\n"
+                                   "10,,,,,.,8,\"2,5\",,6,\n");
   ASSERT_NE(data, nullptr);
   std::vector<std::string> notes = layout_notes(data.get());
   for (std::string& note : notes) note = note.substr(note.find(", line"));
@@ -92,6 +92,9 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
   const std::string decimal = " holds numbers written with decimal commas, such as ";
   const std::string separators = ", so it is read as character; write the numbers without separators";
   const std::string points = ", so it is read as character; write them with decimal points (and without thousands separators)";
+  const std::string range =
+      " holds values beyond the range of numbers (above about 1.8E308, or nearer 0 than about 4.9E-324), such as ";
+  const std::string range_advice = ", so it is read as character; correct the values, or write them in another unit";
   const std::vector<std::string> expected{
       ", line 2: variable blank" + grouped + "\"41 000\"" + separators,
       ", line 2: variable quote" + grouped + "\"1'234\"" + separators,
@@ -101,6 +104,10 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
       ", line 2: variable pct holds percentages, such as \"12.5 %\", so it is read as character; write the numbers "
       "without the percent sign",
       ", line 3: variable mixed" + grouped + "\"1,234.5\"" + separators,
+      // Past the largest double, or nearer 0 than the smallest (1e-320 is
+      // held, as a subnormal number).
+      ", line 3: variable huge" + range + "\"-1E+400\"" + range_advice,
+      ", line 3: variable tiny" + range + "\"-2e-999\"" + range_advice,
   };
   EXPECT_EQ(notes, expected);
 }
