@@ -71,13 +71,16 @@ Field unquoted_field_before_stop(const char* begin, const char* stop) {
   return Field{begin, static_cast<std::size_t>(stop - begin), false};
 }
 
+// LF, CRLF, or a CR that is the file's last byte: a CRLF file whose last
+// line feed was lost ends there, and the CR is not part of the last value.
 bool at_line_end(const Cursor& c) {
-  return *c.p == '\n' || (*c.p == '\r' && c.p + 1 < c.end && c.p[1] == '\n');
+  return *c.p == '\n' || (*c.p == '\r' && (c.p + 1 == c.end || c.p[1] == '\n'));
 }
 
-// Moves past one LF or CRLF.
+// Moves past one line end.
 void pass_line_end(Cursor* c) {
-  c->p += (*c->p == '\r') ? 2 : 1;
+  if (*c->p == '\r') ++c->p;
+  if (c->p < c->end) ++c->p;
   ++c->line;
 }
 
@@ -271,8 +274,9 @@ ScanStatus scan_one_record(const CsvText& text, Position* pos, FieldList* fields
 }
 
 // Whether the bytes [begin, end) are delimiters, blanks and line ends only,
-// with at least one delimiter: a line of blanks alone is the blank value of
-// a file of one column.
+// with at least one delimiter or in a file of more than one column: a line
+// of blanks alone is the blank value of a file of one column, but in a
+// wider file it is an empty line that an editor shows as such.
 bool only_separators(const CsvText& text, std::size_t begin, std::size_t end) {
   bool delimited = false;
   for (std::size_t i = begin; i < end; ++i) {
@@ -283,7 +287,7 @@ bool only_separators(const CsvText& text, std::size_t begin, std::size_t end) {
       return false;
     }
   }
-  return delimited;
+  return delimited || text.columns > 1;
 }
 
 }  // namespace

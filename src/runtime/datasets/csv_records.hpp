@@ -55,6 +55,9 @@ struct CsvText {
   const char* data;
   std::size_t size;
   char delimiter;  // ',' or '\t'
+  // The header's fields, once it is read (0 before): in a file of more
+  // than one column a line of blanks holds no value and is skipped.
+  std::size_t columns = 0;
 };
 
 // The most bytes between the quotes of a quoted field: twice the longest

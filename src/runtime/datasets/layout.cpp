@@ -278,6 +278,7 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
     seen.emplace(upper_case(name), i);
     data->variables.push_back(Variable{std::string(name), upper_case(name), true, 8});
   }
+  data->text.columns = data->variables.size();
   return true;
 }
 

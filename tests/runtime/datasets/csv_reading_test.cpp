@@ -346,8 +346,12 @@ TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
       {"crlf", "id,v\r\n1,a\r\n2,b\r\n"},
       {"bom crlf", "\xEF\xBB\xBFid,v\r\n1,a\r\n2,b\r\n"},
       {"no final newline", "id,v\n1,a\n2,b"},
+      {"crlf, last line feed lost", "id,v\r\n1,a\r\n2,b\r"},
+      {"crlf, last line feed lost after a quoted value", "id,v\r\n1,a\r\n2,\"b\"\r"},
+      {"crlf, last line feed lost after empty lines", "id,v\r\n1,a\r\n2,b\r\n\r\n\r"},
       {"empty lines", "\nid,v\n\n1,a\r\n\r\n2,b\n\n\n"},
       {"empty spreadsheet rows", "id,v\n,\n1,a\n , \r\n2,b\n,\n,\n"},
+      {"lines of blanks", "id,v\n  \n1,a\n \t \r\n2,b\n   "},
   };
   for (const auto& file : files) {
     SCOPED_TRACE(file.label);
@@ -361,6 +365,16 @@ TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
     EXPECT_EQ(FormattedReader::trim(rows[0][0]) + rows[0][1] + FormattedReader::trim(rows[1][0]) + rows[1][1],
               "1a2b");
   }
+}
+
+// In a file of one column a line of blanks is its blank value, a missing
+// observation, not an empty line.
+TEST(CsvLineEnds, LineOfBlanksInAOneColumnFileIsAMissingValue) {
+  ScratchFolder folder;
+  const DataSetPtr data = open_csv(folder, "one", "v\n1\n   \n2\n");
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(info_of(data.get(), "v").type, 1);
+  EXPECT_EQ(testing::read_whole(data.get()).size(), 3u);
 }
 
 TEST(CsvLineEnds, CrInsideAValueIsKept) {
