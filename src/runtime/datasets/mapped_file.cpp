@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string_view>
+#include <system_error>
 
 #include "runtime/output/signal_cleanup.hpp"
 
@@ -35,20 +36,39 @@ std::string open_failure(const std::filesystem::path& path, const char* reason) 
 
 }  // namespace
 
+std::string special_file_problem(const std::filesystem::file_status& status) {
+  using std::filesystem::file_type;
+  std::string kind;
+  switch (status.type()) {
+    case file_type::fifo: kind = "a named pipe (FIFO)"; break;
+    case file_type::character:
+    case file_type::block: kind = "a device"; break;
+    case file_type::socket: kind = "a socket"; break;
+    default: return "";
+  }
+  return kind + ", not a data file: a data set is read more than once, so save the data to a file and name that";
+}
+
 MappedFile::~MappedFile() {
   output::unguard_mapping(guard_token_);
   if (mapping_ != nullptr) munmap(mapping_, size_);
 }
 
 bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
-  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: opening a named pipe no program writes into would wait
+  // for a writer for ever; the check below then refuses it. Reads of a
+  // regular file do not heed the flag.
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (descriptor < 0) {
     *error = open_failure(path, std::strerror(errno));
     return false;
   }
   struct stat status {};
   if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+    std::error_code ignored;
+    const std::string problem = special_file_problem(std::filesystem::status(path, ignored));
     *error = open_failure(path, "not a regular file");
+    if (!problem.empty()) error->append("; it is ").append(problem);
     close(descriptor);
     return false;
   }

@@ -10,6 +10,12 @@
 
 namespace quilvar::runtime::datasets {
 
+// What a path that is neither a regular file nor a folder is, for a
+// message that goes on with ", not a data file": "a named pipe (FIFO)",
+// then the advice to save the data to a file, since a data set is mapped
+// and read more than once; empty for a regular file or a folder.
+std::string special_file_problem(const std::filesystem::file_status& status);
+
 class MappedFile {
  public:
   MappedFile() = default;

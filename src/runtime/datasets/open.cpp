@@ -80,12 +80,26 @@ bool find_member_file(const fs::path& dir, std::string_view member, const std::s
     *error = "data set " + name + ": cannot read folder \"" + dir.string() + "\": " + code.message();
     return false;
   }
+  // A name that is there but is no regular file: say what it is rather
+  // than that nothing was found.
   std::error_code ignored;
   for (const char* extension : {".csv", ".tsv"}) {
-    const fs::path folder = dir / (std::string(member) + extension);
-    if (!fs::is_directory(folder, ignored)) continue;
-    *error = "data set " + name + ": \"" + folder.string() + "\" is a folder, not a data file";
-    return false;
+    const fs::path there = dir / (std::string(member) + extension);
+    const fs::file_status status = fs::status(there, ignored);
+    const std::string prefix = "data set " + name + ": \"" + there.string() + "\" is ";
+    if (fs::is_directory(status)) {
+      *error = prefix + "a folder, not a data file";
+      return false;
+    }
+    if (const std::string problem = special_file_problem(status); !problem.empty()) {
+      *error = prefix + problem;
+      return false;
+    }
+    if (!fs::exists(status) && fs::is_symlink(fs::symlink_status(there, ignored))) {
+      *error = prefix + "a symbolic link to \"" + fs::read_symlink(there, ignored).string() +
+               "\", which does not exist";
+      return false;
+    }
   }
   *error = "data set " + name + " not found: no " + std::string(member) + ".csv or " + std::string(member) +
            ".tsv in \"" + dir.string() + "\"";

@@ -1,6 +1,13 @@
 // Files and names that cannot be opened as data sets, and the exact texts
 // that say why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <future>
+#include <utility>
 
 #include "runtime/datasets/data_set_fixture.hpp"
 
@@ -216,6 +223,45 @@ TEST(OpenErrors, NamesThatFindNoFile) {
     std::string error;
     const DataSetPtr data(open_data_set(folder.libraries(), c.written, c.quoted, &error));
     EXPECT_EQ(data, nullptr);
+    EXPECT_EQ(error, c.error);
+  }
+}
+
+// A named pipe (what a shell's process substitution or a decompressing
+// job gives) is refused for what it is, at once: opening it must not wait
+// for a program to write into it. A link that leads nowhere is named too.
+TEST(OpenErrors, SpecialFilesAreNamedAndNotWaitedOn) {
+  ScratchFolder folder;
+  const std::string dir = folder.path().string();
+  ASSERT_EQ(mkfifo((folder.path() / "piped.csv").c_str(), 0600), 0);
+  std::filesystem::create_symlink("nowhere.csv", folder.path() / "lost.csv");
+  const std::string pipe_problem =
+      "a named pipe (FIFO), not a data file: a data set is read more than once, so save the data to a file and name "
+      "that";
+  const struct {
+    const char* written;
+    bool quoted;
+    std::string error;
+  } cases[] = {
+      {"piped", false, "data set PIPED: \"" + dir + "/piped.csv\" is " + pipe_problem},
+      {"piped.csv", true, "cannot open data set file \"" + dir + "/piped.csv\": not a regular file; it is " + pipe_problem},
+      {"lost", false, "data set LOST: \"" + dir + "/lost.csv\" is a symbolic link to \"nowhere.csv\", which does not exist"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.written);
+    auto opening = std::async(std::launch::async, [&] {
+      std::string error;
+      const DataSetPtr data(open_data_set(folder.libraries(), c.written, c.quoted, &error));
+      return std::make_pair(data == nullptr, error);
+    });
+    if (opening.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+      // Let a reader stuck waiting for a writer go, so the test can end.
+      const int writer = open((folder.path() / "piped.csv").c_str(), O_WRONLY | O_NONBLOCK);
+      if (writer >= 0) close(writer);
+      ADD_FAILURE() << "opening waited for a writer";
+    }
+    const auto [refused, error] = opening.get();
+    EXPECT_TRUE(refused);
     EXPECT_EQ(error, c.error);
   }
 }
