@@ -52,6 +52,12 @@ std::string special_file_problem(const std::filesystem::file_status& status) {
 MappedFile::~MappedFile() {
   output::unguard_mapping(guard_token_);
   if (mapping_ != nullptr) munmap(mapping_, size_);
+  if (descriptor_ >= 0) close(descriptor_);
+}
+
+bool MappedFile::size_changed() const {
+  struct stat status {};
+  return descriptor_ >= 0 && fstat(descriptor_, &status) == 0 && static_cast<std::size_t>(status.st_size) != size_;
 }
 
 bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
@@ -92,7 +98,7 @@ bool MappedFile::open(const std::filesystem::path& path, std::string* error) {
     message += kCutShortAfter;
     guard_token_ = output::guard_mapping(mapping, size_, message);
   }
-  close(descriptor);
+  descriptor_ = descriptor;
   return true;
 }
 

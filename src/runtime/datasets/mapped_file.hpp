@@ -30,6 +30,12 @@ class MappedFile {
   // output::guard_mapping).
   bool open(const std::filesystem::path& path, std::string* error);
 
+  // Whether the file's size now differs from the size mapped: another
+  // program was still writing it (an export not yet finished) or cut it
+  // after the run opened it, so the mapping does not hold the file as it
+  // ends up. A file renamed over the name keeps the one opened.
+  bool size_changed() const;
+
   const char* data() const { return data_; }
   std::size_t size() const { return size_; }
 
@@ -59,6 +65,7 @@ class MappedFile {
   std::size_t page_size_ = 4096;
   mutable std::size_t kept_from_ = 0;  // page-aligned start of the pages kept
   int guard_token_ = -1;  // the mapping's entry in the signal handlers' table
+  int descriptor_ = -1;   // kept open for size_changed
 };
 
 }  // namespace quilvar::runtime::datasets

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "runtime/datasets/data_set.hpp"
+#include "runtime/output/signal_cleanup.hpp"
 #include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::datasets {
@@ -158,6 +159,15 @@ bool resolve_written(const Libraries& libraries, std::string_view written, bool 
   return true;
 }
 
+// A file whose size changed after it was mapped was read only as it stood
+// then: an export still writing it leaves its last line cut anywhere (a
+// count of 1234 read as 12) and its later lines unread.
+std::string changed_size_problem(const std::string& file_name) {
+  return "data set file \"" + file_name +
+         "\" changed size while it was being read (another program is still writing it, or rewrote it), so what "
+         "was read is not the whole file: let that program finish, then run again";
+}
+
 // Bytes checked for UTF-8, or counted for lines, between two hand-backs of
 // the pages read.
 constexpr std::size_t kPassChunk = std::size_t{4} << 20;
@@ -209,6 +219,10 @@ host::DataSet* open_resolved(const ResolvedFile& resolved, std::string* error) {
   data->file_name = resolved.path.string();
   data->name = resolved.name;
   if (!read_layout(data.get(), error)) return nullptr;
+  if (data->file.size_changed()) {
+    *error = changed_size_problem(data->file_name);
+    return nullptr;
+  }
   if (!resolved.note.empty()) data->layout_notes.insert(data->layout_notes.begin(), resolved.note);
   // Reports and plots are UTF-8: a file saved in another encoding shows
   // its accented letters as replacement characters, so say where.
@@ -256,7 +270,15 @@ host::DataSet* open_data_set(const Libraries& libraries, std::string_view writte
   }
 }
 
-void close_data_set(host::DataSet* data) { delete state_of(data); }
+void close_data_set(host::DataSet* data) {
+  DataSetState* state = state_of(data);
+  // Results computed from part of a file are not shown as the file's.
+  if (state->file.size_changed()) {
+    output::end_run_for_changed_file("quilvar: ERROR: " + changed_size_problem(state->file_name) +
+                                     "; the run is stopped and no output files are written\n");
+  }
+  delete state;
+}
 
 void set_error_sink(host::DataSet* data, ErrorSink sink, void* context) {
   state_of(data)->sink = sink;

@@ -136,6 +136,19 @@ void write_all_to_stderr(const char* text, std::size_t size) {
   }
 }
 
+// Says `text` on standard error, removes the registered files and ends the
+// process with kTruncatedMappingExit. Only the first caller says anything:
+// another thread arriving meanwhile waits for the process to end.
+[[noreturn]] void say_and_end(const char* text, std::size_t length) {
+  if (fault_reported.exchange(true)) {
+    for (;;) pause();
+  }
+  write_all_to_stderr(text, length);
+  ending.store(true, std::memory_order_seq_cst);
+  remove_registered_files();
+  _exit(kTruncatedMappingExit);
+}
+
 // SIGBUS. A fault the kernel raised inside a guarded mapping is a data set
 // file cut short under the run: say so, remove the temporary files and
 // end with the status for it. Anything else (a real fault, a SIGBUS sent
@@ -144,23 +157,17 @@ extern "C" void end_on_bus_error(int number, siginfo_t* info, void*) {
   const Mapping* mapping =
       info != nullptr && info->si_code > 0 ? mapping_at(reinterpret_cast<std::uintptr_t>(info->si_addr)) : nullptr;
   if (mapping != nullptr) {
-    if (fault_reported.exchange(true)) {
-      for (;;) pause();  // another thread is saying it and ending the process
-    }
-    const int saved = errno;
     std::array<char, kLongestMessage> text;
     const std::size_t length = std::min(mapping->length.load(std::memory_order_relaxed), kLongestMessage);
     for (std::size_t i = 0; i < length; ++i) text[i] = mapping->message[i].load(std::memory_order_relaxed);
-    write_all_to_stderr(text.data(), length);
-    errno = saved;
-    ending.store(true, std::memory_order_seq_cst);
-    remove_registered_files();
-    _exit(kTruncatedMappingExit);
+    say_and_end(text.data(), length);
   }
   remove_files_and_end(number);
 }
 
 }  // namespace
+
+void end_run_for_changed_file(std::string_view message) { say_and_end(message.data(), message.size()); }
 
 int guard_mapping(const void* start, std::size_t size, std::string_view message) {
   if (message.size() > kLongestMessage) return -1;

@@ -65,4 +65,10 @@ inline constexpr int kTruncatedMappingExit = 2;
 int guard_mapping(const void* start, std::size_t size, std::string_view message);
 void unguard_mapping(int token);
 
+// Ends the run as a cut-short mapping does (message on standard error,
+// registered files removed, exit status kTruncatedMappingExit), for a data
+// set file found to have changed size after the run mapped it: what was
+// read is not the whole file.
+[[noreturn]] void end_run_for_changed_file(std::string_view message);
+
 }  // namespace quilvar::runtime::output
