@@ -157,6 +157,7 @@ int run_step() {
   state->context[1] = context.get();
   tables::define_step_templates(*context);
   run_by_groups(*context);
+  input::note_left_out_observations(*context);
   return host::host_set_step_status(context->step_status);
 }
 

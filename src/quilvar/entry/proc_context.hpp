@@ -201,6 +201,11 @@ struct ProcContext {
   // Step status: starts 0 and is only ever raised.
   int step_status;
 
+  // Population observations left out over the step's BY groups, for a
+  // missing STRATA value and for a missing GROUP= value.
+  std::int64_t left_out_strata;
+  std::int64_t left_out_group;
+
   // Labels and column widths.
   ShortText method_label;
   ShortText cl_label;

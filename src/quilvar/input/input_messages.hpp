@@ -17,6 +17,8 @@ inline constexpr int kMsgTotalNotPositive = 145;
 inline constexpr int kMsgEventsAboveTotal = 146;
 inline constexpr int kMsgRiskAboveOne = 147;
 inline constexpr int kMsgOneLevel = 148;
+inline constexpr int kMsgLeftOutStrata = 175;
+inline constexpr int kMsgLeftOutGroup = 176;
 
 inline constexpr std::string_view kWordPopulation = "POPULATION";
 inline constexpr std::string_view kWordReference = "REFERENCE";

@@ -17,6 +17,12 @@ int read_population(ProcContext& context);
 // non-zero, ending the BY group, when the reference has no matching group.
 int read_reference(ProcContext& context);
 
+// Notes, once at the step's end, how many population observations were
+// left out for a missing STRATA or GROUP= value: their events and
+// population count in no stratum, which the estimates do not show. (A
+// reference row without a stratum, such as a total row, is not noted.)
+void note_left_out_observations(const ProcContext& context);
+
 // The label of a stratum from the current key values: "name=value" pairs
 // separated by one blank, cut after a whole name or name and equals sign
 // where the next pair would pass 256 characters.

@@ -19,6 +19,7 @@ namespace quilvar::input {
 namespace {
 
 using host::text_arg;
+using host::number_arg;
 constexpr int kTypeCharacter = 2;
 
 bool present(double x) { return !host::is_missing(x); }
@@ -195,9 +196,15 @@ void accumulate_population(StratumNode& into, const PopulationCell& from, int k)
 
 void read_population_observation(ProcContext& c) {
   StratumNode& spare = spare_node(c);
-  if (!c.missing_levels && strata_value_missing(c)) return;
+  if (!c.missing_levels && strata_value_missing(c)) {
+    ++c.left_out_strata;
+    return;
+  }
   const int k = population_index(c);
-  if (k < 0) return;
+  if (k < 0) {
+    ++c.left_out_group;
+    return;
+  }
   validate_values(c, c.population, kWordPopulation);
   double values[kValueCount];
   observation_values(c.population, c.population_multiplier, c.population_multiplier_applies != 0, values);
@@ -331,6 +338,17 @@ int read_reference(ProcContext& c) {
   blank_keys(c);
   std::fill(c.reference.value, c.reference.value + kValueCount, host::kMissing);
   return for_each_observation(c, c.reference, [&c] { read_reference_observation(c); }) ? 0 : 1;
+}
+
+void note_left_out_observations(const ProcContext& c) {
+  if (c.left_out_strata > 0) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgLeftOutStrata,
+                             {number_arg(static_cast<double>(c.left_out_strata))});
+  }
+  if (c.left_out_group > 0) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgLeftOutGroup,
+                             {number_arg(static_cast<double>(c.left_out_group))});
+  }
 }
 
 }  // namespace quilvar::input

@@ -396,6 +396,13 @@ constexpr CatalogEntry kEntries[] = {
      "The exact p-value of the SMR could not be computed, so it is missing.",
      "The exact test takes observed event totals below 2147483648; with more events the normal "
      "test of the SMR (CL=NORMAL or CL=LOGNORMAL) gives the same conclusion."},
+    {kProcedureSet, 175, kNote,
+     "Observations of the population data left out because a STRATA value is missing: %1.",
+     "Their events and population are in no stratum. Fill in the values, or give the MISSING option "
+     "of the STRATA statement to keep a missing value as a stratum of its own."},
+    {kProcedureSet, 176, kNote,
+     "Observations of the population data left out because their GROUP= value is missing: %1.",
+     "Their events and population are in neither population; fill in the GROUP= values."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

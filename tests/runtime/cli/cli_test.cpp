@@ -325,6 +325,32 @@ TEST_F(QuilvarRun, RepeatedWarningsAreCountedAtTheStepsEnd) {
   EXPECT_EQ(r.log.find("This step issued", r.log.find("This step issued") + 1), std::string::npos) << r.log;
 }
 
+// Population rows without a stratum or population (an unknown age, an
+// unknown sex) count nowhere: the step ends with how many there were over
+// all its BY groups, and the MISSING option keeps them as a stratum. A
+// reference row without a stratum (a total row) is not counted.
+TEST_F(QuilvarRun, RowsLeftOutForAMissingStratumOrGroupAreCountedAtTheStepsEnd) {
+  write("pop.csv", "year,sex,age,deaths,persons\n2020,F,1,5,100\n2020,F,,500,100\n2020,M,1,6,100\n2021,F,1,7,100\n"
+                   "2021,,1,40,100\n2021,M,,9,100\n2021,M,1,3,100\n");
+  write("ref.csv", "age,std_pop\n1,1000\n,1000\n");
+  const std::string statements = "population group=sex event=deaths total=persons; reference total=std_pop; ";
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; " + statements +
+                          "strata age; by year;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("NOTE: Observations of the population data left out because a STRATA value is missing: 2. "
+                       "[908-175]\nNOTE: Observations of the population data left out because their GROUP= value "
+                       "is missing: 1. [908-176]\n"),
+            std::string::npos)
+      << r.log;
+  EXPECT_EQ(r.log.find("908-175", r.log.find("908-175") + 1), std::string::npos) << r.log;
+
+  const RunResult kept = run("proc quilvar data=pop refdata=ref method=direct plots=none; " + statements +
+                             "strata age / missing; by year;\nrun;\n");
+  ASSERT_EQ(kept.exit_status, 0) << kept.log;
+  EXPECT_EQ(kept.log.find("[908-175]"), std::string::npos) << kept.log;
+  EXPECT_NE(kept.log.find("[908-176]"), std::string::npos) << kept.log;
+}
+
 // A data set with no rows is said to be empty first, before the procedure
 // finds its columns (typed by default) unlike the reference's.
 TEST_F(QuilvarRun, AnEmptyDataSetIsNamedBeforeItsColumnsAreQuestioned) {
