@@ -132,13 +132,7 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
     // The folders made are kept in mind, deepest first, so that a file never
     // committed takes them away again, also when a signal ends the run.
     std::error_code ignored;
-    forget_made_folders();
-    for (std::filesystem::path folder = final_.parent_path();
-         !folder.empty() && !std::filesystem::exists(folder, ignored); folder = folder.parent_path()) {
-      made_folders_.push_back(folder);
-    }
-    for (const std::filesystem::path& folder : made_folders_) folder_tokens_.push_back(register_made_folder(folder));
-    if (!made_folders_.empty()) std::filesystem::create_directories(final_.parent_path(), ignored);
+    made_folders_.make(final_.parent_path(), &ignored);
     std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
       if (attempt > 0) forget_temporary();
@@ -220,7 +214,7 @@ bool AtomicFile::commit(std::string* error) {
     return false;
   }
   forget_temporary();
-  forget_made_folders();
+  made_folders_.forget();
   buffer_ = std::string();
   return true;
 }
@@ -255,9 +249,7 @@ void AtomicFile::discard() {
     std::filesystem::remove(temporary_, ignored);
     forget_temporary();
   }
-  // Only empty folders go: another file may have been put in one since.
-  for (const std::filesystem::path& folder : made_folders_) std::filesystem::remove(folder, ignored);
-  forget_made_folders();
+  made_folders_.remove_empty();
 }
 
 void AtomicFile::forget_temporary() {
@@ -266,10 +258,29 @@ void AtomicFile::forget_temporary() {
   temporary_.clear();
 }
 
-void AtomicFile::forget_made_folders() {
-  for (int token : folder_tokens_) unregister_temporary_file(token);
-  folder_tokens_.clear();
-  made_folders_.clear();
+void MadeFolders::make(const std::filesystem::path& folder, std::error_code* code) {
+  std::error_code ignored;
+  const std::size_t before = folders_.size();
+  for (std::filesystem::path missing = folder; !missing.empty() && !std::filesystem::exists(missing, ignored);
+       missing = missing.parent_path()) {
+    folders_.push_back(missing);
+  }
+  if (folders_.size() == before) return;
+  for (std::size_t i = before; i < folders_.size(); ++i) tokens_.push_back(register_made_folder(folders_[i]));
+  std::filesystem::create_directories(folder, *code);
+}
+
+void MadeFolders::remove_empty() {
+  // Only empty folders go: another file may have been put in one since.
+  std::error_code ignored;
+  for (const std::filesystem::path& folder : folders_) std::filesystem::remove(folder, ignored);
+  forget();
+}
+
+void MadeFolders::forget() {
+  for (int token : tokens_) unregister_temporary_file(token);
+  tokens_.clear();
+  folders_.clear();
 }
 
 namespace {
@@ -313,9 +324,14 @@ std::string safe_file_stem(std::string_view name) {
   return stem.empty() ? std::string("output") : stem;
 }
 
-bool make_output_folder(const std::string& folder, std::string_view role, std::string* error) {
+bool make_output_folder(const std::string& folder, std::string_view role, std::string* error,
+                        MadeFolders* made) {
   std::error_code code;
-  std::filesystem::create_directories(folder, code);
+  if (made != nullptr) {
+    made->make(folder, &code);
+  } else {
+    std::filesystem::create_directories(folder, code);
+  }
   if (code || !std::filesystem::is_directory(folder, code)) {
     *error = "cannot create the " + std::string(role) + " folder " + folder + ": " +
              (code ? code.message() : std::string("a file of that name is in the way"));

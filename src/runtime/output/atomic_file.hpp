@@ -52,6 +52,30 @@ struct OutputTarget {
 // Follows the links of `path`; false with *error set for a loop of links.
 bool resolve_output_target(const std::filesystem::path& path, OutputTarget* target, std::string* error);
 
+// Folders the run made for its output, deepest first, each registered with
+// the signal cleanup, so that a run ended by a signal takes them away again
+// when they are empty. Forgotten (left in place) when destroyed.
+class MadeFolders {
+ public:
+  MadeFolders() = default;
+  MadeFolders(const MadeFolders&) = delete;
+  MadeFolders& operator=(const MadeFolders&) = delete;
+  ~MadeFolders() { forget(); }
+
+  // Makes `folder` and the parents it lacks, registering each before it is
+  // made; *code is set when one cannot be made.
+  void make(const std::filesystem::path& folder, std::error_code* code);
+  // Removes the folders that are empty (a file may have been put in one),
+  // deepest first, then forgets them all.
+  void remove_empty();
+  // No longer takes the folders away.
+  void forget();
+
+ private:
+  std::vector<std::filesystem::path> folders_;
+  std::vector<int> tokens_;  // their entries in the signal cleanup table
+};
+
 class AtomicFile {
  public:
   static constexpr std::size_t kBufferSize = FileWriter::kBlockSize;
@@ -108,8 +132,6 @@ class AtomicFile {
   int close_target();
   // The temporary name is no longer in use (renamed, removed, or never made).
   void forget_temporary();
-  // The folders open() made are no longer this file's to take away.
-  void forget_made_folders();
 
   // Commit's last step: renames the temporary file over the final target;
   // false with *error set when it cannot or must not.
@@ -123,8 +145,7 @@ class AtomicFile {
   bool direct_ = false;  // opened for direct I/O
   int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table
   std::string buffer_;
-  std::vector<std::filesystem::path> made_folders_;  // made by open(), deepest first
-  std::vector<int> folder_tokens_;  // their entries in the signal cleanup table
+  MadeFolders made_folders_;  // made by open(), taken away with a file never committed
 };
 
 // The name with every character other than letters (Latin, accented or
@@ -133,8 +154,10 @@ class AtomicFile {
 // and reads plainly; "output" for an empty name.
 std::string safe_file_stem(std::string_view name);
 
-// Makes the folder and its parents when missing; false with *error naming
-// it as "the <role> folder PATH" and why it cannot be made.
-bool make_output_folder(const std::string& folder, std::string_view role, std::string* error);
+// Makes the folder and its parents when missing, into `made` (when not
+// null) for taking them away again; false with *error naming it as "the
+// <role> folder PATH" and why it cannot be made or written into.
+bool make_output_folder(const std::string& folder, std::string_view role, std::string* error,
+                        MadeFolders* made = nullptr);
 
 }  // namespace quilvar::runtime::output

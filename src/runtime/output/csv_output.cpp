@@ -222,7 +222,7 @@ class CsvDestination : public Destination {
       : numbers_(std::move(numbers)), inputs_(inputs) {}
 
   bool open(const std::string& folder, std::string* error) {
-    if (!make_output_folder(folder, "CSV", error)) return false;
+    if (!make_output_folder(folder, "CSV", error, &made_folders_)) return false;
     folder_ = folder;
     return true;
   }
@@ -269,6 +269,8 @@ class CsvDestination : public Destination {
       append_error(&messages, message);
       complete = false;
     }
+    // A folder this run made and put no file into goes again.
+    made_folders_.remove_empty();
     if (!complete) *error = messages;
     return complete;
   }
@@ -439,6 +441,7 @@ class CsvDestination : public Destination {
 
   std::shared_ptr<ShortestTextCache> numbers_;
   const InputFiles* inputs_;
+  MadeFolders made_folders_;  // the folder and parents the run made
   std::string folder_;
   std::deque<CsvFile> files_;
   std::string error_;

@@ -65,6 +65,8 @@ class PlotsDestination : public Destination {
   PlotsDestination(std::string folder, GraphRenderer renderer, const InputFiles* inputs)
       : folder_(std::move(folder)), renderer_(std::move(renderer)), inputs_(inputs) {}
 
+  bool open(std::string* error) { return make_output_folder(folder_, "plots", error, &made_folders_); }
+
   void write_table(const Table& /*table*/, const DisplayTable* /*display*/) override {}
   void write_list(const InfoList& /*list*/) override {}
 
@@ -83,6 +85,8 @@ class PlotsDestination : public Destination {
   }
 
   bool finish(std::string* error) override {
+    // A folder this run made and put no plot into goes again.
+    made_folders_.remove_empty();
     if (error_.empty()) return true;
     *error = error_;
     return false;
@@ -90,6 +94,7 @@ class PlotsDestination : public Destination {
 
  private:
   std::string folder_;
+  MadeFolders made_folders_;  // the folder and parents the run made
   GraphRenderer renderer_;
   const InputFiles* inputs_;
   std::map<std::string, int> counts_;
@@ -100,8 +105,9 @@ class PlotsDestination : public Destination {
 
 std::unique_ptr<Destination> make_plots_destination(const std::string& folder, GraphRenderer renderer,
                                                     const InputFiles* inputs, std::string* error) {
-  if (!make_output_folder(folder, "plots", error)) return nullptr;
-  return std::make_unique<PlotsDestination>(folder, std::move(renderer), inputs);
+  auto destination = std::make_unique<PlotsDestination>(folder, std::move(renderer), inputs);
+  if (!destination->open(error)) return nullptr;
+  return destination;
 }
 
 }  // namespace quilvar::runtime::output

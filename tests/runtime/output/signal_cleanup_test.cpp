@@ -2,6 +2,7 @@
 // registered ones, and the process still ends by the signal it received.
 #include "runtime/output/signal_cleanup.hpp"
 #include "runtime/output/atomic_file.hpp"
+#include "runtime/output/destination.hpp"
 #include "runtime/output/file_writer.hpp"
 
 #include <gtest/gtest.h>
@@ -126,6 +127,36 @@ TEST_F(SignalCleanup, FoldersMadeForAnUncommittedFileGoWithIt) {
   fs::remove(folder_ / "kept" / "report.json");
   remove_registered_files();
   EXPECT_TRUE(fs::exists(folder_ / "kept"));
+}
+
+// The CSV and plots folders a run makes go when a signal ends the run before
+// a file is in them, and when the run ends having put none there; a folder
+// that was there before stays, and so does one that holds a file.
+TEST_F(SignalCleanup, CsvAndPlotsFoldersTheRunMadeGoWhenLeftEmpty) {
+  std::string error;
+  {
+    auto csv = make_csv_destination((folder_ / "csv" / "deeper").string(), nullptr, nullptr, &error);
+    ASSERT_NE(csv, nullptr) << error;
+    remove_registered_files();
+    EXPECT_FALSE(fs::exists(folder_ / "csv"));
+  }
+  for (const bool holds_file : {false, true}) {
+    SCOPED_TRACE(holds_file);
+    auto csv = make_csv_destination((folder_ / "made").string(), nullptr, nullptr, &error);
+    auto plots = make_plots_destination((folder_ / "plots" / "deeper").string(), nullptr, nullptr, &error);
+    fs::create_directories(folder_ / "before");
+    auto existing = make_plots_destination((folder_ / "before").string(), nullptr, nullptr, &error);
+    ASSERT_TRUE(csv != nullptr && plots != nullptr && existing != nullptr) << error;
+    if (holds_file) make_file("made/kept.csv");
+    EXPECT_TRUE(csv->finish(&error)) << error;
+    EXPECT_TRUE(plots->finish(&error)) << error;
+    EXPECT_TRUE(existing->finish(&error)) << error;
+    EXPECT_EQ(fs::exists(folder_ / "made"), holds_file);
+    EXPECT_FALSE(fs::exists(folder_ / "plots"));
+    EXPECT_TRUE(fs::exists(folder_ / "before"));
+  }
+  remove_registered_files();  // the folders are no longer registered
+  EXPECT_TRUE(fs::exists(folder_ / "made" / "kept.csv"));
 }
 
 // Registers a file, installs the handlers in a child process and raises the
