@@ -247,8 +247,9 @@ std::string quoted_path_hint(const ResolvedFile& resolved, std::string_view writ
     fs::path with_extension = resolved.path;
     with_extension += extension;
     if (!fs::is_regular_file(with_extension, ignored)) continue;
+    // The path as written, folders kept, with the extension that finds the file.
     std::string hint = kQuotedIsAPath;
-    hint.append("'").append(with_extension.filename().string()).append("'");
+    hint.append("'").append(written).append(extension).append("'");
     if (is_name(written)) hint.append(", or the name ").append(written).append(" without quotes");
     return hint;
   }

@@ -192,6 +192,7 @@ TEST(OpenErrors, WideEncodingsAndCarriageReturnLineEndsAreNamed) {
 TEST(OpenErrors, NamesThatFindNoFile) {
   ScratchFolder folder;
   folder.write("pop.csv", "a\n1\n");
+  folder.write("sub/pop.tsv", "a\n1\n");
   std::filesystem::create_directory(folder.path() / "rates.csv");
   const std::string dir = folder.path().string();
   const struct {
@@ -214,6 +215,9 @@ TEST(OpenErrors, NamesThatFindNoFile) {
       {"pop", true,
        "cannot open data set file \"" + dir + "/pop\": No such file or directory; a quoted name is a file path: write "
        "'pop.csv', or the name pop without quotes"},
+      {"sub/pop", true,
+       "cannot open data set file \"" + dir + "/sub/pop\": No such file or directory; a quoted name is a file path: "
+       "write 'sub/pop.tsv'"},
       {"data\\pop.csv", true,
        "cannot open data set file \"" + dir + "/data\\pop.csv\": No such file or directory; folders in a path are separated by "
        "\"/\" (a backslash is part of a file name)"},
