@@ -88,11 +88,17 @@ std::string unexpected_character(std::string_view text, std::size_t pos) {
     problem.append(" (").append(written).append("), as word processors write it: write ").append(look_alike.plain);
     return problem;
   }
+  if (code == '#') return not_a_comment(written);
   std::string problem = "unexpected character";
   // Lists in other languages take commas; here blanks separate them.
   if (code == ',') problem.append(" \",\": separate options and variables with blanks, not commas");
   if (code >= 0x80) problem.append(" \"").append(written).append("\" (").append(code_point_name(code)).append(")");
   return problem;
+}
+
+std::string not_a_comment(std::string_view marker) {
+  std::string problem = "\"";
+  return problem.append(marker).append("\" does not start a comment: write a comment as /* ... */");
 }
 
 }  // namespace quilvar::runtime::statements

@@ -28,4 +28,8 @@ std::size_t other_character_length(std::string_view text, std::size_t pos);
 // and what to write instead.
 std::string unexpected_character(std::string_view text, std::size_t pos);
 
+// The problem of a comment marker of other languages ("//", "#"), which
+// starts no comment here.
+std::string not_a_comment(std::string_view marker);
+
 }  // namespace quilvar::runtime::statements

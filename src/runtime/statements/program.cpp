@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "quilvar/host/statement_state.hpp"
+#include "runtime/statements/characters.hpp"
 #include "runtime/statements/error_reporter.hpp"
 #include "runtime/statements/suggestions.hpp"
 #include "runtime/statements/tokenizer.hpp"
@@ -68,6 +69,7 @@ struct ScanStop {
   std::string message;
   std::size_t statement = 0;  // the start of the statement cut off
   bool rest_ignored = true;   // false: the statement cut off is the file's last
+  std::string hint;           // what the user most likely meant, "; ..." or empty
 };
 
 std::string_view trimmed(std::string_view text) {
@@ -115,7 +117,7 @@ class StatementScanner {
   // The scan stops here: the message is told once the splitter knows
   // which step, if any, the stop cuts off.
   void stop(std::size_t offset, std::string message, bool rest_ignored = true) {
-    stop_ = ScanStop{offset, std::move(message), statement_, rest_ignored};
+    stop_ = ScanStop{offset, std::move(message), statement_, rest_ignored, ""};
   }
 
   void error(std::size_t offset, std::string message) {
@@ -211,7 +213,18 @@ class StatementScanner {
       return true;
     }
     stop(pos_, "unterminated quoted string starting on line " + std::to_string(lines_.line_of(pos_)) + kNoClosingQuote);
+    stop_->hint = comment_marker_hint();
     return false;
+  }
+
+  // An apostrophe in a comment of another language ("// Ana's data") opens
+  // a quote: name the marker before it on its line, which is the mistake.
+  std::string comment_marker_hint() const {
+    const std::size_t line_begin = lines_.line_begin(lines_.line_of(pos_));
+    const std::string_view before = text_.substr(line_begin, pos_ - line_begin);
+    for (std::string_view marker : {"//", "#"})
+      if (before.find(marker) != std::string_view::npos) return "; " + not_a_comment(marker);
+    return "";
   }
 
   std::string_view text_;
@@ -318,7 +331,7 @@ class Splitter {
     } else if (step_) {
       ranges_.push_back(span);
     } else if (!skipping_) {
-      outside_a_step(first);
+      run_on = outside_a_step(tokens);
     }
     if (run_on != 0) classify({offset_of(statement, span, tokens[run_on]), span.end});
   }
@@ -337,6 +350,7 @@ class Splitter {
       step_.reset();
       ranges_.clear();
     }
+    message.append(stop.hint);
     const int line = lines_.line_of(stop.offset);
     diagnostics_.add({file_, line, lines_.column_of(stop.offset), std::move(message), line_text(text_, lines_, line)});
   }
@@ -344,19 +358,32 @@ class Splitter {
   // A statement between steps that is none of the program's own. A word
   // close to PROC is taken for a misspelled PROC statement; then, and after
   // any such statement, the statements up to the next RUN or PROC (most
-  // likely the step's) are skipped without an error each.
-  void outside_a_step(const Token& first) {
+  // likely the step's) are skipped without an error each. A statement of
+  // the program on a later line (a PROC after a comment marker of another
+  // language, or after a word without its ";") is read as a statement of
+  // its own: its index is returned, as unexpected() does, else 0.
+  std::size_t outside_a_step(const std::vector<Token>& tokens) {
+    const Token& first = tokens.front();
     Suggestion suggestion(first.text);
     if (first.code == host::kTokenName)
       for (std::string_view word : kProgramStatementWords) suggestion.offer(word);
     std::string message = "statement " + std::string(first.text);
-    if (suggestion.best() == kProgramStatementWords[0]) {
+    if (first.code == kBadToken) {
+      message = first.problem;
+    } else if (suggestion.best() == kProgramStatementWords[0]) {
       message.insert(0, "unknown ").append(" (did you mean ").append(suggestion.best()).append("?)").append(kStepSkipped);
+    } else if (!suggestion.best().empty()) {
+      message.insert(0, "unknown ").append(" (did you mean ").append(suggestion.best()).append("?)");
     } else {
       message.append(kOutsideAStep);
     }
-    error(first, message);
     skipping_ = true;
+    std::size_t run_on = 1;
+    while (tokens[run_on].code != host::kTokenEndStatement && !runs_on(tokens, run_on)) ++run_on;
+    if (tokens[run_on].code == host::kTokenEndStatement) run_on = 0;
+    if (run_on != 0 && first.code != kBadToken) message.append(missing_end_hint(tokens[run_on - 1].line));
+    error(first, message);
+    return run_on;
   }
 
   bool is_known_procedure(std::string_view name) const {

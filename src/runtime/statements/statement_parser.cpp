@@ -130,6 +130,16 @@ std::string StatementParser::path_hint() const {
   return unquoted_path_hint(from);
 }
 
+// QUIT (or END), which ends a step in other programs, where a statement
+// may start: say what ends a step here.
+std::string StatementParser::step_end_hint(const std::vector<int>& expected) const {
+  const Token& token = tokens_[cursor_];
+  const int end = grammar_.keywords().end_code();
+  if (token.code != host::kTokenName || std::find(expected.begin(), expected.end(), end) == expected.end()) return "";
+  const std::string word = upper_case(token.text);
+  return word == "QUIT" || word == "END" ? "; a step ends with RUN;" : "";
+}
+
 bool StatementParser::syntax_error(const std::vector<int>& expected) {
   const Token& token = tokens_[cursor_];
   if (token.code == kBadToken) {
@@ -152,7 +162,7 @@ bool StatementParser::syntax_error(const std::vector<int>& expected) {
   }
   errors_.report(token, "syntax error: found " + describe_token(token, grammar_.keywords().end_code()) + ", expected " +
                             join_alternatives(names) + suggestion.text() + elsewhere + missing_end_hint(expected) +
-                            path_hint());
+                            path_hint() + step_end_hint(expected));
   return false;
 }
 

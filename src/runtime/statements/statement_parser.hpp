@@ -32,6 +32,7 @@ class StatementParser {
   bool syntax_error(const std::vector<int>& expected);
   std::string missing_end_hint(const std::vector<int>& expected) const;
   std::string path_hint() const;
+  std::string step_end_hint(const std::vector<int>& expected) const;
   std::string describe_code(int code) const;
   std::string statement_name(int keyword) const;
   std::string other_statement_hint() const;

@@ -302,6 +302,11 @@ class Scanner {
     const char c = text_[pos_];
     advance_over(pos_ + 1);
     if (c == ';') return finish(std::move(token), begin, host::kTokenEndStatement);
+    // "//" comments of other languages would otherwise read as two "/".
+    if (c == '/' && at(pos_) == '/') {
+      advance_over(pos_ + 1);
+      return bad(std::move(token), begin, not_a_comment("//"));
+    }
     const int code = keywords_.punctuation_code(c);
     if (code != 0) return finish(std::move(token), begin, code);
     char32_t ignored = 0;

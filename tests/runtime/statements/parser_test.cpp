@@ -48,10 +48,11 @@ TEST(ParseErrors, MessageSourceLineAndCaretAtFilePositions) {
        "proc quilvar data=pop; /* c */ strata age -;\n"
        "                                           ^"},
       // A statement word of other programs after a complete statement: its
-      // line before ends with ";", so no ";" is said to be missing there.
+      // line before ends with ";", so no ";" is said to be missing there,
+      // and what ends a step here is named.
       {"proc quilvar data=pop method=mh;\n  strata age;\nquit;\n",
        "prog.qv:3:1: syntax error: found \"quit\", expected \";\", BY, POPULATION, REFERENCE, STRATA, STRATUM or the "
-       "end of the step\nquit;\n^"},
+       "end of the step; a step ends with RUN;\nquit;\n^"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.program);

@@ -80,6 +80,20 @@ TEST(SplitProgram, ReportsProblemsWithPosition) {
        "test.qv:1:1: unknown statement prc (did you mean PROC?): the step's statements up to the next RUN are skipped", 0},
       {"  data x;\n  var x;",
        "test.qv:1:3: statement data outside a step: write it between PROC and RUN (only TITLE and GRAPHICS stand between steps)", 0},
+      // A comment marker of another language, or a misspelled TITLE, is
+      // named; a PROC it runs on into for want of ";" starts its step.
+      {"// mortality\nproc quilvar data=pop; run;",
+       "test.qv:1:1: \"//\" does not start a comment: write a comment as /* ... */", 1},
+      {"# mortality\n  PROC quilvar data=pop; run;",
+       "test.qv:1:1: \"#\" does not start a comment: write a comment as /* ... */", 1},
+      {"// Ana's data\nproc quilvar data=pop; run;",
+       "test.qv:1:7: unterminated quoted string starting on line 1: the quote is not closed on its line, so the rest of "
+       "the file is ignored; \"//\" does not start a comment: write a comment as /* ... */", 0},
+      {"titel 'Mortality'\nproc quilvar data=pop; run;",
+       "test.qv:1:1: unknown statement titel (did you mean TITLE?); is the \";\" at the end of line 1 missing?", 1},
+      {"titel 'Mortality';\nproc quilvar data=pop; run;", "test.qv:1:1: unknown statement titel (did you mean TITLE?)", 1},
+      {"data x;\nproc quilvar data=pop; run;",
+       "test.qv:1:1: statement data outside a step: write it between PROC and RUN (only TITLE and GRAPHICS stand between steps)", 1},
       // A step that the end of the readable text cuts short is not run,
       // unless only the ";" of its RUN is missing.
       {"proc quilvar data=pop;\n  /* open comment\nrun;",

@@ -118,6 +118,8 @@ TEST(Tokenizer, BadTokensSayWhatIsWrong) {
   } kCases[] = {
       {"~", "unexpected character"},
       {",", "unexpected character \",\": separate options and variables with blanks, not commas"},
+      {"// note", "\"//\" does not start a comment: write a comment as /* ... */"},
+      {"# note", "\"#\" does not start a comment: write a comment as /* ... */"},
       {"'31feb2000'd", "invalid date literal"},
       {"'29feb1900'd", "invalid date literal"},
       {"'1jan200'd", "invalid date literal"},
