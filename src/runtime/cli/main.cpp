@@ -30,6 +30,15 @@ bool add_libraries(const std::vector<std::string>& specs, quilvar::runtime::RunO
   return true;
 }
 
+// Refuses an option's value that is another option ("--csv --no-listing"):
+// the value was left out, and the option after it would otherwise become a
+// folder or file of that name and be lost as an option.
+const CLI::Validator kNotAnOption(
+    [](std::string& value) {
+      return value.rfind("--", 0) == 0 ? "its value is missing (found the option " + value + ")" : std::string();
+    },
+    "", "value");
+
 // The command line's options, written into options, libraries and
 // no_listing as it is parsed.
 std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, std::vector<std::string>& libraries,
@@ -40,16 +49,22 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
       "quilvar");
   app->set_version_flag("--version", kVersion);
   app->add_option("program", options.program, "Program file to run (- reads standard input)")->required();
-  app->add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)");
+  app->add_option("--data-dir", options.data_dir, "Default library for data set names (default: the program's folder)")
+      ->type_name("DIR")
+      ->check(kNotAnOption);
   // One value per --lib, so that "--lib a=dir prog.qv" leaves the program name alone.
   app->add_option("--lib", libraries, "Named library NAME=DIR, so that data=NAME.member works (repeatable)")
-      ->allow_extra_args(false);
+      ->allow_extra_args(false)
+      ->type_name("NAME=DIR")
+      ->check(kNotAnOption);
   app->add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
-  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE");
-  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE");
-  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR");
-  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR");
-  app->add_option("--log", options.log_path, "Write the log to FILE instead of standard error");
+  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE")->type_name("FILE")->check(kNotAnOption);
+  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE")->type_name("FILE")->check(kNotAnOption);
+  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR")->type_name("DIR")->check(kNotAnOption);
+  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR")->type_name("DIR")->check(kNotAnOption);
+  app->add_option("--log", options.log_path, "Write the log to FILE instead of standard error")
+      ->type_name("FILE")
+      ->check(kNotAnOption);
   app->add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
   app->add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
   app->add_flag("--check", options.check,

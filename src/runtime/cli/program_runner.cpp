@@ -72,6 +72,14 @@ bool read_program(const std::string& path, std::string* text, std::string* error
       return false;
     }
   }
+  // Editors save "Unicode" text as UTF-16: read byte by byte, its NUL bytes
+  // would turn every statement into nonsense.
+  const datasets::WideEncoding encoding = datasets::wide_encoding(text->data(), text->size());
+  if (encoding != datasets::WideEncoding::kNone) {
+    *error = "the program file " + path + " is encoded as " + std::string(datasets::wide_encoding_name(encoding)) +
+             ": save it as UTF-8 (or convert it, for instance with iconv -t UTF-8)";
+    return false;
+  }
   text->erase(0, datasets::byte_order_mark_length(text->data(), text->size()));
   return true;
 }

@@ -345,6 +345,17 @@ WideEncoding wide_encoding(const char* data, std::size_t size) {
   return WideEncoding::kNone;
 }
 
+std::string_view wide_encoding_name(WideEncoding encoding) {
+  switch (encoding) {
+    case WideEncoding::kUtf16LittleEndian: return "UTF-16 (little-endian)";
+    case WideEncoding::kUtf16BigEndian: return "UTF-16 (big-endian)";
+    case WideEncoding::kUtf32LittleEndian: return "UTF-32 (little-endian)";
+    case WideEncoding::kUtf32BigEndian: return "UTF-32 (big-endian)";
+    case WideEncoding::kNone: break;
+  }
+  return "";
+}
+
 bool first_line_ends_in_lone_return(const CsvText& text) {
   if (text.size == 0) return false;  // an empty file maps to no address at all
   const char* const end = text.data + text.size;

@@ -91,6 +91,10 @@ enum class WideEncoding { kNone, kUtf16LittleEndian, kUtf16BigEndian, kUtf32Litt
 // bytes beside it. kNone for anything else (UTF-8 and other 8-bit text).
 WideEncoding wide_encoding(const char* data, std::size_t size);
 
+// How the user is told of a wide encoding ("UTF-16 (little-endian)"); empty
+// for kNone.
+std::string_view wide_encoding_name(WideEncoding encoding);
+
 // Whether the first line holds a carriage return not followed by a line
 // feed: a file whose lines end in carriage returns alone reads as one long
 // line. Only the first line is looked at, so a lone CR inside a later

@@ -66,17 +66,6 @@ std::string_view trim_blanks(std::string_view text) {
   return text;
 }
 
-// What the user is told of a file in a wide encoding, by encoding.
-struct WideEncodingText {
-  WideEncoding encoding;
-  std::string_view name;
-};
-constexpr WideEncodingText kWideEncodingTexts[] = {
-    {WideEncoding::kUtf16LittleEndian, "UTF-16 (little-endian)"},
-    {WideEncoding::kUtf16BigEndian, "UTF-16 (big-endian)"},
-    {WideEncoding::kUtf32LittleEndian, "UTF-32 (little-endian)"},
-    {WideEncoding::kUtf32BigEndian, "UTF-32 (big-endian)"},
-};
 constexpr std::string_view kWideEncodingAdvice =
     ", which is not read: save it as UTF-8 (in a spreadsheet, as \"CSV UTF-8\"; or convert it, for instance "
     "with iconv -t UTF-8)";
@@ -88,9 +77,8 @@ constexpr std::string_view kLoneReturnsProblem =
 // said as such before its header is read; false with *error.
 bool check_text_form(const DataSetState& data, std::string* error) {
   const WideEncoding encoding = wide_encoding(data.text.data, data.text.size);
-  for (const WideEncodingText& wide : kWideEncodingTexts) {
-    if (wide.encoding != encoding) continue;
-    error->assign(data.file_name).append(": the file is encoded as ").append(wide.name).append(kWideEncodingAdvice);
+  if (encoding != WideEncoding::kNone) {
+    error->assign(data.file_name).append(": the file is encoded as ").append(wide_encoding_name(encoding)).append(kWideEncodingAdvice);
     return false;
   }
   if (first_line_ends_in_lone_return(data.text)) {

@@ -659,6 +659,38 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAndMissingFilesAre
       << read(folder_ / "out.txt");
 }
 
+// An output option whose value was left out does not take the option
+// after it as a folder or file name; a program saved as UTF-16 is refused
+// by name instead of read as nonsense.
+TEST_F(QuilvarRun, OptionsWithoutTheirValueAndWideProgramFilesAreRefused) {
+  write("pop.csv", kPopulation);
+  write("program.qv", "proc quilvar data=pop method=mh; population group=area event=deaths total=persons;\n"
+                      "strata age; run;\n");
+  const struct {
+    const char* arguments;
+    const char* error;
+  } kCases[] = {
+      {"--csv --no-listing", "quilvar: --csv: its value is missing (found the option --no-listing)"},
+      {"--json --strict", "quilvar: --json: its value is missing (found the option --strict)"},
+      {"--no-listing --csv", "quilvar: --csv: 1 required DIR missing"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(run_in_folder(c.arguments), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt").rfind(c.error, 0), 0u) << read(folder_ / "stderr.txt");
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "--no-listing"));
+  EXPECT_FALSE(fs::exists(folder_ / "--strict"));
+
+  std::string wide = "\xFF\xFE";
+  for (char c : std::string("proc quilvar data=pop method=mh; run;\n")) wide.append({c, '\0'});
+  write("program.qv", wide);
+  EXPECT_EQ(run_in_folder(""), 2);
+  EXPECT_EQ(read(folder_ / "stderr.txt"),
+            "quilvar: the program file program.qv is encoded as UTF-16 (little-endian): save it as UTF-8 (or convert "
+            "it, for instance with iconv -t UTF-8)\n");
+}
+
 // A log on standard error that cannot be written (a full disk) loses its
 // messages, so the exit status says the run failed; a run with nothing to
 // log ends as usual.
