@@ -126,7 +126,10 @@ void drop_repeated_options(std::vector<Token>& tokens, const GrammarView& gramma
     } else if (token.code == p.close) {
       if (!owners.empty()) owners.pop_back();
     } else if (const std::size_t equals = option_equals(tokens, i, p); equals != 0) {
-      found = {i, option_end(tokens, equals, p), false, true};
+      // "GROUP=;" has no value to replace an earlier one with: the parser
+      // reports it, and no "later value is used" follows the error.
+      const std::size_t end = option_end(tokens, equals, p);
+      if (end > equals + 1) found = {i, end, false, true};
     } else if (token.code == host::kTokenName && token.keyword != 0 && i != statement_begin && !after_equals &&
                !listed[i] && (owners.empty() || owners.back() > 0)) {
       // A keyword standing as an option by itself, or with its own options.

@@ -90,6 +90,21 @@ TEST(ParseErrors, AMissingSemicolonIsPointedAtAndNotTakenForARepeatedOption) {
   EXPECT_NE(read.log().warnings[0].message.find("option ALPHA= is given again"), std::string::npos);
 }
 
+// An option repeated without its value ("GROUP=;") is the error itself:
+// no warning that its later value is used follows.
+TEST(ParseErrors, ARepeatedOptionWithoutItsValueIsOnlyAnError) {
+  const std::vector<Step> steps = steps_of(
+      "proc quilvar data=pop method=mh;\n"
+      "  population group=sex event=events total=total group=;\n"
+      "run;\n");
+  ASSERT_EQ(steps.size(), 1u);
+  const StepRun run(steps[0]);
+  ASSERT_EQ(run.log().errors.size(), 1u);
+  EXPECT_NE(run.log().errors[0].message.find("found \";\", expected a name"), std::string::npos)
+      << run.log().errors[0].message;
+  EXPECT_TRUE(run.log().warnings.empty()) << run.log().warnings[0].message;
+}
+
 // A variable list that runs into the next statement names a statement word
 // as a variable; a misspelled variable on a continued line gets no hint.
 TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
