@@ -10,6 +10,7 @@
 
 #include "quilvar/host/statement_state.hpp"
 #include "runtime/statements/suggestions.hpp"
+#include "runtime/text/case.hpp"
 
 namespace quilvar::runtime::statements {
 namespace {
@@ -63,13 +64,20 @@ int VariableResolver::type_of(int number, std::string* name) const {
   return info.type;
 }
 
-// The data set's variable closest to a misspelled name, as a suggestion.
+// The one variable whose name starts with a name of three letters or more,
+// which is most likely shortened ("age" for agegroup), as a suggestion; else
+// the data set's variable closest to the misspelled name.
 std::string VariableResolver::closest(std::string_view name) const {
   Suggestion suggestion(name);
+  std::vector<std::string> extended;
   for (int number = 1; number <= count_; ++number) {
     std::string candidate;
-    if (type_of(number, &candidate) != 0) suggestion.offer(candidate);
+    if (type_of(number, &candidate) == 0) continue;
+    suggestion.offer(candidate);
+    if (candidate.size() > name.size() && text::upper_case(candidate.substr(0, name.size())) == text::upper_case(name))
+      extended.push_back(std::move(candidate));
   }
+  if (name.size() >= 3 && extended.size() == 1) return "; did you mean " + extended[0] + "?";
   return suggestion.text();
 }
 

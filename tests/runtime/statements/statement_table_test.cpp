@@ -128,6 +128,10 @@ const std::vector<StatementCase>& statement_cases() {
     {R"(quilvar data=pop; population event=nosuch;)",
      R"(                                   ^)", R"(variable nosuch is not in data set pop)",
      {20}, {vars(23, {})}},
+    // A name cut short is completed when one variable starts with it.
+    {R"(quilvar data=pop; strata reg;)",
+     R"(                         ^)", R"(variable reg is not in data set pop; did you mean region?)",
+     {}, {vars(13, {})}},
     {R"(quilvar data=pop; population rate=rate(mult=100);)",
      R"(                                      ^)", R"(found "(", expected ";", EVENT, GROUP, POPEVENT, RATE, RISK or TOTAL)",
      {20}, {vars(21, {9})}},
