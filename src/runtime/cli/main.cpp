@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "runtime/cli/program_runner.hpp"
+#include "runtime/statements/suggestions.hpp"
 #include "runtime/output/signal_cleanup.hpp"
 
 namespace {
@@ -38,6 +39,31 @@ const CLI::Validator kNotAnOption(
       return value.rfind("--", 0) == 0 ? "its value is missing (found the option " + value + ")" : std::string();
     },
     "", "value");
+
+// What the user is told of arguments the command line has no place for:
+// a long option written with one dash ("-csv") or misspelled ("--cvs"),
+// or a second program; empty for none of these.
+std::string extras_message(const CLI::App& app, const std::string& program) {
+  const std::vector<std::string> extras = app.remaining();
+  for (const std::string& extra : extras) {
+    if (extra.size() < 2 || extra[0] != '-') continue;
+    const std::string_view word = std::string_view(extra).substr(extra[1] == '-' ? 2 : 1);
+    quilvar::runtime::statements::Suggestion suggestion(word);
+    for (const CLI::Option* option : app.get_options()) {
+      const std::string name = option->get_name();
+      if (name.rfind("--", 0) == 0) suggestion.offer(std::string_view(name).substr(2));
+    }
+    std::string message = "unknown option " + extra;
+    if (!suggestion.best().empty()) message.append(" (did you mean --").append(suggestion.best()).append("?)");
+    return message;
+  }
+  for (const std::string& extra : extras) {
+    if (!extra.empty() && extra[0] != '-')
+      return "only one program runs at a time: " + extra + " follows the program " + program +
+             " (an option takes one value)";
+  }
+  return "";
+}
 
 // The command line's options, written into options, libraries and
 // no_listing as it is parsed.
@@ -92,7 +118,8 @@ int main(int argc, char** argv) {
     // --help and --version print what they were asked for; a command-line
     // problem is said under the program's name, like every other failure.
     if (e.get_exit_code() == 0) return app->exit(e);
-    std::cerr << "quilvar: " << e.what() << "\nRun with --help for more information.\n";
+    const std::string extras = dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ? extras_message(*app, options.program) : "";
+    std::cerr << "quilvar: " << (extras.empty() ? e.what() : extras) << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }
   options.listing = !no_listing;

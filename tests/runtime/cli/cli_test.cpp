@@ -660,9 +660,10 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAndMissingFilesAre
 }
 
 // An output option whose value was left out does not take the option
-// after it as a folder or file name; a program saved as UTF-16 is refused
-// by name instead of read as nonsense.
-TEST_F(QuilvarRun, OptionsWithoutTheirValueAndWideProgramFilesAreRefused) {
+// after it as a folder or file name; a misspelled option is named with the
+// one meant, a second program as such; a program saved as UTF-16 is
+// refused by name instead of read as nonsense.
+TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
   write("pop.csv", kPopulation);
   write("program.qv", "proc quilvar data=pop method=mh; population group=area event=deaths total=persons;\n"
                       "strata age; run;\n");
@@ -673,6 +674,9 @@ TEST_F(QuilvarRun, OptionsWithoutTheirValueAndWideProgramFilesAreRefused) {
       {"--csv --no-listing", "quilvar: --csv: its value is missing (found the option --no-listing)"},
       {"--json --strict", "quilvar: --json: its value is missing (found the option --strict)"},
       {"--no-listing --csv", "quilvar: --csv: 1 required DIR missing"},
+      {"-csv out", "quilvar: unknown option -csv (did you mean --csv?)"},
+      {"--cvs out", "quilvar: unknown option --cvs (did you mean --csv?)"},
+      {"other.qv", "quilvar: only one program runs at a time: other.qv follows the program program.qv"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments);
