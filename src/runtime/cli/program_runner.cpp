@@ -96,13 +96,20 @@ fs::path running_executable(const RunOptions& o) {
 // The folder of the bundled standard populations, next to the executable.
 fs::path standard_populations_dir(const RunOptions& o) { return running_executable(o).parent_path() / "std"; }
 
+// " does not exist", or " is not a folder" for a file of that name (a
+// data file given to --data-dir, say).
+std::string why_not_a_folder(const fs::path& path) {
+  std::error_code ignored;
+  return fs::exists(path, ignored) ? " is not a folder" : " does not exist";
+}
+
 bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
   const fs::path program_dir = o.program == "-" ? fs::current_path() : fs::absolute(o.program).parent_path();
   libraries->program_dir = program_dir;
   libraries->default_dir = o.data_dir.empty() ? program_dir : fs::path(o.data_dir);
   for (const auto& [name, dir] : o.libraries) {
     if (!fs::is_directory(dir)) {
-      *error = "the folder " + dir + " of library " + name + " does not exist";
+      *error = "the folder " + dir + " of library " + name + why_not_a_folder(dir);
       return false;
     }
     std::string upper = name;
@@ -116,7 +123,7 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
     libraries->named["STD"] = std_dir != nullptr && *std_dir != 0 ? fs::path(std_dir) : standard_populations_dir(o);
   }
   if (!fs::is_directory(libraries->default_dir)) {
-    *error = "the data folder " + libraries->default_dir.string() + " does not exist";
+    *error = "the data folder " + libraries->default_dir.string() + why_not_a_folder(libraries->default_dir);
     return false;
   }
   return true;

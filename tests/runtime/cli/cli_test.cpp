@@ -677,6 +677,8 @@ TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
       {"-csv out", "quilvar: unknown option -csv (did you mean --csv?)"},
       {"--cvs out", "quilvar: unknown option --cvs (did you mean --csv?)"},
       {"other.qv", "quilvar: only one program runs at a time: other.qv follows the program program.qv"},
+      {"--data-dir pop.csv", "quilvar: the data folder pop.csv is not a folder"},
+      {"--lib lib=nowhere", "quilvar: the folder nowhere of library lib does not exist"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments);
