@@ -194,10 +194,13 @@ bool SemanticActions::open_data_set(const ActionView& action) {
   const bool quoted = token->code == host::kTokenQuoted;
   const std::string spec = quoted || token->code == host::kTokenNameLiteral ? token->value : std::string(token->text);
   std::string problem;
-  last_data_set_ = hooks_.open_data_set ? hooks_.open_data_set(spec, quoted, &problem) : nullptr;
-  if (last_data_set_ == nullptr)
-    errors_.report(*token, "data set " + spec + " cannot be opened" + (problem.empty() ? "" : ": " + problem) +
-                               (quoted ? "" : unquoted_path_hint(token->text.data())));
+  // A path written without quotes ("dir/pop", "C:\dir\pop.csv") is only its
+  // first word here; the parser stops at the "/", "\" or ":" after it and
+  // shows the path quoted, so no data set named by that word is looked for.
+  const bool path = !quoted && !unquoted_path_hint(token->text.data()).empty();
+  last_data_set_ = hooks_.open_data_set && !path ? hooks_.open_data_set(spec, quoted, &problem) : nullptr;
+  if (last_data_set_ == nullptr && !path)
+    errors_.report(*token, "data set " + spec + " cannot be opened" + (problem.empty() ? "" : ": " + problem));
   if (action.arguments[0] == 1) {
     variable_data_ = last_data_set_;
     variable_data_failed_ = last_data_set_ == nullptr;
