@@ -84,10 +84,18 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
       ->type_name("NAME=DIR")
       ->check(kNotAnOption);
   app->add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
-  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE")->type_name("FILE")->check(kNotAnOption);
-  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE")->type_name("FILE")->check(kNotAnOption);
-  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR")->type_name("DIR")->check(kNotAnOption);
-  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR")->type_name("DIR")->check(kNotAnOption);
+  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE")
+      ->type_name("FILE")
+      ->check(kNotAnOption);
+  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE")
+      ->type_name("FILE")
+      ->check(kNotAnOption);
+  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR")
+      ->type_name("DIR")
+      ->check(kNotAnOption);
+  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR")
+      ->type_name("DIR")
+      ->check(kNotAnOption);
   app->add_option("--log", options.log_path, "Write the log to FILE instead of standard error")
       ->type_name("FILE")
       ->check(kNotAnOption);
@@ -118,7 +126,8 @@ int main(int argc, char** argv) {
     // --help and --version print what they were asked for; a command-line
     // problem is said under the program's name, like every other failure.
     if (e.get_exit_code() == 0) return app->exit(e);
-    const std::string extras = dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ? extras_message(*app, options.program) : "";
+    const std::string extras =
+        dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ? extras_message(*app, options.program) : "";
     std::cerr << "quilvar: " << (extras.empty() ? e.what() : extras) << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }

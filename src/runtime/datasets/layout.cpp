@@ -78,7 +78,10 @@ constexpr std::string_view kLoneReturnsProblem =
 bool check_text_form(const DataSetState& data, std::string* error) {
   const WideEncoding encoding = wide_encoding(data.text.data, data.text.size);
   if (encoding != WideEncoding::kNone) {
-    error->assign(data.file_name).append(": the file is encoded as ").append(wide_encoding_name(encoding)).append(kWideEncodingAdvice);
+    error->assign(data.file_name)
+        .append(": the file is encoded as ")
+        .append(wide_encoding_name(encoding))
+        .append(kWideEncodingAdvice);
     return false;
   }
   if (first_line_ends_in_lone_return(data.text)) {
