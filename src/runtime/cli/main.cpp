@@ -5,6 +5,7 @@
 // procedure module, or an output file that could not be written.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,6 +14,7 @@
 #include "runtime/cli/program_runner.hpp"
 #include "runtime/statements/suggestions.hpp"
 #include "runtime/output/signal_cleanup.hpp"
+#include "runtime/text/case.hpp"
 
 namespace {
 
@@ -26,7 +28,17 @@ bool add_libraries(const std::vector<std::string>& specs, quilvar::runtime::RunO
       *error = "--lib expects NAME=DIR, got '" + spec + "'";
       return false;
     }
-    options.libraries.emplace_back(spec.substr(0, equals), spec.substr(equals + 1));
+    std::string name = spec.substr(0, equals);
+    // Library names are matched without regard to case, as data set names are.
+    const auto same = std::find_if(options.libraries.begin(), options.libraries.end(), [&name](const auto& library) {
+      return quilvar::runtime::text::upper_case(library.first) == quilvar::runtime::text::upper_case(name);
+    });
+    if (same != options.libraries.end()) {
+      *error = "--lib names the library " + name + " twice (" + same->second + " and " + spec.substr(equals + 1) +
+               "): give each library one folder";
+      return false;
+    }
+    options.libraries.emplace_back(std::move(name), spec.substr(equals + 1));
   }
   return true;
 }

@@ -248,7 +248,12 @@ bool read_header(DataSetState* data, Position* pos, std::string* error) {
   Position problem;
   FieldList& fields = data->pass_fields;
   if (!check_text_form(*data, error)) return false;
-  const ScanStatus status = scan_record(data->text, pos, &fields, &start, &problem);
+  ScanStatus status = scan_record(data->text, pos, &fields, &start, &problem);
+  // Lines of blanks above the header (an editor's stray first line) name
+  // no variables: the header is the first line that holds something.
+  while (status == ScanStatus::kRecord && fields.size() == 1 && is_blank_field(fields[0])) {
+    status = scan_record(data->text, pos, &fields, &start, &problem);
+  }
   if (status == ScanStatus::kEnd) {
     *error = data->file_name + ": the file is empty (its first line must name the variables)";
     return false;

@@ -661,8 +661,8 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAndMissingFilesAre
 
 // An output option whose value was left out does not take the option
 // after it as a folder or file name; a misspelled option is named with the
-// one meant, a second program as such; a program saved as UTF-16 is
-// refused by name instead of read as nonsense.
+// one meant, a second program as such, a library named twice as such; a
+// program saved as UTF-16 is refused by name instead of read as nonsense.
 TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
   write("pop.csv", kPopulation);
   write("program.qv", "proc quilvar data=pop method=mh; population group=area event=deaths total=persons;\n"
@@ -679,6 +679,7 @@ TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
       {"other.qv", "quilvar: only one program runs at a time: other.qv follows the program program.qv"},
       {"--data-dir pop.csv", "quilvar: the data folder pop.csv is not a folder"},
       {"--lib lib=nowhere", "quilvar: the folder nowhere of library lib does not exist"},
+      {"--lib a=. --lib A=..", "quilvar: --lib names the library A twice (. and ..): give each library one folder"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments);

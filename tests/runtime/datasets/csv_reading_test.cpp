@@ -352,6 +352,7 @@ TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
       {"empty lines", "\nid,v\n\n1,a\r\n\r\n2,b\n\n\n"},
       {"empty spreadsheet rows", "id,v\n,\n1,a\n , \r\n2,b\n,\n,\n"},
       {"lines of blanks", "id,v\n  \n1,a\n \t \r\n2,b\n   "},
+      {"lines of blanks above the header", "   \r\n\t\nid,v\n1,a\n2,b\n"},
   };
   for (const auto& file : files) {
     SCOPED_TRACE(file.label);
@@ -367,8 +368,8 @@ TEST(CsvLineEnds, LfCrlfByteOrderMarkAndEmptyLinesReadAlike) {
   }
 }
 
-// In a file of one column a line of blanks is its blank value, a missing
-// observation, not an empty line.
+// In a file of one column a line of blanks below the header is its blank
+// value, a missing observation, not an empty line.
 TEST(CsvLineEnds, LineOfBlanksInAOneColumnFileIsAMissingValue) {
   ScratchFolder folder;
   const DataSetPtr data = open_csv(folder, "one", "v\n1\n   \n2\n");
