@@ -5,6 +5,11 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "quilvar/estimate/quantile_memo.hpp"
 #include "quilvar/estimate/results.hpp"
@@ -105,6 +110,18 @@ struct DataOrderEntry {
   DataOrderEntry* next;
   double index;            // 1-based
   char* formatted;         // the variable's formatted width
+};
+
+// A strata variable's DATA-order entries by formatted value, so that an
+// observation finds its level without walking a list of thousands of
+// levels (area codes, say); looked up by a view of the key buffer.
+struct TextHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+};
+struct DataOrderLookup {
+  std::unordered_map<std::string, DataOrderEntry*, TextHash, std::equal_to<>> entries;
+  DataOrderEntry* last = nullptr;  // the list's tail, where a new level goes
 };
 
 // The value slots table columns are bound to; one slot serves the like-named
@@ -254,6 +271,7 @@ struct ProcContext {
   StratumNode* spare_node;
   StratumNode* free_nodes;          // the previous BY group's nodes, for reuse
   DataOrderEntry** data_order_lists;
+  std::vector<DataOrderLookup> data_order_lookup;  // one per strata variable
   int stratum_count;
 
   // Totals of the BY group (per study population where indexed).

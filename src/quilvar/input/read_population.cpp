@@ -98,22 +98,23 @@ bool strata_value_missing(const ProcContext& c) {
 // appended to the variable's list, which lives for the whole step.
 double data_order_index(ProcContext& c, int i) {
   const KeyVariable& v = c.strata_variables[i];
-  const char* value = c.strata_formatted_key + v.formatted_offset;
-  DataOrderEntry** link = &c.data_order_lists[i];
-  double last = 0;
-  for (; *link != nullptr; link = &(*link)->next) {
-    if (std::memcmp((*link)->formatted, value, static_cast<std::size_t>(v.formatted_width)) == 0) return (*link)->index;
-    last = (*link)->index;
+  const std::size_t width = static_cast<std::size_t>(v.formatted_width);
+  const std::string_view value(c.strata_formatted_key + v.formatted_offset, width);
+  if (c.data_order_lookup.size() < static_cast<std::size_t>(c.strata_count)) {
+    c.data_order_lookup.resize(static_cast<std::size_t>(c.strata_count));
   }
+  DataOrderLookup& lookup = c.data_order_lookup[static_cast<std::size_t>(i)];
+  if (const auto found = lookup.entries.find(value); found != lookup.entries.end()) return found->second->index;
   // The entry keeps the whole formatted value, however wide, so that two
   // long values that agree in their first characters stay two levels.
-  const std::size_t width = static_cast<std::size_t>(v.formatted_width);
   auto* entry = static_cast<DataOrderEntry*>(host::pool_allocate(c.pool, sizeof(DataOrderEntry) + width, host::kPoolAllocate));
   if (entry == nullptr) host::host_set_step_status(host::kStatusNoMemory);
   entry->formatted = reinterpret_cast<char*>(entry + 1);
-  std::memcpy(entry->formatted, value, width);
-  entry->index = last + 1;
-  *link = entry;
+  std::memcpy(entry->formatted, value.data(), width);
+  entry->index = lookup.last != nullptr ? lookup.last->index + 1 : 1;
+  (lookup.last != nullptr ? lookup.last->next : c.data_order_lists[i]) = entry;
+  lookup.last = entry;
+  lookup.entries.emplace(std::string(value), entry);
   return entry->index;
 }
 

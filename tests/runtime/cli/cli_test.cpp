@@ -280,6 +280,32 @@ TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   EXPECT_EQ(order, (std::vector<std::string>{"c", "a", "b"}));
 }
 
+// Each STRATA variable numbers its own values, over the population and then
+// the reference rows of each BY group in turn: age b, first seen in 2020's
+// reference rows, comes after c and a of 2020's population rows.
+TEST_F(QuilvarRun, DataOrderNumbersEachVariableOverPopulationThenReference) {
+  write("pop.csv", "year,sex,age,deaths,persons\n2020,M,c,1,10\n2020,F,a,1,10\n"
+                   "2021,F,b,1,10\n2021,M,a,1,10\n2021,M,c,1,10\n");
+  write("ref.csv", "sex,age,std_pop\nF,a,100\nF,b,100\nF,c,100\nM,a,100\nM,b,100\nM,c,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                          "total=persons; reference total=std_pop; strata sex age / order=data stats; by year;\n"
+                          "run;\n");
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 2u) << r.log;
+  const auto& t = tables[1];
+  std::size_t sex_column = 0;
+  std::size_t age_column = 0;
+  for (std::size_t i = 0; i < t["columns"].size(); ++i) {
+    if (t["columns"][i]["name"] == "sex") sex_column = i;
+    if (t["columns"][i]["name"] == "age") age_column = i;
+  }
+  std::vector<std::string> order;
+  for (const auto& row : t["rows"]) {
+    order.push_back(row[sex_column].get<std::string>() + row[age_column].get<std::string>());
+  }
+  EXPECT_EQ(order, (std::vector<std::string>{"Mc", "Ma", "Mb", "Fc", "Fa", "Fb"}));
+}
+
 // The error names the BY group it ends, among all those that run on.
 TEST_F(QuilvarRun, MissingReferenceByGroupEndsOnlyThatGroup) {
   write("pop.csv", "year,age,deaths,persons\n2020,1,5,100\n2021,1,6,100\n2022,1,7,100\n");
