@@ -113,9 +113,13 @@ struct ReferenceIndex {
 // more than once (its GROUP= levels, then its values) and a reference data
 // set once for every BY group; a record met again is copied from here rather
 // than scanned again. Only well-formed records are kept, with fields
-// pointing into the mapped text, which outlives the cache.
+// pointing into the mapped text, which outlives the cache. A record of more
+// than kMaxFields fields is not kept: every slot holding a record of a file
+// thousands of columns wide would take hundreds of megabytes, and copying
+// such a record back costs about as much as scanning it again.
 class RecordCache {
  public:
+  static constexpr std::size_t kMaxFields = 1024;  // so 512 slots keep at most 12 MB of fields
   RecordCache() : entries_(kSlots) {}
   // Copies the record read from `offset` into *fields, *start and *next;
   // false when it is not kept.
@@ -128,6 +132,7 @@ class RecordCache {
     return true;
   }
   void store(std::size_t offset, const FieldList& fields, const Position& start, const Position& next) {
+    if (fields.size() > kMaxFields) return;
     Entry& entry = entries_[slot(offset)];
     entry.offset = offset;
     entry.fields.assign(fields);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "quilvar/host/missing.hpp"
+#include "runtime/datasets/data_set.hpp"
 #include "runtime/datasets/data_set_fixture.hpp"
 
 namespace quilvar::runtime::datasets {
@@ -171,6 +172,37 @@ TEST(ByGroups, RewindReadsTheCurrentGroupAgain) {
   EXPECT_EQ(reader.read_first_column(), (std::vector<std::string>{"4", "5"}));
   ASSERT_EQ(services().rewind_group(data.get(), 66), 0);
   EXPECT_EQ(reader.read_first_column(), (std::vector<std::string>{"4", "5"}));
+}
+
+// Rows read again after a rewind come back whole whether they were kept
+// from the first reading or, in a file too wide for that, scanned again.
+TEST(ByGroups, RewindGivesBackEveryFieldOfNarrowAndWideRows) {
+  for (const std::size_t width : {std::size_t{3}, RecordCache::kMaxFields + 2}) {
+    SCOPED_TRACE(width);
+    std::string bytes = "id,area";
+    for (std::size_t c = 2; c < width; ++c) bytes.append(",u").append(std::to_string(c));
+    bytes += '\n';
+    std::vector<std::vector<std::string>> expected;
+    for (int row = 0; row < 3; ++row) {
+      std::vector<std::string> fields{std::string("i").append(std::to_string(row + 1)), "A"};
+      for (std::size_t c = 2; c < width; ++c) {
+        fields.push_back(std::string("r").append(std::to_string(row)).append("c").append(std::to_string(c)));
+      }
+      for (std::size_t c = 0; c < width; ++c) bytes.append(c > 0 ? "," : "").append(fields[c]);
+      bytes += '\n';
+      expected.push_back(fields);
+    }
+    ScratchFolder folder;
+    const DataSetPtr data = open_with_by(folder, bytes, {{"area", false}}, false);
+    ASSERT_NE(data, nullptr);
+    FormattedReader reader(data.get());
+    ASSERT_EQ(services().next_by_group(data.get()), 1);
+    for (int pass = 0; pass < 2; ++pass) {
+      SCOPED_TRACE(pass);
+      EXPECT_EQ(reader.read_group(), expected);
+      ASSERT_EQ(services().rewind_group(data.get(), 66), 0);
+    }
+  }
 }
 
 TEST(ByGroups, NextGroupSkipsWhatWasNotRead) {
