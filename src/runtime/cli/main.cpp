@@ -4,10 +4,15 @@
 // --strict), 2 for a problem with the command line, the program file or the
 // procedure module, or an output file that could not be written.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -67,6 +72,10 @@ std::string extras_message(const CLI::App& app, const std::string& program) {
     }
     std::string message = "unknown option " + extra;
     if (!suggestion.best().empty()) message.append(" (did you mean --").append(suggestion.best()).append("?)");
+    // A program file whose name starts with a dash reads as an option.
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(extra, ignored))
+      message.append("; to run the program file ").append(extra).append(", write ./").append(extra);
     return message;
   }
   for (const std::string& extra : extras) {
@@ -124,9 +133,26 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
   return app;
 }
 
+// A standard stream the program was started without (`quilvar job.qv >&-`)
+// leaves its descriptor number free, and the next file opened would take it:
+// the listing or the log would then be written into an output file. Each
+// such descriptor is taken by /dev/null opened the other way round, so the
+// stream stays unusable (its writes or reads fail as on a closed descriptor)
+// and files opened later get numbers of their own.
+void hold_closed_standard_streams() {
+  for (int descriptor = STDIN_FILENO; descriptor <= STDERR_FILENO; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF) continue;
+    const int held = open("/dev/null", descriptor == STDIN_FILENO ? O_WRONLY : O_RDONLY);
+    // open gives the lowest free number, which is this one; anything else
+    // (a number below was free too) is not kept.
+    if (held >= 0 && held != descriptor) close(held);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  hold_closed_standard_streams();
   quilvar::runtime::RunOptions options;
   options.executable = argv[0];
   std::vector<std::string> libraries;
@@ -138,8 +164,11 @@ int main(int argc, char** argv) {
     // --help and --version print what they were asked for; a command-line
     // problem is said under the program's name, like every other failure.
     if (e.get_exit_code() == 0) return app->exit(e);
-    const std::string extras =
-        dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ? extras_message(*app, options.program) : "";
+    // Without a program, an unknown option (or a program named like one)
+    // is what went wrong, not the program left out.
+    const bool unplaced = dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ||
+                          (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && options.program.empty());
+    const std::string extras = unplaced ? extras_message(*app, options.program) : "";
     std::cerr << "quilvar: " << (extras.empty() ? e.what() : extras) << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }
@@ -152,5 +181,11 @@ int main(int argc, char** argv) {
   // Interrupted, terminated or cut off from its reader, the program leaves
   // no temporary output files behind.
   quilvar::runtime::output::install_signal_cleanup();
-  return quilvar::runtime::run_program(options);
+  try {
+    return quilvar::runtime::run_program(options);
+  } catch (const std::bad_alloc&) {
+    quilvar::runtime::output::end_run_on_failure(
+        "quilvar: ERROR: out of memory (a memory limit, such as ulimit -v, is too small for this run); the run is "
+        "stopped and the output files it was writing are removed\n");
+  }
 }

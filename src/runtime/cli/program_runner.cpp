@@ -15,6 +15,7 @@
 #include <iostream>
 #include <iterator>
 #include <sstream>
+#include <unistd.h>
 
 #include "runtime/catalog/catalog.hpp"
 #include "runtime/cli/output_files.hpp"
@@ -46,11 +47,27 @@ struct RunState {
   bool program_problem = false;
 };
 
+// Reads standard input to its end; false with *error when a read fails (no
+// standard input, or a folder given as one), which is no empty program.
+bool read_standard_input(std::string* text, std::string* error) {
+  char block[65536];
+  for (;;) {
+    const ssize_t got = ::read(STDIN_FILENO, block, sizeof block);
+    if (got == 0) return true;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      *error = "cannot read the program from standard input: " + std::string(std::strerror(errno));
+      return false;
+    }
+    text->append(block, static_cast<std::size_t>(got));
+  }
+}
+
 // Reads the program text; a UTF-8 byte order mark, which some editors put
 // at the start of every file they save, is not part of the program.
 bool read_program(const std::string& path, std::string* text, std::string* error) {
   if (path == "-") {
-    *text = std::string(std::istreambuf_iterator<char>(std::cin), {});
+    if (!read_standard_input(text, error)) return false;
   } else {
     std::error_code ignored;
     if (fs::is_directory(path, ignored)) {
@@ -366,6 +383,14 @@ int fail_usage(const std::string& message) {
   return kExitUsage;
 }
 
+// A failure that stops the run before its steps, said on standard error as
+// a command-line problem is and in the log file too: a run given --log would
+// otherwise leave an empty log, silent about why nothing was written.
+int fail_run(const std::string& message) {
+  if (current_session().log != nullptr) write_log(LogLevel::kError, message);
+  return fail_usage(message);
+}
+
 int exit_status(const RunState& run) {
   if (run.program_problem) return kExitUsage;
   if (run.worst_status > kWarningStatus) return kExitStepFailed;
@@ -378,7 +403,7 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   std::string error, text;
   RunState run{options, inputs, {}, {}, {}, 0, false};
   if (!read_program(options.program, &text, &error) || !set_up_libraries(options, &run.libraries, &error)) {
-    return fail_usage(error);
+    return fail_run(error);
   }
   statements::Diagnostics diagnostics;
   const statements::Program program = statements::split_program(text, options.program, kProcedures, diagnostics);
@@ -396,9 +421,9 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   }
   host::HostServices* services = options.check ? checking_services() : command_line_services();
   if (!load_module(default_module_path(running_executable(options)), services, &run.module, &error)) {
-    return fail_usage(error);
+    return fail_run(error);
   }
-  if (!output::begin_run(output_options(options, inputs), &error)) return fail_usage(error);
+  if (!output::begin_run(output_options(options, inputs), &error)) return fail_run(error);
   run_items(run, program);
   finish_progress();
   if (!output::finish_run(&error)) {

@@ -52,6 +52,25 @@ std::vector<fs::path> find_files_named(const fs::path& dir, const std::string& w
   return found;
 }
 
+// A folder that may be searched but not listed (execute permission without
+// read, as shared folders often are) cannot be scanned for the name in any
+// letter case: the member's file is looked for under the spellings a user
+// writes, as given, in lower case and in upper case, .csv before .tsv.
+bool find_unlisted_member(const fs::path& dir, std::string_view member, fs::path* path) {
+  std::string lower(member);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  for (const char* extension : {".csv", ".tsv"}) {
+    for (const std::string& spelling : {std::string(member), lower, upper_case(member)}) {
+      std::error_code ignored;
+      if (fs::is_regular_file(dir / (spelling + extension), ignored)) {
+        *path = dir / (spelling + extension);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
 // Finds member.csv, then member.tsv, in dir; false with *error. *note
 // says so when both exist.
 bool find_member_file(const fs::path& dir, std::string_view member, const std::string& name, fs::path* path,
@@ -77,6 +96,7 @@ bool find_member_file(const fs::path& dir, std::string_view member, const std::s
       return false;
     }
   }
+  if (code == std::errc::permission_denied && find_unlisted_member(dir, member, path)) return true;
   if (code) {
     *error = "data set " + name + ": cannot read folder \"" + dir.string() + "\": " + code.message();
     return false;

@@ -54,13 +54,15 @@ bool resolve_output_target(const std::filesystem::path& path, OutputTarget* targ
 
 // Folders the run made for its output, deepest first, each registered with
 // the signal cleanup, so that a run ended by a signal takes them away again
-// when they are empty. Forgotten (left in place) when destroyed.
+// when they are empty. Destroyed before forget() (a run stopped before its
+// outputs were completed, say by an output file it cannot write), the
+// folders that are empty go as well.
 class MadeFolders {
  public:
   MadeFolders() = default;
   MadeFolders(const MadeFolders&) = delete;
   MadeFolders& operator=(const MadeFolders&) = delete;
-  ~MadeFolders() { forget(); }
+  ~MadeFolders() { remove_empty(); }
 
   // Makes `folder` and the parents it lacks, registering each before it is
   // made; *code is set when one cannot be made.

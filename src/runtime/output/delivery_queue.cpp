@@ -2,6 +2,7 @@
 #include "runtime/output/delivery_queue.hpp"
 
 #include <exception>
+#include <new>
 #include <utility>
 
 namespace quilvar::runtime::output {
@@ -11,15 +12,29 @@ DeliveryQueue::~DeliveryQueue() {
   thread_.stop(lock_, &stopping_, work_ready_);
 }
 
+// A call that ran out of memory is only marked here: saying so needs memory
+// too, and an exception leaving the thread would end the process without
+// removing its temporary files.
 void DeliveryQueue::run_call(const std::function<void()>& call) {
   try {
     call();
+  } catch (const std::bad_alloc&) {
+    std::lock_guard<std::mutex> guard(lock_);
+    out_of_memory_ = true;
   } catch (const std::exception& error) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (failure_.empty()) failure_ = std::string("output delivery failed: ") + error.what();
+    try {
+      if (failure_.empty()) failure_ = std::string("output delivery failed: ") + error.what();
+    } catch (const std::bad_alloc&) {
+      out_of_memory_ = true;
+    }
   } catch (...) {
     std::lock_guard<std::mutex> guard(lock_);
-    if (failure_.empty()) failure_ = "output delivery failed";
+    try {
+      if (failure_.empty()) failure_ = "output delivery failed";
+    } catch (const std::bad_alloc&) {
+      out_of_memory_ = true;
+    }
   }
 }
 
@@ -51,6 +66,7 @@ void DeliveryQueue::drain() {
 
 std::string DeliveryQueue::failure() {
   std::lock_guard<std::mutex> guard(lock_);
+  if (failure_.empty() && out_of_memory_) return "output delivery failed: out of memory";
   return failure_;
 }
 

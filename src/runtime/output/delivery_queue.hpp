@@ -55,6 +55,7 @@ class DeliveryQueue {
   bool busy_ = false;  // the thread is running a batch taken off the queue
   bool stopping_ = false;
   std::string failure_;
+  bool out_of_memory_ = false;  // a call failed for want of memory
   WorkerThread thread_;
 };
 

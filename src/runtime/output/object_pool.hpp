@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -45,7 +46,12 @@ class ObjectPool {
       guard.unlock();
       return;  // freed here, outside the lock
     }
-    returned_.push_back(std::move(record));
+    // Called from the deleters of delivered objects, which may not throw:
+    // a record the list has no memory left to hold is freed instead.
+    try {
+      returned_.push_back(std::move(record));
+    } catch (const std::bad_alloc&) {
+    }
   }
 
  private:

@@ -71,4 +71,9 @@ void unguard_mapping(int token);
 // read is not the whole file.
 [[noreturn]] void end_run_for_changed_file(std::string_view message);
 
+// Ends the run the same way for a failure it cannot recover from, such as
+// memory exhausted while the output files are completed: files half written
+// are removed rather than left or presented as complete.
+[[noreturn]] void end_run_on_failure(std::string_view message);
+
 }  // namespace quilvar::runtime::output

@@ -12,6 +12,7 @@
 #include <string>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,6 +82,15 @@ class QuilvarRun : public ::testing::Test {
   int run_in_folder(const std::string& arguments) {
     const std::string command = "cd " + folder_.string() + " && " + QUILVAR_EXECUTABLE + " program.qv " +
                                 arguments + " > stdout.txt 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  // Runs quilvar with the arguments alone in the test's folder, as
+  // run_in_folder does.
+  int run_in_folder_without_program(const std::string& arguments) {
+    const std::string command = "cd " + folder_.string() + " && " + QUILVAR_EXECUTABLE + " " + arguments +
+                                " > stdout.txt 2> stderr.txt";
     const int raw = std::system(command.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
@@ -715,6 +725,22 @@ TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
   EXPECT_FALSE(fs::exists(folder_ / "--no-listing"));
   EXPECT_FALSE(fs::exists(folder_ / "--strict"));
 
+  // Without a program, an unknown option is named rather than the program
+  // called missing; a program file named like an option is shown how to run.
+  write("-m.qv", "");
+  const struct {
+    const char* arguments;
+    const char* error;
+  } kAlone[] = {
+      {"-x", "quilvar: unknown option -x\n"},
+      {"-m.qv", "quilvar: unknown option -m.qv; to run the program file -m.qv, write ./-m.qv\n"},
+  };
+  for (const auto& c : kAlone) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(run_in_folder_without_program(c.arguments), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt").rfind(c.error, 0), 0u) << read(folder_ / "stderr.txt");
+  }
+
   std::string wide = "\xFF\xFE";
   for (char c : std::string("proc quilvar data=pop method=mh; run;\n")) wide.append({c, '\0'});
   write("program.qv", wide);
@@ -835,6 +861,108 @@ TEST_F(QuilvarRun, OutputsReachStandardOutputAndFilesBehindLinks) {
   EXPECT_TRUE(fs::is_symlink(folder_ / "stdout-link"));
   EXPECT_TRUE(fs::is_symlink(folder_ / "report-link"));
   EXPECT_EQ(read(folder_ / "reports/report.html").rfind("<!DOCTYPE html>", 0), 0u);
+}
+
+// A standard stream the run was started without is not taken over by the
+// next file opened: the listing (or the log) would otherwise be written into
+// an output file, here a JSON document read through a named pipe, which is
+// written straight into. The stream's loss is said and gives exit status 2;
+// the JSON document stays whole.
+TEST_F(QuilvarRun, AClosedStandardStreamIsNotWrittenIntoAnOutputFile) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  ASSERT_EQ(mkfifo((folder_ / "out.fifo").c_str(), 0600), 0);
+  const struct {
+    const char* streams;
+    const char* said;  // in stderr.txt
+  } kCases[] = {
+      {">&- 2> stderr.txt", "ERROR: cannot write the listing"},
+      {"> stdout.txt 2>&-", ""},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.streams);
+    fs::remove(folder_ / "stderr.txt");
+    const std::string command = "cd " + folder_.string() + " && { cat out.fifo > got.json & " + QUILVAR_EXECUTABLE +
+                                " program.qv --json out.fifo " + c.streams + "; echo $? > status.txt; wait; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(read(folder_ / "status.txt"), "2\n");
+    const nlohmann::json json = nlohmann::json::parse(read(folder_ / "got.json"), nullptr, false);
+    ASSERT_FALSE(json.is_discarded()) << read(folder_ / "got.json").substr(0, 200);
+    EXPECT_EQ(json["steps"].size(), 1u);
+    if (*c.said != '\0') {
+      EXPECT_NE(read(folder_ / "stderr.txt").find(c.said), std::string::npos);
+    }
+  }
+}
+
+// A program read from a standard input that cannot be read (closed, or a
+// folder) is an error, not an empty program that runs nothing and succeeds.
+TEST_F(QuilvarRun, AProgramFromAnUnreadableStandardInputIsRefused) {
+  const struct {
+    const char* input;
+    const char* reason;
+  } kCases[] = {
+      {"<&-", "Bad file descriptor"},
+      {"< .", "Is a directory"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.input);
+    EXPECT_EQ(run_in_folder_without_program(std::string("- ") + c.input), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt"),
+              std::string("quilvar: cannot read the program from standard input: ") + c.reason + "\n");
+  }
+}
+
+// A run stopped before its steps by an output it cannot write leaves no
+// folder it made for another output, and its log file says why.
+TEST_F(QuilvarRun, ARunStoppedBeforeItsStepsTakesAwayItsFoldersAndLogsWhy) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  EXPECT_EQ(run_in_folder("--csv made/csv --plots made/plots --html pop.csv/report.html --log log.txt"), 2);
+  EXPECT_FALSE(fs::exists(folder_ / "made"));
+  const std::string said = "cannot write pop.csv/report.html: Not a directory";
+  EXPECT_EQ(read(folder_ / "stderr.txt"), "quilvar: " + said + "\n");
+  EXPECT_EQ(read(folder_ / "log.txt"), "ERROR: " + said + "\n");
+}
+
+// Under a memory limit the run either completes or stops with exit status 2
+// and a message saying memory ran out; it never aborts, and it leaves no
+// temporary file. The limits step through the range where allocations
+// start to fail while the outputs are produced and completed.
+TEST_F(QuilvarRun, AMemoryLimitStopsTheRunCleanly) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve more address space than any limit here";
+#else
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct effect plots=all; population group=area "
+                      "event=deaths total=persons; reference total=std_pop; strata age / stats effect; by year;\n"
+                      "run;\n");
+  int stopped = 0;
+  for (int megabytes = 12; megabytes <= 80; megabytes += 2) {
+    SCOPED_TRACE(megabytes);
+    fs::remove_all(folder_ / "out");
+    const std::string command = "cd " + folder_.string() + " && ulimit -v " + std::to_string(megabytes * 1024) +
+                                " && exec " + QUILVAR_EXECUTABLE +
+                                " program.qv --no-listing --csv out/csv --plots out/plots --json out/r.json "
+                                "--html out/r.html 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw)) << "signal " << WTERMSIG(raw) << ": " << read(folder_ / "stderr.txt");
+    const int status = WEXITSTATUS(raw);
+    if (status == 127) continue;  // the limit is below what starting the program takes
+    EXPECT_TRUE(status == 0 || status == 2) << status;
+    if (status == 2) ++stopped;
+    if (!fs::exists(folder_ / "out")) continue;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_ / "out")) {
+      EXPECT_FALSE(entry.path().filename().string().ends_with(".tmp")) << entry.path();
+    }
+  }
+  EXPECT_GT(stopped, 0);
+#endif
 }
 
 // True when the folder holds a temporary output file (".NAME.PID.tmp").

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <utility>
 
 #include "runtime/datasets/data_set_fixture.hpp"
+#include "support/run_as.hpp"
 
 namespace quilvar::runtime::datasets {
 namespace {
@@ -288,6 +290,46 @@ TEST(OpenErrors, BothSpellingsOfADataSetAreNotedAndTheCsvFileRead) {
   const DataSetPtr alone(open_data_set(folder.libraries(), "alone", false, &error));
   ASSERT_NE(alone, nullptr) << error;
   EXPECT_TRUE(layout_notes(alone.get()).empty());
+}
+
+// A folder that may be searched but not listed (permission --x for others,
+// as shared folders often are) still gives the data sets named in it, in
+// the spellings a program writes; a name not there says the folder cannot
+// be read. Run by an unprivileged user, in a forked child that reports
+// the first case that went wrong as its exit status.
+TEST(OpenErrors, AFolderThatCannotBeListedStillGivesItsDataSets) {
+  using quilvar::testing::kNobody;
+  if (!quilvar::testing::can_run_as(kNobody)) GTEST_SKIP() << "no unprivileged user to run as";
+  ScratchFolder folder;
+  folder.write("regions.csv", "a,b\n1,x\n");
+  folder.write("ages.tsv", "a\tb\tc\n1\t2\t3\n");
+  ASSERT_EQ(::chmod(folder.path().c_str(), 0711), 0);
+  const struct {
+    const char* written;
+    int variables;  // 0: not opened, the folder named as unreadable
+  } kCases[] = {{"regions", 2}, {"REGIONS", 2}, {"Regions", 2}, {"ages", 3}, {"nosuch", 0}};
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && ::setuid(kNobody) != 0) std::_Exit(100);
+    for (int i = 0; i < static_cast<int>(std::size(kCases)); ++i) {
+      std::string error;
+      const DataSetPtr data(open_data_set(folder.libraries(), kCases[i].written, false, &error));
+      const bool right = kCases[i].variables == 0
+                             ? data == nullptr && error == "data set NOSUCH: cannot read folder \"" +
+                                                               folder.path().string() + "\": Permission denied"
+                             : data != nullptr && variable_count(data.get()) == kCases[i].variables;
+      if (!right) std::_Exit(i + 1);
+    }
+    std::_Exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ::chmod(folder.path().c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "first case wrong: "
+                                    << (WEXITSTATUS(status) >= 1 && WEXITSTATUS(status) <= 5
+                                            ? kCases[WEXITSTATUS(status) - 1].written
+                                            : "setuid failed");
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "runtime/output/atomic_file.hpp"
 #include "runtime/output/file_writer.hpp"
 #include "runtime/output/signal_cleanup.hpp"
+#include "support/run_as.hpp"
 
 #include <gtest/gtest.h>
 
@@ -26,6 +27,9 @@
 
 namespace quilvar::runtime::output {
 namespace {
+
+using quilvar::testing::can_run_as;
+using quilvar::testing::kNobody;
 
 std::string read_all(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -135,17 +139,6 @@ TEST(AtomicFile, PlacesThatCannotBeWrittenAreNamedAsTheUserGaveThem) {
   std::filesystem::remove_all(folder);
 }
 
-// Whether the test can run code as an unprivileged user: root can take
-// the user's identity where the user namespace maps it; anyone else is
-// unprivileged already.
-bool can_run_as(uid_t user) {
-  if (::geteuid() != 0) return true;
-  const pid_t child = ::fork();
-  if (child == 0) std::_Exit(::setuid(user) == 0 ? 0 : 1);
-  int status = 0;
-  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 // A folder the run may not add files to is refused when the outputs are
 // set up, before any BY group is computed. Run by an unprivileged user
 // (root may write into any folder of a writable file system). The child is
@@ -153,7 +146,6 @@ bool can_run_as(uid_t user) {
 // its own name; it touches no thread of the output system.
 TEST(AtomicFileDeathTest, AFolderWithoutWritePermissionIsRefusedAtOnce) {
   GTEST_FLAG_SET(death_test_style, "fast");
-  constexpr uid_t kNobody = 65534;
   if (!can_run_as(kNobody)) GTEST_SKIP() << "no unprivileged user to run as";
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("quilvar_atomic_locked_" + std::to_string(::getpid()));

@@ -79,8 +79,8 @@ TEST_F(OutputFiles, AnAbandonedRunLeavesNothingBehind) {
   begin_step("", nullptr);
   produce_table("Smr", "plain", 1);
   abandon_run();
-  EXPECT_EQ(names_in(folder_), (std::vector<std::string>{"csv"}));
-  EXPECT_TRUE(names_in(folder_ / "csv").empty());
+  // The CSV folder the run made goes with the files never completed.
+  EXPECT_TRUE(names_in(folder_).empty());
 }
 
 TEST_F(OutputFiles, AnUncreatableFileFailsTheRunStartAndLeavesNothing) {
