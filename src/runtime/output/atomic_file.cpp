@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cerrno>
 #include <cstring>
 #include <random>
@@ -27,16 +28,24 @@ constexpr unsigned kRandomDigits = 8;
 // and random digits, because the id alone does not keep runs apart: runs in
 // containers of their own (or on other hosts sharing the folder) have the
 // same ids, and one process may write the same name twice at once.
+// A file's own name near the longest a folder takes (NAME_MAX bytes) is
+// cut in the temporary name, at a character's start, so that the
+// temporary name fits too.
 std::filesystem::path temporary_name(const std::filesystem::path& path, std::random_device& random) {
   constexpr std::string_view kHex = "0123456789abcdef";
-  std::string name(1, '.');
-  name += path.filename().string();
-  name += '.';
-  name += std::to_string(::getpid());
-  name += '.';
-  for (unsigned bits = random(), digit = 0; digit < kRandomDigits; ++digit, bits >>= 4) name += kHex[bits & 0xF];
-  name += ".tmp";
-  return path.parent_path() / name;
+  std::string tail(1, '.');
+  tail += std::to_string(::getpid());
+  tail += '.';
+  for (unsigned bits = random(), digit = 0; digit < kRandomDigits; ++digit, bits >>= 4) tail += kHex[bits & 0xF];
+  tail += ".tmp";
+  std::string own = path.filename().string();
+  const std::size_t room = NAME_MAX - 1 - tail.size();
+  if (own.size() > room) {
+    std::size_t cut = room;
+    while (cut > 0 && (static_cast<unsigned char>(own[cut]) & 0xC0) == 0x80) --cut;
+    own.resize(cut);
+  }
+  return path.parent_path() / ("." + own + tail);
 }
 
 // Created anew: a name already taken is another file's, never overwritten.

@@ -217,6 +217,24 @@ TEST_F(AtomicFileTarget, LinksStayLinksAndTheFileTheyNameGetsTheText) {
   EXPECT_FALSE(has_temporary(folder_ / "real"));
 }
 
+// A name as long as a folder takes (255 bytes), or nearly, is written:
+// the temporary name beside it is cut to fit, between characters.
+TEST_F(AtomicFileTarget, NamesAsLongAsAFolderTakesAreWritten) {
+  const std::string names[] = {
+      std::string(255, 'a'),
+      std::string(250, 'b') + ".json",
+      std::string(253, 'c') + "\xC3\xA9",             // ends in a two-byte letter
+      std::string(230, 'd') + "\xE6\x97\xA5" + "e.csv",  // a three-byte letter near the end
+  };
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name.size());
+    std::string error;
+    ASSERT_TRUE(write_file(folder_ / name, "text", &error)) << error;
+    EXPECT_EQ(read_all(folder_ / name), "text");
+  }
+  EXPECT_FALSE(has_temporary(folder_));
+}
+
 TEST_F(AtomicFileTarget, ALoopOfLinksIsRefused) {
   std::filesystem::create_symlink("b", folder_ / "a");
   std::filesystem::create_symlink("a", folder_ / "b");
