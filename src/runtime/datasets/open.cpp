@@ -295,7 +295,7 @@ void close_data_set(host::DataSet* data) {
   DataSetState* state = state_of(data);
   // Results computed from part of a file are not shown as the file's.
   if (state->file.size_changed()) {
-    output::end_run_for_changed_file("quilvar: ERROR: " + changed_size_problem(state->file_name) +
+    output::end_run_on_failure("quilvar: ERROR: " + changed_size_problem(state->file_name) +
                                      "; the run is stopped and no output files are written\n");
   }
   delete state;

@@ -167,8 +167,6 @@ extern "C" void end_on_bus_error(int number, siginfo_t* info, void*) {
 
 }  // namespace
 
-void end_run_for_changed_file(std::string_view message) { say_and_end(message.data(), message.size()); }
-
 void end_run_on_failure(std::string_view message) { say_and_end(message.data(), message.size()); }
 
 int guard_mapping(const void* start, std::size_t size, std::string_view message) {

@@ -66,14 +66,11 @@ int guard_mapping(const void* start, std::size_t size, std::string_view message)
 void unguard_mapping(int token);
 
 // Ends the run as a cut-short mapping does (message on standard error,
-// registered files removed, exit status kTruncatedMappingExit), for a data
-// set file found to have changed size after the run mapped it: what was
-// read is not the whole file.
-[[noreturn]] void end_run_for_changed_file(std::string_view message);
-
-// Ends the run the same way for a failure it cannot recover from, such as
-// memory exhausted while the output files are completed: files half written
-// are removed rather than left or presented as complete.
+// registered files removed, exit status kTruncatedMappingExit), for a
+// failure it cannot recover from: a data set file found to have changed size
+// after the run mapped it (what was read is not the whole file), or memory
+// exhausted while the output files are completed. Files half written are
+// removed rather than left or presented as complete.
 [[noreturn]] void end_run_on_failure(std::string_view message);
 
 }  // namespace quilvar::runtime::output
