@@ -50,7 +50,13 @@ void host_report_status(std::uint32_t status_word) { kernel_table().report_statu
 void* host_alloc(std::size_t size, std::uint32_t flags) { return kernel_table().alloc(size, flags); }
 void host_free(void* memory) { kernel_table().free(memory, 0, 4); }
 Pool* host_create_pool() { return kernel_table().create_pool(nullptr, 1024, kPoolFlags); }
-void* pool_allocate(Pool* pool, std::size_t size, std::uint32_t flags) { return pool->allocate(pool, size, flags); }
+// No caller can go on without the memory it asked for, so memory exhausted
+// ends the step here: an error status does not return.
+void* pool_allocate(Pool* pool, std::size_t size, std::uint32_t flags) {
+  void* memory = pool->allocate(pool, size, flags);
+  if (memory == nullptr) host_set_step_status(kStatusNoMemory);
+  return memory;
+}
 const char* host_get_environment(const char* name) { return kernel_table().get_environment(name); }
 void host_upcase_text(char* buffer, std::int64_t length) { kernel_table().upcase_text(buffer, length); }
 bool host_locale_active() { return kernel_table().locale_active != 0; }

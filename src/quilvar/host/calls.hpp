@@ -63,6 +63,8 @@ void host_report_status(std::uint32_t status_word);
 void* host_alloc(std::size_t size, std::uint32_t flags);
 void host_free(void* memory);
 Pool* host_create_pool();
+// Memory from the step's pool; when none is left the step ends with
+// kStatusNoMemory and the call does not return.
 void* pool_allocate(Pool* pool, std::size_t size, std::uint32_t flags);
 const char* host_get_environment(const char* name);
 void host_upcase_text(char* buffer, std::int64_t length);

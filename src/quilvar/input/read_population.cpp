@@ -47,7 +47,6 @@ StratumNode* new_node(ProcContext& c) {
   const std::size_t size = sizeof(StratumNode) + 2 * doubles + static_cast<std::size_t>(c.strata_formatted_width) +
                            static_cast<std::size_t>(c.strata_raw_width) + 16;
   auto* block = static_cast<char*>(host::pool_allocate(c.pool, size, host::kPoolAllocate));
-  if (block == nullptr) host::host_set_step_status(host::kStatusNoMemory);
   auto* node = reinterpret_cast<StratumNode*>(block);
   node->data_order_key = reinterpret_cast<double*>(block + sizeof(StratumNode));
   node->numeric_key = node->data_order_key + c.strata_count;
@@ -108,7 +107,6 @@ double data_order_index(ProcContext& c, int i) {
   // The entry keeps the whole formatted value, however wide, so that two
   // long values that agree in their first characters stay two levels.
   auto* entry = static_cast<DataOrderEntry*>(host::pool_allocate(c.pool, sizeof(DataOrderEntry) + width, host::kPoolAllocate));
-  if (entry == nullptr) host::host_set_step_status(host::kStatusNoMemory);
   entry->formatted = reinterpret_cast<char*>(entry + 1);
   std::memcpy(entry->formatted, value.data(), width);
   entry->index = lookup.last != nullptr ? lookup.last->index + 1 : 1;

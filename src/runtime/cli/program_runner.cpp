@@ -14,6 +14,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <new>
 #include <sstream>
 #include <unistd.h>
 
@@ -37,6 +38,7 @@ namespace fs = std::filesystem;
 constexpr std::array<std::string_view, 1> kProcedures{"QUILVAR"};
 constexpr int kWarningStatus = 4;
 constexpr int kInternalErrorStatus = 3000;
+constexpr int kNoMemoryStatus = 1016;  // the procedure found no memory left
 struct RunState {
   const RunOptions& options;
   output::InputFiles& inputs;  // the data sets read, which no output replaces
@@ -263,6 +265,10 @@ void run_step(RunState& run, const statements::Step& step) {
                                    " is valid: its statements, data sets and variables were checked, and its first BY group "
                                    "computed without output.");
   }
+  if (status == kNoMemoryStatus) {
+    write_log(LogLevel::kError, "The step at line " + std::to_string(step.line) +
+                                    " ran out of memory (a memory limit, such as ulimit -v, may be too small).");
+  }
   if (status > kWarningStatus) {
     write_log(LogLevel::kNote, "The step at line " + std::to_string(step.line) + " ended with status " +
                                    std::to_string(status) + ".");
@@ -332,6 +338,10 @@ void run_guarded(const std::function<void()>& body) {
     body();
   } catch (const StepEnded&) {
     // The step ended with an error status; its status is in the session.
+  } catch (const std::bad_alloc&) {
+    // Memory ran out in the procedure or a service it called: the step
+    // ends as when its own pool has none left (said after the step).
+    raise_status(kNoMemoryStatus);
   } catch (const std::exception& e) {
     write_log(LogLevel::kError, std::string("internal error in the procedure: ") + e.what());
     raise_status(kInternalErrorStatus);

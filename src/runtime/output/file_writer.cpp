@@ -38,6 +38,11 @@ int write_all(int descriptor, const char* text, std::size_t size) {
   return 0;
 }
 
+// The room for the spare blocks is taken now: the writer thread keeps a
+// written block with push_back, which must not need memory (an exception
+// there would end the process without removing its temporary files).
+FileWriter::FileWriter() { spare_.reserve(kMaxSpareBlocks); }
+
 FileWriter::~FileWriter() { thread_.stop(lock_, &stopping_, work_ready_); }
 
 AlignedBlock FileWriter::take_block() {

@@ -44,7 +44,7 @@ class FileWriter {
   static constexpr std::size_t kBlockSize = std::size_t{1} << 20;
   static constexpr std::size_t kMaxWaitingBlocks = 8;
 
-  FileWriter() = default;
+  FileWriter();
   FileWriter(const FileWriter&) = delete;
   FileWriter& operator=(const FileWriter&) = delete;
   ~FileWriter();

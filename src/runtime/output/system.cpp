@@ -292,7 +292,9 @@ void OutputSystem::deliver_pending() {
     list.delivered = true;
   });
   registry_.for_each<OutputObject>([&](OdsObject*, OutputObject& output) {
-    if (!output.delivered || !output.table->graph_data) return;
+    // A table handed over already (or lost to an allocation that failed
+    // while it was being handed over) is not delivered again.
+    if (!output.delivered || output.table == nullptr || !output.table->graph_data) return;
     auto graph = std::make_shared<Graph>();
     graph->name = output.table->name;
     graph->label = output.table->label;
