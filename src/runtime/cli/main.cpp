@@ -105,21 +105,21 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
       ->type_name("NAME=DIR")
       ->check(kNotAnOption);
   app->add_flag("--no-listing", no_listing, "Do not print the text listing to standard output");
-  app->add_option("--html", options.html_path, "Write a self-contained HTML report to FILE")
-      ->type_name("FILE")
-      ->check(kNotAnOption);
-  app->add_option("--json", options.json_path, "Write every output object as JSON to FILE")
-      ->type_name("FILE")
-      ->check(kNotAnOption);
-  app->add_option("--csv", options.csv_dir, "Write one CSV file per table name into DIR")
-      ->type_name("DIR")
-      ->check(kNotAnOption);
-  app->add_option("--plots", options.plots_dir, "Write each plot as an SVG file into DIR")
-      ->type_name("DIR")
-      ->check(kNotAnOption);
-  app->add_option("--log", options.log_path, "Write the log to FILE instead of standard error")
-      ->type_name("FILE")
-      ->check(kNotAnOption);
+  const struct {
+    const char* name;
+    std::string* value;
+    const char* description;
+    const char* value_name;
+  } kOutputs[] = {
+      {"--html", &options.html_path, "Write a self-contained HTML report to FILE", "FILE"},
+      {"--json", &options.json_path, "Write every output object as JSON to FILE", "FILE"},
+      {"--csv", &options.csv_dir, "Write one CSV file per table name into DIR", "DIR"},
+      {"--plots", &options.plots_dir, "Write each plot as an SVG file into DIR", "DIR"},
+      {"--log", &options.log_path, "Write the log to FILE instead of standard error", "FILE"},
+  };
+  for (const auto& output : kOutputs) {
+    app->add_option(output.name, *output.value, output.description)->type_name(output.value_name)->check(kNotAnOption);
+  }
   app->add_flag("--no-graphics", options.no_graphics, "Make no plots, whatever the program asks for");
   app->add_flag("--strict", options.strict, "Exit with status 1 when a step ends with a warning");
   app->add_flag("--check", options.check,

@@ -11,6 +11,7 @@ namespace quilvar::runtime::datasets {
 
 namespace {
 
+using text::lower_case;
 using text::upper_case;
 
 namespace fs = std::filesystem;
@@ -57,10 +58,8 @@ std::vector<fs::path> find_files_named(const fs::path& dir, const std::string& w
 // letter case: the member's file is looked for under the spellings a user
 // writes, as given, in lower case and in upper case, .csv before .tsv.
 bool find_unlisted_member(const fs::path& dir, std::string_view member, fs::path* path) {
-  std::string lower(member);
-  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
   for (const char* extension : {".csv", ".tsv"}) {
-    for (const std::string& spelling : {std::string(member), lower, upper_case(member)}) {
+    for (const std::string& spelling : {std::string(member), lower_case(member), upper_case(member)}) {
       std::error_code ignored;
       if (fs::is_regular_file(dir / (spelling + extension), ignored)) {
         *path = dir / (spelling + extension);

@@ -20,4 +20,10 @@ inline std::string upper_case(std::string_view text) {
   return upper;
 }
 
+inline std::string lower_case(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower;
+}
+
 }  // namespace quilvar::runtime::text
