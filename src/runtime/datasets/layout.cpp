@@ -335,7 +335,6 @@ NumberForm written_number_form(std::string_view text) {
   return comma ? NumberForm::kDecimalComma : NumberForm::kGrouped;
 }
 
-// The form of a value that is not a number but is one written otherwise.
 // A number written in full ("1e400", "-2.5E-999") whose value lies beyond
 // the range of a double, which reading refuses.
 bool is_out_of_range_number(std::string_view text) {
@@ -346,6 +345,7 @@ bool is_out_of_range_number(std::string_view text) {
   return error == std::errc::result_out_of_range && end == text.data() + text.size();
 }
 
+// The form of a value that is not a number but is one written otherwise.
 NumberForm number_form(std::string_view text) {
   text = trim_blanks(text);
   if (is_out_of_range_number(text)) return NumberForm::kOutOfRange;

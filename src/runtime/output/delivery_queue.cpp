@@ -22,19 +22,20 @@ void DeliveryQueue::run_call(const std::function<void()>& call) {
     std::lock_guard<std::mutex> guard(lock_);
     out_of_memory_ = true;
   } catch (const std::exception& error) {
-    std::lock_guard<std::mutex> guard(lock_);
-    try {
-      if (failure_.empty()) failure_ = std::string("output delivery failed: ") + error.what();
-    } catch (const std::bad_alloc&) {
-      out_of_memory_ = true;
-    }
+    note_failure(error.what());
   } catch (...) {
-    std::lock_guard<std::mutex> guard(lock_);
-    try {
-      if (failure_.empty()) failure_ = "output delivery failed";
-    } catch (const std::bad_alloc&) {
-      out_of_memory_ = true;
-    }
+    note_failure(nullptr);
+  }
+}
+
+void DeliveryQueue::note_failure(const char* detail) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!failure_.empty()) return;
+  try {
+    failure_ = "output delivery failed";
+    if (detail != nullptr) failure_.append(": ").append(detail);
+  } catch (const std::bad_alloc&) {
+    out_of_memory_ = true;
   }
 }
 

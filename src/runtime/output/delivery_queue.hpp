@@ -45,6 +45,9 @@ class DeliveryQueue {
 
   void run();
   void run_call(const std::function<void()>& call);  // records what it throws
+  // The first failure of a call, "output delivery failed[: detail]"; out of
+  // memory when even that text cannot be made.
+  void note_failure(const char* detail);
   void hand_over();                                  // queues the batch being filled
 
   std::mutex lock_;
