@@ -3,6 +3,8 @@
 // only when standard error is a terminal, so logs and pipes stay clean.
 #pragma once
 
+#include <string>
+
 #include "quilvar/host/services.hpp"
 
 namespace quilvar::runtime {
@@ -17,5 +19,11 @@ const host::Reader* last_reader_read();
 
 // Clears the progress line, if one was shown.
 void finish_progress();
+
+// The text of the progress line for a terminal `columns` wide: shorter forms
+// on narrow terminals, never more than one column less than the width, so
+// that the terminal does not wrap it (a wrapped line is not overwritten by
+// the next one and piles up on the screen).
+std::string progress_line(long long groups, long long observations, double seconds, int columns);
 
 }  // namespace quilvar::runtime
