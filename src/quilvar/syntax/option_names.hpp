@@ -87,6 +87,7 @@ inline constexpr int kMsgReferenceNotNumeric = 140;
 inline constexpr int kMsgPopulationNotNumeric = 167;
 inline constexpr int kMsgStrataTypeClash = 170;
 inline constexpr int kMsgAlphaAsLevel = 172;
+inline constexpr int kMsgNoStrata = 177;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -331,6 +331,9 @@ void resolve_data_sets(ProcContext& c) {
   resolve_strata_variables(c);
   resolve_population_statement(c);
   if (c.method != kMethodMh) resolve_reference_statement(c);
+  // Without strata the standardized estimates are the crude ones: most
+  // likely a forgotten statement, so the log says so once for the step.
+  if (c.strata_count == 0) note(kMsgNoStrata);
 }
 
 }  // namespace quilvar::syntax

@@ -403,6 +403,10 @@ constexpr CatalogEntry kEntries[] = {
     {kProcedureSet, 176, kNote,
      "Observations of the population data left out because their GROUP= value is missing: %1.",
      "Their events and population are in neither population; fill in the GROUP= values."},
+    {kProcedureSet, 177, kNote,
+     "No STRATA variables are given, so each BY group is one stratum and its estimates are not "
+     "adjusted for any other variable.",
+     "Name the variables to standardize by, such as the age group, in a STRATA statement."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

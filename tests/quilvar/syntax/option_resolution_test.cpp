@@ -60,7 +60,7 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("alpha=0"), 3000, "908-126(CL(ALPHA=))"},
       // The reference statement's RATE(MULT=m)= is named RATEMULT= in its note.
       {"data=pop refdata=ref method=direct stat=risk; population event=deaths total=persons; "
-       "reference rate(mult=1000)=ref_rate total=std_pop;", 0, "908-120(RATEMULT=,RISK) 908-120(RATE=,RISK)"},
+       "reference rate(mult=1000)=ref_rate total=std_pop;", 0, "908-120(RATEMULT=,RISK) 908-120(RATE=,RISK) 908-177"},
       // A level written where 1 - level belongs is kept, with a note of the level it gives.
       {direct_with("alpha=0.999"), 0, "908-172(0.999,0.1)"},
       {direct_with("alpha=0.95"), 0, "908-172(0.95,5)"},
@@ -80,7 +80,10 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=smr"), 4, "908-115(PLOTS=SMR,METHOD=DIRECT)"},
       {direct_with("plots=(none rate)"), 0, "210-1100"},
       {"data=pop refdata=ref method=direct stat=risk; population rate(mult=1000)=rate event=deaths total=persons; "
-       "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK)"},
+       "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK) 908-177"},
+      // Without a STRATA statement the step runs as one stratum, with a note saying so.
+      {"data=pop refdata=ref method=direct; population event=deaths total=persons; reference total=std_pop;", 0,
+       "908-177"},
       {"data=pop refdata=ref method=direct; population event=deaths; reference total=std_pop;", 3000, "908-129"},
       {"data=pop refdata=ref method=indirect; population event=deaths; reference rate=ref_rate;", 3000, "908-131"},
       {"data=pop refdata=ref method=indirect; population event=deaths total=persons; reference total=std_pop;", 3000,
