@@ -2,9 +2,10 @@
 # `make test` builds and runs every test (plain Release build).
 BUILD ?= build
 SAN_BUILD ?= build-san
+TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test test-sanitize bench clean
+.PHONY: deps build run test test-sanitize test-tsan bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -25,9 +26,17 @@ test-sanitize: deps
 	cmake --build $(SAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(SAN_BUILD) --output-on-failure -j $(JOBS)
 
+# ThreadSanitizer, for data races between the delivery, file writer and
+# split-pass threads; optimised, since the checks slow the tests severalfold.
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILVAR_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
+	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
 bench:
 	bash scripts/install-deps.sh --bench
 	bash bench/run
 
 clean:
-	rm -rf $(BUILD) $(SAN_BUILD) build-bench out
+	rm -rf $(BUILD) $(SAN_BUILD) $(TSAN_BUILD) build-bench out

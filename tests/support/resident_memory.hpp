@@ -17,6 +17,16 @@ inline constexpr bool kAddressSanitizer = true;
 inline constexpr bool kAddressSanitizer = false;
 #endif
 
+// ThreadSanitizer gives every page the code touches shadow pages of its own
+// (several times its size), which stay resident after the page itself is
+// handed back, so under it a peak measures the sanitizer, not the code; the
+// watch then reports the peak as unknown.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kThreadSanitizer = true;
+#else
+inline constexpr bool kThreadSanitizer = false;
+#endif
+
 // The value in kB of one line of /proc/self/status ("VmHWM:", "RssFile:");
 // -1 where the system does not give it.
 inline long process_status_kb(std::string_view field) {
@@ -31,7 +41,7 @@ inline long process_status_kb(std::string_view field) {
 // its making on, where the system lets the peak be reset.
 class PeakWatch {
  public:
-  PeakWatch() : known_(reset_peak()), start_(process_status_kb("VmHWM:")) {}
+  PeakWatch() : known_(!kThreadSanitizer && reset_peak()), start_(process_status_kb("VmHWM:")) {}
 
   // The rise of the peak in kB since the watch was made; -1 where unknown.
   long rise_kb() const { return known_ && start_ >= 0 ? process_status_kb("VmHWM:") - start_ : -1; }

@@ -82,17 +82,18 @@ std::atomic<std::size_t> entries_used{0};
 std::atomic<bool> ending{false};
 
 // Copies the entry's path into `out` and returns true when it was active and
-// unchanged while read.
+// unchanged while read. The path's bytes are written with release and read
+// with acquire (no fences): a byte read from a writer that has started
+// makes its odd sequence number visible to the check after the copy.
 bool read_path(const Entry& entry, std::array<char, kLongestPath>& out) {
   if (!entry.active.load(std::memory_order_acquire)) return false;
   const std::uint32_t before = entry.sequence.load(std::memory_order_acquire);
   if (before % 2 != 0) return false;
   for (std::size_t i = 0; i < kLongestPath; ++i) {
-    out[i] = entry.path[i].load(std::memory_order_relaxed);
+    out[i] = entry.path[i].load(std::memory_order_acquire);
     if (out[i] == '\0') break;
   }
   out[kLongestPath - 1] = '\0';
-  std::atomic_thread_fence(std::memory_order_acquire);
   return entry.sequence.load(std::memory_order_relaxed) == before &&
          entry.active.load(std::memory_order_relaxed);
 }
@@ -269,12 +270,13 @@ int register_path(const std::filesystem::path& path, bool folder) {
     // Raised to cover this entry (a failed exchange reloads `used`).
     std::size_t used = entries_used.load();
     while (used <= index && !entries_used.compare_exchange_weak(used, index + 1)) continue;
-    // Odd before any byte of the path changes, even again after the last.
+    // Odd before any byte of the path changes, even again after the last;
+    // each byte is a release store, so a reader that sees it sees the odd
+    // number too (see read_path).
     const std::uint32_t start = entry.sequence.load(std::memory_order_relaxed);
     entry.sequence.store(start + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    for (std::size_t i = 0; i < text.size(); ++i) entry.path[i].store(text[i], std::memory_order_relaxed);
-    entry.path[text.size()].store('\0', std::memory_order_relaxed);
+    for (std::size_t i = 0; i < text.size(); ++i) entry.path[i].store(text[i], std::memory_order_release);
+    entry.path[text.size()].store('\0', std::memory_order_release);
     entry.sequence.store(start + 2, std::memory_order_release);
     entry.folder.store(folder, std::memory_order_release);
     entry.active.store(true, std::memory_order_release);
