@@ -103,7 +103,11 @@ void wait_while_created(const Entry& entry) {
   for (int i = 0; i < kCreationWaits && entry.creating.load(std::memory_order_seq_cst); ++i) nanosleep(&pause, nullptr);
 }
 
+// The handler returns before the process ends (see below), so it leaves
+// errno as it found it: unlink and rmdir fail often here (a file renamed
+// meanwhile, a folder that another file went into).
 extern "C" void remove_files_and_end(int number) {
+  const int saved_errno = errno;
   ending.store(true, std::memory_order_seq_cst);
   remove_registered_files();
   // Back to the default action; the signal, blocked while this handler
@@ -113,6 +117,7 @@ extern "C" void remove_files_and_end(int number) {
   sigemptyset(&fallback.sa_mask);
   sigaction(number, &fallback, nullptr);
   raise(number);
+  errno = saved_errno;
 }
 
 // The guarded mapping holding `address`, or null.
