@@ -48,15 +48,18 @@ void DeliveryQueue::post(std::function<void()> call) {
   if (filling_.size() >= kBatchSize) hand_over();
 }
 
+// The thread is woken before the next batch's room is taken: that may fail
+// for want of memory, and a batch queued without waking the thread would
+// wait unseen while drain() waits for it.
 void DeliveryQueue::hand_over() {
   if (filling_.empty()) return;
   std::unique_lock<std::mutex> guard(lock_);
   work_done_.wait(guard, [this] { return batches_.size() < kMaxWaitingBatches; });
   batches_.push_back(std::move(filling_));
-  filling_ = Batch();
-  filling_.reserve(kBatchSize);
   guard.unlock();
   work_ready_.notify_one();
+  filling_ = Batch();
+  filling_.reserve(kBatchSize);
 }
 
 void DeliveryQueue::drain() {

@@ -1,0 +1,150 @@
+// The delivery thread's queue: calls run once each, in the order posted,
+// across batches and the bound on waiting batches; failures are recorded
+// and later calls still run; calls still waiting run when the queue goes;
+// and a hand-over that runs out of memory still wakes the thread for the
+// batch it queued.
+#include "runtime/output/delivery_queue.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// This test program's allocations fail on demand: the next allocation of
+// exactly the armed size by the arming thread throws std::bad_alloc.
+thread_local std::size_t fail_allocation_of = 0;
+
+}  // namespace
+
+// The replacements allocate with malloc and free with free; the compiler,
+// seeing free meet memory from operator new once they are inlined, would
+// take them for a mismatch.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void* operator new(std::size_t size) {
+  if (size != 0 && size == fail_allocation_of) {
+    fail_allocation_of = 0;
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept { std::free(memory); }
+void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+
+namespace quilvar::runtime::output {
+namespace {
+
+constexpr std::size_t kBatch = DeliveryQueue::kBatchSize;
+
+// What the calls did, kept on the delivery thread and read after drain().
+struct Record {
+  std::vector<int> ran;
+};
+
+TEST(DeliveryQueue, CallsRunOnceEachInTheOrderPosted) {
+  // More batches than may wait at once, so that posting waits for the thread.
+  const int calls = static_cast<int>(kBatch * (DeliveryQueue::kMaxWaitingBatches * 3) + kBatch / 2);
+  Record record;
+  DeliveryQueue queue;
+  for (int i = 0; i < calls; ++i) queue.post([&record, i] { record.ran.push_back(i); });
+  queue.drain();
+  ASSERT_EQ(record.ran.size(), static_cast<std::size_t>(calls));
+  for (int i = 0; i < calls; ++i) ASSERT_EQ(record.ran[static_cast<std::size_t>(i)], i);
+  // Drained twice, and posted to again after a drain.
+  queue.drain();
+  queue.post([&record] { record.ran.push_back(-1); });
+  queue.drain();
+  EXPECT_EQ(record.ran.back(), -1);
+  EXPECT_EQ(queue.failure(), "");
+}
+
+TEST(DeliveryQueue, TheFirstFailureIsKeptAndLaterCallsStillRun) {
+  struct Case {
+    const char* name;
+    std::function<void()> failing;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"an exception", [] { throw std::runtime_error("disk gone"); }, "output delivery failed: disk gone"},
+      {"out of memory", [] { throw std::bad_alloc(); }, "output delivery failed: out of memory"},
+      {"anything else", [] { throw 7; }, "output delivery failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Record record;
+    DeliveryQueue queue;
+    queue.post([&record] { record.ran.push_back(1); });
+    queue.post(c.failing);
+    queue.post([&record] { record.ran.push_back(2); });
+    queue.drain();
+    EXPECT_EQ(record.ran, (std::vector<int>{1, 2}));
+    EXPECT_EQ(queue.failure(), c.expected);
+    queue.post([] { throw std::runtime_error("a later failure"); });
+    queue.post([&record] { record.ran.push_back(3); });
+    queue.drain();
+    EXPECT_EQ(record.ran.back(), 3);
+    // (Out of memory is only marked, and a later failure's text is said
+    // instead; the rest keep the first text.)
+    if (c.expected != "output delivery failed: out of memory") {
+      EXPECT_EQ(queue.failure(), c.expected);
+    }
+  }
+}
+
+TEST(DeliveryQueue, CallsStillWaitingRunWhenTheQueueGoes) {
+  for (std::size_t calls : {std::size_t{1}, kBatch - 1, kBatch, 3 * kBatch + 5}) {
+    SCOPED_TRACE(calls);
+    Record record;
+    {
+      DeliveryQueue queue;
+      for (std::size_t i = 0; i < calls; ++i) queue.post([&record, i] { record.ran.push_back(static_cast<int>(i)); });
+    }
+    EXPECT_EQ(record.ran.size(), calls);
+  }
+}
+
+// Memory runs out as the room for the next batch is taken, just after the
+// full one was queued: the post fails, but the thread must still be woken
+// for the batch queued, or it and a drain() waiting for it would wait for
+// ever. The thread is asleep beforehand (a drain() returns only once it
+// waits again), so only that wake-up can start it.
+TEST(DeliveryQueue, ABatchQueuedAsMemoryRunsOutStillRuns) {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t ran = 0;
+  auto count = [&] {
+    std::lock_guard<std::mutex> guard(lock);
+    ++ran;
+    changed.notify_all();
+  };
+  DeliveryQueue queue;
+  for (std::size_t i = 0; i < kBatch; ++i) queue.post(count);
+  queue.drain();  // the batch being filled now has its room for kBatch calls
+  for (std::size_t i = 0; i + 1 < kBatch; ++i) queue.post(count);
+  fail_allocation_of = kBatch * sizeof(std::function<void()>);
+  EXPECT_THROW(queue.post(count), std::bad_alloc);
+  fail_allocation_of = 0;
+  std::unique_lock<std::mutex> guard(lock);
+  // A bound on the wait, not a measure of speed: without the wake-up it
+  // never ends.
+  EXPECT_TRUE(changed.wait_for(guard, std::chrono::minutes(1), [&] { return ran == 2 * kBatch; }))
+      << ran << " of " << 2 * kBatch << " calls ran";
+  guard.unlock();
+  queue.post(count);  // wakes the thread, whatever happened, so that it can be stopped
+  queue.drain();
+  EXPECT_EQ(ran, 2 * kBatch + 1);
+}
+
+}  // namespace
+}  // namespace quilvar::runtime::output
