@@ -79,8 +79,17 @@ void FileWriter::submit(const std::shared_ptr<WriteTarget>& target, AlignedBlock
     return;
   }
   work_done_.wait(guard, [this] { return jobs_.size() < kMaxWaitingBlocks; });
+  // A block the queue has no memory to hold is lost: the file fails with
+  // that error when finished, rather than being completed without it. It
+  // is counted as pending only once queued, or finish() would wait for it
+  // for ever.
+  try {
+    jobs_.push_back(Job{target, std::move(block)});
+  } catch (const std::bad_alloc&) {
+    if (target->error == 0) target->error = ENOMEM;
+    return;
+  }
   ++target->pending;
-  jobs_.push_back(Job{target, std::move(block)});
   guard.unlock();
   work_ready_.notify_one();
 }

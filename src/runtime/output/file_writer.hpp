@@ -54,7 +54,8 @@ class FileWriter {
 
   // Queues the block for the target's file (its size a multiple of
   // kAlignment for a direct target); writes at once on this thread when no
-  // thread could be started.
+  // thread could be started. A block that cannot be queued for want of
+  // memory sets the target's error to ENOMEM.
   void submit(const std::shared_ptr<WriteTarget>& target, AlignedBlock block);
 
   // Waits until every block of the target is written; returns its first

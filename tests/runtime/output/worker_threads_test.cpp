@@ -1,14 +1,23 @@
-// The delivery thread's queue: calls run once each, in the order posted,
-// across batches and the bound on waiting batches; failures are recorded
-// and later calls still run; calls still waiting run when the queue goes;
-// and a hand-over that runs out of memory still wakes the thread for the
-// batch it queued.
+// The background workers. The delivery thread's queue: calls run once
+// each, in the order posted, across batches and the bound on waiting
+// batches; failures are recorded and later calls still run; calls still
+// waiting run when the queue goes; and a hand-over that runs out of memory
+// still wakes the thread for the batch it queued. The file writer: a block
+// it has no memory to queue fails its file instead of hanging finish().
 #include "runtime/output/delivery_queue.hpp"
+#include "runtime/output/file_writer.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cerrno>
 #include <condition_variable>
+#include <cstdio>
+#include <future>
+#include <thread>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -144,6 +153,44 @@ TEST(DeliveryQueue, ABatchQueuedAsMemoryRunsOutStillRuns) {
   queue.post(count);  // wakes the thread, whatever happened, so that it can be stopped
   queue.drain();
   EXPECT_EQ(ran, 2 * kBatch + 1);
+}
+
+// The writer's queue takes memory for its entries now and then. When that
+// fails, the block is lost: the file must end with an error, and finish()
+// must return rather than wait for a block never queued. Blocks go one at a
+// time, with each allocation the queue may make failing, until one is lost.
+TEST(FileWriter, ABlockThatCannotBeQueuedFailsItsFile) {
+  char name[] = "/tmp/quilvar_writer_XXXXXX";
+  const int descriptor = mkstemp(name);
+  ASSERT_GE(descriptor, 0);
+  auto target = std::make_shared<WriteTarget>();
+  target->descriptor = descriptor;
+  FileWriter& writer = file_writer();
+  // Entries of the queue come in nodes of this size (libstdc++'s deque).
+  constexpr std::size_t kNode = 512;
+  int submitted = 0;
+  bool thrown = false;
+  for (; submitted < 64 && target->error == 0 && !thrown; ++submitted) {
+    AlignedBlock block = writer.take_block();
+    block.size = FileWriter::kAlignment;
+    fail_allocation_of = kNode;
+    try {
+      writer.submit(target, std::move(block));
+    } catch (const std::bad_alloc&) {
+      thrown = true;
+    }
+    fail_allocation_of = 0;
+  }
+  EXPECT_FALSE(thrown);
+  auto finished = std::make_shared<std::promise<int>>();
+  std::future<int> error = finished->get_future();
+  std::thread([&writer, target, finished] { finished->set_value(writer.finish(target)); }).detach();
+  // A bound on the wait, not a measure of speed: on a lost count it never ends.
+  ASSERT_EQ(error.wait_for(std::chrono::minutes(1)), std::future_status::ready) << "finish() did not return";
+  EXPECT_EQ(error.get(), ENOMEM);
+  EXPECT_LT(submitted, 64) << "no allocation of the queue failed";
+  ::close(descriptor);
+  std::remove(name);
 }
 
 }  // namespace
