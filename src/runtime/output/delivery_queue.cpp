@@ -7,9 +7,15 @@
 
 namespace quilvar::runtime::output {
 
+// A destructor must not throw: calls that cannot be queued for want of
+// memory run here, after those the thread had, so their order holds.
 DeliveryQueue::~DeliveryQueue() {
-  hand_over();
+  try {
+    hand_over();
+  } catch (const std::bad_alloc&) {
+  }
   thread_.stop(lock_, &stopping_, work_ready_);
+  for (const auto& call : filling_) run_call(call);
 }
 
 // A call that ran out of memory is only marked here: saying so needs memory
@@ -30,7 +36,8 @@ void DeliveryQueue::run_call(const std::function<void()>& call) {
 
 void DeliveryQueue::note_failure(const char* detail) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!failure_.empty()) return;
+  // A call that ran out of memory before failed first.
+  if (!failure_.empty() || out_of_memory_) return;
   try {
     failure_ = "output delivery failed";
     if (detail != nullptr) failure_.append(": ").append(detail);
@@ -44,22 +51,23 @@ void DeliveryQueue::post(std::function<void()> call) {
     run_call(call);
     return;
   }
+  // A new batch takes its room with its first call, not when the last one
+  // is handed over: nothing that can fail comes between queuing a batch and
+  // waking the thread for it (a batch queued unseen would leave drain()
+  // waiting for ever).
+  if (filling_.capacity() == 0) filling_.reserve(kBatchSize);
   filling_.push_back(std::move(call));
   if (filling_.size() >= kBatchSize) hand_over();
 }
 
-// The thread is woken before the next batch's room is taken: that may fail
-// for want of memory, and a batch queued without waking the thread would
-// wait unseen while drain() waits for it.
 void DeliveryQueue::hand_over() {
   if (filling_.empty()) return;
   std::unique_lock<std::mutex> guard(lock_);
   work_done_.wait(guard, [this] { return batches_.size() < kMaxWaitingBatches; });
   batches_.push_back(std::move(filling_));
+  filling_ = Batch();
   guard.unlock();
   work_ready_.notify_one();
-  filling_ = Batch();
-  filling_.reserve(kBatchSize);
 }
 
 void DeliveryQueue::drain() {
