@@ -16,6 +16,7 @@
 #include <iterator>
 #include <new>
 #include <sstream>
+#include <system_error>
 #include <unistd.h>
 
 #include "runtime/catalog/catalog.hpp"
@@ -115,20 +116,32 @@ fs::path running_executable(const RunOptions& o) {
 // The folder of the bundled standard populations, next to the executable.
 fs::path standard_populations_dir(const RunOptions& o) { return running_executable(o).parent_path() / "std"; }
 
-// " does not exist", or " is not a folder" for a file of that name (a
-// data file given to --data-dir, say).
+// Empty for a folder; otherwise what keeps the path from being one: " does
+// not exist", " is not a folder" for a file of that name (a data file given
+// to --data-dir, say), or why the system cannot look (a name too long, a
+// folder on the way that may not be searched).
 std::string why_not_a_folder(const fs::path& path) {
-  std::error_code ignored;
-  return fs::exists(path, ignored) ? " is not a folder" : " does not exist";
+  std::error_code code;
+  const fs::file_status status = fs::status(path, code);
+  if (fs::is_directory(status)) return "";
+  if (fs::exists(status)) return " is not a folder";
+  if (code && code != std::errc::no_such_file_or_directory && code != std::errc::not_a_directory)
+    return " cannot be reached: " + code.message();
+  return " does not exist";
 }
 
 bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
-  const fs::path program_dir = o.program == "-" ? fs::current_path() : fs::absolute(o.program).parent_path();
+  std::error_code code;
+  const fs::path program_dir = o.program == "-" ? fs::current_path(code) : fs::absolute(o.program, code).parent_path();
+  if (code) {
+    *error = "the current folder cannot be found (" + code.message() + "), so neither can the program's data";
+    return false;
+  }
   libraries->program_dir = program_dir;
   libraries->default_dir = o.data_dir.empty() ? program_dir : fs::path(o.data_dir);
   for (const auto& [name, dir] : o.libraries) {
-    if (!fs::is_directory(dir)) {
-      *error = "the folder " + dir + " of library " + name + why_not_a_folder(dir);
+    if (const std::string why = why_not_a_folder(dir); !why.empty()) {
+      *error = "the folder " + dir + " of library " + name + why;
       return false;
     }
     std::string upper = name;
@@ -141,8 +154,8 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
     const char* std_dir = std::getenv("QUILVAR_STD_DIR");
     libraries->named["STD"] = std_dir != nullptr && *std_dir != 0 ? fs::path(std_dir) : standard_populations_dir(o);
   }
-  if (!fs::is_directory(libraries->default_dir)) {
-    *error = "the data folder " + libraries->default_dir.string() + why_not_a_folder(libraries->default_dir);
+  if (const std::string why = why_not_a_folder(libraries->default_dir); !why.empty()) {
+    *error = "the data folder " + libraries->default_dir.string() + why;
     return false;
   }
   return true;

@@ -722,6 +722,30 @@ TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
     EXPECT_EQ(run_in_folder(c.arguments), 2);
     EXPECT_EQ(read(folder_ / "stderr.txt").rfind(c.error, 0), 0u) << read(folder_ / "stderr.txt");
   }
+  // A folder the system cannot even look at (a name longer than a file
+  // name may be) is named with the reason, not a crash.
+  const std::string long_name(300, 'a');
+  const struct {
+    std::string arguments;
+    std::string error;
+  } kUnreachable[] = {
+      {"--data-dir " + long_name, "quilvar: the data folder " + long_name + " cannot be reached: File name too long\n"},
+      {"--lib x=" + long_name, "quilvar: the folder " + long_name + " of library x cannot be reached: File name too long\n"},
+  };
+  for (const auto& c : kUnreachable) {
+    SCOPED_TRACE(c.arguments.substr(0, 12));
+    EXPECT_EQ(run_in_folder(c.arguments), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt"), c.error);
+  }
+  // A program read from standard input in a folder removed meanwhile has no
+  // folder to find its data in.
+  const std::string gone = "cd " + folder_.string() + " && mkdir gone && cd gone && rmdir ../gone && " +
+                           QUILVAR_EXECUTABLE + " - < ../program.qv > ../stdout.txt 2> ../stderr.txt";
+  const int gone_raw = std::system(gone.c_str());
+  ASSERT_TRUE(WIFEXITED(gone_raw));
+  EXPECT_EQ(WEXITSTATUS(gone_raw), 2);
+  EXPECT_EQ(read(folder_ / "stderr.txt").rfind("quilvar: the current folder cannot be found (", 0), 0u)
+      << read(folder_ / "stderr.txt");
   EXPECT_FALSE(fs::exists(folder_ / "--no-listing"));
   EXPECT_FALSE(fs::exists(folder_ / "--strict"));
 
