@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <exception>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -187,5 +188,11 @@ int main(int argc, char** argv) {
     quilvar::runtime::output::end_run_on_failure(
         "quilvar: ERROR: out of memory (a memory limit, such as ulimit -v, is too small for this run); the run is "
         "stopped and the output files it was writing are removed\n");
+  } catch (const std::exception& failure) {
+    // Nothing else should reach here; if something does, it is said under
+    // the program's name and the temporary files go, as for a lack of memory.
+    quilvar::runtime::output::end_run_on_failure(std::string("quilvar: ERROR: internal error: ") + failure.what() +
+                                                 "; the run is stopped and the output files it was writing are "
+                                                 "removed\n");
   }
 }
