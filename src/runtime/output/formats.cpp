@@ -373,8 +373,8 @@ std::string format_best(double value, int width) {
   if (value == 0.0) return "0";
   std::string shortest = shortest_text(value);
   if (static_cast<int>(shortest.size()) <= width && shortest.find('e') == std::string::npos) return shortest;
-  const std::string fixed = best_fixed(value, width);
-  const std::string scientific = best_scientific(value, width);
+  std::string fixed = best_fixed(value, width);
+  std::string scientific = best_scientific(value, width);
   if (fixed.empty() && scientific.empty()) return std::string(static_cast<std::size_t>(width), '*');
   if (scientific.empty()) return fixed;
   if (fixed.empty()) return scientific;

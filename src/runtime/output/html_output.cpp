@@ -333,7 +333,7 @@ class HtmlDestination : public Destination {
       contents_.add(2, id, line);
       last_by_ = line;
     }
-    const std::string id = "out" + std::to_string(++objects_);
+    std::string id = "out" + std::to_string(++objects_);
     contents_.add(last_by_.empty() ? 2 : 3, id, caption);
     return id;
   }

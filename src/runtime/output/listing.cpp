@@ -31,7 +31,7 @@ std::string centred(const std::string& text, std::size_t width) {
 
 // The text between dashes across `width` characters: "--- text ---".
 std::string dashed(const std::string& text, std::size_t width) {
-  const std::string inner = " " + text + " ";
+  std::string inner = " " + text + " ";
   const std::size_t shown = display_width(inner);
   if (shown >= width) return inner;
   const std::size_t left = (width - shown) / 2;
