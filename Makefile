@@ -5,7 +5,7 @@ SAN_BUILD ?= build-san
 TSAN_BUILD ?= build-tsan
 JOBS ?= $(shell nproc)
 
-.PHONY: deps build run test test-sanitize test-tsan bench clean
+.PHONY: deps build run test test-sanitize test-tsan test-threads bench clean
 
 deps:
 	@bash scripts/install-deps.sh
@@ -33,6 +33,18 @@ test-tsan: deps
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
 	TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
 	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+
+# The same for the test programs that run the runtime's threads (the
+# quilvar program end to end, data sets, output), as CI runs it.
+TSAN_TEST_DIRS = cli datasets output
+test-threads: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILVAR_TSAN=ON
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quilvar_cli \
+	  $(foreach d,$(TSAN_TEST_DIRS),$(d)_tests) worker_threads_tests report_browser_tests
+	for d in $(TSAN_TEST_DIRS); do \
+	  TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
+	    ctest --test-dir $(TSAN_BUILD)/tests/runtime/$$d --output-on-failure -j $(JOBS) || exit 1; \
+	done
 
 bench:
 	bash scripts/install-deps.sh --bench
