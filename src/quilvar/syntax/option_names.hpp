@@ -88,6 +88,7 @@ inline constexpr int kMsgPopulationNotNumeric = 167;
 inline constexpr int kMsgStrataTypeClash = 170;
 inline constexpr int kMsgAlphaAsLevel = 172;
 inline constexpr int kMsgNoStrata = 177;
+inline constexpr int kMsgStrataRepeated = 178;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -141,11 +141,22 @@ void fit_strata_to_reference(ProcContext& c) {
 void resolve_strata_variables(ProcContext& c) {
   c.strata_order = order_from_slot(c, kSlotStrataOrder);
   const std::span<const std::int32_t> strata = variable_list_slot(parsed(c), kSlotStrata);
-  c.strata_count = static_cast<int>(strata.size());
   c.strata_variables = static_cast<KeyVariable*>(host::pool_allocate(
-      c.pool, sizeof(KeyVariable) * static_cast<std::size_t>(c.strata_count + 1), host::kPoolAllocate));
-  for (int i = 0; i < c.strata_count; ++i) {
-    input::describe_variable(c.population.data, strata[i], c.strata_variables[i]);
+      c.pool, sizeof(KeyVariable) * (strata.size() + 1), host::kPoolAllocate));
+  // A variable named twice (directly or through a range or prefix list) is
+  // one stratum variable: a second copy would only repeat its column.
+  c.strata_count = 0;
+  for (std::size_t i = 0; i < strata.size(); ++i) {
+    KeyVariable& v = c.strata_variables[c.strata_count];
+    input::describe_variable(c.population.data, strata[i], v);
+    if (std::find(strata.begin(), strata.begin() + static_cast<std::ptrdiff_t>(i), strata[i]) !=
+        strata.begin() + static_cast<std::ptrdiff_t>(i)) {
+      if (std::find(strata.begin() + static_cast<std::ptrdiff_t>(i) + 1, strata.end(), strata[i]) == strata.end()) {
+        note(kMsgStrataRepeated, {text_arg({v.name.text, static_cast<std::size_t>(v.name.length)})});
+      }
+      continue;
+    }
+    ++c.strata_count;
   }
   fit_strata_to_reference(c);
   allocate_strata_keys(c);

@@ -407,6 +407,10 @@ constexpr CatalogEntry kEntries[] = {
      "No STRATA variables are given, so each BY group is one stratum and its estimates are not "
      "adjusted for any other variable.",
      "Name the variables to standardize by, such as the age group, in a STRATA statement."},
+    {kProcedureSet, 178, kNote,
+     "The STRATA variable %1 is named more than once; it is used once.",
+     "Name each stratum variable once; a variable list such as age-sex or a prefix list may "
+     "include a variable also named on its own."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

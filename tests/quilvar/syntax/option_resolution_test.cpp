@@ -81,6 +81,9 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=(none rate)"), 0, "210-1100"},
       {"data=pop refdata=ref method=direct stat=risk; population rate(mult=1000)=rate event=deaths total=persons; "
        "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK) 908-177"},
+      // A stratum variable named twice is used once, with a note.
+      {direct_with("", " strata age age;"), 0, "908-178(age)"},
+      {direct_with("", " strata age year age age;"), 1008, "908-178(age) 908-125(year,REFDATA=)"},
       // Without a STRATA statement the step runs as one stratum, with a note saying so.
       {"data=pop refdata=ref method=direct; population event=deaths total=persons; reference total=std_pop;", 0,
        "908-177"},
@@ -174,6 +177,15 @@ TEST_F(OptionResolution, VariablesAndLabelsAreResolved) {
   EXPECT_GT(c.info_label_width, 0);
   EXPECT_NE(c.population.reader, nullptr);
   EXPECT_NE(c.reference.reader, nullptr);
+}
+
+TEST_F(OptionResolution, AStratumVariableNamedAgainIsOneStratumVariable) {
+  const StepOutcome o = harness_.resolve(direct_with("", " strata age label age;"), [](const ProcContext& c) {
+    ASSERT_EQ(c.strata_count, 2);
+    EXPECT_EQ(std::string(c.strata_variables[0].name.text, c.strata_variables[0].name.length), "age");
+    EXPECT_EQ(std::string(c.strata_variables[1].name.text, c.strata_variables[1].name.length), "label");
+  });
+  EXPECT_EQ(o.message_list(), "908-178(age) 908-125(label,REFDATA=)") << o.log;
 }
 
 TEST(MultiplierExponent, AcceptsOnlyPowersOfTenInRange) {
