@@ -4,6 +4,8 @@
 // plots deliver: their columns, rows and dynamic variables.
 #pragma once
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -87,7 +89,8 @@ class PlotTest : public quilvar::testing::ModuleHostTest {
     services_.output = &runtime::output::output_services();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     json_path_ = std::filesystem::temp_directory_path() /
-                 (std::string("quilvar_plots_") + info->test_suite_name() + "_" + info->name() + ".json");
+                 (std::string("quilvar_plots_") + info->test_suite_name() + "_" + info->name() + "_" +
+                  std::to_string(getpid()) + ".json");
     runtime::output::OutputOptions options;
     options.json_path = json_path_.string();
     std::string error;

@@ -5,6 +5,8 @@
 // and readers of the delivered tables.
 #pragma once
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,7 +47,8 @@ class TableTest : public quilvar::testing::ModuleHostTest {
     services_.output = &runtime::output::output_services();
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     json_path_ = std::filesystem::temp_directory_path() /
-                 (std::string("quilvar_tables_") + info->test_suite_name() + "_" + info->name() + ".json");
+                 (std::string("quilvar_tables_") + info->test_suite_name() + "_" + info->name() + "_" +
+                  std::to_string(getpid()) + ".json");
     runtime::output::OutputOptions options;
     options.json_path = json_path_.string();
     options.listing = &listing_;

@@ -3,6 +3,8 @@
 // listing stream and a scratch folder for the file destinations.
 #pragma once
 
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -198,8 +200,11 @@ class OutputRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    // The process number keeps two test runs on one machine (two build
+    // folders, say) out of each other's folders.
     folder_ = std::filesystem::temp_directory_path() /
-              (std::string("quilvar_output_") + info->test_suite_name() + "_" + info->name());
+              (std::string("quilvar_output_") + info->test_suite_name() + "_" + info->name() + "_" +
+               std::to_string(getpid()));
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
   }
