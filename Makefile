@@ -28,23 +28,21 @@ test-sanitize: deps
 
 # ThreadSanitizer, for data races between the delivery, file writer and
 # split-pass threads; optimised, since the checks slow the tests severalfold.
+TSAN_CONFIGURE = cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILVAR_TSAN=ON
+TSAN_CTEST = TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" ctest --output-on-failure -j $(JOBS)
 test-tsan: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILVAR_TSAN=ON
+	$(TSAN_CONFIGURE)
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
-	TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
-	  ctest --test-dir $(TSAN_BUILD) --output-on-failure -j $(JOBS)
+	$(TSAN_CTEST) --test-dir $(TSAN_BUILD)
 
 # The same for the test programs that run the runtime's threads (the
 # quilvar program end to end, data sets, output), as CI runs it.
 TSAN_TEST_DIRS = cli datasets output
 test-threads: deps
-	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILVAR_TSAN=ON
+	$(TSAN_CONFIGURE)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quilvar_cli \
 	  $(foreach d,$(TSAN_TEST_DIRS),$(d)_tests) worker_threads_tests report_browser_tests
-	for d in $(TSAN_TEST_DIRS); do \
-	  TSAN_OPTIONS="second_deadlock_stack=1 $(TSAN_OPTIONS)" \
-	    ctest --test-dir $(TSAN_BUILD)/tests/runtime/$$d --output-on-failure -j $(JOBS) || exit 1; \
-	done
+	for d in $(TSAN_TEST_DIRS); do $(TSAN_CTEST) --test-dir $(TSAN_BUILD)/tests/runtime/$$d || exit 1; done
 
 bench:
 	bash scripts/install-deps.sh --bench

@@ -149,9 +149,9 @@ void resolve_strata_variables(ProcContext& c) {
   for (std::size_t i = 0; i < strata.size(); ++i) {
     KeyVariable& v = c.strata_variables[c.strata_count];
     input::describe_variable(c.population.data, strata[i], v);
-    if (std::find(strata.begin(), strata.begin() + static_cast<std::ptrdiff_t>(i), strata[i]) !=
-        strata.begin() + static_cast<std::ptrdiff_t>(i)) {
-      if (std::find(strata.begin() + static_cast<std::ptrdiff_t>(i) + 1, strata.end(), strata[i]) == strata.end()) {
+    if (std::ranges::count(strata.first(i), strata[i]) > 0) {
+      // Said once, at the variable's last mention.
+      if (std::ranges::count(strata.subspan(i + 1), strata[i]) == 0) {
         note(kMsgStrataRepeated, {text_arg({v.name.text, static_cast<std::size_t>(v.name.length)})});
       }
       continue;
