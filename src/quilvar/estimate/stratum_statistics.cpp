@@ -90,13 +90,27 @@ void warn_sum_too_large(ProcContext& c) {
   raise_step_status(c, host::kStatusWarning);
 }
 
+// A stratum's event count or population summed over the observations that
+// gave it, while another of its observations left it blank, is a sum over
+// part of the stratum: it would set part of its events against all of its
+// population, or all of them against part of it (or give part of its
+// standard weight). Such a sum is unknown, and so is the rate kept from one
+// of its observations, which there are then several of. A value no
+// observation gave (rates given alone) is no such case.
+void clear_partial_sums(double& events, double& population, double& estimate, int count_blank, int population_blank) {
+  const bool partial_events = count_blank != 0 && present(events);
+  const bool partial_population = population_blank != 0 && present(population);
+  if (!partial_events && !partial_population) return;
+  if (partial_events) events = host::kMissing;
+  if (partial_population) population = host::kMissing;
+  estimate = host::kMissing;
+}
+
 int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
     PopulationCell& cell = node.cell[k];
-    // A count summed over some of the stratum's observations only would
-    // set part of its events against all of its population.
-    if (node.count_unknown[k] != 0) cell.events = host::kMissing;
+    clear_partial_sums(cell.events, cell.population, cell.estimate, node.count_blank[k], node.population_blank[k]);
     // A stratum's sum over its observations past the largest double: said
     // before its missing estimate is.
     if (std::isinf(cell.events) || std::isinf(cell.population)) warn_sum_too_large(c);
@@ -142,6 +156,8 @@ int check_partial_events(ProcContext& c) {
 
 int compute_reference_estimate(ProcContext& c, StratumNode& node) {
   if (c.reference.data == nullptr) return 0;
+  clear_partial_sums(node.reference_events, node.reference_population, node.reference_rate, node.reference_count_blank,
+                     node.reference_population_blank);
   if (present(node.reference_events) && present(node.reference_population) && node.reference_population > 0) {
     node.reference_rate = node.reference_events / node.reference_population;
   }

@@ -34,7 +34,9 @@ void clear_node(const ProcContext& c, StratumNode& node) {
                           host::kMissing, host::kMissing, host::kMissing, host::kMissing};
   }
   node.absent[0] = node.absent[1] = 0;
-  node.count_unknown[0] = node.count_unknown[1] = 0;
+  node.count_blank[0] = node.count_blank[1] = 0;
+  node.population_blank[0] = node.population_blank[1] = 0;
+  node.reference_count_blank = node.reference_population_blank = 0;
   node.first = node.second = nullptr;
   node.balance = 0;
   node.label.length = 0;
@@ -211,7 +213,8 @@ void read_population_observation(ProcContext& c) {
   cell.events = values[kEventValue];
   cell.population = values[kTotalValue];
   cell.estimate = values[kRateValue];
-  const int count_unknown = !present(cell.events) && present(cell.population) ? 1 : 0;
+  const int count_blank = present(cell.events) ? 0 : 1;
+  const int population_blank = present(cell.population) ? 0 : 1;
   copy_key(c, spare);
   StratumNode* node = insert_stratum(c, &c.strata, &spare);
   if (node == nullptr) return;
@@ -219,13 +222,15 @@ void read_population_observation(ProcContext& c) {
     build_stratum_label(c, spare.label);
     if (c.method == kMethodDirect) spare.absent[0] = spare.absent[1] = 1;
     spare.absent[k] = 0;
-    spare.count_unknown[k] = count_unknown;
+    spare.count_blank[k] = count_blank;
+    spare.population_blank[k] = population_blank;
     c.spare_node = nullptr;
     return;
   }
   accumulate_population(*node, cell, k);
   node->absent[k] = 0;
-  node->count_unknown[k] |= count_unknown;
+  node->count_blank[k] |= count_blank;
+  node->population_blank[k] |= population_blank;
   clear_node(c, spare);
 }
 
@@ -239,6 +244,8 @@ void read_reference_observation(ProcContext& c) {
   spare.reference_events = values[kEventValue];
   spare.reference_population = values[kTotalValue];
   spare.reference_rate = values[kRateValue];
+  spare.reference_count_blank = present(values[kEventValue]) ? 0 : 1;
+  spare.reference_population_blank = present(values[kTotalValue]) ? 0 : 1;
   copy_key(c, spare);
   StratumNode* node = insert_stratum(c, &c.strata, &spare);
   if (node == nullptr) return;
@@ -253,6 +260,8 @@ void read_reference_observation(ProcContext& c) {
   }
   host::add_present(node->reference_events, values[kEventValue]);
   host::add_present(node->reference_population, values[kTotalValue]);
+  node->reference_count_blank |= present(values[kEventValue]) ? 0 : 1;
+  node->reference_population_blank |= present(values[kTotalValue]) ? 0 : 1;
   // A later observation's rate replaces the stored one; a missing rate does
   // not wipe out a rate already read.
   if (present(values[kRateValue])) node->reference_rate = values[kRateValue];

@@ -38,9 +38,13 @@ struct StratumNode {
 
   PopulationCell cell[2];
   int absent[2];                 // METHOD=DIRECT: no observation of that population
-  // An observation with a population but no event count went into the
-  // cell: its count is unknown, whatever the other observations added.
-  int count_unknown[2];
+  // Some observation of the cell, or of the reference, left its event count
+  // or its population blank (after deriving it from a rate). A sum the other
+  // observations gave is then a sum over part of the stratum only.
+  int count_blank[2];
+  int population_blank[2];
+  int reference_count_blank;
+  int reference_population_blank;
 
   // Key images, laid out after the node in the same pool block.
   double* data_order_key;        // per strata variable

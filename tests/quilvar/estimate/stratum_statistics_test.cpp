@@ -196,7 +196,7 @@ TEST_F(StratumStatisticsTest, IndirectStratumWithoutEventsBesideOthersEndsTheByG
   struct Case {
     const char* name;
     double second_events;
-    int second_count_unknown;
+    int second_count_blank;
     double first_events;
     int result, status;
   };
@@ -214,8 +214,8 @@ TEST_F(StratumStatisticsTest, IndirectStratumWithoutEventsBesideOthersEndsTheByG
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
     context_.strata_count = 1;
     add_stratum(cell(c.first_events, 10000), cell(kMissing, kMissing), 50000, 0.002);
-    add_stratum(cell(c.second_events, 2000), cell(kMissing, kMissing), 20000, 0.004).count_unknown[0] =
-        c.second_count_unknown;
+    add_stratum(cell(c.second_events, 2000), cell(kMissing, kMissing), 20000, 0.004).count_blank[0] =
+        c.second_count_blank;
     EXPECT_EQ(compute_stratum_statistics(context_), c.result);
     EXPECT_EQ(context_.step_status, c.status);
   }

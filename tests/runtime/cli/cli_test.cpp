@@ -200,6 +200,83 @@ TEST_F(QuilvarRun, IndirectCountsAreWholeOrTheByGroupEnds) {
   EXPECT_TRUE(outputs(r, 0, "Smr").empty());
 }
 
+// A row whose population is blank (one sex's population of an age group not
+// stated) leaves its stratum's population unknown, in the study population
+// and in the reference alike: summed over the other rows it would set all of
+// the stratum's events against part of its population (a crude rate and SMR
+// too high), or give the stratum too small a standard weight. The BY group
+// ends as a missing value instead; the other BY group, whose rows are
+// whole, is computed.
+TEST_F(QuilvarRun, PopulationBlankInSomeRowsOfAStratumEndsTheByGroup) {
+  const std::string whole_population = "area,age,sex,d,n\nA,1,F,3,1000\nA,1,M,2,1000\nA,2,F,4,1000\nA,2,M,6,1000\n";
+  const std::string whole_reference = "age,sex,D,N\n1,F,5,10000\n1,M,5,10000\n2,F,20,10000\n2,M,20,10000\n";
+  const std::string part_population = "area,age,sex,d,n\nA,1,F,3,1000\nA,1,M,2,1000\nA,2,F,4,.\nA,2,M,6,1000\n";
+  const std::string part_reference = "area,age,sex,D,N\nA,1,F,5,10000\nA,1,M,5,10000\nA,2,F,20,.\nA,2,M,20,10000\n";
+  const std::string area_b = "B,1,F,3,1000\nB,1,M,2,1000\nB,2,F,4,1000\nB,2,M,6,1000\n";
+  const std::string reference_b = "B,1,F,5,10000\nB,1,M,5,10000\nB,2,F,20,10000\nB,2,M,20,10000\n";
+  struct Case {
+    const char* name;
+    const char* method;
+    const char* reference_statement;
+    bool blank_in_reference;
+    const char* table;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"study population, direct", "direct", "total=N", false, "Quilvar",
+       "The crude rate of stratum age=2 is missing"},
+      {"study population, indirect", "indirect", "event=D total=N", false, "Smr",
+       "The population total of stratum age=2 is missing"},
+      {"reference, direct", "direct", "total=N", true, "Quilvar",
+       "The reference population total of stratum age=2 is missing"},
+      {"reference, indirect", "indirect", "event=D total=N", true, "Smr",
+       "The reference rate of stratum age=2 is missing"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    write("pop.csv", (c.blank_in_reference ? whole_population : part_population) + area_b);
+    // A reference blank in area A's rows only: matched to each BY group by area.
+    write("ref.csv", c.blank_in_reference ? part_reference + reference_b : whole_reference);
+    const RunResult r = run(std::string("proc quilvar data=pop refdata=ref method=") + c.method +
+                            " plots=none; population event=d total=n; reference " + c.reference_statement +
+                            "; strata age; by area;\nrun;\n");
+    EXPECT_EQ(r.exit_status, 1) << r.log;
+    EXPECT_NE(r.log.find(c.message), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("BY group area=A"), std::string::npos) << r.log;
+    const auto rows = outputs(r, 0, c.table);
+    EXPECT_EQ(rows.size(), 1u);
+    if (!rows.empty()) {
+      EXPECT_EQ(rows[0]["by"][0]["value"], "B");
+    }
+  }
+}
+
+// With a rate named too, the rate kept for a stratum is one row's: a stratum
+// whose rows leave part of its population blank (a row of 0 events, where
+// no population can be derived from the rate) has no rate either, where the
+// first row's 0 was used. Rates given alone, in no row with a population,
+// still give the stratum its first row's rate.
+TEST_F(QuilvarRun, RatesOfAStratumOfSeveralRows) {
+  write("ref.csv", "age,N\n1,10000\n2,10000\n");
+  const std::string step =
+      "proc quilvar data=pop refdata=ref method=direct plots=none; population %s; reference total=N; strata age;\n"
+      "run;\n";
+  const auto with = [&](const char* population) {
+    std::string text = step;
+    text.replace(text.find("%s"), 2, population);
+    return run(text);
+  };
+  write("pop.csv", "age,sex,d,n,r\n1,F,3,1000,300\n1,M,2,1000,200\n2,F,0,.,0\n2,M,6,1000,600\n");
+  RunResult r = with("event=d total=n rate=r");
+  EXPECT_EQ(r.exit_status, 1) << r.log;
+  EXPECT_NE(r.log.find("The crude rate of stratum age=2 is missing"), std::string::npos) << r.log;
+  EXPECT_TRUE(outputs(r, 0, "Quilvar").empty());
+
+  r = with("rate=r");
+  EXPECT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Quilvar").at(0), 0, "Quilvar"), (300.0 + 0) / 2);
+}
+
 TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
   write("pop.csv", kPopulation);
   write("ref.csv", kReference);
