@@ -49,13 +49,16 @@ void clear(SmrResult& s) {
 }
 
 // Sum over strata of the binomial variance n·r·(1 − r) of the observed
-// events, with n²/(n − 1) in place of n under the variance divisor.
+// events, with n²/(n − 1) in place of n under the variance divisor. Missing
+// when a stratum's risk is not known (the events given as a POPEVENT= total
+// alone): the sum over the other strata, or 0 over none, would give the SMR
+// too narrow limits.
 double risk_variance_sum(const ProcContext& c) {
   double sum = 0;
   for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
     const double n = node->cell[0].population;
     const double r = node->cell[0].estimate;
-    if (!present(n) || !present(r)) continue;
+    if (!present(n) || !present(r)) return kMissing;
     const double size = c.variance_divisor ? n * n / (n - 1) : n;
     sum += size * r * (1 - r);
   }

@@ -128,27 +128,45 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
   return 0;
 }
 
-// Under INDIRECT the observed total sums the strata's events while the
-// expected total covers every stratum, so a stratum without its event count
-// (and so without a crude estimate: a count is derived from a rate given
-// with the population), beside strata with their counts, would set unlike
-// sums against each other (an SMR biased low, silently). Such a stratum is
-// reported as a missing crude estimate, as DIRECT and MH report it; returns
-// 1 then. Event counts missing in every stratum (the total given by
-// POPEVENT=) are no such case.
-int check_partial_events(ProcContext& c) {
-  for (int k = 0; k < c.population_count; ++k) {
-    const StratumNode* without = nullptr;
-    bool with = false;
-    for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
-      if (present(node->cell[k].events)) {
-        with = true;
-      } else if (without == nullptr) {
-        without = node;
-      }
+// The first stratum of population k (among those it has observations for)
+// without the value that another stratum of it gives, or nullptr.
+const StratumNode* stratum_without(const ProcContext& c, int k, double PopulationCell::*value) {
+  const StratumNode* without = nullptr;
+  bool with = false;
+  for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
+    if (skipped(c, *node, k)) continue;
+    if (present(node->cell[k].*value)) {
+      with = true;
+    } else if (without == nullptr) {
+      without = node;
     }
-    if (with && without != nullptr) {
-      return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, *without, k, true);
+  }
+  return with ? without : nullptr;
+}
+
+// Sums over the strata must cover the same strata. Under INDIRECT the
+// observed total sums the strata's events while the expected total covers
+// every stratum, so a stratum without its event count (and so without a
+// crude estimate: a count is derived from a rate given with the
+// population), beside strata with their counts, would set unlike sums
+// against each other (an SMR biased low, silently). Under DIRECT a stratum
+// given by its rate alone, beside strata with their populations, would be
+// left out of the variance (limits too narrow) and of the population total
+// (a crude rate of part of the population). Such a stratum is reported as a
+// missing crude estimate or population, as a stratum missing both is; returns
+// 1 then. Event counts missing in every stratum (the total given by
+// POPEVENT=), or populations missing in every stratum (rates given alone),
+// are no such case.
+int check_partial_sums(ProcContext& c) {
+  for (int k = 0; k < c.population_count; ++k) {
+    if (c.method == kMethodIndirect) {
+      if (const StratumNode* node = stratum_without(c, k, &PopulationCell::events)) {
+        return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, *node, k, true);
+      }
+    } else if (c.method == kMethodDirect) {
+      if (const StratumNode* node = stratum_without(c, k, &PopulationCell::population)) {
+        return report_missing(c, kMsgMissingPopulation, *node, k, true);
+      }
     }
   }
   return 0;
@@ -288,12 +306,32 @@ void check_totals_in_range(ProcContext& c) {
   if (too_large) warn_sum_too_large(c);
 }
 
+// A reference total summed over the strata that give the value, while
+// another stratum leaves it blank (a reference stratum given by its rate
+// alone, or by a rate of 0 with no events to derive its population from),
+// is a total over part of the reference: the reference crude rate built on
+// it, and with it the indirectly standardized rate, would be off, and so
+// would the attributable fractions built on the reference events. It is
+// unknown instead; under INDIRECT the REFRATE= constant (or REFEVENT= and
+// REFTOTAL=) then gives the crude rate.
+double whole_reference_sum(const ProcContext& c, double total, double StratumNode::*value) {
+  for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
+    if (!present(node->*value)) return host::kMissing;
+  }
+  return total;
+}
+
 void compute_totals(ProcContext& c) {
   reset_totals(c);
   for (StratumNode* node = c.strata; node != nullptr; node = node->first) add_stratum_totals(c, *node);
   if (!present(c.total_events[0]) && present(c.population_event_total)) c.total_events[0] = c.population_event_total;
   for (int k = 0; k < c.population_count; ++k) {
     c.overall_estimate[k] = ratio_if_positive(c.total_events[k], c.total_population[k]);
+  }
+  if (c.reference.data != nullptr) {
+    c.total_reference_events = whole_reference_sum(c, c.total_reference_events, &StratumNode::reference_events);
+    c.total_reference_population =
+        whole_reference_sum(c, c.total_reference_population, &StratumNode::reference_population);
   }
   c.reference_estimate = ratio_if_positive(c.total_reference_events, c.total_reference_population);
   if (!present(c.reference_estimate) && present(c.reference_rate_constant)) c.reference_estimate = c.reference_rate_constant;
@@ -387,7 +425,7 @@ int compute_stratum_statistics(ProcContext& c) {
     ++counter;
   }
   c.stratum_count = counter;
-  if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
+  if (check_partial_sums(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
   if (smr_limit_failed) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);

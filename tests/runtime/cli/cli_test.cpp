@@ -277,6 +277,71 @@ TEST_F(QuilvarRun, RatesOfAStratumOfSeveralRows) {
   EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Quilvar").at(0), 0, "Quilvar"), (300.0 + 0) / 2);
 }
 
+// Totals and variances cover every stratum or are unknown. Under DIRECT a
+// stratum given by its rate alone, beside strata with their populations,
+// ends its BY group (it was left out of the variance and the population
+// total: limits too narrow, a crude rate of part of the population); the
+// other BY group is computed. Under INDIRECT a reference stratum without a
+// population (a rate of 0 beside 0 events) leaves the reference crude rate
+// unknown, and with it the indirectly standardized rate, unless REFRATE=
+// gives it; the SMR stands.
+TEST_F(QuilvarRun, SumsOverPartOfTheStrataAreUnknown) {
+  write("pop.csv", "area,age,d,n,r\nA,1,10,10000,100\nA,2,.,.,300\nB,1,10,10000,100\nB,2,30,10000,300\n");
+  write("std.csv", "age,w,D,R\n1,100,0,0\n2,300,300,300\n");
+  RunResult r = run("proc quilvar data=pop refdata=std method=direct plots=none; population event=d total=n "
+                    "rate=r; reference total=w; strata age; by area;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 1) << r.log;
+  EXPECT_NE(r.log.find("The population total of stratum age=2 is missing"), std::string::npos) << r.log;
+  const auto direct = outputs(r, 0, "Quilvar");
+  ASSERT_EQ(direct.size(), 1u);
+  EXPECT_EQ(direct[0]["by"][0]["value"], "B");
+  EXPECT_DOUBLE_EQ(cell(direct[0], 0, "Quilvar"), 250);  // (100 x 100 + 300 x 300) / 400
+
+  struct Case {
+    const char* reference;
+    bool rate_known;
+  };
+  for (const Case& c : {Case{"event=D rate=R", false}, Case{"event=D rate=R refrate=250", true}}) {
+    SCOPED_TRACE(c.reference);
+    r = run(std::string("proc quilvar data=pop refdata=std method=indirect plots=none; population event=d "
+                        " total=n; reference ") + c.reference + "; strata age; by area;\nrun;\n");
+    const auto smr = outputs(r, 0, "Smr");
+    ASSERT_EQ(smr.size(), 1u) << r.log;
+    EXPECT_DOUBLE_EQ(cell(smr[0], 0, "Smr"), 40.0 / 30);  // O = 40, E = 10000 x 0 + 10000 x 0.003
+    const auto standardized = outputs(r, 0, "Quilvar");
+    EXPECT_EQ(standardized.size(), c.rate_known ? 1u : 0u);
+    if (c.rate_known && !standardized.empty()) {
+      EXPECT_DOUBLE_EQ(cell(standardized[0], 0, "RefCrudeRate"), 250);
+    }
+    if (!c.rate_known) {
+      EXPECT_NE(r.log.find("[908-164]"), std::string::npos) << r.log;
+    }
+  }
+}
+
+// A risk SMR whose observed events are a POPEVENT= total has no stratum
+// risks to build its binomial variance on: its standard error and limits
+// are missing, where they were 0 and the SMR itself.
+TEST_F(QuilvarRun, RiskSmrFromAnEventTotalHasNoStandardError) {
+  write("pop.csv", "age,n\n1,1000\n2,2000\n");
+  write("ref.csv", "age,risk,n\n1,0.01,50000\n2,0.02,50000\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=indirect stat=risk plots=none; population "
+                          "total=n popevent=60; reference risk=risk total=n; strata age;\nrun;\n");
+  ASSERT_EQ(r.exit_status, 0) << r.log;
+  const auto smr = outputs(r, 0, "Smr");
+  ASSERT_EQ(smr.size(), 1u);
+  EXPECT_DOUBLE_EQ(cell(smr[0], 0, "Smr"), 1.2);  // 60 / (1000 x 0.01 + 2000 x 0.02)
+  const auto& columns = smr[0]["columns"];
+  int checked = 0;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (columns[i]["name"] == "StdErr" || columns[i]["name"] == "SmrLcl") {
+      EXPECT_TRUE(smr[0]["rows"][0][i].is_null()) << columns[i]["name"];
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 2);
+}
+
 TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
   write("pop.csv", kPopulation);
   write("ref.csv", kReference);
