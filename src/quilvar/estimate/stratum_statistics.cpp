@@ -35,6 +35,8 @@ constexpr int kMsgAbsentWithEffect = 154;
 constexpr int kMsgStratumLimitFailed = 155;
 constexpr int kMsgSmrLimitFailed = 156;
 constexpr int kMsgTotalTooLarge = 171;
+constexpr int kMsgPopulationUnknown = 179;
+constexpr int kMsgPopulationUnknownIn = 180;
 
 void track(ProcContext& c, double estimate) {
   if (!present(estimate)) return;
@@ -144,32 +146,44 @@ const StratumNode* stratum_without(const ProcContext& c, int k, double Populatio
   return with ? without : nullptr;
 }
 
-// Sums over the strata must cover the same strata. Under INDIRECT the
-// observed total sums the strata's events while the expected total covers
-// every stratum, so a stratum without its event count (and so without a
-// crude estimate: a count is derived from a rate given with the
-// population), beside strata with their counts, would set unlike sums
-// against each other (an SMR biased low, silently). Under DIRECT a stratum
-// given by its rate alone, beside strata with their populations, would be
-// left out of the variance (limits too narrow) and of the population total
-// (a crude rate of part of the population). Such a stratum is reported as a
-// missing crude estimate or population, as a stratum missing both is; returns
+// Under INDIRECT the observed total sums the strata's events while the
+// expected total covers every stratum, so a stratum without its event count
+// (and so without a crude estimate: a count is derived from a rate given
+// with the population), beside strata with their counts, would set unlike
+// sums against each other (an SMR biased low, silently). Such a stratum is
+// reported as a missing crude estimate, as DIRECT and MH report it; returns
 // 1 then. Event counts missing in every stratum (the total given by
-// POPEVENT=), or populations missing in every stratum (rates given alone),
-// are no such case.
-int check_partial_sums(ProcContext& c) {
+// POPEVENT=) are no such case.
+int check_partial_events(ProcContext& c) {
   for (int k = 0; k < c.population_count; ++k) {
-    if (c.method == kMethodIndirect) {
-      if (const StratumNode* node = stratum_without(c, k, &PopulationCell::events)) {
-        return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, *node, k, true);
-      }
-    } else if (c.method == kMethodDirect) {
-      if (const StratumNode* node = stratum_without(c, k, &PopulationCell::population)) {
-        return report_missing(c, kMsgMissingPopulation, *node, k, true);
-      }
+    if (const StratumNode* node = stratum_without(c, k, &PopulationCell::events)) {
+      return report_missing(c, c.statistic == kStatRisk ? kMsgMissingRisk : kMsgMissingRate, *node, k, true);
     }
   }
   return 0;
+}
+
+// Under DIRECT a stratum given by its rate alone (or by a rate of 0 beside
+// 0 events, from which no population can be derived), beside strata with
+// their populations, still has its share in the standardized estimate, but
+// the population total, the crude rate and the variance would leave it out
+// (limits too narrow). The totals of that population are unknown instead,
+// which leaves the standard error and limits missing, with a warning
+// naming the stratum. Populations missing in every stratum (rates given
+// alone) are no such case: the totals are missing anyway.
+void check_partial_populations(ProcContext& c) {
+  for (int k = 0; k < c.population_count; ++k) {
+    const StratumNode* node = stratum_without(c, k, &PopulationCell::population);
+    if (node == nullptr) continue;
+    if (c.group_given) {
+      host::host_issue_message(host::kMessageSetProcedure, kMsgPopulationUnknownIn,
+                               {long_arg(node->label), long_arg(c.population_label[k])});
+    } else {
+      host::host_issue_message(host::kMessageSetProcedure, kMsgPopulationUnknown, {long_arg(node->label)});
+    }
+    raise_step_status(c, host::kStatusWarning);
+    c.total_population[k] = c.total_events[k] = c.overall_estimate[k] = host::kMissing;
+  }
 }
 
 int compute_reference_estimate(ProcContext& c, StratumNode& node) {
@@ -425,13 +439,14 @@ int compute_stratum_statistics(ProcContext& c) {
     ++counter;
   }
   c.stratum_count = counter;
-  if (check_partial_sums(c) != 0) return 1;
+  if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
   if (smr_limit_failed) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);
     raise_step_status(c, host::kStatusWarning);
   }
   compute_totals(c);
+  if (c.method == kMethodDirect) check_partial_populations(c);
   check_totals_in_range(c);
   compute_proportions(c);
   return 0;

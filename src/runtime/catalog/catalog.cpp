@@ -411,6 +411,16 @@ constexpr CatalogEntry kEntries[] = {
      "The STRATA variable %1 is named more than once; it is used once.",
      "Name each stratum variable once; a variable list such as age-sex or a prefix list may "
      "include a variable also named on its own."},
+    {kProcedureSet, 179, kWarning,
+     "The population of stratum %1 is not known, so the population total, the crude rate and the "
+     "standard error and confidence limits of the standardized estimate are missing.",
+     "The stratum is given by its rate alone, or by a rate of 0 from which no population can be "
+     "derived; give its population (TOTAL=) as the other strata do."},
+    {kProcedureSet, 180, kWarning,
+     "%2 has no known population for stratum %1, so its population total, its crude rate and the "
+     "standard error and confidence limits of its standardized estimate are missing.",
+     "The stratum is given by its rate alone, or by a rate of 0 from which no population can be "
+     "derived; give its population (TOTAL=) as the other strata do."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {
