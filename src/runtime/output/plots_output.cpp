@@ -20,6 +20,10 @@ constexpr std::size_t kMaxStemBytes = 200;
 constexpr std::uint64_t kDigestBasis = 0xcbf29ce484222325ull;  // 64-bit FNV-1a
 constexpr std::uint64_t kDigestPrime = 0x100000001b3ull;
 constexpr int kDigestHexDigits = 8;
+// Plot files named in the run's error when they cannot be written; the
+// rest are counted. A full disk under a run of many BY groups fails every
+// later plot, which would otherwise give one error line of megabytes.
+constexpr int kNamedFailures = 3;
 
 // Eight hex digits standing for the whole text: the same on every run and
 // every system, unlike std::hash.
@@ -81,14 +85,17 @@ class PlotsDestination : public Destination {
       file.write(svg);
       if (file.commit(&message)) return;
     }
-    append_error(&error_, message);
+    if (++failures_ <= kNamedFailures) append_error(&error_, message);
   }
 
   bool finish(std::string* error) override {
     // A folder this run made and put no plot into goes again.
     made_folders_.remove_empty();
-    if (error_.empty()) return true;
+    if (failures_ == 0) return true;
     *error = error_;
+    if (failures_ > kNamedFailures) {
+      *error += "; " + std::to_string(failures_ - kNamedFailures) + " more plot files could not be written";
+    }
     return false;
   }
 
@@ -99,6 +106,7 @@ class PlotsDestination : public Destination {
   const InputFiles* inputs_;
   std::map<std::string, int> counts_;
   std::string error_;
+  long failures_ = 0;
 };
 
 }  // namespace

@@ -224,6 +224,35 @@ TEST_F(OutputFiles, PlotsOfLongByValuesGetShortDistinctFileNames) {
   }
 }
 
+// Plot files that cannot be written (the folder gone, a full disk) fail
+// the run; the first few are named with their reason and the rest counted,
+// so that a run of many BY groups gives a readable error, not one entry
+// per plot.
+TEST_F(OutputFiles, PlotFilesThatCannotBeWrittenAreNamedAFewAndCounted) {
+  OutputOptions options;
+  options.plots_dir = (folder_ / "plots").string();
+  options.render_graph = [](const Graph&) { return std::string("<svg></svg>"); };
+  std::string error;
+  ASSERT_TRUE(begin_run(options, &error)) << error;
+  std::filesystem::remove_all(folder_ / "plots");
+  std::ofstream(folder_ / "plots") << "a file in the folder's place";
+  for (int year = 2001; year <= 2010; ++year) {
+    begin_step("", [year] { return std::vector<ByValue>{{"Year", true, static_cast<double>(year), ""}}; });
+    ModuleDriver module;
+    const double estimate = 2.5;
+    OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
+    EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+    end_step(0);
+  }
+  EXPECT_FALSE(finish_run(&error));
+  std::string expected;
+  for (const char* year : {"2001", "2002", "2003"}) {
+    expected += "cannot write " + (folder_ / "plots" / ("Year_" + std::string(year) + "_StrataSMRPlot.svg")).string() +
+                ": Not a directory; ";
+  }
+  EXPECT_EQ(error, expected + "7 more plot files could not be written");
+}
+
 // The contents list every step, BY group and object, each linking to its
 // place in the report.
 TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
