@@ -74,11 +74,13 @@ LogFile::Buffer::int_type LogFile::Buffer::overflow(int_type ch) {
   if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
   const char text = traits_type::to_char_type(ch);
   file_.write(std::string_view(&text, 1));
+  text_.push_back(text);
   return ch;
 }
 
 std::streamsize LogFile::Buffer::xsputn(const char* text, std::streamsize size) {
   file_.write(std::string_view(text, static_cast<std::size_t>(size)));
+  text_.append(text, static_cast<std::size_t>(size));
   return size;
 }
 

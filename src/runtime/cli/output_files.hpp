@@ -20,9 +20,12 @@ namespace quilvar::runtime {
 bool check_output_files(const RunOptions& options, std::string* error);
 
 // The log file: text written to stream() reaches the file when committed.
+// The text is kept as well, so that a log file that cannot be written (a
+// full disk, a name that is a data set the run reads) does not take the
+// run's messages with it: the run then gives them on standard error.
 class LogFile {
  public:
-  LogFile() : buffer_(file_), stream_(&buffer_) {}
+  LogFile() : buffer_(file_, text_), stream_(&buffer_) {}
 
   // False with *error set when the file cannot be created.
   bool open(const std::string& path, const output::InputFiles* inputs, std::string* error) {
@@ -30,12 +33,14 @@ class LogFile {
   }
   std::ostream& stream() { return stream_; }
   bool commit(std::string* error) { return file_.commit(error); }
+  // Everything written to stream().
+  const std::string& text() const { return text_; }
 
  private:
-  // Hands every piece of text to the file.
+  // Hands every piece of text to the file and keeps it.
   class Buffer : public std::streambuf {
    public:
-    explicit Buffer(output::AtomicFile& file) : file_(file) {}
+    Buffer(output::AtomicFile& file, std::string& text) : file_(file), text_(text) {}
 
    protected:
     int_type overflow(int_type ch) override;
@@ -43,9 +48,11 @@ class LogFile {
 
    private:
     output::AtomicFile& file_;
+    std::string& text_;
   };
 
   output::AtomicFile file_;
+  std::string text_;
   Buffer buffer_;
   std::ostream stream_;
 };

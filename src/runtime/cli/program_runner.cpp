@@ -469,7 +469,12 @@ int run_program(const RunOptions& options) {
   }
   const int status = run_logged(options, inputs);
   current_session().log = nullptr;
-  if (!options.log_path.empty() && !log.commit(&error)) return fail_usage(error);
+  if (!options.log_path.empty() && !log.commit(&error)) {
+    // The messages would be lost with the file: they go where a run
+    // without --log writes them, before the reason.
+    std::cerr << log.text();
+    return fail_usage(error);
+  }
   // A log on standard error that could not be written (a full disk) lost
   // its warnings and errors: the run must not look clean.
   if (options.log_path.empty() && !std::cerr) return std::max(status, kExitUsage);

@@ -945,6 +945,33 @@ TEST_F(QuilvarRun, ALogThatCannotBeWrittenIsAFailure) {
   EXPECT_EQ(exit_status("pop"), 0);
 }
 
+// A log file that cannot be written when the run ends (a full disk, here
+// a device that is always full; a name that is a data set the run reads)
+// does not lose the run's messages: they go to standard error, before the
+// reason the file was not written.
+TEST_F(QuilvarRun, TheMessagesOfALogFileThatCannotBeWrittenReachStandardError) {
+  write("bad.csv", "age,deaths,persons\nyoung,-1,10\n");
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=bad refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  const struct {
+    std::string log;
+    std::string reason;
+  } cases[] = {{"/dev/full", "cannot write /dev/full: No space left on device"},
+               {"bad.csv", "cannot write bad.csv: it is a data set this program reads; it was not overwritten"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.log);
+    EXPECT_EQ(run_in_folder("--no-listing --log " + c.log), 2);
+    const std::string errors = read(folder_ / "stderr.txt");
+    const std::size_t message = errors.find("ERROR: The EVENT= variable has a negative value");
+    EXPECT_NE(message, std::string::npos) << errors;
+    EXPECT_NE(errors.find("NOTE: The step at line 1 ended with status 1008."), std::string::npos) << errors;
+    const std::size_t reason = errors.find("quilvar: " + c.reason + "\n");
+    EXPECT_NE(reason, std::string::npos) << errors;
+    EXPECT_GT(reason, message) << errors;
+  }
+}
+
 // Output files that name one another, the program or an output folder are
 // refused before anything is read or written.
 TEST_F(QuilvarRun, ClashingOutputFilesAreRefusedBeforeTheRun) {
