@@ -2,6 +2,7 @@
 // file's stream.
 #include "runtime/cli/output_files.hpp"
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string_view>
@@ -73,15 +74,26 @@ bool check_output_files(const RunOptions& options, std::string* error) {
 LogFile::Buffer::int_type LogFile::Buffer::overflow(int_type ch) {
   if (traits_type::eq_int_type(ch, traits_type::eof())) return traits_type::not_eof(ch);
   const char text = traits_type::to_char_type(ch);
-  file_.write(std::string_view(&text, 1));
-  text_.push_back(text);
+  keep(std::string_view(&text, 1));
   return ch;
 }
 
 std::streamsize LogFile::Buffer::xsputn(const char* text, std::streamsize size) {
-  file_.write(std::string_view(text, static_cast<std::size_t>(size)));
-  text_.append(text, static_cast<std::size_t>(size));
+  keep(std::string_view(text, static_cast<std::size_t>(size)));
   return size;
+}
+
+void LogFile::Buffer::keep(std::string_view text) {
+  file_.write(text);
+  const std::size_t room = kKeptBytes - std::min(kKeptBytes, kept_.text.size());
+  kept_.text.append(text.substr(0, room));
+  kept_.dropped += text.size() - std::min(room, text.size());
+}
+
+std::string LogFile::text() const {
+  if (kept_.dropped == 0) return kept_.text;
+  return kept_.text + "\nquilvar: " + std::to_string(kept_.dropped) +
+         " more bytes of the log are lost with its file\n";
 }
 
 }  // namespace quilvar::runtime

@@ -20,12 +20,14 @@ namespace quilvar::runtime {
 bool check_output_files(const RunOptions& options, std::string* error);
 
 // The log file: text written to stream() reaches the file when committed.
-// The text is kept as well, so that a log file that cannot be written (a
-// full disk, a name that is a data set the run reads) does not take the
-// run's messages with it: the run then gives them on standard error.
+// Its first part is kept as well, so that a log file that cannot be written
+// (a full disk, a name that is a data set the run reads) does not take the
+// run's messages with it: the run then gives them on standard error. The
+// part kept is bounded, so that a run of many BY groups with a message in
+// each does not hold its whole log in memory.
 class LogFile {
  public:
-  LogFile() : buffer_(file_, text_), stream_(&buffer_) {}
+  LogFile() : buffer_(file_, kept_), stream_(&buffer_) {}
 
   // False with *error set when the file cannot be created.
   bool open(const std::string& path, const output::InputFiles* inputs, std::string* error) {
@@ -33,26 +35,34 @@ class LogFile {
   }
   std::ostream& stream() { return stream_; }
   bool commit(std::string* error) { return file_.commit(error); }
-  // Everything written to stream().
-  const std::string& text() const { return text_; }
+  // The text written to stream(), or its first part and a line saying how
+  // much of it is left out.
+  std::string text() const;
 
  private:
-  // Hands every piece of text to the file and keeps it.
+  static constexpr std::size_t kKeptBytes = std::size_t{4} << 20;
+  struct Kept {
+    std::string text;
+    std::size_t dropped = 0;
+  };
+
+  // Hands every piece of text to the file and keeps its first part.
   class Buffer : public std::streambuf {
    public:
-    Buffer(output::AtomicFile& file, std::string& text) : file_(file), text_(text) {}
+    Buffer(output::AtomicFile& file, Kept& kept) : file_(file), kept_(kept) {}
 
    protected:
     int_type overflow(int_type ch) override;
     std::streamsize xsputn(const char* text, std::streamsize size) override;
 
    private:
+    void keep(std::string_view text);
     output::AtomicFile& file_;
-    std::string& text_;
+    Kept& kept_;
   };
 
   output::AtomicFile file_;
-  std::string text_;
+  Kept kept_;
   Buffer buffer_;
   std::ostream stream_;
 };
