@@ -87,6 +87,18 @@ std::string extras_message(const CLI::App& app, const std::string& program) {
   return "";
 }
 
+// What the user is told of an option given more times than it takes values
+// ("--csv a --csv b"); empty when no option was.
+std::string repeated_message(const CLI::App& app) {
+  for (const CLI::Option* option : app.get_options()) {
+    const int most = option->get_items_expected_max();
+    if (most > 0 && option->count() > static_cast<std::size_t>(most)) {
+      return option->get_name() + " is given more than once; give it once";
+    }
+  }
+  return "";
+}
+
 // The command line's options, written into options, libraries and
 // no_listing as it is parsed.
 std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, std::vector<std::string>& libraries,
@@ -169,8 +181,9 @@ int main(int argc, char** argv) {
     // is what went wrong, not the program left out.
     const bool unplaced = dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr ||
                           (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr && options.program.empty());
-    const std::string extras = unplaced ? extras_message(*app, options.program) : "";
-    std::cerr << "quilvar: " << (extras.empty() ? e.what() : extras) << "\nRun with --help for more information.\n";
+    std::string said = unplaced ? extras_message(*app, options.program) : "";
+    if (said.empty() && dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) said = repeated_message(*app);
+    std::cerr << "quilvar: " << (said.empty() ? e.what() : said) << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }
   options.listing = !no_listing;

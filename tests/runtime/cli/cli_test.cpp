@@ -868,6 +868,7 @@ TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
       {"--data-dir pop.csv", "quilvar: the data folder pop.csv is not a folder"},
       {"--lib lib=nowhere", "quilvar: the folder nowhere of library lib does not exist"},
       {"--lib a=. --lib A=..", "quilvar: --lib names the library A twice (. and ..): give each library one folder"},
+      {"--csv a --json r.json --csv b", "quilvar: --csv is given more than once; give it once\n"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.arguments);
