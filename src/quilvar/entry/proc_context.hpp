@@ -258,6 +258,9 @@ struct ProcContext {
   // Population levels and labels.
   int level_count;
   PopulationLevel levels[2];
+  // GROUP= values by formatted value, numbered in the order the step first
+  // met them (DATA order): every BY group's levels keep that order.
+  std::unordered_map<std::string, int, TextHash, std::equal_to<>> group_data_order;
   LongText population_label[2];
   int population_label_width;       // the longest population label
   int population_column_width;

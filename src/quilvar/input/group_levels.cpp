@@ -39,14 +39,35 @@ void store_level(const ProcContext& c, PopulationLevel& level) {
   std::memcpy(level.raw_text, c.group_raw_text, static_cast<std::size_t>(c.group.length));
 }
 
+// The rank of a formatted group value in the order the step first met it.
+// DATA order ranks the levels over the whole step, not within each BY
+// group, as it does strata: were a group whose rows start with the second
+// level to list it first, its effects would compare the levels the other
+// way round under the same columns, which the CSV file does not show.
+int data_order_rank(ProcContext& c, const char* formatted) {
+  const std::string_view value(formatted, static_cast<std::size_t>(c.group.formatted_width));
+  if (const auto found = c.group_data_order.find(value); found != c.group_data_order.end()) return found->second;
+  const int rank = static_cast<int>(c.group_data_order.size());
+  c.group_data_order.emplace(std::string(value), rank);
+  return rank;
+}
+
+// Whether the current group value comes before a level, given their
+// comparison by the group key order.
+bool comes_before(ProcContext& c, const PopulationLevel& level, int comparison) {
+  if (c.group_order != kOrderData) return comparison < 0;
+  return data_order_rank(c, c.group_formatted) < data_order_rank(c, level.formatted);
+}
+
 // Adds the current group value to the sorted (or first-seen) levels.
 void add_level(ProcContext& c) {
   int position = c.level_count;
   for (int i = 0; i < c.level_count; ++i) {
     const int comparison = compare_with_level(c, c.levels[i]);
     if (comparison == 0) return;
-    if (comparison < 0 && c.group_order != kOrderData && position == c.level_count) position = i;
+    if (position == c.level_count && comes_before(c, c.levels[i], comparison)) position = i;
   }
+  if (c.group_order == kOrderData) data_order_rank(c, c.group_formatted);
   if (c.level_count == kMaxLevels) {
     host::host_issue_message(host::kMessageSetProcedure, c.method == kMethodMh ? kMsgMhLevels : kMsgThirdLevel);
     host::host_set_step_status(host::kStatusDataInvalid);

@@ -442,6 +442,26 @@ TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   EXPECT_EQ(order, (std::vector<std::string>{"c", "a", "b"}));
 }
 
+// GROUP= levels in DATA order keep the order the step first met them in
+// every BY group: 2024's rows start with South, yet North stays the first
+// population, so each group's effect is North against South.
+TEST_F(QuilvarRun, GroupDataOrderIsTheStepsFirstAppearanceInEveryByGroup) {
+  write("pop.csv", "year,age,region,deaths,persons\n2023,a,North,20,1000\n2023,a,South,10,1000\n"
+                   "2024,a,South,12,1000\n2024,a,North,30,1000\n");
+  write("ref.csv", "age,std_pop\na,100\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct effect=ratio plots=none; population "
+                          "group(order=data)=region event=deaths total=persons; reference total=std_pop; strata age; "
+                          "by year;\nrun;\n");
+  const auto effects = outputs(r, 0, "Effect");
+  ASSERT_EQ(effects.size(), 2u) << r.log;
+  const double expected[] = {2.0, 2.5};
+  for (std::size_t g = 0; g < effects.size(); ++g) {
+    SCOPED_TRACE(g);
+    EXPECT_EQ(effects[g]["columns"][1]["label"], "North");
+    EXPECT_NEAR(cell(effects[g], 0, "RateRatio"), expected[g], 1e-12);
+  }
+}
+
 // Each STRATA variable numbers its own values, over the population and then
 // the reference rows of each BY group in turn: age b, first seen in 2020's
 // reference rows, comes after c and a of 2020's population rows.
