@@ -222,6 +222,9 @@ struct ProcContext {
   // missing STRATA value and for a missing GROUP= value.
   std::int64_t left_out_strata;
   std::int64_t left_out_group;
+  // Whether the step has warned that the population's (0) or reference's
+  // (1) rates or risks disagree with their event counts and totals.
+  int rate_disagreement_noted[2];
 
   // Labels and column widths.
   ShortText method_label;

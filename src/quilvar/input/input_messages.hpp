@@ -19,6 +19,7 @@ inline constexpr int kMsgRiskAboveOne = 147;
 inline constexpr int kMsgOneLevel = 148;
 inline constexpr int kMsgLeftOutStrata = 175;
 inline constexpr int kMsgLeftOutGroup = 176;
+inline constexpr int kMsgRateDisagrees = 181;
 
 inline constexpr std::string_view kWordPopulation = "POPULATION";
 inline constexpr std::string_view kWordReference = "REFERENCE";

@@ -158,6 +158,35 @@ void validate_values(const ProcContext& c, const DataSide& side, std::string_vie
   if (present(rate) && rate > 1) stop_invalid(kMsgRiskAboveOne, {text_arg(kOptionRisk), text_arg(word)});
 }
 
+// A rate or risk that an observation gives beside its event count and total
+// is not used, but where another observation leaves its count (or total)
+// blank, the count is derived from its rate. Rates written per another
+// multiplier than the one assumed (a published table's rates per 1,000 read
+// per 100,000), or risks written as percentages, would give such counts off
+// by that factor without a word; they show where the rate disagrees with
+// the count and total beside it. A factor of 5 or more cannot come from
+// rounding the rate (a rate rounded to 0 is not compared), so the step warns
+// at the first such observation of each data set.
+void check_rate_agreement(ProcContext& c, const DataSide& side, double multiplier, bool applies, int which,
+                          std::string_view word) {
+  constexpr double kLargestRoundingFactor = 5;
+  const double events = side.value[kEventValue];
+  const double total = side.value[kTotalValue];
+  double rate = side.value[kRateValue];
+  if (c.rate_disagreement_noted[which] != 0 || !present(events) || !present(total) || !present(rate)) return;
+  if (!(events > 0) || !(total > 0) || !(rate > 0)) return;
+  if (applies) rate /= multiplier;
+  const double factor = rate / (events / total);
+  if (!std::isfinite(factor) || (factor < kLargestRoundingFactor && factor > 1 / kLargestRoundingFactor)) return;
+  // Two significant digits say the factor (100, 0.01, 0.25) well enough.
+  const double scale = std::pow(10.0, std::floor(std::log10(factor)) - 1);
+  const std::string_view option = c.statistic == kStatRisk ? kOptionRisk : kOptionRate;
+  host::host_issue_message(host::kMessageSetProcedure, kMsgRateDisagrees,
+                           {text_arg(option), text_arg(word), number_arg(std::round(factor / scale) * scale)});
+  raise_step_status(c, host::kStatusWarning);
+  c.rate_disagreement_noted[which] = 1;
+}
+
 // The observation's events, total and rate; a missing count or total
 // derived from the other two when they are present (whether two or all
 // three variables were named: a count left blank beside its rate and
@@ -207,6 +236,8 @@ void read_population_observation(ProcContext& c) {
     return;
   }
   validate_values(c, c.population, kWordPopulation);
+  check_rate_agreement(c, c.population, c.population_multiplier, c.population_multiplier_applies != 0, 0,
+                       kWordPopulation);
   double values[kValueCount];
   observation_values(c.population, c.population_multiplier, c.population_multiplier_applies != 0, values);
   PopulationCell& cell = spare.cell[k];
@@ -239,6 +270,8 @@ void read_reference_observation(ProcContext& c) {
   build_stratum_label(c, spare.label);
   if (!c.missing_levels && strata_value_missing(c)) return;
   validate_values(c, c.reference, kWordReference);
+  check_rate_agreement(c, c.reference, c.reference_multiplier, c.reference_multiplier_applies != 0, 1,
+                       kWordReference);
   double values[kValueCount];
   observation_values(c.reference, c.reference_multiplier, c.reference_multiplier_applies != 0, values);
   spare.reference_events = values[kEventValue];

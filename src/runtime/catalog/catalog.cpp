@@ -421,6 +421,12 @@ constexpr CatalogEntry kEntries[] = {
      "standard error and confidence limits of its standardized estimate are missing.",
      "The stratum is given by its rate alone, or by a rate of 0 from which no population can be "
      "derived; give its population (TOTAL=) as the other strata do."},
+    {kProcedureSet, 181, kWarning,
+     "The %1 value of an observation of the %2 data is %3 times what its EVENT= and TOTAL= values "
+     "give, so event counts or populations derived from %1 values are off by as much.",
+     "The values are most likely written per another multiplier than the one assumed: give it, as in "
+     "RATE(MULT=1000)=rate, write risks as proportions rather than percentages, or leave the "
+     "variable out when EVENT= and TOTAL= are given."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {
@@ -487,7 +493,7 @@ void append_argument(std::string& out, const host::MessageArg& arg) {
 std::span<const CatalogEntry> all_entries() { return kEntries; }
 
 bool is_about_observation(int set, int number) {
-  constexpr std::array<int, 6> kAboutObservation{112, 113, 144, 145, 146, 147};
+  constexpr std::array<int, 7> kAboutObservation{112, 113, 144, 145, 146, 147, 181};
   return set == kProcedureSet && std::find(kAboutObservation.begin(), kAboutObservation.end(), number) !=
                                      kAboutObservation.end();
 }

@@ -403,6 +403,40 @@ TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
   EXPECT_EQ(r.json["steps"][0]["status"], 1008);
 }
 
+// A rate given beside its stratum's count and total must agree with them:
+// counts left blank (suppressed) are derived from it, so a rate column per
+// 1,000 read per 100,000 gives those counts a hundredth of their size. The
+// step warns at the first observation that shows it (a rounded rate, off by
+// less than a factor of 5, does not count); with the multiplier given, the
+// suppressed count of stratum a is 2000 x 2.5 / 1000 = 5 and the
+// standardized rate 0.5 x 250 + 0.3 x 500 + 0.2 x 1500 = 575 per 100,000.
+TEST_F(QuilvarRun, RatesThatDisagreeWithTheirCountsAreWarnedAbout) {
+  write("ref.csv", "age,std_pop,ref_deaths,ref_rate\na,500,10,2\nb,300,30,10\nc,200,60,30\n");
+  struct Case { std::string data; std::string population; std::string reference; std::string log_text; double rate; };
+  const Case cases[] = {
+      {"age,deaths,pop,rate\na,,2000,2.5\nb,40,8000,5.0\nc,90,6000,15.0\n", "event=deaths total=pop rate=rate",
+       "total=std_pop", "is 0.01 times what its EVENT= and TOTAL= values give", 451.25},
+      {"age,deaths,pop,rate\na,,2000,2.5\nb,40,8000,5.0\nc,90,6000,15.0\n",
+       "event=deaths total=pop rate(mult=1000)=rate", "total=std_pop", "", 575},
+      {"age,deaths,pop,rate\na,1,300000,0.3\nb,40,8000,500\nc,90,6000,1500\n", "event=deaths total=pop rate=rate",
+       "total=std_pop", "", 0.5 * 1e5 / 3e5 + 150 + 300},
+      {"age,deaths,pop\na,5,2000\nb,40,8000\nc,90,6000\n", "event=deaths total=pop",
+       "total=std_pop event=ref_deaths rate=ref_rate", "RATE= value of an observation of the REFERENCE data", 575},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.population + " / " + c.reference);
+    write("pop.csv", c.data);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population " + c.population +
+                            "; reference " + c.reference + "; strata age;\nrun;\n");
+    const auto estimates = outputs(r, 0, "Quilvar");
+    ASSERT_EQ(estimates.size(), 1u) << r.log;
+    EXPECT_NEAR(cell(estimates[0], 0, "Quilvar"), c.rate, 1e-9);
+    EXPECT_EQ(r.log.find("[908-181]") != std::string::npos, !c.log_text.empty()) << r.log;
+    EXPECT_NE(r.log.find(c.log_text), std::string::npos) << r.log;
+    EXPECT_EQ(r.json["steps"][0]["status"], c.log_text.empty() ? 0 : 4);
+  }
+}
+
 TEST_F(QuilvarRun, InvalidValuesAndGroupLevelsStopTheStep) {
   write("ref.csv", "age,std_pop\n1,100\n2,100\n");
   struct Case { std::string data; std::string options; int status; std::string log_text; };
