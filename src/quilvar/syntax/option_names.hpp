@@ -21,6 +21,8 @@ inline constexpr std::string_view kOptRate = "RATE=";
 inline constexpr std::string_view kOptRisk = "RISK=";
 inline constexpr std::string_view kOptEvent = "EVENT=";
 inline constexpr std::string_view kOptTotal = "TOTAL=";
+inline constexpr std::string_view kOptPopEvent = "POPEVENT=";
+inline constexpr std::string_view kOptGroup = "GROUP=";
 inline constexpr std::string_view kOptRefRate = "REFRATE=";
 inline constexpr std::string_view kOptRefRisk = "REFRISK=";
 inline constexpr std::string_view kOptRefData = "REFDATA=";

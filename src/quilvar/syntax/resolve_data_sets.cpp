@@ -234,7 +234,13 @@ void resolve_population_statement(ProcContext& c) {
   if (!p.available[kTotalValue] && c.method == kMethodIndirect) {
     stop(c.statistic == kStatRisk ? kMsgNoPopulationTotalRisk : kMsgNoPopulationTotalRate, host::kStatusStatementError);
   }
-  if (given(c, kSlotPopEvent)) c.population_event_total = number(c, kSlotPopEvent);
+  // POPEVENT= is the event total of one study population; with GROUP= it
+  // would be shown as the first population's events, which it is not.
+  if (given(c, kSlotPopEvent) && c.group_given) {
+    warn(c, kMsgNotWithMethod, {text_arg(kOptPopEvent), text_arg(kOptGroup)});
+  } else if (given(c, kSlotPopEvent)) {
+    c.population_event_total = number(c, kSlotPopEvent);
+  }
   if (!p.available[kEventValue]) switch_off_event_requests(c);
   if (p.given[kEventValue] + p.given[kTotalValue] + p.given[kRateValue] < 2) {
     c.strata_cl_type = kClNone;

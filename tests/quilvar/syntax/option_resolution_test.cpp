@@ -79,6 +79,9 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=(none smr)"), 0, ""},
       {direct_with("plots=smr"), 4, "908-115(PLOTS=SMR,METHOD=DIRECT)"},
       {direct_with("plots=(none rate)"), 0, "210-1100"},
+      // The event total of one population belongs to neither of two.
+      {"data=pop refdata=ref method=direct; population group=region rate=rate popevent=12; reference total=std_pop; "
+       "strata age;", 4, "908-115(POPEVENT=,GROUP=)"},
       {"data=pop refdata=ref method=direct stat=risk; population rate(mult=1000)=rate event=deaths total=persons; "
        "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK) 908-177"},
       // A stratum variable named twice is used once, with a note.
