@@ -25,6 +25,7 @@ inline constexpr std::string_view kOptPopEvent = "POPEVENT=";
 inline constexpr std::string_view kOptGroup = "GROUP=";
 inline constexpr std::string_view kOptRefRate = "REFRATE=";
 inline constexpr std::string_view kOptRefRisk = "REFRISK=";
+inline constexpr std::string_view kOptRefEventTotal = "REFEVENT= and REFTOTAL=";
 inline constexpr std::string_view kOptRefData = "REFDATA=";
 inline constexpr std::string_view kStatRateWord = "RATE";
 inline constexpr std::string_view kStatRiskWord = "RISK";
@@ -91,6 +92,7 @@ inline constexpr int kMsgStrataTypeClash = 170;
 inline constexpr int kMsgAlphaAsLevel = 172;
 inline constexpr int kMsgNoStrata = 177;
 inline constexpr int kMsgStrataRepeated = 178;
+inline constexpr int kMsgReferenceRiskAboveOne = 182;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -22,6 +22,7 @@ namespace quilvar::syntax {
 
 namespace {
 
+using host::number_arg;
 using host::text_arg;
 
 constexpr int kTypeNumeric = 1;
@@ -289,6 +290,13 @@ void resolve_reference_constants(ProcContext& c) {
   if (host::is_missing(c.reference_rate_constant) && !host::is_missing(c.reference_events_constant) &&
       c.reference_total_constant > 0) {
     c.reference_rate_constant = c.reference_events_constant / c.reference_total_constant;
+  }
+  // A reference crude risk above 1 (a percentage, or more events than
+  // individuals) would give a standardized risk that is off by its factor,
+  // shown without a word whenever the SMR is small enough.
+  if (c.statistic == kStatRisk && c.reference_rate_constant > 1) {
+    stop(kMsgReferenceRiskAboveOne, host::kStatusStatementError,
+         {text_arg(given(c, kSlotRefRisk) ? kOptRefRisk : kOptRefEventTotal), number_arg(c.reference_rate_constant)});
   }
 }
 

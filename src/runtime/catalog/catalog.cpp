@@ -427,6 +427,10 @@ constexpr CatalogEntry kEntries[] = {
      "The values are most likely written per another multiplier than the one assumed: give it, as in "
      "RATE(MULT=1000)=rate, write risks as proportions rather than percentages, or leave the "
      "variable out when EVENT= and TOTAL= are given."},
+    {kProcedureSet, 182, kError,
+     "The reference crude risk given by %1 is %2, which is greater than 1.",
+     "A risk is a proportion between 0 and 1: write 3 percent as REFRISK=0.03, and give no more "
+     "REFEVENT= events than REFTOTAL= individuals."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

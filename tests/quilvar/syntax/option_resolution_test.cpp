@@ -79,6 +79,14 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=(none smr)"), 0, ""},
       {direct_with("plots=smr"), 4, "908-115(PLOTS=SMR,METHOD=DIRECT)"},
       {direct_with("plots=(none rate)"), 0, "210-1100"},
+      // A reference crude risk above 1 (a percentage) stops the step; one of 1 does not.
+      {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
+       "reference event=ref_deaths total=std_pop refrisk=3; strata age;", 3000, "908-182(REFRISK=,3)"},
+      {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
+       "reference event=ref_deaths total=std_pop refevent=30 reftotal=20; strata age;", 3000,
+       "908-182(REFEVENT= and REFTOTAL=,1.5)"},
+      {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
+       "reference event=ref_deaths total=std_pop refevent=20 reftotal=20; strata age;", 0, ""},
       // The event total of one population belongs to neither of two.
       {"data=pop refdata=ref method=direct; population group=region rate=rate popevent=12; reference total=std_pop; "
        "strata age;", 4, "908-115(POPEVENT=,GROUP=)"},
