@@ -277,8 +277,10 @@ void read_reference_observation(ProcContext& c) {
   spare.reference_events = values[kEventValue];
   spare.reference_population = values[kTotalValue];
   spare.reference_rate = values[kRateValue];
-  spare.reference_count_blank = present(values[kEventValue]) ? 0 : 1;
-  spare.reference_population_blank = present(values[kTotalValue]) ? 0 : 1;
+  const int count_blank = present(values[kEventValue]) ? 0 : 1;
+  const int population_blank = present(values[kTotalValue]) ? 0 : 1;
+  spare.reference_count_blank = count_blank;
+  spare.reference_population_blank = population_blank;
   copy_key(c, spare);
   StratumNode* node = insert_stratum(c, &c.strata, &spare);
   if (node == nullptr) return;
@@ -293,8 +295,8 @@ void read_reference_observation(ProcContext& c) {
   }
   host::add_present(node->reference_events, values[kEventValue]);
   host::add_present(node->reference_population, values[kTotalValue]);
-  node->reference_count_blank |= present(values[kEventValue]) ? 0 : 1;
-  node->reference_population_blank |= present(values[kTotalValue]) ? 0 : 1;
+  node->reference_count_blank |= count_blank;
+  node->reference_population_blank |= population_blank;
   // A later observation's rate replaces the stored one; a missing rate does
   // not wipe out a rate already read.
   if (present(values[kRateValue])) node->reference_rate = values[kRateValue];

@@ -67,22 +67,24 @@ class QuilvarRun : public ::testing::Test {
     }
     return found;
   }
-  static double cell(const nlohmann::json& output, std::size_t row, const std::string& column) {
+  // The position of the column in the output's rows; fails the test and
+  // gives -1 when there is none.
+  static int column_index(const nlohmann::json& output, const std::string& column) {
     const auto& columns = output["columns"];
     for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (columns[i]["name"] == column) return output["rows"][row][i].get<double>();
+      if (columns[i]["name"] == column) return static_cast<int>(i);
     }
     ADD_FAILURE() << "no column " << column;
-    return 0;
+    return -1;
+  }
+  static double cell(const nlohmann::json& output, std::size_t row, const std::string& column) {
+    const int i = column_index(output, column);
+    return i < 0 ? 0 : output["rows"][row][static_cast<std::size_t>(i)].get<double>();
   }
   // Whether the cell holds a value (a missing value is null).
   static bool present_cell(const nlohmann::json& output, std::size_t row, const std::string& column) {
-    const auto& columns = output["columns"];
-    for (std::size_t i = 0; i < columns.size(); ++i) {
-      if (columns[i]["name"] == column) return !output["rows"][row][i].is_null();
-    }
-    ADD_FAILURE() << "no column " << column;
-    return false;
+    const int i = column_index(output, column);
+    return i >= 0 && !output["rows"][row][static_cast<std::size_t>(i)].is_null();
   }
 
   // Runs program.qv in the test's folder with the arguments (paths relative
