@@ -155,6 +155,12 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
       errno = open_error;
       if (descriptor >= 0 || errno != EEXIST) break;
     }
+    // A file replaced keeps its permission bits (a report shared with a
+    // group, or one kept private, stays so); a new one takes the umask's.
+    struct stat existing {};
+    if (descriptor >= 0 && ::stat(final_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+      ::fchmod(descriptor, existing.st_mode & 07777);
+    }
     // Direct I/O where the file system allows it (tmpfs refuses it). Set
     // after the open: a refused O_DIRECT open may already have made the
     // file, which the exclusive open would then take for another's.

@@ -217,6 +217,33 @@ TEST_F(AtomicFileTarget, LinksStayLinksAndTheFileTheyNameGetsTheText) {
   EXPECT_FALSE(has_temporary(folder_ / "real"));
 }
 
+// A file written again keeps the permission bits it had, whether wider or
+// narrower than the umask gives a new file; a new file takes the umask's.
+TEST_F(AtomicFileTarget, AReplacedFileKeepsItsPermissions) {
+  namespace fs = std::filesystem;
+  const mode_t umask_was = ::umask(022);
+  const struct {
+    const char* name;
+    fs::perms before;
+  } cases[] = {{"shared.csv", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                  fs::perms::group_write},
+               {"private.json", fs::perms::owner_read | fs::perms::owner_write}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(folder_ / c.name) << "old run";
+    fs::permissions(folder_ / c.name, c.before);
+    std::string error;
+    ASSERT_TRUE(write_file(folder_ / c.name, "new run", &error)) << error;
+    EXPECT_EQ(read_all(folder_ / c.name), "new run");
+    EXPECT_EQ(fs::status(folder_ / c.name).permissions(), c.before);
+  }
+  std::string error;
+  ASSERT_TRUE(write_file(folder_ / "new.html", "first run", &error)) << error;
+  EXPECT_EQ(fs::status(folder_ / "new.html").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+  ::umask(umask_was);
+}
+
 // A name as long as a folder takes (255 bytes), or nearly, is written:
 // the temporary name beside it is cut to fit, between characters.
 TEST_F(AtomicFileTarget, NamesAsLongAsAFolderTakesAreWritten) {
