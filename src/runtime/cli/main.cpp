@@ -15,6 +15,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "runtime/cli/program_runner.hpp"
@@ -99,6 +100,30 @@ std::string repeated_message(const CLI::App& app) {
   return "";
 }
 
+// "-" as an output file means standard output, as "-" as the program means
+// standard input. Standard output takes one writer, the listing or one
+// output named "-": two would mix their texts into one stream.
+bool name_standard_output(quilvar::runtime::RunOptions& options, std::string* error) {
+  const struct {
+    std::string_view option;
+    std::string* path;
+  } files[] = {{"--html", &options.html_path}, {"--json", &options.json_path}, {"--log", &options.log_path}};
+  std::string writer = options.listing ? "the listing" : "";
+  for (const auto& file : files) {
+    if (*file.path != "-") continue;
+    const std::string named = std::string(file.option) + " -";
+    if (!writer.empty()) {
+      *error = named + " and " + writer + " both write to standard output; " +
+               (options.listing ? "add --no-listing, or give " + std::string(file.option) + " a file name"
+                                : "give one of them a file name");
+      return false;
+    }
+    writer = named;
+    *file.path = "/dev/stdout";
+  }
+  return true;
+}
+
 // The command line's options, written into options, libraries and
 // no_listing as it is parsed.
 std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, std::vector<std::string>& libraries,
@@ -124,11 +149,11 @@ std::unique_ptr<CLI::App> command_line(quilvar::runtime::RunOptions& options, st
     const char* description;
     const char* value_name;
   } kOutputs[] = {
-      {"--html", &options.html_path, "Write a self-contained HTML report to FILE", "FILE"},
-      {"--json", &options.json_path, "Write every output object as JSON to FILE", "FILE"},
+      {"--html", &options.html_path, "Write a self-contained HTML report to FILE (- for standard output)", "FILE"},
+      {"--json", &options.json_path, "Write every output object as JSON to FILE (- for standard output)", "FILE"},
       {"--csv", &options.csv_dir, "Write one CSV file per table name into DIR", "DIR"},
       {"--plots", &options.plots_dir, "Write each plot as an SVG file into DIR", "DIR"},
-      {"--log", &options.log_path, "Write the log to FILE instead of standard error", "FILE"},
+      {"--log", &options.log_path, "Write the log to FILE instead of standard error (- for standard output)", "FILE"},
   };
   for (const auto& output : kOutputs) {
     app->add_option(output.name, *output.value, output.description)->type_name(output.value_name)->check(kNotAnOption);
@@ -188,7 +213,7 @@ int main(int argc, char** argv) {
   }
   options.listing = !no_listing;
   std::string error;
-  if (!add_libraries(libraries, options, &error)) {
+  if (!add_libraries(libraries, options, &error) || !name_standard_output(options, &error)) {
     std::cerr << "quilvar: " << error << '\n';
     return quilvar::runtime::kExitUsage;
   }

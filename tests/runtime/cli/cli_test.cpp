@@ -1123,6 +1123,41 @@ TEST_F(QuilvarRun, OutputsReachStandardOutputAndFilesBehindLinks) {
   EXPECT_EQ(read(folder_ / "reports/report.html").rfind("<!DOCTYPE html>", 0), 0u);
 }
 
+// "-" as an output file is standard output, which takes one writer: the
+// listing or one such output. No file named "-" is made.
+TEST_F(QuilvarRun, ADashNamesStandardOutputForOneOutput) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  ASSERT_EQ(run_in_folder("--no-listing --json -"), 0) << read(folder_ / "stderr.txt");
+  const nlohmann::json json = nlohmann::json::parse(read(folder_ / "stdout.txt"), nullptr, false);
+  ASSERT_FALSE(json.is_discarded()) << read(folder_ / "stdout.txt");
+  EXPECT_EQ(json["steps"].size(), 1u);
+  ASSERT_EQ(run_in_folder("--no-listing --html -"), 0) << read(folder_ / "stderr.txt");
+  EXPECT_EQ(read(folder_ / "stdout.txt").rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_FALSE(fs::exists(folder_ / "-"));
+  const struct {
+    std::string arguments;
+    std::string message;
+  } refused[] = {
+      {"--json -", "--json - and the listing both write to standard output; add --no-listing, or give --json a file "
+                   "name"},
+      {"--log - --csv tables", "--log - and the listing both write to standard output; add --no-listing, or give "
+                               "--log a file name"},
+      {"--no-listing --json - --html -",
+       "--json - and --html - both write to standard output; give one of them a file name"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(c.arguments);
+    EXPECT_EQ(run_in_folder(c.arguments), 2);
+    EXPECT_EQ(read(folder_ / "stderr.txt"), "quilvar: " + c.message + "\n");
+    EXPECT_EQ(read(folder_ / "stdout.txt"), "");
+    EXPECT_FALSE(fs::exists(folder_ / "-"));
+    EXPECT_FALSE(fs::exists(folder_ / "tables"));
+  }
+}
+
 // A standard stream the run was started without is not taken over by the
 // next file opened: the listing (or the log) would otherwise be written into
 // an output file, here a JSON document read through a named pipe, which is
