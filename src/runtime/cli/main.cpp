@@ -102,12 +102,23 @@ std::string repeated_message(const CLI::App& app) {
 
 // "-" as an output file means standard output, as "-" as the program means
 // standard input. Standard output takes one writer, the listing or one
-// output named "-": two would mix their texts into one stream.
+// output named "-": two would mix their texts into one stream. An output
+// folder cannot be standard output.
 bool name_standard_output(quilvar::runtime::RunOptions& options, std::string* error) {
   const struct {
     std::string_view option;
     std::string* path;
   } files[] = {{"--html", &options.html_path}, {"--json", &options.json_path}, {"--log", &options.log_path}};
+  const struct {
+    std::string_view option;
+    const std::string& path;
+  } folders[] = {{"--csv", options.csv_dir}, {"--plots", options.plots_dir}};
+  for (const auto& folder : folders) {
+    if (folder.path != "-") continue;
+    *error = std::string(folder.option) + " - cannot go to standard output: " + std::string(folder.option) +
+             " writes a file for each table or plot into a folder; give the folder's name";
+    return false;
+  }
   std::string writer = options.listing ? "the listing" : "";
   for (const auto& file : files) {
     if (*file.path != "-") continue;

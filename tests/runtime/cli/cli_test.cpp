@@ -1147,6 +1147,8 @@ TEST_F(QuilvarRun, ADashNamesStandardOutputForOneOutput) {
                                "--log a file name"},
       {"--no-listing --json - --html -",
        "--json - and --html - both write to standard output; give one of them a file name"},
+      {"--no-listing --csv -", "--csv - cannot go to standard output: --csv writes a file for each table or plot "
+                               "into a folder; give the folder's name"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.arguments);
