@@ -317,7 +317,16 @@ class JsonDestination : public Destination {
   void end_step(const StepInfo& step) override {
     std::string tail = "\n],\"procedure\":";
     append_string(&tail, step.procedure_label);
-    tail += ",\"status\":" + (step.status ? std::to_string(*step.status) : std::string("null")) + "}";
+    tail += ",\"status\":" + (step.status ? std::to_string(*step.status) : std::string("null"));
+    // The step's first warnings and errors, as the log gives them, and how
+    // many more the log holds: a reader of the document can tell a step
+    // (or BY group) that went wrong without the log.
+    tail += ",\"messages\":[";
+    for (std::size_t i = 0; i < step.messages.size(); ++i) {
+      if (i > 0) tail += ',';
+      append_string(&tail, step.messages[i]);
+    }
+    tail += "],\"more_messages\":" + std::to_string(step.more_messages) + "}";
     file_.write(tail);
   }
 

@@ -205,7 +205,8 @@ TEST_F(OutputDelivery, RowTextsNeedingEscapesAndQuotesReadBackWhole) {
 
 // The report says how each step ended: warnings and errors at the end of
 // the step's section (a step that made no output gets a section for them),
-// listed in the contents; a clean step shows none.
+// listed in the contents; a clean step shows none. The JSON document gives
+// each step's messages and how many more the log holds.
 TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
   begin_full_run();
   const auto no_by = [] { return std::vector<ByValue>{}; };
@@ -236,6 +237,15 @@ TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
   EXPECT_NE(html.find("status 1008: an error", stopped), std::string::npos);
   EXPECT_NE(html.find("ERROR: the data stopped it\n... 25 more in the log.", stopped), std::string::npos);
   EXPECT_NE(html.find("href=\"#step2-messages\""), std::string::npos);  // in the contents
+
+  const json steps = json::parse(read_file(folder_ / "out.json"))["steps"];
+  ASSERT_EQ(steps.size(), 3u);
+  EXPECT_EQ(steps[0]["messages"], json::array({"WARNING: rates <1 & more"}));
+  EXPECT_EQ(steps[0]["more_messages"], 0);
+  EXPECT_EQ(steps[1]["status"], 1008);
+  EXPECT_EQ(steps[1]["messages"], json::array({"ERROR: the data stopped it"}));
+  EXPECT_EQ(steps[1]["more_messages"], 25);
+  EXPECT_EQ(steps[2]["messages"], json::array());
 }
 
 TEST_F(OutputDelivery, ByGroupsStackUnderOneCsvHeaderAndEachGetsAListingHeading) {
