@@ -37,6 +37,7 @@ constexpr int kMsgSmrLimitFailed = 156;
 constexpr int kMsgTotalTooLarge = 171;
 constexpr int kMsgPopulationUnknown = 179;
 constexpr int kMsgPopulationUnknownIn = 180;
+constexpr int kMsgEventTotalAboveIndividuals = 183;
 
 void track(ProcContext& c, double estimate) {
   if (!present(estimate)) return;
@@ -335,10 +336,28 @@ double whole_reference_sum(const ProcContext& c, double total, double StratumNod
   return total;
 }
 
-void compute_totals(ProcContext& c) {
+// Under STAT=RISK the event total given by POPEVENT= cannot exceed the
+// number of individuals: the risk and the SMR built on it would be beyond
+// anything the population could have. Ends the BY group (returns 1).
+int check_event_total(ProcContext& c) {
+  if (c.statistic != kStatRisk || !present(c.total_population[0]) ||
+      !(c.population_event_total > c.total_population[0])) {
+    return 0;
+  }
+  host::host_issue_message(host::kMessageSetProcedure, kMsgEventTotalAboveIndividuals,
+                           {host::number_arg(c.population_event_total), host::number_arg(c.total_population[0])});
+  raise_step_status(c, host::kStatusRequiredValueMissing);
+  return 1;
+}
+
+// Returns 1 when the BY group ends (an event total the population cannot hold).
+int compute_totals(ProcContext& c) {
   reset_totals(c);
   for (StratumNode* node = c.strata; node != nullptr; node = node->first) add_stratum_totals(c, *node);
-  if (!present(c.total_events[0]) && present(c.population_event_total)) c.total_events[0] = c.population_event_total;
+  if (!present(c.total_events[0]) && present(c.population_event_total)) {
+    c.total_events[0] = c.population_event_total;
+    if (check_event_total(c) != 0) return 1;
+  }
   for (int k = 0; k < c.population_count; ++k) {
     c.overall_estimate[k] = ratio_if_positive(c.total_events[k], c.total_population[k]);
   }
@@ -349,6 +368,7 @@ void compute_totals(ProcContext& c) {
   }
   c.reference_estimate = ratio_if_positive(c.total_reference_events, c.total_reference_population);
   if (!present(c.reference_estimate) && present(c.reference_rate_constant)) c.reference_estimate = c.reference_rate_constant;
+  return 0;
 }
 
 double proportion(double part, double total) {
@@ -445,7 +465,7 @@ int compute_stratum_statistics(ProcContext& c) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);
     raise_step_status(c, host::kStatusWarning);
   }
-  compute_totals(c);
+  if (compute_totals(c) != 0) return 1;
   if (c.method == kMethodDirect) check_partial_populations(c);
   check_totals_in_range(c);
   compute_proportions(c);

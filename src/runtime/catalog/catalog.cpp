@@ -431,6 +431,11 @@ constexpr CatalogEntry kEntries[] = {
      "The reference crude risk given by %1 is %2, which is greater than 1.",
      "A risk is a proportion between 0 and 1: write 3 percent as REFRISK=0.03, and give no more "
      "REFEVENT= events than REFTOTAL= individuals."},
+    {kProcedureSet, 183, kError,
+     "The event total POPEVENT=%1 is larger than the population total of %2 individuals, so no risk "
+     "or SMR is computed for this BY group.",
+     "There cannot be more events than individuals: check POPEVENT= and the TOTAL= variable, or use "
+     "STAT=RATE when the totals are person-time."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -352,6 +352,18 @@ TEST_F(QuilvarRun, RiskSmrFromAnEventTotalHasNoStandardError) {
   for (const char* column : {"StdErr", "SmrLcl"}) {
     EXPECT_FALSE(present_cell(smr[0], 0, column)) << column;
   }
+
+  // More events than the 3000 individuals: that BY group ends, the next runs.
+  write("pop.csv", "area,age,n\nA,1,1000\nA,2,2000\nB,1,1000\nB,2,500000\n");
+  const RunResult over = run("proc quilvar data=pop refdata=ref method=indirect stat=risk plots=none; population "
+                             "total=n popevent=3001; reference risk=risk total=n; strata age; by area;\nrun;\n");
+  EXPECT_EQ(over.exit_status, 1);
+  EXPECT_NE(over.log.find("POPEVENT=3001 is larger than the population total of 3000 individuals"),
+            std::string::npos)
+      << over.log;
+  const auto by_area = outputs(over, 0, "Smr");
+  ASSERT_EQ(by_area.size(), 1u);
+  EXPECT_EQ(by_area[0]["by"][0]["value"], "B");
 }
 
 TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
