@@ -132,16 +132,28 @@ class KeptText {
   }
 
  private:
+  // In the report's folder, else (a report sent to standard output, whose
+  // folder is /dev) in the system's temporary folder.
   bool open_file() {
-    const std::filesystem::path folder = folder_.empty() ? std::filesystem::path(".") : folder_;
-    fd_ = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    fd_ = open_unnamed(folder_.empty() ? std::filesystem::path(".") : folder_);
+    std::error_code code;
     if (fd_ < 0) {
-      std::string name = (folder / ".quilvar-report-XXXXXX").string();
-      fd_ = ::mkstemp(name.data());
-      if (fd_ >= 0) ::unlink(name.c_str());
+      const std::filesystem::path temporary = std::filesystem::temp_directory_path(code);
+      if (!code) fd_ = open_unnamed(temporary);
+      if (fd_ >= 0) folder_ = temporary;  // named if a write to it fails
     }
     if (fd_ < 0) failed_ = true;  // the text stays in memory
     return fd_ >= 0;
+  }
+
+  static int open_unnamed(const std::filesystem::path& folder) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+      std::string name = (folder / ".quilvar-report-XXXXXX").string();
+      fd = ::mkstemp(name.data());
+      if (fd >= 0) ::unlink(name.c_str());
+    }
+    return fd;
   }
 
   void fail(int code) {
