@@ -136,8 +136,8 @@ class KeptText {
   // folder is /dev) in the system's temporary folder.
   bool open_file() {
     fd_ = open_unnamed(folder_.empty() ? std::filesystem::path(".") : folder_);
-    std::error_code code;
     if (fd_ < 0) {
+      std::error_code code;
       const std::filesystem::path temporary = std::filesystem::temp_directory_path(code);
       if (!code) fd_ = open_unnamed(temporary);
       if (fd_ >= 0) folder_ = temporary;  // named if a write to it fails
