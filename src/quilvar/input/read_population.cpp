@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
-#include <vector>
 
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/host/calls.hpp"
@@ -323,26 +322,6 @@ bool append_whole(LongText& label, std::string_view part) {
   return true;
 }
 
-// Observations with a missing total can sum to more events than
-// individuals; a risk above 1 would follow, so each stratum is checked too.
-void check_stratum_risks(const ProcContext& c) {
-  std::vector<const StratumNode*> pending{c.strata};
-  while (!pending.empty()) {
-    const StratumNode* node = pending.back();
-    pending.pop_back();
-    if (node == nullptr) continue;
-    pending.push_back(node->first);
-    pending.push_back(node->second);
-    for (int k = 0; k < c.population_count; ++k) {
-      const PopulationCell& cell = node->cell[k];
-      if (present(cell.events) && present(cell.population) && cell.events > cell.population) {
-        stop_invalid(kMsgEventsAboveTotal, {text_arg(kOptionEvent), text_arg(kOptionTotal),
-                                            text_arg(kWordPopulation), where_arg(c, node->label, kWordPopulation)});
-      }
-    }
-  }
-}
-
 }  // namespace
 
 void build_stratum_label(const ProcContext& c, LongText& label) {
@@ -366,9 +345,10 @@ int read_population(ProcContext& c) {
     c.data_order_lists = static_cast<DataOrderEntry**>(host::pool_allocate(
         c.pool, sizeof(DataOrderEntry*) * static_cast<std::size_t>(c.strata_count + 1), host::kPoolAllocate));
   }
-  if (!for_each_observation(c, c.population, [&c] { read_population_observation(c); })) return 1;
-  if (c.statistic == kStatRisk) check_stratum_risks(c);
-  return 0;
+  // Every observation has at most as many events as individuals, and so
+  // has every stratum whose sums are known: a stratum of which some
+  // observation leaves its count or total blank has unknown sums instead.
+  return for_each_observation(c, c.population, [&c] { read_population_observation(c); }) ? 0 : 1;
 }
 
 int read_reference(ProcContext& c) {

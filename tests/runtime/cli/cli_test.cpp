@@ -689,14 +689,16 @@ TEST_F(QuilvarRun, RiskLimitsAndMantelHaenszelWeights) {
   EXPECT_NEAR(cell(t[0], 0, "UpperCL"), 0.1 * std::exp(1.959963984540054 * s), 1e-12);
 }
 
-TEST_F(QuilvarRun, StratumEventsAboveIndividualsStopTheRiskStep) {
-  // Each observation passes its own check, but the stratum sums to 12 cases among 10 people.
+TEST_F(QuilvarRun, StratumEventsOverPartOfItsIndividualsLeaveTheRiskUnknown) {
+  // Each observation passes its own check; the stratum's 12 cases are set
+  // against the 10 people of one observation only, as the other leaves its
+  // number blank: the stratum's risk is unknown, which ends its BY group.
   write("pop.csv", "age,cases,n\n1,6,10\n1,6,.\n");
   write("ref.csv", "age,n\n1,100\n");
   const RunResult r = run("proc quilvar data=pop refdata=ref method=direct stat=risk plots=none; population "
                           "event=cases total=n; reference total=n; strata age;\nrun;\n");
-  EXPECT_EQ(r.json["steps"][0]["status"], 1008);
-  EXPECT_NE(r.log.find("age=1"), std::string::npos) << r.log;
+  EXPECT_EQ(r.json["steps"][0]["status"], 1012);
+  EXPECT_NE(r.log.find("The crude risk of stratum age=1 is missing"), std::string::npos) << r.log;
 }
 
 TEST_F(QuilvarRun, PlotRequestsWithGraphicsOffWarnUnlessNone) {
