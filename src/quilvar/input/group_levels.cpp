@@ -143,16 +143,24 @@ int collect_group_levels(ProcContext& c) {
   if (c.group_given) {
     std::fill(c.group_formatted, c.group_formatted + kLongTextCapacity, ' ');
     std::fill(c.group_raw_text, c.group_raw_text + kLongTextCapacity, ' ');
-    const bool read = for_each_observation(c, c.population, [&c] {
+    // Only observations that are read into strata make populations: a
+    // table's total row (its age group blank) under a GROUP= value of its
+    // own, such as "All", is left out, not a third population.
+    bool any_in_strata = false;
+    const bool read = for_each_observation(c, c.population, [&c, &any_in_strata] {
+      if (left_out_for_strata(c)) return;
+      any_in_strata = true;
       if (!group_value_missing(c)) add_level(c);
     });
     if (!read) return 1;
     host::data_set_table().rewind_group(c.population.data, host::kRewindCode);
-    if (c.method == kMethodMh && c.level_count != kMaxLevels) {
+    // A group of such rows alone (a subtotal between BY groups) has no
+    // populations to count; reading it finds nothing to use and says so.
+    if (any_in_strata && c.method == kMethodMh && c.level_count != kMaxLevels) {
       host::host_issue_message(host::kMessageSetProcedure, kMsgMhLevels);
       host::host_set_step_status(host::kStatusDataInvalid);
     }
-    if (c.level_count < kMaxLevels) host::host_issue_message(host::kMessageSetProcedure, kMsgOneLevel);
+    if (any_in_strata && c.level_count < kMaxLevels) host::host_issue_message(host::kMessageSetProcedure, kMsgOneLevel);
     build_level_labels(c);
   }
   c.population_count = c.level_count == kMaxLevels ? 2 : 1;

@@ -6,6 +6,11 @@
 
 namespace quilvar::input {
 
+// Whether the current observation is left out for a missing STRATA value
+// (unless the MISSING option keeps it as a stratum): its events and
+// population count in no stratum, and its GROUP= value makes no population.
+bool left_out_for_strata(const ProcContext& context);
+
 // Finds the up to two populations of the BY group and their labels and
 // column widths. A third level, or MH without exactly two, ends the step.
 int collect_group_levels(ProcContext& context);

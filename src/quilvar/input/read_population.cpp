@@ -225,7 +225,7 @@ void accumulate_population(StratumNode& into, const PopulationCell& from, int k)
 
 void read_population_observation(ProcContext& c) {
   StratumNode& spare = spare_node(c);
-  if (!c.missing_levels && strata_value_missing(c)) {
+  if (left_out_for_strata(c)) {
     ++c.left_out_strata;
     return;
   }
@@ -267,7 +267,7 @@ void read_population_observation(ProcContext& c) {
 void read_reference_observation(ProcContext& c) {
   StratumNode& spare = spare_node(c);
   build_stratum_label(c, spare.label);
-  if (!c.missing_levels && strata_value_missing(c)) return;
+  if (left_out_for_strata(c)) return;
   validate_values(c, c.reference, kWordReference);
   check_rate_agreement(c, c.reference, c.reference_multiplier, c.reference_multiplier_applies != 0, 1,
                        kWordReference);
@@ -323,6 +323,8 @@ bool append_whole(LongText& label, std::string_view part) {
 }
 
 }  // namespace
+
+bool left_out_for_strata(const ProcContext& c) { return c.missing_levels == 0 && strata_value_missing(c); }
 
 void build_stratum_label(const ProcContext& c, LongText& label) {
   label.length = 0;
