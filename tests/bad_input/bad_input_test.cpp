@@ -221,4 +221,37 @@ TEST_P(BadInput, EndsWithTheExpectedMessagesAndStatuses) {
 INSTANTIATE_TEST_SUITE_P(Corpus, BadInput, ::testing::ValuesIn(all_cases()),
                          [](const ::testing::TestParamInfo<Case>& info) { return info.param.name; });
 
+// BY groups that end before their estimates (no reference group matches
+// theirs) hand their strata on to the next groups, as groups that are
+// computed do: the step's memory does not grow with the number of groups.
+TEST(BadInputMemory, ByGroupsWithoutReferenceDataKeepNoStrataBehind) {
+  const fs::path folder = fs::temp_directory_path() / ("quilvar-bad-memory-" + std::to_string(::getpid()));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  std::string population = "area,agegroup,deaths,persons\n";
+  std::string all_areas = "area,agegroup,std_pop\n";
+  for (int area = 1; area <= 400; ++area) {
+    for (int age = 0; age < 18; ++age) {
+      const std::string key = std::to_string(area) + ",a" + std::to_string(10 + age);
+      population += key + ",3,1000\n";
+      all_areas += key + ",5000\n";
+    }
+  }
+  write_file(folder / "pop.csv", population);
+  write_file(folder / "all_areas.csv", all_areas);
+  write_file(folder / "no_area.csv", "area,agegroup,std_pop\n0,a10,5000\n");
+  const auto run = [&folder](const std::string& reference) {
+    return quilvar::testing::run_in_process("proc quilvar data=pop refdata=" + reference +
+                                                " method=direct;\n  population event=deaths total=persons;\n"
+                                                "  reference total=std_pop;\n  strata agegroup;\n  by area;\nrun;\n",
+                                            folder);
+  };
+  const quilvar::testing::InProcessRun matched = run("all_areas");
+  const quilvar::testing::InProcessRun unmatched = run("no_area");
+  fs::remove_all(folder);
+  ASSERT_EQ(join(matched.step_statuses), "0");
+  ASSERT_EQ(join(unmatched.step_statuses), "1008");
+  EXPECT_LE(unmatched.pool_blocks.at(0), matched.pool_blocks.at(0) + 1);
+}
+
 }  // namespace

@@ -45,6 +45,7 @@ InProcessRun run_in_process(std::string_view program_text, const std::filesystem
       for (const auto& m : runtime::current_session().step.messages) {
         if (is_warning_or_error(m)) run.messages.push_back(std::to_string(m.set) + "-" + std::to_string(m.number));
       }
+      run.pool_blocks.push_back(runtime::current_session().step.pool_blocks.size());
       run.step_statuses.push_back(runtime::end_runtime_step(data));
     }
   }

@@ -13,6 +13,7 @@ namespace quilvar::testing {
 struct InProcessRun {
   std::vector<int> step_statuses;
   std::vector<std::string> messages;  // "908-125", warnings and errors of every step in order
+  std::vector<std::size_t> pool_blocks;  // memory blocks each step's pools held when it ended
   std::string log;
 };
 

@@ -37,21 +37,33 @@ host::OdsText* padded_message_text(int number) {
   return host::ods_make_string(buffer, kGroupTextCapacity);
 }
 
-// Reading and estimation of one BY group; non-zero ends the BY group.
-int read_and_estimate(ProcContext& c) {
-  if (input::collect_group_levels(c) != 0 || input::read_population(c) != 0) return 1;
+// Reads the BY group's population and reference observations into the
+// stratum tree; false ends the BY group.
+bool read_strata(ProcContext& c) {
+  if (input::read_population(c) != 0) return false;
   // Checked before the reference is read: its strata would fill the tree
   // of a group without population data (a total row with a blank age group),
   // which would then stand as strata missing from the population.
   if (c.strata == nullptr) {
     syntax::warn(c, kMsgNoUsableObservations);
-    return 1;
+    return false;
   }
   if (c.reference.data != nullptr) {
-    if (input::read_reference(c) != 0) return 1;
+    if (input::read_reference(c) != 0) return false;
     host::data_set_table().rewind_group(c.reference.data, host::kRewindCode);
   }
+  return true;
+}
+
+// Reading and estimation of one BY group; non-zero ends the BY group.
+int read_and_estimate(ProcContext& c) {
+  if (input::collect_group_levels(c) != 0) return 1;
+  const bool read = read_strata(c);
+  // The tree becomes the ordered list also when reading ended the BY group:
+  // the next group takes the nodes back for reuse along their list links,
+  // which in a tree would reach only its leftmost path.
   host::host_tree_to_list(reinterpret_cast<void**>(&c.strata));
+  if (!read) return 1;
   if (estimate::compute_stratum_statistics(c) != 0) return 1;
   if (c.strata_cl_compute_type != kClNone && estimate::compute_stratum_limits(c) != 0) return 1;
   const int status = c.method == kMethodIndirect ? estimate::compute_indirect_estimates(c)
