@@ -17,7 +17,8 @@
 // of its longest value in bytes (at least 1, at most 32767). Labels are the
 // names; there are no formats; the formatted width is 16 for numbers and
 // the length for character variables. Formatted numbers are the shortest
-// text that reads back as the same double, right-aligned.
+// text that reads back as the same double (whole numbers below 1E15 in
+// full), right-aligned.
 //
 // Names. `name` finds name.csv, then name.tsv, in the default library
 // folder, ignoring case (when several files match, the exact spelling

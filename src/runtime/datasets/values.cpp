@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 
@@ -20,6 +21,8 @@ namespace {
 constexpr std::uint64_t kExactMantissaLimit = std::uint64_t{1} << 53;
 constexpr int kMaxMantissaDigits = 19;  // fits 64 bits
 constexpr std::size_t kMaxPlainDigits = 15;  // below 2^53, so exact
+// Whole numbers below this are written out in full when they fit.
+constexpr double kLargestWrittenOut = 1e15;
 constexpr std::array<double, 23> kExactPowersOfTen = {
     1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
@@ -136,6 +139,13 @@ int write_number_text(double value, int width, char* text) {
     return static_cast<int>(missing.size());
   }
   char* const end = text + kNumberTextCapacity;
+  // A whole number is written out in full where it fits (100000, which the
+  // shortest form writes 1e+05), as labels, messages and sort orders of
+  // codes and bounds (an income band, an area) should show it.
+  if (std::fabs(value) < kLargestWrittenOut && value == std::floor(value)) {
+    const auto whole = std::to_chars(text, end, value, std::chars_format::fixed);
+    if (whole.ptr - text <= width) return static_cast<int>(whole.ptr - text);
+  }
   auto result = std::to_chars(text, end, value);
   // Too long for the field: the most significant digits that fit.
   for (int precision = 16; result.ptr - text > width && precision > 0; --precision) {

@@ -28,7 +28,8 @@ NumericText read_numeric_text(std::string_view text, double* value);
 inline constexpr int kNumberTextCapacity = 32;
 
 // Writes into text (kNumberTextCapacity bytes) the shortest decimal text
-// that reads back as the same double (".", ".A" ... for missing values);
+// that reads back as the same double, a whole number below 1E15 written
+// out in full (".", ".A" ... for missing values);
 // when that is longer than `width` characters (at most 31), the most
 // precise text that fits, or asterisks when nothing fits. Returns its length.
 int write_number_text(double value, int width, char* text);

@@ -119,7 +119,13 @@ TEST(NumberText, FitsTheFieldWidth) {
       {-1.2345678901234567e-308, 16, "-1.23456789e-308"},
       {123456, 5, "1e+05"},
       {123456, 4, "****"},
-      
+      // Whole numbers are written out, as the tables write them: an income
+      // band or area code of 100000 is not "1e+05" in a label or message.
+      {100000, 16, "100000"},
+      {-2000000, 16, "-2000000"},
+      {300000000000000, 16, "300000000000000"},
+      {1e15, 16, "1e+15"},
+      {2e5, 5, "2e+05"},
       {host::kMissing, 16, "."},
       {host::missing_value(host::missing_code_for_letter('C')), 16, ".C"},
       {host::missing_value(host::kMissingCodeUnderscore), 16, "._"},
