@@ -1,8 +1,10 @@
 // Reading the population and reference observations of a BY group into the
 // stratum tree.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "quilvar/entry/step_status.hpp"
@@ -133,9 +135,18 @@ void stop_invalid(int number, std::initializer_list<host::MessageArg> args) {
 
 // Names where events exceed the total: the stratum, or without strata
 // variables the data side.
-host::MessageArg where_arg(const ProcContext& c, const LongText& label, std::string_view word) {
+// The stratum of an observation with more events than individuals, or,
+// without STRATA variables, its two values ("EVENT=12, TOTAL=10"), written
+// into `values`, which must outlive the message.
+host::MessageArg where_arg(const ProcContext& c, const LongText& label, double events, double total,
+                           std::string& values) {
   if (c.strata_count > 0) return text_arg({label.text, static_cast<std::size_t>(label.length)});
-  return text_arg(word);
+  char number[32];
+  values.assign(kOptionEvent);
+  values.append(number, std::to_chars(number, number + sizeof number, events).ptr);
+  values.append(", ").append(kOptionTotal);
+  values.append(number, std::to_chars(number, number + sizeof number, total).ptr);
+  return text_arg(values);
 }
 
 // Checks the observation's values; stops the step on the first bad one.
@@ -151,8 +162,9 @@ void validate_values(const ProcContext& c, const DataSide& side, std::string_vie
   if (present(events) && present(total) && events > total) {
     LongText label{};
     build_stratum_label(c, label);
-    stop_invalid(kMsgEventsAboveTotal,
-                 {text_arg(kOptionEvent), text_arg(kOptionTotal), text_arg(word), where_arg(c, label, word)});
+    std::string values;
+    stop_invalid(kMsgEventsAboveTotal, {text_arg(kOptionEvent), text_arg(kOptionTotal), text_arg(word),
+                                        where_arg(c, label, events, total, values)});
   }
   if (present(rate) && rate > 1) stop_invalid(kMsgRiskAboveOne, {text_arg(kOptionRisk), text_arg(word)});
 }
