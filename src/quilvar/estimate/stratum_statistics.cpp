@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cmath>
 #include <limits>
+#include <string_view>
 
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/estimate/estimate_support.hpp"
@@ -38,6 +39,16 @@ constexpr int kMsgTotalTooLarge = 171;
 constexpr int kMsgPopulationUnknown = 179;
 constexpr int kMsgPopulationUnknownIn = 180;
 constexpr int kMsgEventTotalAboveIndividuals = 183;
+constexpr int kMsgRatesDiffer = 184;
+
+// Words of message 908-184: the data, the rate's option, and which of the
+// observations' rates is kept.
+constexpr std::string_view kPopulationWord = "POPULATION";
+constexpr std::string_view kReferenceWord = "REFERENCE";
+constexpr std::string_view kRateOption = "RATE=";
+constexpr std::string_view kRiskOption = "RISK=";
+constexpr std::string_view kFirstKept = "first";
+constexpr std::string_view kLastKept = "last";
 
 void track(ProcContext& c, double estimate) {
   if (!present(estimate)) return;
@@ -109,7 +120,23 @@ void clear_partial_sums(double& events, double& population, double& estimate, in
   estimate = host::kMissing;
 }
 
-int compute_crude_estimates(ProcContext& c, StratumNode& node) {
+// The first stratum of a BY group whose rate stands for observations that
+// gave different rates, per side (population, reference); warned about once
+// per BY group and side.
+struct DifferingRates {
+  const StratumNode* population = nullptr;
+  const StratumNode* reference = nullptr;
+};
+
+void warn_differing_rates(ProcContext& c, const StratumNode* node, std::string_view side, std::string_view kept) {
+  if (node == nullptr) return;
+  host::host_issue_message(host::kMessageSetProcedure, kMsgRatesDiffer,
+                           {long_arg(node->label), text_arg(side),
+                            text_arg(c.statistic == kStatRisk ? kRiskOption : kRateOption), text_arg(kept)});
+  raise_step_status(c, host::kStatusWarning);
+}
+
+int compute_crude_estimates(ProcContext& c, StratumNode& node, DifferingRates& differing) {
   for (int k = 0; k < c.population_count; ++k) {
     if (skipped(c, node, k)) continue;
     PopulationCell& cell = node.cell[k];
@@ -119,6 +146,8 @@ int compute_crude_estimates(ProcContext& c, StratumNode& node) {
     if (std::isinf(cell.events) || std::isinf(cell.population)) warn_sum_too_large(c);
     if (present(cell.events) && present(cell.population) && cell.population > 0) {
       cell.estimate = cell.events / cell.population;
+    } else if (node.rates_differ[k] != 0 && present(cell.estimate) && differing.population == nullptr) {
+      differing.population = &node;
     }
     track(c, cell.estimate);
     if (c.method != kMethodIndirect && !present(cell.estimate)) {
@@ -187,12 +216,15 @@ void check_partial_populations(ProcContext& c) {
   }
 }
 
-int compute_reference_estimate(ProcContext& c, StratumNode& node) {
+int compute_reference_estimate(ProcContext& c, StratumNode& node, DifferingRates& differing) {
   if (c.reference.data == nullptr) return 0;
   clear_partial_sums(node.reference_events, node.reference_population, node.reference_rate, node.reference_count_blank,
                      node.reference_population_blank);
   if (present(node.reference_events) && present(node.reference_population) && node.reference_population > 0) {
     node.reference_rate = node.reference_events / node.reference_population;
+  } else if (c.method == kMethodIndirect && node.reference_rates_differ != 0 && present(node.reference_rate) &&
+             differing.reference == nullptr) {
+    differing.reference = &node;
   }
   track(c, node.reference_rate);
   if (c.method != kMethodIndirect && !present(node.reference_population)) {
@@ -449,16 +481,21 @@ int compute_stratum_statistics(ProcContext& c) {
   const auto [za, zb] = normal_quantiles(c.alpha, c.normal_memo);
   bool effect_note_due = false;
   bool smr_limit_failed = false;
+  DifferingRates differing;
   int counter = 0;
   for (StratumNode* node = c.strata; node != nullptr; node = node->first) {
     node->index = counter + 1;
     effect_note_due = check_absent(c, *node) || effect_note_due;
-    if (compute_crude_estimates(c, *node) != 0 || compute_reference_estimate(c, *node) != 0) return 1;
+    if (compute_crude_estimates(c, *node, differing) != 0 || compute_reference_estimate(c, *node, differing) != 0) {
+      return 1;
+    }
     compute_expected(c, *node);
     if (c.method == kMethodIndirect && !compute_stratum_smr(c, *node, za, zb)) smr_limit_failed = true;
     ++counter;
   }
   c.stratum_count = counter;
+  warn_differing_rates(c, differing.population, kPopulationWord, kFirstKept);
+  warn_differing_rates(c, differing.reference, kReferenceWord, kLastKept);
   if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
   if (smr_limit_failed) {

@@ -38,6 +38,7 @@ void clear_node(const ProcContext& c, StratumNode& node) {
   node.count_blank[0] = node.count_blank[1] = 0;
   node.population_blank[0] = node.population_blank[1] = 0;
   node.reference_count_blank = node.reference_population_blank = 0;
+  node.rates_differ[0] = node.rates_differ[1] = node.reference_rates_differ = 0;
   node.first = node.second = nullptr;
   node.balance = 0;
   node.label.length = 0;
@@ -232,7 +233,11 @@ void accumulate_population(StratumNode& into, const PopulationCell& from, int k)
   PopulationCell& cell = into.cell[k];
   host::add_present(cell.events, from.events);
   host::add_present(cell.population, from.population);
-  if (!present(cell.estimate)) cell.estimate = from.estimate;
+  if (!present(cell.estimate)) {
+    cell.estimate = from.estimate;
+  } else if (present(from.estimate) && from.estimate != cell.estimate) {
+    into.rates_differ[k] = 1;
+  }
 }
 
 void read_population_observation(ProcContext& c) {
@@ -310,7 +315,10 @@ void read_reference_observation(ProcContext& c) {
   node->reference_population_blank |= population_blank;
   // A later observation's rate replaces the stored one; a missing rate does
   // not wipe out a rate already read.
-  if (present(values[kRateValue])) node->reference_rate = values[kRateValue];
+  if (present(values[kRateValue])) {
+    if (present(node->reference_rate) && node->reference_rate != values[kRateValue]) node->reference_rates_differ = 1;
+    node->reference_rate = values[kRateValue];
+  }
   clear_node(c, spare);
 }
 

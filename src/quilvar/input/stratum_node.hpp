@@ -45,6 +45,11 @@ struct StratumNode {
   int population_blank[2];
   int reference_count_blank;
   int reference_population_blank;
+  // Observations of the cell, or of the reference, gave different rates.
+  // Rates cannot be added, so where no sums give the stratum's rate the one
+  // kept stands for them all.
+  int rates_differ[2];
+  int reference_rates_differ;
 
   // Key images, laid out after the node in the same pool block.
   double* data_order_key;        // per strata variable

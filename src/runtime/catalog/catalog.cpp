@@ -436,6 +436,11 @@ constexpr CatalogEntry kEntries[] = {
      "or SMR is computed for this BY group.",
      "There cannot be more events than individuals: check POPEVENT= and the TOTAL= variable, or use "
      "STAT=RATE when the totals are person-time."},
+    {kProcedureSet, 184, kWarning,
+     "Observations of stratum %1 in the %2 data give different %3 values and no event counts and "
+     "populations to combine them; the %4 of them stands for the stratum.",
+     "Rates cannot be added: give each stratum one observation, or give the event counts and "
+     "populations (EVENT= and TOTAL=), which are added over the observations."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

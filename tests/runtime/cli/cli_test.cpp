@@ -283,9 +283,28 @@ TEST_F(QuilvarRun, RatesOfAStratumOfSeveralRows) {
   EXPECT_NE(r.log.find("The crude rate of stratum age=2 is missing"), std::string::npos) << r.log;
   EXPECT_TRUE(outputs(r, 0, "Quilvar").empty());
 
+  // Rates alone cannot be added: the first stands for the stratum, and the
+  // log says so when the rows' rates differ (not when they agree).
   r = with("rate=r");
   EXPECT_EQ(r.exit_status, 0) << r.log;
   EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Quilvar").at(0), 0, "Quilvar"), (300.0 + 0) / 2);
+  EXPECT_NE(r.log.find("Observations of stratum age=1 in the POPULATION data give different RATE= values and no "
+                       "event counts and populations to combine them; the first of them stands"),
+            std::string::npos)
+      << r.log;
+  write("pop.csv", "age,sex,r\n1,F,300\n1,M,300\n2,F,0\n2,M,0\n");
+  r = with("rate=r");
+  EXPECT_EQ(r.log.find("908-184"), std::string::npos) << r.log;
+
+  // Under INDIRECT the reference's last rate stands.
+  write("pop.csv", "age,n\n1,1000\n2,1000\n");
+  write("ref.csv", "age,sex,rate\n1,F,300\n1,M,200\n2,F,600\n2,M,600\n");
+  r = run("proc quilvar data=pop refdata=ref method=indirect plots=none; population total=n popevent=9; "
+          "reference rate=rate; strata age;\nrun;\n");
+  EXPECT_EQ(r.exit_status, 0) << r.log;
+  EXPECT_NE(r.log.find("stratum age=1 in the REFERENCE data give different RATE= values"), std::string::npos) << r.log;
+  EXPECT_NE(r.log.find("the last of them stands"), std::string::npos) << r.log;
+  EXPECT_DOUBLE_EQ(cell(outputs(r, 0, "Smr").at(0), 0, "ExpectedEvents"), (200.0 + 600.0) / 100);
 }
 
 // Totals and variances cover every stratum or are unknown. Under DIRECT a
