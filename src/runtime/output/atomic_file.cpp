@@ -83,6 +83,32 @@ bool names_open_file(const std::filesystem::path& link) {
   return !code && real.native().starts_with("/proc/");
 }
 
+// The number N of a link /proc/self/fd/N (so /dev/stdout, /dev/fd/N): one
+// of this process's own descriptors; -1 for any other link.
+int own_descriptor(const std::filesystem::path& link) {
+  std::error_code code;
+  const std::filesystem::path absolute = std::filesystem::absolute(link, code);
+  const std::filesystem::path folder = std::filesystem::canonical(absolute.parent_path(), code);
+  const std::string number = absolute.filename().string();
+  if (code || folder != std::filesystem::path("/proc/" + std::to_string(::getpid()) + "/fd") || number.empty() ||
+      number.size() > 9 || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return -1;
+  }
+  return std::stoi(number);
+}
+
+// The file behind a link into /proc. A descriptor of this process is used
+// as it is, a copy of it: opening its link anew asks for permission on the
+// file again, which the descriptor already has and which another user's
+// file or terminal (a stream redirected before a change of user) denies,
+// and a socket cannot be opened by name at all. The copy also writes where
+// the stream stands and fails as the stream does: a closed standard output
+// (held by a read-only /dev/null) refuses the text rather than losing it.
+int open_in_place(const std::filesystem::path& path) {
+  if (const int descriptor = own_descriptor(path); descriptor >= 0) return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
+  return open_file(path, kInPlaceFlags);
+}
+
 }  // namespace
 
 void InputFiles::add(const std::filesystem::path& path) {
@@ -134,7 +160,7 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   int descriptor = -1;
   direct_ = false;
   if (target.in_place) {
-    descriptor = open_file(final_, kInPlaceFlags);
+    descriptor = open_in_place(final_);
   } else {
     // A folder the file's name needs is made, as for the CSV and plot
     // folders; one that cannot be made fails the open below with its reason.

@@ -12,9 +12,12 @@
 #include <string>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/run_as.hpp"
 
 namespace {
 
@@ -1154,6 +1157,82 @@ TEST_F(QuilvarRun, OutputsReachStandardOutputAndFilesBehindLinks) {
   EXPECT_TRUE(fs::is_symlink(folder_ / "stdout-link"));
   EXPECT_TRUE(fs::is_symlink(folder_ / "report-link"));
   EXPECT_EQ(read(folder_ / "reports/report.html").rfind("<!DOCTYPE html>", 0), 0u);
+}
+
+// "-" writes into the standard output the run was given, whatever it is:
+// a socket (which cannot be opened by name), a file or terminal another
+// user opened for it before a change of user (which that user's permission
+// would not open again), or none at all, which is an error, not lost text.
+TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  enum class Output { kSocket, kOtherUsersFile, kClosed };
+  const struct {
+    const char* name;
+    Output output;
+    bool unprivileged;
+    int exit_status;
+    const char* error;  // in standard error, or empty
+  } cases[] = {
+      {"socket", Output::kSocket, false, 0, ""},
+      {"socket, unprivileged", Output::kSocket, true, 0, ""},
+      {"file opened for another user", Output::kOtherUsersFile, true, 0, ""},
+      {"closed", Output::kClosed, false, 2, "cannot write /dev/stdout: Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.unprivileged && !quilvar::testing::can_run_as(quilvar::testing::kNobody)) continue;
+    const fs::path file = folder_ / "stdout.json";
+    fs::remove(file);
+    int ends[2] = {-1, -1};
+    if (c.output == Output::kSocket) {
+      ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+    }
+    if (c.output == Output::kOtherUsersFile) {
+      ends[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      ASSERT_GE(ends[1], 0);
+    }
+    int errors[2];
+    ASSERT_EQ(pipe(errors), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      if (ends[1] >= 0) {
+        dup2(ends[1], STDOUT_FILENO);
+      } else {
+        close(STDOUT_FILENO);
+      }
+      dup2(errors[1], STDERR_FILENO);
+      if (c.unprivileged && geteuid() == 0 && setuid(quilvar::testing::kNobody) != 0) _exit(126);
+      if (chdir(folder_.c_str()) != 0) _exit(126);
+      execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", "--no-listing", "--json", "-", nullptr);
+      _exit(127);
+    }
+    if (ends[1] >= 0) close(ends[1]);
+    close(errors[1]);
+    std::string written;
+    char block[4096];
+    for (ssize_t n; c.output == Output::kSocket && (n = ::read(ends[0], block, sizeof block)) > 0;) {
+      written.append(block, n);
+    }
+    if (ends[0] >= 0) close(ends[0]);
+    std::string error;
+    for (ssize_t n; (n = ::read(errors[0], block, sizeof block)) > 0;) error.append(block, n);
+    close(errors[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), c.exit_status) << error;
+    if (c.output == Output::kOtherUsersFile) written = read(file);
+    if (c.exit_status == 0) {
+      const nlohmann::json json = nlohmann::json::parse(written, nullptr, false);
+      ASSERT_FALSE(json.is_discarded()) << written << error;
+      EXPECT_EQ(json["steps"].size(), 1u);
+    } else {
+      EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
 }
 
 // "-" as an output file is standard output, which takes one writer: the
