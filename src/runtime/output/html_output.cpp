@@ -133,14 +133,17 @@ class KeptText {
 
  private:
   // In the report's folder, else (a report sent to standard output, whose
-  // folder is /dev) in the system's temporary folder.
+  // folder is /dev) in the system's temporary folder: TMPDIR's, or /tmp
+  // when TMPDIR names a folder that is missing or not the user's to write
+  // (a setting left from another machine or account).
   bool open_file() {
     fd_ = open_unnamed(folder_.empty() ? std::filesystem::path(".") : folder_);
-    if (fd_ < 0) {
-      std::error_code code;
-      const std::filesystem::path temporary = std::filesystem::temp_directory_path(code);
-      if (!code) fd_ = open_unnamed(temporary);
-      if (fd_ >= 0) folder_ = temporary;  // named if a write to it fails
+    std::error_code code;  // TMPDIR's folder is empty when missing
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(code);
+    for (const std::filesystem::path& folder : {temporary, std::filesystem::path("/tmp")}) {
+      if (fd_ >= 0 || folder.empty()) continue;
+      fd_ = open_unnamed(folder);
+      if (fd_ >= 0) folder_ = folder;  // named if a write to it fails
     }
     if (fd_ < 0) failed_ = true;  // the text stays in memory
     return fd_ >= 0;

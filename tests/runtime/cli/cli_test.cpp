@@ -12,16 +12,24 @@
 #include <string>
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/resident_memory.hpp"
 #include "support/run_as.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr const char* kPopulation =
+    "year,area,age,deaths,persons\n"
+    "2020,A,young,10,1000\n2020,A,old,40,500\n2020,B,young,12,2000\n2020,B,old,30,400\n"
+    "2021,A,young,8,1000\n2021,A,old,35,520\n2021,B,young,15,2100\n2021,B,old,28,380\n";
+constexpr const char* kReference = "age,std_pop,ref_deaths\nyoung,6000,30\nold,2000,120\n";
 
 struct RunResult {
   int exit_status = -1;
@@ -109,14 +117,42 @@ class QuilvarRun : public ::testing::Test {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
 
+  // A program of direct standardization BY area, with its data of `areas`
+  // areas of two age groups.
+  void write_areas(int areas) {
+    std::ostringstream population;
+    population << "area,age,deaths,persons\n";
+    for (int area = 0; area < areas; ++area) {
+      for (const char* age : {"young", "old"}) population << area << ',' << age << ",20,1000\n";
+    }
+    write("pop.csv", population.str());
+    write("ref.csv", kReference);
+    write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+                        "reference total=std_pop; strata age / stats; by area;\nrun;\n");
+  }
+
+  // Starts quilvar on program.qv in the test's folder with `--no-listing
+  // OPTION -`, its standard output on `out` (closed when -1) and standard
+  // error on `err`, as the user nobody when `unprivileged`, and with the
+  // environment's TMPDIR set to `tmpdir` when given.
+  pid_t start_program(int out, int err, bool unprivileged, const char* option, const char* tmpdir = nullptr) {
+    const pid_t child = fork();
+    if (child != 0) return child;
+    if (out >= 0) {
+      dup2(out, STDOUT_FILENO);
+    } else {
+      close(STDOUT_FILENO);
+    }
+    dup2(err, STDERR_FILENO);
+    if (tmpdir != nullptr) setenv("TMPDIR", tmpdir, 1);
+    if (unprivileged && geteuid() == 0 && setuid(quilvar::testing::kNobody) != 0) _exit(126);
+    if (chdir(folder_.c_str()) != 0) _exit(126);
+    execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", "--no-listing", option, "-", nullptr);
+    _exit(127);
+  }
+
   fs::path folder_;
 };
-
-constexpr const char* kPopulation =
-    "year,area,age,deaths,persons\n"
-    "2020,A,young,10,1000\n2020,A,old,40,500\n2020,B,young,12,2000\n2020,B,old,30,400\n"
-    "2021,A,young,8,1000\n2021,A,old,35,520\n2021,B,young,15,2100\n2021,B,old,28,380\n";
-constexpr const char* kReference = "age,std_pop,ref_deaths\nyoung,6000,30\nold,2000,120\n";
 
 TEST_F(QuilvarRun, ReadsEachByGroupIntoStrataWithCrudeRates) {
   write("pop.csv", kPopulation);
@@ -1196,19 +1232,7 @@ TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
     }
     int errors[2];
     ASSERT_EQ(pipe(errors), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-      if (ends[1] >= 0) {
-        dup2(ends[1], STDOUT_FILENO);
-      } else {
-        close(STDOUT_FILENO);
-      }
-      dup2(errors[1], STDERR_FILENO);
-      if (c.unprivileged && geteuid() == 0 && setuid(quilvar::testing::kNobody) != 0) _exit(126);
-      if (chdir(folder_.c_str()) != 0) _exit(126);
-      execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", "--no-listing", "--json", "-", nullptr);
-      _exit(127);
-    }
+    const pid_t child = start_program(ends[1], errors[1], c.unprivileged, "--json");
     if (ends[1] >= 0) close(ends[1]);
     close(errors[1]);
     std::string written;
@@ -1231,6 +1255,42 @@ TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
       EXPECT_EQ(json["steps"].size(), 1u);
     } else {
       EXPECT_NE(error.find(c.error), std::string::npos) << error;
+    }
+  }
+}
+
+// A report sent to standard output keeps its text aside in a temporary
+// file, not in memory, also when TMPDIR names a folder that is missing or
+// that the user may not write: the system's /tmp takes the file then.
+TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideWhereverTmpdirPoints) {
+  if (!quilvar::testing::can_run_as(quilvar::testing::kNobody)) GTEST_SKIP() << "no unprivileged user to run as";
+  write_areas(6000);
+  const fs::path unwritable = folder_ / "locked";
+  fs::create_directories(unwritable);
+  fs::permissions(unwritable, fs::perms(0755));
+  const std::string missing = (folder_ / "missing").string();
+  for (const std::string& tmpdir : {missing, unwritable.string()}) {
+    SCOPED_TRACE("TMPDIR=" + tmpdir);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t child = start_program(ends[1], errors, true, "--html", tmpdir.c_str());
+    close(ends[1]);
+    close(errors);
+    std::size_t size = 0;
+    char block[65536];
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) size += static_cast<std::size_t>(n);
+    close(ends[0]);
+    int status = 0;
+    struct rusage usage {};
+    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
+    ASSERT_GT(size, std::size_t{40} << 20);
+    // Kept in memory, the text and its copies as it grew took twice its
+    // size; kept aside, the run's own tens of megabytes stay below it.
+    if (!::quilvar::testing::kAddressSanitizer) {
+      EXPECT_LT(std::size_t(usage.ru_maxrss) * 1024, size);
     }
   }
 }
@@ -1390,15 +1450,7 @@ bool has_temporary_file(const fs::path& folder) {
 // and the listing's queue are full, with its CSV files still temporary;
 // closing the pipe then ends it by SIGPIPE, which must take them away.
 TEST_F(QuilvarRun, RunCutOffFromItsListingLeavesNoTemporaryFiles) {
-  std::ostringstream population;
-  population << "area,age,deaths,persons\n";
-  for (int area = 0; area < 1500; ++area) {
-    for (const char* age : {"young", "old"}) population << area << ',' << age << ",20,1000\n";
-  }
-  write("pop.csv", population.str());
-  write("ref.csv", kReference);
-  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
-                      "reference total=std_pop; strata age / stats; by area;\nrun;\n");
+  write_areas(1500);
   const fs::path csv = folder_ / "csv";
   fs::create_directories(csv);
   int ends[2];
