@@ -152,6 +152,9 @@ AtomicFile::~AtomicFile() { discard(); }
 
 bool AtomicFile::open(const std::filesystem::path& path, std::string* error, const InputFiles* inputs) {
   discard();
+  // The writer is made here, where running out of memory may throw, not
+  // first in a discard() run by a destructor, where it would end the process.
+  file_writer();
   path_ = path;
   inputs_ = inputs;
   OutputTarget target;

@@ -122,8 +122,12 @@ std::int32_t end_rows(OutputSystem& system, OdsObject* object, Request& request)
   request.integer(host::kAttrEndMode, &mode, false);
   if (request.failed()) return request.status();
   if (ListObject* list = system.registry().find<ListObject>(object)) {
-    if (!list->delivered) system.deliver(std::move(list->list));
-    list->delivered = true;
+    // Marked first: a delivery that fails for want of memory has taken the
+    // list already, and it must not be delivered again, empty.
+    if (!list->delivered) {
+      list->delivered = true;
+      system.deliver(std::move(list->list));
+    }
     return 0;
   }
   TemplateObject* source = system.registry().find<TemplateObject>(object);

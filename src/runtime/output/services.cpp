@@ -80,7 +80,10 @@ std::int32_t release_object(OutputSystem& system, OdsObject* object) {
   }
   ListObject* list = system.registry().find<ListObject>(object);
   if (list == nullptr) return fail(Failure::kWrongObject);
-  if (!list->delivered) system.deliver(std::move(list->list));
+  if (!list->delivered) {
+    list->delivered = true;  // before the delivery, which may fail for want of memory
+    system.deliver(std::move(list->list));
+  }
   system.registry().remove(object);
   return 0;
 }

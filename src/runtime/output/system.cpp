@@ -288,8 +288,9 @@ void OutputSystem::deliver(std::shared_ptr<const Graph> graph) {
 // graph bound are delivered as graphs without a template.
 void OutputSystem::deliver_pending() {
   registry_.for_each<ListObject>([&](OdsObject*, ListObject& list) {
-    if (!list.delivered) deliver(std::move(list.list));
-    list.delivered = true;
+    if (list.delivered) return;
+    list.delivered = true;  // before the delivery, which may fail for want of memory
+    deliver(std::move(list.list));
   });
   registry_.for_each<OutputObject>([&](OdsObject*, OutputObject& output) {
     // A table handed over already (or lost to an allocation that failed
