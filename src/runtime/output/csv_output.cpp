@@ -275,6 +275,16 @@ class CsvDestination : public Destination {
     return complete;
   }
 
+  // Which file a failed call left part of a table in is not known: none of
+  // them is written.
+  bool abandon(std::string* error) override {
+    for (CsvFile& file : files_) file.file.discard();
+    made_folders_.remove_empty();
+    *error = "cannot write the CSV files of " + folder_ +
+             ": a table could not be written into one of them whole, so none is written";
+    return false;
+  }
+
  private:
   // One row of the file: the BY fields, then the table's columns, or with a
   // narrower layout the file's columns, source[i] being the table's column

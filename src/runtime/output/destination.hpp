@@ -42,7 +42,27 @@ class Destination {
   virtual void end_step(const StepInfo& /*step*/) {}
   // Completes the destination. Returns false with *error set on failure.
   virtual bool finish(std::string* error) = 0;
+  // Ends a destination one of whose calls threw (memory ran out part way
+  // through an object) in place of finish(). A destination that writes
+  // each object whole or not at all (the listing, a plot file) completes
+  // as finish() does; a file whose text may stop in the middle of an
+  // object is not written, and *error names it.
+  virtual bool abandon(std::string* error) { return finish(error); }
+
+  // Whether one of its calls threw; set by the output system, which calls
+  // it from one thread at a time.
+  bool failed() const { return failed_; }
+  void mark_failed() { failed_ = true; }
+
+ private:
+  bool failed_ = false;
 };
+
+// The error of a file left unwritten because an object could not be
+// written into it whole.
+inline std::string unwritten_file_error(const std::string& file) {
+  return "cannot write " + file + ": an output object could not be written into it whole, so it is not written";
+}
 
 // Adds a failure's message to a "; "-separated list of messages.
 inline void append_error(std::string* errors, const std::string& message) {

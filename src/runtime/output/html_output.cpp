@@ -93,6 +93,10 @@ class KeptText {
 
   std::ostream& stream() { return text_; }
 
+  // False when a write to the stream failed (memory ran out as it grew: the
+  // stream then drops that text and all after it, without an exception).
+  bool intact() const { return !text_.fail(); }
+
   // Moves the text to the file once there is enough of it.
   void keep_aside_if_large() {
     if (static_cast<std::size_t>(text_.tellp()) < kept_in_memory_ || failed_) return;
@@ -189,6 +193,8 @@ class Contents {
     text_.keep_aside_if_large();
     empty_ = false;
   }
+
+  bool intact() const { return text_.intact(); }
 
   bool append_to(AtomicFile& out, std::string* error) {
     if (empty_) return true;
@@ -321,6 +327,7 @@ class HtmlDestination : public Destination {
   }
 
   bool finish(std::string* error) override {
+    if (!contents_.intact() || !body_text_.intact()) return abandon(error);
     std::ostringstream out;
     out << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" << escaped(program_)
         << "</title>\n<style>" << kStyleSheet << "</style>\n</head>\n<body>\n<header class=\"report\"><h1>"
@@ -334,6 +341,12 @@ class HtmlDestination : public Destination {
     }
     file_.write("</body>\n</html>\n");
     return file_.commit(error);
+  }
+
+  bool abandon(std::string* error) override {
+    file_.discard();
+    *error = unwritten_file_error(file_.path().string());
+    return false;
   }
 
  private:

@@ -335,6 +335,12 @@ class JsonDestination : public Destination {
     return file_.commit(error);
   }
 
+  bool abandon(std::string* error) override {
+    file_.discard();
+    *error = unwritten_file_error(file_.path().string());
+    return false;
+  }
+
  private:
   std::string_view separator() { return outputs_in_step_++ == 0 ? "\n" : ",\n"; }
 

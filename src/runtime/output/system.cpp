@@ -3,6 +3,7 @@
 #include "runtime/output/system.hpp"
 
 #include <algorithm>
+#include <exception>
 
 namespace quilvar::runtime::output {
 namespace {
@@ -45,6 +46,36 @@ bool make_destinations(const OutputOptions& options, std::vector<std::unique_ptr
     return false;
   }
   return true;
+}
+
+// Runs `call` with the destination; one that throws (memory ran out part
+// way through an object) marks the destination, whose file may then hold
+// part of an object, and the exception goes on.
+template <class Call>
+void call_marking_failure(Destination& destination, Call&& call) {
+  try {
+    call();
+  } catch (...) {
+    destination.mark_failed();
+    throw;
+  }
+}
+
+// Runs `call` for each destination that `wanted` picks, each whatever the
+// others throw, so that no destination misses a call (a step's end, say)
+// because another failed; then the first exception goes on.
+template <class Wanted, class Call>
+void call_each(const std::vector<std::unique_ptr<Destination>>& destinations, Wanted wanted, Call call) {
+  std::exception_ptr first;
+  for (const auto& destination : destinations) {
+    if (!wanted(*destination)) continue;
+    try {
+      call_marking_failure(*destination, [&] { call(*destination); });
+    } catch (...) {
+      if (!first) first = std::current_exception();
+    }
+  }
+  if (first) std::rethrow_exception(first);
 }
 
 }  // namespace
@@ -103,7 +134,8 @@ bool OutputSystem::finish_run(std::string* error) {
   }
   for (const auto& destination : destinations_) {
     std::string message;
-    if (!destination->finish(&message)) append_error(&messages, message);
+    const bool done = destination->failed() ? destination->abandon(&message) : destination->finish(&message);
+    if (!done) append_error(&messages, message);
   }
   destinations_.clear();
   for (auto& queue : queues_) queue.reset();
@@ -186,14 +218,14 @@ void OutputSystem::register_template(const std::string& name, OdsObject* handle)
 // runs for each destination of a delivery thread when its turn comes.
 template <class Now, class Later>
 void OutputSystem::for_each_destination(Now now, Later later) {
-  for (const auto& destination : destinations_) {
-    Destination* target = destination.get();
+  call_each(destinations_, [](const Destination&) { return true; }, [&](Destination& destination) {
+    Destination* target = &destination;
     if (DeliveryQueue* queue = queue_of(*target)) {
-      queue->post([target, later] { later(*target); });
+      queue->post([target, later] { call_marking_failure(*target, [&] { later(*target); }); });
     } else {
       now(*target);
     }
-  }
+  });
 }
 
 // Destinations of this thread get the step record itself (the HTML report
@@ -232,12 +264,10 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
                                   WriteLater write_later) {
   std::array<bool, kDeliveryThreads> used{};
   for (const auto& destination : destinations_) {
-    if (queue_of(*destination) != nullptr) {
-      used[queue_index(destination->delivery_thread())] = true;
-    } else {
-      write(*destination, *object);
-    }
+    if (queue_of(*destination) != nullptr) used[queue_index(destination->delivery_thread())] = true;
   }
+  call_each(destinations_, [this](const Destination& destination) { return queue_of(destination) == nullptr; },
+            [&](Destination& destination) { write(destination, *object); });
   if (std::none_of(used.begin(), used.end(), [](bool u) { return u; })) {
     pool.give_back(std::move(object));
     return;
@@ -246,10 +276,14 @@ void OutputSystem::deliver_pooled(std::unique_ptr<T> object, ObjectPool<T>& pool
   for (std::size_t index = 0; index < kDeliveryThreads; ++index) {
     if (!used[index]) continue;
     queues_[index]->post([this, index, write_later, shared]() mutable {
-      for (const auto& destination : destinations_) {
-        if (queue_index(destination->delivery_thread()) == index) write_later(*destination, *shared);
-      }
-      shared.reset();  // the last thread done hands the record back
+      // The record goes back however the writes end: the last thread done
+      // hands it back.
+      const std::shared_ptr<T> record = std::move(shared);
+      call_each(destinations_,
+                [index](const Destination& destination) {
+                  return queue_index(destination.delivery_thread()) == index;
+                },
+                [&](Destination& destination) { write_later(destination, *record); });
     });
   }
 }
