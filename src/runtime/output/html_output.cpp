@@ -80,7 +80,8 @@ std::string escaped(std::string_view text) {
 // together: in memory, then, past a size, in a temporary file
 // without a name in the report's folder (O_TMPFILE, or a name removed at
 // once), which nothing outlives: not a crash, not a signal. When no such
-// file can be made the text stays in memory, as for a small report.
+// file can be made, or it cannot grow, the text stays in memory, as for a
+// small report.
 class KeptText {
  public:
   KeptText(std::filesystem::path folder, std::size_t kept_in_memory)
@@ -105,7 +106,12 @@ class KeptText {
     for (std::size_t done = 0; done < text.size();) {
       const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return fail(n < 0 ? errno : ENOSPC);
+      // The file is full (a full file system, a file size limit): this text
+      // and the rest stay in memory, after the text the file holds.
+      if (n <= 0) {
+        failed_ = true;
+        return;
+      }
       done += static_cast<std::size_t>(n);
     }
     written_ += text.size();

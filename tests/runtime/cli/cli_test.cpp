@@ -1295,6 +1295,36 @@ TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideWhereverTmpdirPoints)
   }
 }
 
+// A report's temporary file that cannot grow (a full file system, or a file
+// size limit, as here) leaves the rest of the text in memory: the report
+// is whole, not refused.
+TEST_F(QuilvarRun, AReportWhoseTemporaryFileCannotGrowIsWhole) {
+  write_areas(1500);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  struct rlimit unlimited {};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  struct rlimit limited = unlimited;
+  limited.rlim_cur = 1 << 20;  // inherited by the run alone: restored at once
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+  const pid_t child = start_program(ends[1], errors, false, "--html");
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  close(ends[1]);
+  close(errors);
+  std::string report;
+  char block[65536];
+  for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) report.append(block, static_cast<std::size_t>(n));
+  close(ends[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
+  ASSERT_GT(report.size(), std::size_t{4} << 20);
+  EXPECT_TRUE(report.ends_with("</html>\n"));
+  EXPECT_NE(report.find("area=1499"), std::string::npos);
+}
+
 // "-" as an output file is standard output, which takes one writer: the
 // listing or one such output. No file named "-" is made.
 TEST_F(QuilvarRun, ADashNamesStandardOutputForOneOutput) {
