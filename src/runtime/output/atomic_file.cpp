@@ -97,16 +97,28 @@ int own_descriptor(const std::filesystem::path& link) {
   return std::stoi(number);
 }
 
-// The file behind a link into /proc. A descriptor of this process is used
-// as it is, a copy of it: opening its link anew asks for permission on the
-// file again, which the descriptor already has and which another user's
-// file or terminal (a stream redirected before a change of user) denies,
-// and a socket cannot be opened by name at all. The copy also writes where
-// the stream stands and fails as the stream does: a closed standard output
-// (held by a read-only /dev/null) refuses the text rather than losing it.
+// The file behind a link into /proc, opened anew as before: a pipe or a
+// terminal then gets a description of its own, which blocks whatever the
+// shared one was set to, and a file is appended to. A descriptor of this
+// process that cannot be opened by name is used as it is, a copy of it:
+// another user's file or terminal (a stream redirected before a change of
+// user) asks for a permission the descriptor already has, and a socket
+// cannot be opened by name at all. A standard output the run was started
+// without (held by a read-only /dev/null) refuses the text rather than
+// losing it in /dev/null.
 int open_in_place(const std::filesystem::path& path) {
-  if (const int descriptor = own_descriptor(path); descriptor >= 0) return fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-  return open_file(path, kInPlaceFlags);
+  const int own = own_descriptor(path);
+  if (own >= 0) {
+    const int flags = fcntl(own, F_GETFL);
+    if (flags < 0) return -1;
+    if ((flags & O_ACCMODE) == O_RDONLY) {
+      errno = EBADF;
+      return -1;
+    }
+  }
+  const int descriptor = open_file(path, kInPlaceFlags);
+  if (descriptor >= 0 || own < 0) return descriptor;
+  return fcntl(own, F_DUPFD_CLOEXEC, 0);
 }
 
 }  // namespace

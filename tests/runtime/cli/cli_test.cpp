@@ -1259,6 +1259,30 @@ TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
   }
 }
 
+// A standard output that is a pipe set not to block (as a parent program
+// may leave it) is written as a blocking one: the run waits for its reader
+// rather than fail when the pipe is full.
+TEST_F(QuilvarRun, ADashWaitsForTheReaderOfAPipeSetNotToBlock) {
+  write_areas(1500);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  ASSERT_EQ(fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | O_NONBLOCK), 0);
+  const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t child = start_program(ends[1], errors, false, "--json");
+  close(ends[1]);
+  close(errors);
+  usleep(200000);  // the pipe fills while nothing reads it
+  std::string written;
+  char block[65536];
+  for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) written.append(block, static_cast<std::size_t>(n));
+  close(ends[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
+  EXPECT_TRUE(nlohmann::json::accept(written));
+}
+
 // A report sent to standard output keeps its text aside in a temporary
 // file, not in memory, also when TMPDIR names a folder that is missing or
 // that the user may not write: the system's /tmp takes the file then.
