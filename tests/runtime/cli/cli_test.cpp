@@ -151,6 +151,37 @@ class QuilvarRun : public ::testing::Test {
     _exit(127);
   }
 
+  // A run of start_program whose standard output is a pipe the test reads
+  // to its end (after `delay` microseconds), standard error going to
+  // stderr.txt: its exit status (-1 when it did not exit) and output.
+  struct PipedRun {
+    int exit_status = -1;
+    std::string output;
+    long peak_kb = 0;  // its resident memory at the most
+  };
+  PipedRun run_into_pipe(const char* option, bool unprivileged = false, const char* tmpdir = nullptr,
+                         int pipe_flags = 0, useconds_t delay = 0) {
+    PipedRun run;
+    int ends[2];
+    if (pipe(ends) != 0) return run;
+    fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | pipe_flags);
+    const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    const pid_t child = start_program(ends[1], errors, unprivileged, option, tmpdir);
+    close(ends[1]);
+    close(errors);
+    if (delay > 0) usleep(delay);
+    char block[65536];
+    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) {
+      run.output.append(block, static_cast<std::size_t>(n));
+    }
+    close(ends[0]);
+    int status = 0;
+    struct rusage usage {};
+    if (wait4(child, &status, 0, &usage) == child && WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+    run.peak_kb = usage.ru_maxrss;
+    return run;
+  }
+
   fs::path folder_;
 };
 
@@ -1264,23 +1295,10 @@ TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
 // rather than fail when the pipe is full.
 TEST_F(QuilvarRun, ADashWaitsForTheReaderOfAPipeSetNotToBlock) {
   write_areas(1500);
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  ASSERT_EQ(fcntl(ends[1], F_SETFL, fcntl(ends[1], F_GETFL) | O_NONBLOCK), 0);
-  const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  const pid_t child = start_program(ends[1], errors, false, "--json");
-  close(ends[1]);
-  close(errors);
-  usleep(200000);  // the pipe fills while nothing reads it
-  std::string written;
-  char block[65536];
-  for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) written.append(block, static_cast<std::size_t>(n));
-  close(ends[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
-  EXPECT_TRUE(nlohmann::json::accept(written));
+  // The pipe fills while nothing reads it.
+  const PipedRun run = run_into_pipe("--json", false, nullptr, O_NONBLOCK, 200000);
+  EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+  EXPECT_TRUE(nlohmann::json::accept(run.output));
 }
 
 // A report sent to standard output keeps its text aside in a temporary
@@ -1295,26 +1313,13 @@ TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideWhereverTmpdirPoints)
   const std::string missing = (folder_ / "missing").string();
   for (const std::string& tmpdir : {missing, unwritable.string()}) {
     SCOPED_TRACE("TMPDIR=" + tmpdir);
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const pid_t child = start_program(ends[1], errors, true, "--html", tmpdir.c_str());
-    close(ends[1]);
-    close(errors);
-    std::size_t size = 0;
-    char block[65536];
-    for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) size += static_cast<std::size_t>(n);
-    close(ends[0]);
-    int status = 0;
-    struct rusage usage {};
-    ASSERT_EQ(wait4(child, &status, 0, &usage), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
-    ASSERT_GT(size, std::size_t{40} << 20);
+    const PipedRun run = run_into_pipe("--html", true, tmpdir.c_str());
+    ASSERT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+    ASSERT_GT(run.output.size(), std::size_t{40} << 20);
     // Kept in memory, the text and its copies as it grew took twice its
     // size; kept aside, the run's own tens of megabytes stay below it.
     if (!::quilvar::testing::kAddressSanitizer) {
-      EXPECT_LT(std::size_t(usage.ru_maxrss) * 1024, size);
+      EXPECT_LT(std::size_t(run.peak_kb) * 1024, run.output.size());
     }
   }
 }
@@ -1324,29 +1329,17 @@ TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideWhereverTmpdirPoints)
 // is whole, not refused.
 TEST_F(QuilvarRun, AReportWhoseTemporaryFileCannotGrowIsWhole) {
   write_areas(1500);
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   struct rlimit unlimited {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
   struct rlimit limited = unlimited;
-  limited.rlim_cur = 1 << 20;  // inherited by the run alone: restored at once
+  limited.rlim_cur = 1 << 20;  // inherited by the run; the test's own is restored after it
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-  const pid_t child = start_program(ends[1], errors, false, "--html");
+  const PipedRun run = run_into_pipe("--html");
   setrlimit(RLIMIT_FSIZE, &unlimited);
-  close(ends[1]);
-  close(errors);
-  std::string report;
-  char block[65536];
-  for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) report.append(block, static_cast<std::size_t>(n));
-  close(ends[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << read(folder_ / "stderr.txt");
-  ASSERT_GT(report.size(), std::size_t{4} << 20);
-  EXPECT_TRUE(report.ends_with("</html>\n"));
-  EXPECT_NE(report.find("area=1499"), std::string::npos);
+  EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+  ASSERT_GT(run.output.size(), std::size_t{4} << 20);
+  EXPECT_TRUE(run.output.ends_with("</html>\n"));
+  EXPECT_NE(run.output.find("area=1499"), std::string::npos);
 }
 
 // "-" as an output file is standard output, which takes one writer: the
