@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "runtime/cli/program_runner.hpp"
+#include "runtime/cli/standard_streams.hpp"
 #include "runtime/statements/suggestions.hpp"
 #include "runtime/output/signal_cleanup.hpp"
 #include "runtime/text/case.hpp"
@@ -202,6 +203,7 @@ void hold_closed_standard_streams() {
 
 int main(int argc, char** argv) {
   hold_closed_standard_streams();
+  quilvar::runtime::write_standard_streams_through_descriptors();
   quilvar::runtime::RunOptions options;
   options.executable = argv[0];
   std::vector<std::string> libraries;

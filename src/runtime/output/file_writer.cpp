@@ -2,6 +2,7 @@
 #include "runtime/output/file_writer.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,11 +26,17 @@ void stop_direct(WriteTarget& target) {
 
 void AlignedBlock::Free::operator()(char* data) const { std::free(data); }
 
+// A descriptor set not to block (a pipe or terminal another program set
+// so) is waited for while it is full, as a blocking one would be.
 int write_all(int descriptor, const char* text, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(descriptor, text, size);
     if (written < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd room{descriptor, POLLOUT, 0};
+        if (::poll(&room, 1, -1) >= 0 || errno == EINTR) continue;
+      }
       return errno;
     }
     text += written;

@@ -132,7 +132,7 @@ class QuilvarRun : public ::testing::Test {
   }
 
   // Starts quilvar on program.qv in the test's folder with `--no-listing
-  // OPTION -`, its standard output on `out` (closed when -1) and standard
+  // OPTION -` (the listing alone when `option` is null), its standard output on `out` (closed when -1) and standard
   // error on `err`, as the user nobody when `unprivileged`, and with the
   // environment's TMPDIR set to `tmpdir` when given.
   pid_t start_program(int out, int err, bool unprivileged, const char* option, const char* tmpdir = nullptr) {
@@ -147,6 +147,7 @@ class QuilvarRun : public ::testing::Test {
     if (tmpdir != nullptr) setenv("TMPDIR", tmpdir, 1);
     if (unprivileged && geteuid() == 0 && setuid(quilvar::testing::kNobody) != 0) _exit(126);
     if (chdir(folder_.c_str()) != 0) _exit(126);
+    if (option == nullptr) execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", nullptr);
     execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", "--no-listing", option, "-", nullptr);
     _exit(127);
   }
@@ -1299,6 +1300,17 @@ TEST_F(QuilvarRun, ADashWaitsForTheReaderOfAPipeSetNotToBlock) {
   const PipedRun run = run_into_pipe("--json", false, nullptr, O_NONBLOCK, 200000);
   EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
   EXPECT_TRUE(nlohmann::json::accept(run.output));
+}
+
+// So does the listing, and it is the listing written to a blocking pipe.
+TEST_F(QuilvarRun, TheListingWaitsForTheReaderOfAPipeSetNotToBlock) {
+  write_areas(1500);
+  const PipedRun blocking = run_into_pipe(nullptr);
+  ASSERT_EQ(blocking.exit_status, 0) << read(folder_ / "stderr.txt");
+  const PipedRun run = run_into_pipe(nullptr, false, nullptr, O_NONBLOCK, 200000);
+  EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+  EXPECT_GT(run.output.size(), std::size_t{1} << 20);
+  EXPECT_TRUE(run.output == blocking.output);
 }
 
 // A report sent to standard output keeps its text aside in a temporary
