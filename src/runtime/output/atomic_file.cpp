@@ -121,6 +121,18 @@ int open_in_place(const std::filesystem::path& path) {
   return fcntl(own, F_DUPFD_CLOEXEC, 0);
 }
 
+// A folder with the sticky bit (/tmp, a shared drop folder) lets only the
+// owner of a file, or of the folder, rename another file over it: the
+// rename that completes the output would fail with no word of why, after
+// the whole run. Root may replace any file.
+bool only_its_owner_may_replace(const std::filesystem::path& file, const struct stat& existing) {
+  const uid_t user = ::geteuid();
+  if (user == 0 || existing.st_uid == user) return false;
+  const std::filesystem::path parent = file.parent_path().empty() ? std::filesystem::path(".") : file.parent_path();
+  struct stat folder {};
+  return ::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 && folder.st_uid != user;
+}
+
 }  // namespace
 
 void InputFiles::add(const std::filesystem::path& path) {
@@ -200,6 +212,14 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
     // group, or one kept private, stays so); a new one takes the umask's.
     struct stat existing {};
     if (descriptor >= 0 && ::stat(final_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+      if (only_its_owner_may_replace(final_, existing)) {
+        ::close(descriptor);
+        std::filesystem::remove(temporary_, ignored);
+        forget_temporary();
+        *error = cannot_write(path, "it belongs to another user, and its folder (as /tmp does) lets only a file's "
+                                    "owner replace it; choose another name");
+        return false;
+      }
       ::fchmod(descriptor, existing.st_mode & 07777);
     }
     // Direct I/O where the file system allows it (tmpfs refuses it). Set

@@ -1291,6 +1291,45 @@ TEST_F(QuilvarRun, ADashWritesIntoTheStandardOutputItWasGiven) {
   }
 }
 
+// Another user's file in a folder with the sticky bit (as /tmp has) cannot
+// be replaced: the run says so before its steps, not after them with
+// "Operation not permitted", and leaves the file as it was.
+TEST_F(QuilvarRun, AnotherUsersFileInAStickyFolderIsRefusedAtOnce) {
+  if (!quilvar::testing::can_run_as(quilvar::testing::kNobody) || geteuid() != 0) {
+    GTEST_SKIP() << "needs root to run as another user";
+  }
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  write("program.qv", "proc quilvar data=pop refdata=ref method=direct; population event=deaths "
+                      "total=persons; reference total=std_pop; strata age;\nrun;\n");
+  fs::create_directories(folder_ / "shared");
+  fs::permissions(folder_ / "shared", fs::perms(01777));
+  write("shared/report.json", "a colleague's report");
+  fs::permissions(folder_ / "shared" / "report.json", fs::perms(0666));
+  const std::string report = (folder_ / "shared" / "report.json").string();
+  const int errors = open((folder_ / "stderr.txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(errors, STDERR_FILENO);
+    if (setuid(quilvar::testing::kNobody) != 0 || chdir(folder_.c_str()) != 0) _exit(126);
+    execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", "--no-listing", "--json", report.c_str(), "--html",
+          "shared/report.html", nullptr);
+    _exit(127);
+  }
+  close(errors);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 2);
+  EXPECT_NE(read(folder_ / "stderr.txt")
+                .find("cannot write " + report + ": it belongs to another user, and its folder (as /tmp does) lets "
+                      "only a file's owner replace it"),
+            std::string::npos)
+      << read(folder_ / "stderr.txt");
+  EXPECT_EQ(read(folder_ / "shared" / "report.json"), "a colleague's report");
+  EXPECT_FALSE(fs::exists(folder_ / "shared" / "report.html"));  // the steps did not run
+}
+
 // A standard output that is a pipe set not to block (as a parent program
 // may leave it) is written as a blocking one: the run waits for its reader
 // rather than fail when the pipe is full.
