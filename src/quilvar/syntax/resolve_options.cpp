@@ -7,6 +7,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <utility>
 
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/host/calls.hpp"
@@ -277,7 +279,9 @@ int multiplier_exponent(double m) {
 }
 
 void resolve_options(ProcContext& c, host::StatementState& state) {
-  c = ProcContext{};
+  // The fresh context is made on the heap: it takes some 270 KB, more than
+  // a small stack limit (ulimit -s 256) leaves the step.
+  c = std::move(*std::make_unique<ProcContext>());
   parse_step(c, state);
   c.parse_result = state.parse_result;
   c.pool = host::host_create_pool();

@@ -145,6 +145,10 @@ class QuilvarRun : public ::testing::Test {
     }
     dup2(err, STDERR_FILENO);
     if (tmpdir != nullptr) setenv("TMPDIR", tmpdir, 1);
+    if (child_stack_limit_ != 0) {
+      const struct rlimit stack {child_stack_limit_, child_stack_limit_};
+      setrlimit(RLIMIT_STACK, &stack);
+    }
     if (unprivileged && geteuid() == 0 && setuid(quilvar::testing::kNobody) != 0) _exit(126);
     if (chdir(folder_.c_str()) != 0) _exit(126);
     if (option == nullptr) execl(QUILVAR_EXECUTABLE, QUILVAR_EXECUTABLE, "program.qv", nullptr);
@@ -184,6 +188,7 @@ class QuilvarRun : public ::testing::Test {
   }
 
   fs::path folder_;
+  rlim_t child_stack_limit_ = 0;  // the stack limit start_program sets, when not 0
 };
 
 TEST_F(QuilvarRun, ReadsEachByGroupIntoStrataWithCrudeRates) {
@@ -1328,6 +1333,20 @@ TEST_F(QuilvarRun, AnotherUsersFileInAStickyFolderIsRefusedAtOnce) {
       << read(folder_ / "stderr.txt");
   EXPECT_EQ(read(folder_ / "shared" / "report.json"), "a colleague's report");
   EXPECT_FALSE(fs::exists(folder_ / "shared" / "report.html"));  // the steps did not run
+}
+
+// A small stack limit (ulimit -s 128) is enough for a step: nothing the
+// procedure keeps for a step lives on the stack.
+TEST_F(QuilvarRun, AStepRunsUnderASmallStackLimit) {
+  // AddressSanitizer's red zones make every frame larger.
+  if (::quilvar::testing::kAddressSanitizer) GTEST_SKIP() << "frames are larger under AddressSanitizer";
+  write_areas(20);
+  child_stack_limit_ = 128 * 1024;
+  const PipedRun run = run_into_pipe("--json");
+  EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+  const nlohmann::json json = nlohmann::json::parse(run.output, nullptr, false);
+  ASSERT_FALSE(json.is_discarded());
+  EXPECT_EQ(json["steps"][0]["status"], 0);
 }
 
 // A standard output that is a pipe set not to block (as a parent program
