@@ -76,6 +76,18 @@ std::string escaped(std::string_view text) {
   return out;
 }
 
+// Where the report's text is kept aside: the report's folder, on the file
+// system the report is written to; none (the system's temporary folder
+// then) for a report written straight into standard output, a FIFO or a
+// device, whose folder (/dev) is memory, and small in containers.
+std::filesystem::path aside_folder(const std::string& path) {
+  OutputTarget target;
+  std::string ignored;
+  if (resolve_output_target(path, &target, &ignored) && target.in_place) return {};
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 // Text written in order that is kept aside until the report is put
 // together: in memory, then, past a size, in a temporary file
 // without a name in the report's folder (O_TMPFILE, or a name removed at
@@ -142,12 +154,12 @@ class KeptText {
   }
 
  private:
-  // In the report's folder, else (a report sent to standard output, whose
-  // folder is /dev) in the system's temporary folder: TMPDIR's, or /tmp
-  // when TMPDIR names a folder that is missing or not the user's to write
-  // (a setting left from another machine or account).
+  // In the given folder, else (none given, or one the user may not write)
+  // in the system's temporary folder: TMPDIR's, or /tmp when TMPDIR names a
+  // folder that is missing or not the user's to write (a setting left from
+  // another machine or account).
   bool open_file() {
-    fd_ = open_unnamed(folder_.empty() ? std::filesystem::path(".") : folder_);
+    if (!folder_.empty()) fd_ = open_unnamed(folder_);
     std::error_code code;  // TMPDIR's folder is empty when missing
     const std::filesystem::path temporary = std::filesystem::temp_directory_path(code);
     for (const std::filesystem::path& folder : {temporary, std::filesystem::path("/tmp")}) {
@@ -269,8 +281,8 @@ class HtmlDestination : public Destination {
  public:
   HtmlDestination(GraphRenderer renderer, const std::string& path, std::size_t kept_in_memory)
       : renderer_(std::move(renderer)),
-        body_text_(std::filesystem::path(path).parent_path(), kept_in_memory),
-        contents_(std::filesystem::path(path).parent_path(), kept_in_memory),
+        body_text_(aside_folder(path), kept_in_memory),
+        contents_(aside_folder(path), kept_in_memory),
         body_(body_text_.stream()) {}
 
   bool open(const std::string& path, const std::string& program, const InputFiles* inputs, std::string* error) {

@@ -6,11 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <set>
 #include <random>
 #include <sstream>
 #include <string>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -164,8 +167,11 @@ class QuilvarRun : public ::testing::Test {
     std::string output;
     long peak_kb = 0;  // its resident memory at the most
   };
+  // `watch`, when given, is called with the run's process id until the
+  // pipe has text.
   PipedRun run_into_pipe(const char* option, bool unprivileged = false, const char* tmpdir = nullptr,
-                         int pipe_flags = 0, useconds_t delay = 0) {
+                         int pipe_flags = 0, useconds_t delay = 0,
+                         const std::function<void(pid_t)>& watch = nullptr) {
     PipedRun run;
     int ends[2];
     if (pipe(ends) != 0) return run;
@@ -175,6 +181,7 @@ class QuilvarRun : public ::testing::Test {
     close(ends[1]);
     close(errors);
     if (delay > 0) usleep(delay);
+    for (pollfd ready{ends[0], POLLIN, 0}; watch && poll(&ready, 1, 1) == 0;) watch(child);
     char block[65536];
     for (ssize_t n; (n = ::read(ends[0], block, sizeof block)) > 0;) {
       run.output.append(block, static_cast<std::size_t>(n));
@@ -1392,6 +1399,29 @@ TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideWhereverTmpdirPoints)
       EXPECT_LT(std::size_t(run.peak_kb) * 1024, run.output.size());
     }
   }
+}
+
+// A report sent to standard output keeps its text aside in the temporary
+// folder, not in the folder of /dev/stdout: /dev is memory (and in
+// containers a small one), and only root may write it anyway.
+TEST_F(QuilvarRun, AReportToStandardOutputKeepsItsTextAsideInTheTemporaryFolder) {
+  write_areas(1500);
+  const fs::path aside = folder_ / "aside";
+  fs::create_directories(aside);
+  // The report is written when the run ends; until then the temporary file
+  // is open, and its link in /proc names its folder.
+  std::set<std::string> folders;
+  const auto note_folders = [&folders](pid_t run) {
+    std::error_code code;
+    for (const auto& entry : fs::directory_iterator(fs::path("/proc") / std::to_string(run) / "fd", code)) {
+      const std::string target = fs::read_symlink(entry.path(), code).string();
+      if (target.ends_with("(deleted)")) folders.insert(fs::path(target).parent_path().string());
+    }
+  };
+  const PipedRun run = run_into_pipe("--html", false, aside.c_str(), 0, 0, note_folders);
+  EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
+  ASSERT_GT(run.output.size(), std::size_t{8} << 20);  // more than is kept in memory
+  EXPECT_EQ(folders, std::set<std::string>{aside.string()});
 }
 
 // A report's temporary file that cannot grow (a full file system, or a file
