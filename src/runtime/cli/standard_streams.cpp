@@ -19,7 +19,9 @@ namespace {
 // thread writes to it.
 class DescriptorBuffer : public std::streambuf {
  public:
-  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor) { text_.reserve(kSize); }
+  explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor), terminal_(isatty(descriptor) != 0) {
+    text_.reserve(kSize);
+  }
 
  protected:
   int_type overflow(int_type c) override {
@@ -31,7 +33,9 @@ class DescriptorBuffer : public std::streambuf {
   std::streamsize xsputn(const char* text, std::streamsize size) override {
     const std::lock_guard hold(lock_);
     text_.append(text, static_cast<std::size_t>(size));
-    if (text_.size() >= kSize && !write_text()) return 0;
+    // A terminal shows each piece (a table, a log line) at once, as a
+    // person watching the run expects; elsewhere the text goes in blocks.
+    if ((terminal_ || text_.size() >= kSize) && !write_text()) return 0;
     return size;
   }
 
@@ -50,6 +54,7 @@ class DescriptorBuffer : public std::streambuf {
   }
 
   const int descriptor_;
+  const bool terminal_;
   std::mutex lock_;
   std::string text_;
 };
