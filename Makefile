@@ -41,7 +41,8 @@ TSAN_TEST_DIRS = cli datasets output
 test-threads: deps
 	$(TSAN_CONFIGURE)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target quilvar_cli \
-	  $(foreach d,$(TSAN_TEST_DIRS),$(d)_tests) worker_threads_tests report_browser_tests
+	  $(foreach d,$(TSAN_TEST_DIRS),$(d)_tests) worker_threads_tests report_browser_tests \
+	  memory_failure_tests
 	for d in $(TSAN_TEST_DIRS); do $(TSAN_CTEST) --test-dir $(TSAN_BUILD)/tests/runtime/$$d || exit 1; done
 
 bench:
