@@ -260,4 +260,56 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   EXPECT_EQ(dom.substr(at, dom.find('"', at + 15) - at + 1), "data-problems=\"none\"");
 }
 
+std::size_t pdf_pages(const fs::path& pdf) {
+  const std::string content = read_file(pdf);
+  return occurrences(content, "/Type /Page") - occurrences(content, "/Type /Pages");
+}
+
+// Printed, a table longer than a page starts right under what precedes it
+// instead of being pushed to the next page: the step prints on as many
+// pages as it does when that table comes first. A page left blank but for
+// the heading and the small information table adds one.
+TEST_F(ReportInBrowser, APrintedTableLongerThanAPageFollowsOnFromWhatPrecedesIt) {
+  std::ofstream population(folder_ / "pop.csv");
+  std::ofstream reference(folder_ / "ref.csv");
+  population << "stratum,deaths,persons\n";
+  reference << "stratum,std_pop\n";
+  // About one and a third printed pages of stratum rows.
+  for (int i = 0; i < 75; ++i) {
+    population << 's' << 100 + i << ',' << 10 + i << ',' << 10000 + 100 * i << '\n';
+    reference << 's' << 100 + i << ',' << 20000 + 50 * i << '\n';
+  }
+  population.close();
+  reference.close();
+  std::ofstream(folder_ / "long.qv") << "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
+                                        "  population event=deaths total=persons;\n  reference total=std_pop;\n"
+                                        "  strata stratum / stats;\nrun;\n";
+  std::ostringstream run;
+  run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH
+      << " long.qv --no-listing --log log.txt --html report.html";
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+
+  // The same report with the step's heading and information table taken out.
+  std::string page = read_file(folder_ / "report.html");
+  const std::size_t section = page.find("<section");
+  ASSERT_NE(section, std::string::npos);
+  const std::size_t opened = page.find('>', section) + 1;
+  const std::size_t long_table = page.find("<div class=\"wide\">", opened);
+  ASSERT_NE(long_table, std::string::npos);
+  ASSERT_NE(page.substr(opened, long_table - opened).find("<table class=\"list\""), std::string::npos);
+  page.erase(opened, long_table - opened);
+  std::ofstream(folder_ / "table_first.html") << page;
+
+  std::map<std::string, std::size_t> pages;
+  for (const char* name : {"report", "table_first"}) {
+    SCOPED_TRACE(name);
+    const fs::path pdf = folder_ / (std::string(name) + ".pdf");
+    EXPECT_EQ(run_chromium("--print-to-pdf=" + shell_quoted(pdf), folder_ / (std::string(name) + ".html")), 0);
+    ASSERT_TRUE(fs::exists(pdf));
+    pages[name] = pdf_pages(pdf);
+  }
+  EXPECT_GE(pages["table_first"], 3u) << "the contents page and at least two of the step";
+  EXPECT_EQ(pages["report"], pages["table_first"]);
+}
+
 }  // namespace
