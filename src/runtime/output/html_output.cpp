@@ -49,7 +49,7 @@ constexpr std::string_view kStyleSheet =
     "nav.toc{max-width:44em;margin:1em auto 2em;padding:.5em 1em;border:1px solid #ccc;background:#fafafa}"
     "nav.toc h2{font-size:1em;margin:.3em 0}nav.toc ol{margin:.2em 0;padding-left:1.4em}"
     "@media print{body{margin:0;font-size:9pt}th,td{padding:.1em .35em}nav.toc{border:none;background:none}a{color:inherit;text-decoration:none}"
-    "section.step{break-before:page}div.wide{overflow:visible}table.list,tr,figure,h3.by{break-inside:avoid}h2,h3,caption,thead,tbody tr:first-child{break-after:avoid}}";
+    "section.step{break-before:page}div.wide{overflow:visible}table.list,tr,figure,h3.by{break-inside:avoid}figure.graph svg{max-height:85vh}h2,h3,caption,thead,tbody tr:first-child{break-after:avoid}}";
 
 constexpr std::string_view kContentsHeading = "Contents";
 constexpr int kFirstErrorStatus = 5;  // statuses up to 4 mean warnings at most

@@ -92,6 +92,38 @@ class ReportInBrowser : public ::testing::Test {
     return errors;
   }
 
+  // Writes data of 75 strata and the report of one direct step over them
+  // with the given PLOTS= option into report.html; returns the run's status.
+  int report_of_75_strata(const std::string& plots) {
+    std::ofstream population(folder_ / "pop.csv");
+    std::ofstream reference(folder_ / "ref.csv");
+    population << "stratum,deaths,persons\n";
+    reference << "stratum,std_pop\n";
+    for (int i = 0; i < 75; ++i) {
+      population << 's' << 100 + i << ',' << 10 + i << ',' << 10000 + 100 * i << '\n';
+      reference << 's' << 100 + i << ',' << 20000 + 50 * i << '\n';
+    }
+    population.close();
+    reference.close();
+    std::ofstream(folder_ / "long.qv") << "proc quilvar data=pop refdata=ref method=direct " << plots << ";\n"
+                                       << "  population event=deaths total=persons;\n  reference total=std_pop;\n"
+                                       << "  strata stratum / stats;\nrun;\n";
+    std::ostringstream run;
+    run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH
+        << " long.qv --no-listing --log log.txt --html report.html";
+    return std::system(run.str().c_str());
+  }
+
+  // Prints a page to a PDF file; returns its number of pages.
+  std::size_t printed_pages(const fs::path& page) {
+    fs::path pdf = page;
+    pdf.replace_extension(".pdf");
+    EXPECT_EQ(run_chromium("--print-to-pdf=" + shell_quoted(pdf), page), 0) << read_file(folder_ / "err.txt");
+    const std::string content = read_file(pdf);
+    EXPECT_NE(content, "") << "no PDF printed";
+    return occurrences(content, "/Type /Page") - occurrences(content, "/Type /Pages");
+  }
+
   std::string chromium_;
   fs::path folder_;
   int runs_ = 0;
@@ -260,34 +292,13 @@ TEST_F(ReportInBrowser, PlotTextStaysInsideItsDrawingAndApart) {
   EXPECT_EQ(dom.substr(at, dom.find('"', at + 15) - at + 1), "data-problems=\"none\"");
 }
 
-std::size_t pdf_pages(const fs::path& pdf) {
-  const std::string content = read_file(pdf);
-  return occurrences(content, "/Type /Page") - occurrences(content, "/Type /Pages");
-}
-
 // Printed, a table longer than a page starts right under what precedes it
 // instead of being pushed to the next page: the step prints on as many
 // pages as it does when that table comes first. A page left blank but for
 // the heading and the small information table adds one.
 TEST_F(ReportInBrowser, APrintedTableLongerThanAPageFollowsOnFromWhatPrecedesIt) {
-  std::ofstream population(folder_ / "pop.csv");
-  std::ofstream reference(folder_ / "ref.csv");
-  population << "stratum,deaths,persons\n";
-  reference << "stratum,std_pop\n";
   // About one and a third printed pages of stratum rows.
-  for (int i = 0; i < 75; ++i) {
-    population << 's' << 100 + i << ',' << 10 + i << ',' << 10000 + 100 * i << '\n';
-    reference << 's' << 100 + i << ',' << 20000 + 50 * i << '\n';
-  }
-  population.close();
-  reference.close();
-  std::ofstream(folder_ / "long.qv") << "proc quilvar data=pop refdata=ref method=direct plots=none;\n"
-                                        "  population event=deaths total=persons;\n  reference total=std_pop;\n"
-                                        "  strata stratum / stats;\nrun;\n";
-  std::ostringstream run;
-  run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH
-      << " long.qv --no-listing --log log.txt --html report.html";
-  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+  ASSERT_EQ(report_of_75_strata("plots=none"), 0) << read_file(folder_ / "log.txt");
 
   // The same report with the step's heading and information table taken out.
   std::string page = read_file(folder_ / "report.html");
@@ -300,16 +311,29 @@ TEST_F(ReportInBrowser, APrintedTableLongerThanAPageFollowsOnFromWhatPrecedesIt)
   page.erase(opened, long_table - opened);
   std::ofstream(folder_ / "table_first.html") << page;
 
-  std::map<std::string, std::size_t> pages;
-  for (const char* name : {"report", "table_first"}) {
-    SCOPED_TRACE(name);
-    const fs::path pdf = folder_ / (std::string(name) + ".pdf");
-    EXPECT_EQ(run_chromium("--print-to-pdf=" + shell_quoted(pdf), folder_ / (std::string(name) + ".html")), 0);
-    ASSERT_TRUE(fs::exists(pdf));
-    pages[name] = pdf_pages(pdf);
-  }
-  EXPECT_GE(pages["table_first"], 3u) << "the contents page and at least two of the step";
-  EXPECT_EQ(pages["report"], pages["table_first"]);
+  const std::size_t table_first = printed_pages(folder_ / "table_first.html");
+  EXPECT_GE(table_first, 3u) << "the contents page and at least two of the step";
+  EXPECT_EQ(printed_pages(folder_ / "report.html"), table_first);
+}
+
+// Printed, a plot taller than a page is scaled down to fit on one page
+// rather than cut across two: a page holding only a horizontal plot of 75
+// strata prints as one page.
+TEST_F(ReportInBrowser, APrintedPlotTallerThanAPageFitsOnOne) {
+  ASSERT_EQ(report_of_75_strata("plots(strata=horizontal)=rate"), 0) << read_file(folder_ / "log.txt");
+  const std::string report = read_file(folder_ / "report.html");
+  const std::size_t head_end = report.find("</head>");
+  const std::size_t figure = report.find("<figure class=\"graph\"");
+  const std::size_t figure_end = report.find("</figure>", figure);
+  ASSERT_NE(head_end, std::string::npos);
+  ASSERT_NE(figure_end, std::string::npos);
+  const std::string svg = report.substr(figure, figure_end - figure);
+  const std::size_t height = svg.find(" height=\"");
+  ASSERT_NE(height, std::string::npos);
+  EXPECT_GT(std::stod(svg.substr(height + 9)), 1500) << "the plot is not taller than a page";
+  std::ofstream(folder_ / "plot.html") << report.substr(0, head_end) << "</head><body>" << svg
+                                       << "</figure></body></html>";
+  EXPECT_EQ(printed_pages(folder_ / "plot.html"), 1u);
 }
 
 }  // namespace
