@@ -11,6 +11,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <map>
+#include <string>
+#include <string_view>
 #include <utility>
 
 #include "runtime/text/width.hpp"
@@ -106,6 +109,43 @@ double widest(const std::vector<std::vector<std::string>>& lines, double size) {
 
 int thinning_step(double needed, double slot) { return std::max(1, static_cast<int>(std::ceil(needed / slot))); }
 
+// The text cut to `width` pixels in its middle, keeping its start and end.
+std::string shortened_in_middle(std::string_view text, double width, double size) {
+  if (text_width(text, size) <= width) return std::string(text);
+  const double room = width - text_width(kEllipsis, size);
+  std::size_t head = 0;  // bytes kept at the start, whole characters
+  for (std::size_t next = head; next < text.size(); head = next) {
+    next = head + 1;
+    while (next < text.size() && continuation_byte(text[next])) ++next;
+    if (text_width(text.substr(0, next), size) > room / 2) break;
+  }
+  const double head_width = text_width(text.substr(0, head), size);
+  std::size_t tail = text.size();  // where the kept end starts
+  for (std::size_t next = tail; next > head; tail = next) {
+    next = tail - 1;
+    while (next > head && continuation_byte(text[next])) --next;
+    if (head_width + text_width(text.substr(next), size) > room) break;
+  }
+  return std::string(text.substr(0, head)) + std::string(kEllipsis) + std::string(text.substr(tail));
+}
+
+// Stratum labels cut to `width` pixels. Labels that differ only past the
+// cut (as the levels of a last strata variable do) would read alike when
+// cut at the end, so then every label is cut in its middle instead.
+std::vector<std::string> shortened_labels(const std::vector<std::string>& texts, double width, double size) {
+  std::vector<std::string> cut;
+  std::map<std::string, std::string_view> original_of;
+  bool alike = false;
+  for (const std::string& text : texts) {
+    cut.push_back(shortened(text, width, size));
+    const auto [known, added] = original_of.emplace(cut.back(), text);
+    alike = alike || (!added && known->second != text);
+  }
+  if (!alike) return cut;
+  for (std::size_t i = 0; i < texts.size(); ++i) cut[i] = shortened_in_middle(texts[i], width, size);
+  return cut;
+}
+
 StratumLabels fit_across(const std::vector<std::string>& texts, double slot) {
   StratumLabels labels;
   for (const std::string& text : texts) labels.lines.push_back({text});
@@ -121,7 +161,8 @@ StratumLabels fit_across(const std::vector<std::string>& texts, double slot) {
     return two;
   }
   labels.fit = LabelFit::kRotated;
-  for (auto& label : labels.lines) label[0] = shortened(label[0], kMaxLabelWidth, kTickSize);
+  const std::vector<std::string> cut = shortened_labels(texts, kMaxLabelWidth, kTickSize);
+  for (std::size_t i = 0; i < cut.size(); ++i) labels.lines[i][0] = cut[i];
   labels.extent = widest(labels.lines, kTickSize) * kRotation + kTickSize;
   labels.step = thinning_step(kTickSize * kLineHeight / kRotation, slot);
   return labels;
@@ -129,7 +170,7 @@ StratumLabels fit_across(const std::vector<std::string>& texts, double slot) {
 
 StratumLabels fit_beside(const std::vector<std::string>& texts, double slot) {
   StratumLabels labels;
-  for (const std::string& text : texts) labels.lines.push_back({shortened(text, kMaxLabelWidth, kTickSize)});
+  for (std::string& text : shortened_labels(texts, kMaxLabelWidth, kTickSize)) labels.lines.push_back({std::move(text)});
   labels.extent = widest(labels.lines, kTickSize);
   labels.step = thinning_step(kTickSize * kLineHeight, slot);
   return labels;

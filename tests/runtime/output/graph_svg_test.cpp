@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <regex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -402,6 +403,56 @@ TEST(GraphLayout, ShortenedLabelsKeepWholeCharacters) {
       ASSERT_GE(cut.size(), 3u);
       EXPECT_EQ(cut.substr(cut.size() - 3), "\xE2\x80\xA6");
       EXPECT_EQ((cut.size() - 3) % letter.size(), 0u);  // whole letters before the ellipsis
+    }
+  }
+}
+
+// Stratum labels too long for the axis are shortened, yet stay told apart
+// when they differ only at their end (the last strata variable's level):
+// then they are cut in the middle and keep both ends. Labels that differ
+// early keep their start and are cut at the end.
+TEST(GraphLayout, ShortenedStratumLabelsStayDistinct) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> labels;
+    bool cut_in_middle;
+  };
+  std::vector<std::string> same_start, early;
+  for (const char* age : {"00-44", "45-64", "65+"}) {
+    for (const char* sex : {"Female", "Male"}) {
+      same_start.push_back(std::string(sex) + " Metropolitan_area_core_districts " + age);
+      early.push_back(std::string(age) + ' ' + sex + " Metropolitan_area_core_districts and suburbs");
+    }
+  }
+  std::vector<std::string> wide_letters;  // two-byte and three-byte letters around the cut
+  for (const char* last : {"\u00C9", "\u00C8", "\u6771"}) wide_letters.push_back("\u6771\u4EAC\u00E9" + std::string(40, 'x') + last);
+  const Case cases[] = {{"alike to the end", same_start, true},
+                        {"different from the start", early, false},
+                        {"wide letters", wide_letters, true}};
+  for (const Case& c : cases) {
+    for (const bool horizontal : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (horizontal ? ", horizontal" : ", vertical"));
+      ChartData chart;
+      chart.horizontal = horizontal;
+      chart.strata = static_cast<int>(c.labels.size());
+      chart.tick_labels = c.labels;
+      const StratumLabels labels = fit_stratum_labels(chart, 20);
+      ASSERT_EQ(labels.lines.size(), c.labels.size());
+      std::set<std::string> shown;
+      for (std::size_t i = 0; i < c.labels.size(); ++i) {
+        const std::string& text = labels.lines[i].at(0);
+        const std::size_t ellipsis = text.find("\u2026");
+        ASSERT_NE(ellipsis, std::string::npos) << text;
+        for (std::size_t at = 0, length = 1; at < text.size(); at += length) {
+          length = static_cast<unsigned char>(text[at]) < 0x80 ? 1 : text::decode_utf8(text, at).length;
+          ASSERT_NE(length, 0u) << "a character cut at byte " << at << " of " << text;
+        }
+        EXPECT_TRUE(c.labels[i].starts_with(text.substr(0, ellipsis))) << text;
+        EXPECT_TRUE(c.labels[i].ends_with(text.substr(ellipsis + 3))) << text;
+        EXPECT_EQ(ellipsis + 3 < text.size(), c.cut_in_middle) << text;
+        shown.insert(text);
+      }
+      EXPECT_EQ(shown.size(), c.labels.size());
     }
   }
 }
