@@ -13,6 +13,7 @@
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/estimate/estimate_support.hpp"
 #include "quilvar/host/calls.hpp"
+#include "quilvar/input/input_messages.hpp"
 #include "quilvar/input/stratum_node.hpp"
 #include "quilvar/numeric/chi_square_quantile.hpp"
 #include "quilvar/numeric/constants.hpp"
@@ -41,12 +42,7 @@ constexpr int kMsgPopulationUnknownIn = 180;
 constexpr int kMsgEventTotalAboveIndividuals = 183;
 constexpr int kMsgRatesDiffer = 184;
 
-// Words of message 908-184: the data, the rate's option, and which of the
-// observations' rates is kept.
-constexpr std::string_view kPopulationWord = "POPULATION";
-constexpr std::string_view kReferenceWord = "REFERENCE";
-constexpr std::string_view kRateOption = "RATE=";
-constexpr std::string_view kRiskOption = "RISK=";
+// Which of the observations' rates message 908-184 says is kept.
 constexpr std::string_view kFirstKept = "first";
 constexpr std::string_view kLastKept = "last";
 
@@ -132,7 +128,7 @@ void warn_differing_rates(ProcContext& c, const StratumNode* node, std::string_v
   if (node == nullptr) return;
   host::host_issue_message(host::kMessageSetProcedure, kMsgRatesDiffer,
                            {long_arg(node->label), text_arg(side),
-                            text_arg(c.statistic == kStatRisk ? kRiskOption : kRateOption), text_arg(kept)});
+                            text_arg(c.statistic == kStatRisk ? input::kOptionRisk : input::kOptionRate), text_arg(kept)});
   raise_step_status(c, host::kStatusWarning);
 }
 
@@ -494,8 +490,8 @@ int compute_stratum_statistics(ProcContext& c) {
     ++counter;
   }
   c.stratum_count = counter;
-  warn_differing_rates(c, differing.population, kPopulationWord, kFirstKept);
-  warn_differing_rates(c, differing.reference, kReferenceWord, kLastKept);
+  warn_differing_rates(c, differing.population, input::kWordPopulation, kFirstKept);
+  warn_differing_rates(c, differing.reference, input::kWordReference, kLastKept);
   if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
   if (smr_limit_failed) {
