@@ -72,6 +72,10 @@ constexpr std::size_t kMaxSideTitleLines = 2;
 // greyscale print.
 constexpr std::array<std::string_view, 6> kPalette{"#0072B2", "#D55E00", "#009E73", "#CC79A7", "#E69F00", "#56B4E9"};
 constexpr std::array kShapes{MarkerShape::kCircle, MarkerShape::kSquare, MarkerShape::kTriangle, MarkerShape::kDiamond};
+// Each series' lines have a dash pattern of their own, so they can be told
+// apart where colour is lost (a black-and-white print). The first is the
+// pattern of the legend's entry that says what the lines show.
+constexpr std::array<std::string_view, 4> kDashes{"6 4", "2 3", "10 3 2 3", "1 5"};
 constexpr std::string_view kNeutral = "#555555";
 
 bool continuation_byte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -284,6 +288,8 @@ StratumLabels fit_stratum_labels(const ChartData& chart, double slot) {
 
 std::string_view series_color(std::size_t k) { return kPalette[k % kPalette.size()]; }
 MarkerShape series_shape(std::size_t k) { return kShapes[k % kShapes.size()]; }
+std::string_view series_dashes(std::size_t k) { return kDashes[k % kDashes.size()]; }
+std::string_view line_entry_dashes() { return kDashes[0]; }
 
 bool below_log_axis(const ChartData& chart, double value) { return chart.log_scale && value <= 0; }
 
@@ -317,11 +323,14 @@ std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   for (const std::size_t k : order) {
     const LegendGlyph glyph = chart.bars ? LegendGlyph::kSwatch : LegendGlyph::kMarker;
     entries.push_back({glyph, series_color(k), series_shape(k), chart.series[k].name});
+    bool drawn = false;
     for (const auto& line : chart.series[k].lines) {
       for (const ChartPoint& vertex : line) {
-        lines = lines || (std::isfinite(vertex.value) && !below_log_axis(chart, vertex.value));
+        drawn = drawn || (std::isfinite(vertex.value) && !below_log_axis(chart, vertex.value));
       }
     }
+    if (drawn) entries.back().dashes = series_dashes(k);
+    lines = lines || drawn;
   }
   if (has_points_below_log_axis(chart)) {
     entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});

@@ -64,6 +64,7 @@ struct LegendEntry {
   std::string text;
   double x = 0;   // place within the legend, set by place_legend
   int row = 0;
+  std::string_view dashes = {};  // the pattern of the series' line, drawn through its glyph
 };
 
 std::vector<LegendEntry> legend_entries(const ChartData& chart);
@@ -73,6 +74,10 @@ int place_legend(std::vector<LegendEntry>& entries, double width);
 // The colour and marker of the k-th series.
 std::string_view series_color(std::size_t k);
 MarkerShape series_shape(std::size_t k);
+// The dash pattern of the k-th series' lines, and of the legend's entry
+// that names what the lines show.
+std::string_view series_dashes(std::size_t k);
+std::string_view line_entry_dashes();
 
 struct Frame {
   double left = 0;

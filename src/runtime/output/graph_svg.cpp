@@ -184,7 +184,9 @@ void draw_series(SvgWriter& svg, const Frame& f, const ChartData& chart, std::si
   draw_bars(svg, f, series, color, kBarWidth * chart.axis_start);
   for (const auto& line : series.lines) {
     for (std::size_t i = 1; i < line.size(); ++i) {
-      if (drawable(f.values, line[i - 1].value)) draw_segment(svg, f, line[i - 1], line[i], {color, 1.5, true});
+      if (drawable(f.values, line[i - 1].value)) {
+        draw_segment(svg, f, line[i - 1], line[i], {color, 1.5, series_dashes(k)});
+      }
     }
   }
   draw_limits(svg, f, series, color);
@@ -217,9 +219,11 @@ void draw_legend_glyph(SvgWriter& svg, const LegendEntry& entry, double x, doubl
       svg.line(x + 7, y + 7, x + 15, y + 7, stroke);
       return;
     }
-    case LegendGlyph::kLine: svg.line(x, y, x + 22, y, {entry.color, 1.5, true}); return;
+    case LegendGlyph::kLine: svg.line(x, y, x + 22, y, {entry.color, 1.5, line_entry_dashes()}); return;
     case LegendGlyph::kFloor: draw_floor_arrow(svg, x + 11, y + 3, false, entry.color); return;
-    default: svg.marker(x + 11, y, entry.shape, kMarkerSize, entry.color);
+    default:
+      if (!entry.dashes.empty()) svg.line(x, y, x + 22, y, {entry.color, 1.5, entry.dashes});
+      svg.marker(x + 11, y, entry.shape, kMarkerSize, entry.color);
   }
 }
 

@@ -37,7 +37,7 @@ void number_attribute(std::string& out, std::string_view name, double value) { a
 void stroke_attributes(std::string& out, const StrokeStyle& stroke) {
   attribute(out, "stroke", stroke.color);
   number_attribute(out, "stroke-width", stroke.width);
-  if (stroke.dashed) attribute(out, "stroke-dasharray", "6 4");
+  if (!stroke.dashes.empty()) attribute(out, "stroke-dasharray", stroke.dashes);
 }
 
 // The points attribute of a polygon.

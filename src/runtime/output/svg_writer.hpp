@@ -22,7 +22,7 @@ struct TextStyle {
 struct StrokeStyle {
   std::string_view color = "#222";
   double width = 1;
-  bool dashed = false;
+  std::string_view dashes = {};  // a stroke-dasharray; solid when empty
 };
 
 // Marker shapes of the data series.

@@ -330,7 +330,13 @@ TEST(GraphSvg, DrawsEachPointLimitLineAndLegendEntry) {
   // North as circles, South as squares: two points each and one legend marker each.
   EXPECT_EQ(occurrences(svg, "<circle"), 3u);
   EXPECT_EQ(occurrences(svg, "fill=\"#D55E00\""), 3u);
-  EXPECT_EQ(occurrences(svg, "stroke-dasharray"), 3u);  // two overall lines and their legend glyph
+  // The two overall lines differ in their dashes as well as in colour, so a
+  // black-and-white print tells them apart; each series' legend entry draws
+  // its line's pattern through its marker, and the lines' own entry the first.
+  EXPECT_EQ(occurrences(svg, "stroke-dasharray"), 5u);
+  EXPECT_EQ(occurrences(svg, "stroke-dasharray=\"" + std::string(series_dashes(0)) + "\""), 3u);
+  EXPECT_EQ(occurrences(svg, "stroke-dasharray=\"" + std::string(series_dashes(1)) + "\""), 2u);
+  EXPECT_NE(series_dashes(0), series_dashes(1));
   for (const char* text : {">0-39<", ">40-64<", ">agegroup<", ">Rate per 100000<", ">North<", ">South &amp; East<",
                            ">95% Normal Confidence Limits<", ">Overall crude estimate<"}) {
     EXPECT_NE(svg.find(text), std::string::npos) << text;
