@@ -15,7 +15,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev libfmt-dev
   python3 python3-scipy
-  chromium fonts-dejavu-core
+  chromium fonts-dejavu-core poppler-utils
   clang libclang-rt-14-dev
 )
 

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -49,7 +50,7 @@ constexpr std::string_view kStyleSheet =
     "nav.toc{max-width:44em;margin:1em auto 2em;padding:.5em 1em;border:1px solid #ccc;background:#fafafa}"
     "nav.toc h2{font-size:1em;margin:.3em 0}nav.toc ol{margin:.2em 0;padding-left:1.4em}"
     "@media print{body{margin:0;font-size:9pt}th,td{padding:.1em .35em}nav.toc{border:none;background:none}a{color:inherit;text-decoration:none}"
-    "section.step{break-before:page}div.wide{overflow:visible}table.list,tr,figure,h3.by{break-inside:avoid}figure.graph svg{max-height:85vh}h2,h3,caption,thead,tbody tr:first-child{break-after:avoid}}";
+    "section.step{break-before:page}div.wide{overflow:visible}table.output{font-size:calc(var(--print-scale,1)*1em)}table.list,tr,figure,h3.by{break-inside:avoid}figure.graph svg{max-height:85vh}h2,h3,caption,thead,tbody tr:first-child{break-after:avoid}}";
 
 constexpr std::string_view kContentsHeading = "Contents";
 constexpr int kFirstErrorStatus = 5;  // statuses up to 4 mean warnings at most
@@ -59,6 +60,13 @@ constexpr std::string_view kStatusText = "The step ended with status ";
 constexpr std::string_view kWarningsMeaning = ": warnings were issued; read them before using the results.";
 constexpr std::string_view kErrorsMeaning = ": an error ended it or some of its BY groups, so results are missing.";
 constexpr std::string_view kMoreMessages = " more in the log.";
+
+// A printed page holds a table line of about this many characters of the
+// listing at the print font size; a wider table is printed in a smaller
+// font, down to the smallest scale, so that it is not cut at the page's
+// right edge (a screen scrolls it in its own box instead).
+constexpr double kPrintLineCharacters = 130;
+constexpr double kSmallestPrintScale = 0.55;
 
 // Bytes read back at a time when the report is put together.
 constexpr std::size_t kCopyBlock = std::size_t{1} << 20;
@@ -233,6 +241,17 @@ class Contents {
 
 const char* alignment(const DisplayColumn& column) { return column.right_aligned ? "num" : "text"; }
 
+// The style attribute that scales a wide table's print font; empty for a
+// table that fits.
+std::string print_scale_attribute(const DisplayTable& table) {
+  const double width = static_cast<double>(table.width());
+  if (width <= kPrintLineCharacters) return {};
+  const double scale = std::max(kSmallestPrintScale, kPrintLineCharacters / width);
+  char digits[16];
+  const auto end = std::to_chars(digits, digits + sizeof digits, scale, std::chars_format::fixed, 2).ptr;
+  return " style=\"--print-scale:" + std::string(digits, end) + '"';
+}
+
 void write_span_rows(std::ostream& out, const DisplayTable& table) {
   for (int level = table.span_levels - 1; level >= 0; --level) {
     out << "<tr>";
@@ -302,7 +321,7 @@ class HtmlDestination : public Destination {
     const std::string id = begin_object(table.origin, display->title);
     // A table wider than the window scrolls in its own box, not the page.
     body_ << "<div class=\"wide\">\n<table class=\"output\" id=\"" << id << "\" data-name=\"" << escaped(table.name)
-          << "\">\n<caption>" << escaped(display->title) << "</caption>\n<thead>\n";
+          << '"' << print_scale_attribute(*display) << ">\n<caption>" << escaped(display->title) << "</caption>\n<thead>\n";
     write_span_rows(body_, *display);
     body_ << "<tr>";
     for (const DisplayColumn& column : display->columns) {

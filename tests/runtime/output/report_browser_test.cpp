@@ -336,4 +336,57 @@ TEST_F(ReportInBrowser, APrintedPlotTallerThanAPageFitsOnOne) {
   EXPECT_EQ(printed_pages(folder_ / "plot.html"), 1u);
 }
 
+// Printed, a table wider than a page (three long strata values and two
+// populations' columns) comes out in a smaller font, not cut at the page's
+// right edge: its last column's value of the first row, as the listing
+// writes it, is in the PDF's text. Needs pdftotext to read the PDF.
+TEST_F(ReportInBrowser, APrintedTableWiderThanAPageIsNotCutAtItsRightEdge) {
+  if (std::system("command -v pdftotext >/dev/null 2>&1") != 0) GTEST_SKIP() << "pdftotext is not installed";
+  std::ofstream population(folder_ / "pop.csv");
+  std::ofstream reference(folder_ / "ref.csv");
+  population << "region,sex,age_group_in_years,place_of_residence,deaths,persons\n";
+  reference << "sex,age_group_in_years,place_of_residence,deaths,persons\n";
+  int i = 0;
+  for (const char* sex : {"Female", "Male"}) {
+    for (const char* age : {"00-14 years", "15-44 years", "45-64 years", "65+ years"}) {
+      for (const char* place : {"Metropolitan_area_centre", "Rural_district_remote"}) {
+        for (const char* region : {"Northern_Highlands_Region", "Southern_Lowlands_Region"}) {
+          population << region << ',' << sex << ',' << age << ',' << place << ',' << 10 + i % 37 << ','
+                     << 30000 + 917 * i << '\n';
+          ++i;
+        }
+        reference << sex << ',' << age << ',' << place << ',' << 100 + 7 * i << ',' << 400000 + 5113 * i << '\n';
+      }
+    }
+  }
+  population.close();
+  reference.close();
+  std::ofstream(folder_ / "wide.qv") << "proc quilvar data=pop refdata=ref method=direct stat=rate(mult=100000);\n"
+                                     << "  population group=region event=deaths total=persons;\n"
+                                     << "  reference event=deaths total=persons;\n"
+                                     << "  strata sex age_group_in_years place_of_residence / stats(cl=poisson);\n"
+                                     << "run;\n";
+  std::ostringstream run;
+  run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH
+      << " wide.qv --no-graphics --log log.txt --html report.html >listing.txt";
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+
+  // The listing's first row of the stratum table, and its last value.
+  std::istringstream listing(read_file(folder_ / "listing.txt"));
+  std::string line, last;
+  while (std::getline(listing, line) && line.rfind("Northern_Highlands_Region", 0) != 0) {
+  }
+  ASSERT_FALSE(line.empty()) << "no stratum row in the listing";
+  std::istringstream(line.substr(line.find_last_of(' ') + 1)) >> last;
+  ASSERT_FALSE(last.empty());
+  EXPECT_GT(line.size(), 150u) << "the table is not wider than a printed page: " << line;
+
+  printed_pages(folder_ / "report.html");
+  const std::string text_command = "pdftotext " + shell_quoted(folder_ / "report.pdf") + ' ' +
+                                   shell_quoted(folder_ / "report.txt");
+  ASSERT_EQ(std::system(text_command.c_str()), 0);
+  EXPECT_NE(read_file(folder_ / "report.txt").find(last), std::string::npos)
+      << "the last column's " << last << " is not on the printed page";
+}
+
 }  // namespace
