@@ -29,6 +29,9 @@ constexpr int kMsgSmrPoissonFailed = 163;
 constexpr int kMsgStandardizedRiskAboveOne = 169;
 constexpr int kMsgExactPValueFailed = 174;
 constexpr double kPoissonTailTolerance = 0.00001;
+// Far below any weight a count could carry, far above the rounding error of
+// counts derived from rates (a few units in the last place).
+constexpr double kWholeCountCloseness = 1e-9;
 
 // The counts the SMR is built on: observed events O, expected events E and
 // the reference crude estimate R.
@@ -127,13 +130,26 @@ void set_normal_tests(SmrResult& s, const SmrInputs& in) {
   }
 }
 
+// The whole count an observed total tests: the nearest whole number when
+// the total lies within kWholeCountCloseness (relative) of it, else the total
+// cut to a whole number. Counts derived from rates and populations, and
+// their sums, carry rounding error in their last digits: 29 deaths given as
+// 29000 per 100,000 of 100 persons read as 28.999999999999996, which cut
+// would test 28.
+double whole_count(double observed) {
+  const double nearest = std::round(observed);
+  if (std::fabs(observed - nearest) <= kWholeCountCloseness * std::max(1.0, nearest)) return nearest;
+  return std::trunc(observed);
+}
+
 // Exact two-sided Poisson test of O against the mean E: twice the smaller
 // of P(X ≤ O) and P(X ≥ O), at most 1; missing when a tail fails. The count
-// is taken whole (a weighted O of 2.5 tests 2); below 1 the upper tail
-// P(X ≥ 0) is 1. Returns false when a tail could not be computed (counts of
-// 2^31 and more, which the Poisson tails do not take).
+// is taken whole (a weighted O of 2.5 tests 2, a derived 28.999999999999996
+// tests 29); below 1 the upper tail P(X ≥ 0) is 1. Returns false when a tail
+// could not be computed (counts of 2^31 and more, which the Poisson tails do
+// not take).
 bool set_exact_p(SmrResult& s, const SmrInputs& in) {
-  const double k = std::trunc(in.observed);
+  const double k = whole_count(in.observed);
   double log_lower, log_upper;
   if (numeric::poisson_tail_logs(in.expected, k, kPoissonTailTolerance, log_lower, log_upper) != numeric::kOk) {
     return false;

@@ -122,6 +122,14 @@ TEST_F(IndirectTest, ExactPValueOfFractionalAndVeryLargeObservedTotals) {
       {"O = 0.5, E = 3", 0.5, 3, kClPoisson, 2 * std::exp(-3.0), false},
       {"O = 0.25, E = 0.01", 0.25, 0.01, kClPoisson, 1, false},
       {"O = 0.9, E = 20", 0.9, 20, kClPoisson, 2 * std::exp(-20.0), false},
+      // Counts derived from rates and populations: 29 deaths given as 29000
+      // per 100,000 of 100 persons read as 28.999999999999996; a count from
+      // a rate rounded to six decimals, 1 death as 934.579439 per 100,000 of
+      // 107 persons, as 0.99999999973. Each tests its whole count.
+      {"O = 29 less one ulp, E = 20", std::nextafter(29.0, 0.0), 20, kClPoisson, exact_two_sided_p(29, 20), false},
+      {"O = 29 plus one ulp, E = 20", std::nextafter(29.0, 30.0), 20, kClPoisson, exact_two_sided_p(29, 20), false},
+      {"O = 0.99999999973, E = 20", 0.99999999973, 20, kClPoisson, exact_two_sided_p(1, 20), false},
+      {"O = 2.9999, E = 20", 2.9999, 20, kClPoisson, exact_two_sided_p(2, 20), false},
       {"O = 3e9, E = 3e9", 3e9, 3e9, kClPoisson, kMissing, true},
       {"O = 1e12, E = 1e9", 1e12, 1e9, kClPoisson, kMissing, true},
       {"O = 3e9 with normal limits", 3e9, 3e9, kClNormal, kMissing, false},
