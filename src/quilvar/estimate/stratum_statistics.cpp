@@ -196,11 +196,14 @@ int check_partial_events(ProcContext& c) {
 // (limits too narrow). The totals of that population are unknown instead,
 // which leaves the standard error and limits missing, with a warning
 // naming the stratum. Populations missing in every stratum (rates given
-// alone) are no such case: the totals are missing anyway.
+// alone) are no such case: the totals are missing anyway. The event total
+// stays when every stratum has its count (a stratum of 0 events at a rate
+// of 0, whose population cannot be derived).
 void check_partial_populations(ProcContext& c) {
   for (int k = 0; k < c.population_count; ++k) {
     const StratumNode* node = stratum_without(c, k, &PopulationCell::population);
     if (node == nullptr) continue;
+    const bool events_known = stratum_without(c, k, &PopulationCell::events) == nullptr;
     if (c.group_given) {
       host::host_issue_message(host::kMessageSetProcedure, kMsgPopulationUnknownIn,
                                {long_arg(node->label), long_arg(c.population_label[k])});
@@ -208,7 +211,8 @@ void check_partial_populations(ProcContext& c) {
       host::host_issue_message(host::kMessageSetProcedure, kMsgPopulationUnknown, {long_arg(node->label)});
     }
     raise_step_status(c, host::kStatusWarning);
-    c.total_population[k] = c.total_events[k] = c.overall_estimate[k] = host::kMissing;
+    c.total_population[k] = c.overall_estimate[k] = host::kMissing;
+    if (!events_known) c.total_events[k] = host::kMissing;
   }
 }
 

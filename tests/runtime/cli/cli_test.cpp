@@ -417,6 +417,22 @@ TEST_F(QuilvarRun, SumsOverPartOfTheStrataAreUnknown) {
     }
   }
 
+  // A stratum of 0 events at a rate of 0 has no population to derive, but
+  // its count is known: the event total stays, only the population total,
+  // crude rate and limits are missing.
+  write("zero.csv", "age,d,r\n1,0,0\n2,30,300\n");
+  r = run("proc quilvar data=zero refdata=std method=direct plots=none; population event=d rate=r; "
+          "reference total=w; strata age;\nrun;\n");
+  EXPECT_NE(r.log.find("The population of stratum age=1 is not known"), std::string::npos) << r.log;
+  const auto zero = outputs(r, 0, "Quilvar");
+  ASSERT_EQ(zero.size(), 1u) << r.log;
+  ASSERT_TRUE(present_cell(zero[0], 0, "ObservedEvents"));
+  EXPECT_DOUBLE_EQ(cell(zero[0], 0, "ObservedEvents"), 30);
+  EXPECT_DOUBLE_EQ(cell(zero[0], 0, "Quilvar"), 225);  // (100 x 0 + 300 x 300) / 400
+  for (const char* column : {"PopTime", "CrudeRate", "LowerCL", "UpperCL"}) {
+    EXPECT_FALSE(present_cell(zero[0], 0, column)) << column;
+  }
+
   struct Case {
     const char* reference;
     bool rate_known;
