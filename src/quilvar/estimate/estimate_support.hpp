@@ -32,8 +32,16 @@ struct NormalQuantiles {
   double zb;
 };
 
+// 1 − alpha/2 holds its tail alpha/2 only to about 1e-16 (absolute): below
+// this tail it keeps fewer than ten of its digits, and from about 1e-16 it
+// is 1, whose quantile is the normal quantile's cap (7.94). There zb is the
+// mirror image of za, exact by symmetry.
+inline constexpr double kSmallestMirroredTail = 1e-6;
+
 inline NormalQuantiles normal_quantiles(double alpha) {
-  return {numeric::normal_quantile(alpha / 2), numeric::normal_quantile(1 - alpha / 2)};
+  const double tail = alpha / 2;
+  const double za = numeric::normal_quantile(tail);
+  return {za, tail < kSmallestMirroredTail ? -za : numeric::normal_quantile(1 - tail)};
 }
 
 // The same for the step's alpha, remembered in the memo (a pure function of

@@ -46,6 +46,38 @@ TEST_F(DirectTest, TwoStrataEstimateVarianceAndNormalAndLognormalLimits) {
   }
 }
 
+// The limits stand at z(1 - ALPHA/2) on both sides, also for an ALPHA so
+// small that 1 - ALPHA/2 rounds to 1 (or keeps few digits of the tail):
+// the upper limit stood at z = 7.94, the normal quantile's cap at 1, below
+// the lower limit's distance. Quantiles from SciPy (norm.isf(alpha / 2)).
+TEST_F(DirectTest, LimitsAreSymmetricInZForTinyAlpha) {
+  struct Case {
+    double alpha, z;
+  };
+  const Case cases[] = {{0.05, 1.9599639845400545}, {1e-12, 7.130506848171324}, {1e-15, 8.02685888253454},
+                        {1e-20, 9.33604484923406}, {1e-100, 21.30594006935153}};
+  for (const Case& c : cases) {
+    for (int type : {kClNormal, kClLognormal}) {
+      SCOPED_TRACE(std::to_string(c.alpha) + (type == kClNormal ? " normal" : " lognormal"));
+      nodes_.clear();
+      context_ = ProcContext{};
+      add_stratum(cell(4000, 10000), no_cell(), 3000);
+      set_up(kMethodDirect, kStatRate, 1, type);
+      context_.alpha = c.alpha;
+      compute_strata();
+      ASSERT_EQ(compute_direct_estimates(context_), 0);
+      const double y = first().estimate, se = first().std_error;  // 0.4 and 0.0063
+      if (type == kClNormal) {
+        EXPECT_NEAR(first().normal_lower, y - c.z * se, 1e-12 * y);
+        EXPECT_NEAR(first().normal_upper, y + c.z * se, 1e-12 * y);
+      } else {
+        EXPECT_NEAR(first().lognormal_lower / (y * std::exp(-c.z * se / y)), 1, 1e-12);
+        EXPECT_NEAR(first().lognormal_upper / (y * std::exp(c.z * se / y)), 1, 1e-12);
+      }
+    }
+  }
+}
+
 // With one stratum the gamma limits of a rate x / n are the exact Poisson
 // limits of x events over n: ν = 2x below and 2(x + 1) above.
 TEST_F(DirectTest, OneStratumGammaLimitsAreTheExactPoissonLimits) {
