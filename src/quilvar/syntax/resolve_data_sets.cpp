@@ -76,8 +76,10 @@ void resolve_group(ProcContext& c) {
     warn(c, kMsgNeedsGroup, {text_arg(kOptEffect)});
     c.effect_type = c.strata_effect_type = kEffectNone;
   }
+  // PLOTS=ALL asks for the plots that apply, so only an effect plot asked
+  // for by name is warned about.
   if (c.effect_plot_type != 0) {
-    warn(c, kMsgNeedsGroup, {text_arg(kOptPlotEffect)});
+    if (flag(c, kFlagPlotEffect)) warn(c, kMsgNeedsGroup, {text_arg(kOptPlotEffect)});
     c.effect_plot_type = 0;
   }
 }

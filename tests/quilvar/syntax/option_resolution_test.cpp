@@ -79,6 +79,11 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
       {direct_with("plots=(none smr)"), 0, ""},
       {direct_with("plots=smr"), 4, "908-115(PLOTS=SMR,METHOD=DIRECT)"},
       {direct_with("plots=(none rate)"), 0, "210-1100"},
+      // PLOTS=ALL asks for the plots that apply: one population has no effect
+      // plot to warn about; an EFFECT plot asked for by name is warned about.
+      {direct_with("plots=all"), 0, ""},
+      {direct_with("plots=(all effect)"), 4, "908-119(PLOTS=EFFECT)"},
+      {direct_with("plots=effect"), 4, "908-119(PLOTS=EFFECT)"},
       // A reference crude risk above 1 (a percentage) stops the step; one of 1 does not.
       {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
        "reference event=ref_deaths total=std_pop refrisk=3; strata age;", 3000, "908-182(REFRISK=,3)"},
