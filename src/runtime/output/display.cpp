@@ -105,6 +105,9 @@ void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* 
     DisplayColumn shown;
     shown.source = index;
     shown.header = resolve_header(table, stored, columns[index]);
+    // A header from a value of the data (a GROUP= value) may hold a line
+    // break or a tab, which would break the listing's header lines.
+    blank_control_characters(&shown.header);
     shown.right_aligned = columns[index].numeric;
     shown.width = header_width(shown.header);
     display->columns.push_back(std::move(shown));
@@ -157,6 +160,7 @@ std::size_t find_span_end(const Table& table, std::string_view variable, std::st
 bool resolve_span(const Table& table, const DisplayTable& display, const SpanRule& rule, DisplaySpan* span) {
   span->text = text_of_variable(table, rule.text_variable);
   if (span->text.empty()) span->text = std::string(rule.text);
+  blank_control_characters(&span->text);
   std::size_t start = find_span_end(table, rule.start_variable, rule.start);
   std::size_t end = find_span_end(table, rule.end_variable, rule.end);
   if (span->text.empty() || start == kNotFound || end == kNotFound) return false;
@@ -268,6 +272,7 @@ void wrap_headers(DisplayTable* display) {
 void lay_out(const Table& table, DisplayTable* display, std::vector<DisplayFormat>* formats) {
   const TableTemplate* stored = find_table_template(table.template_path);
   display->title = table_title(table);
+  blank_control_characters(&display->title);
   add_columns(table, stored, display, formats);
   add_spans(table, stored, display);
 }

@@ -208,6 +208,34 @@ TEST(ListingDestination, ByLinesShowLineBreaksAndTabsOfValuesAsBlanks) {
   }
 }
 
+// A GROUP= value that names a column (a quoted field of the data holding a
+// line break or a tab) heads its column on the header lines, its control
+// characters shown as blanks, as in the cells.
+TEST(ListingDestination, HeadersFromValuesShowLineBreaksAndTabsAsBlanks) {
+  const struct {
+    const char* value;
+    const char* shown;
+  } cases[] = {{"Line\nBreak", "Line Break"}, {"Tab\there", "Tab here"}, {"North\r\n", "North"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    const Table table = make_table("Vesk.Quilvar.Effect",
+                                   {numeric_column("Rate"), numeric_column("CompRate"), numeric_column("RateRatio")},
+                                   {{"_Pop1_", c.value}, {"_Pop2_", "Other"}});
+    const DisplayTable display = make_display_table(table);
+    EXPECT_EQ(display.columns[0].header.find_first_of("\r\n\t"), std::string::npos);
+    std::ostringstream out;
+    make_listing_destination(&out)->write_table(table, &display);
+    std::istringstream lines(out.str());
+    std::vector<std::string> texts;
+    for (std::string line; std::getline(lines, line);) texts.push_back(line);
+    // Title, blank line, the header line, the row, a blank line.
+    ASSERT_EQ(texts.size(), 5U) << out.str();
+    EXPECT_NE(texts[2].find(c.shown), std::string::npos) << texts[2];
+    EXPECT_NE(texts[2].find("Estimate"), std::string::npos) << texts[2];
+    EXPECT_EQ(texts[2].size(), texts[3].size()) << out.str();
+  }
+}
+
 std::string listing_text(const Table& table, const DisplayTable& display) {
   std::ostringstream out;
   make_listing_destination(&out)->write_table(table, &display);
