@@ -421,6 +421,12 @@ void blank_control_characters(std::string* text, std::size_t from) {
   }
 }
 
+bool same_by_values(const std::vector<ByValue>& a, const std::vector<ByValue>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](const ByValue& x, const ByValue& y) {
+    return x.name == y.name && x.numeric == y.numeric && x.text == y.text && same_bits(x.number, y.number);
+  });
+}
+
 std::string by_line(const std::vector<ByValue>& by) {
   std::string line;
   for (const ByValue& value : by) {

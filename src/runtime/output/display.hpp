@@ -128,6 +128,11 @@ void blank_control_characters(std::string* text, std::size_t from = 0);
 // "Area=North Year=2020", or empty without BY variables.
 std::string by_line(const std::vector<ByValue>& by);
 
+// Whether two lists of BY values name the same group: the same variables
+// with the same values. Their BY lines may be alike when the groups are not
+// ("North\nEast" and "North East" both show as "North East").
+bool same_by_values(const std::vector<ByValue>& a, const std::vector<ByValue>& b);
+
 // A BY value as it is shown: the text, or the number's shortest text.
 std::string by_value_text(const ByValue& value);
 

@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "runtime/output/destination.hpp"
 #include "runtime/text/width.hpp"
@@ -237,19 +238,21 @@ class ListingDestination : public Destination {
       if (!title.empty() || !step_.procedure_label.empty()) text_ += '\n';
       heading_pending_ = false;
     }
+    // Groups are told apart by their values, not by their lines, which may
+    // be alike once control characters show as blanks.
+    if (origin.by.empty() || same_by_values(origin.by, last_by_)) return;
     std::string line = by_line(origin.by);
     blank_control_characters(&line);
-    if (line.empty() || line == last_by_) return;
     write_line(text_, dashed(line, kPageWidth));
     text_ += '\n';
-    last_by_ = line;
+    last_by_ = origin.by;
   }
 
   std::ostream& out_;
   std::string text_;  // the text of the object being written
   StepInfo step_;  // a copy: the step's record changes while this waits
   bool heading_pending_ = false;
-  std::string last_by_;
+  std::vector<ByValue> last_by_;  // the values of the group last headed
 };
 
 }  // namespace

@@ -236,6 +236,38 @@ TEST(ListingDestination, HeadersFromValuesShowLineBreaksAndTabsAsBlanks) {
   }
 }
 
+// Each BY group is headed once, before its first object; groups whose lines
+// read alike once control characters are blanks are still two groups.
+TEST(ListingDestination, EachByGroupGetsItsOwnHeadingEvenWhenTheLinesReadAlike) {
+  const struct {
+    const char* what;
+    std::vector<std::vector<ByValue>> groups;  // the BY values of each table in turn
+    std::size_t headings;
+  } cases[] = {
+      {"a line break, then a blank", {{{"Area", false, 0, "North\nEast"}}, {{"Area", false, 0, "North East"}}}, 2},
+      {"a tab, then a blank", {{{"Area", false, 0, "A\tB"}}, {{"Area", false, 0, "A B"}}}, 2},
+      {"two tables of one group", {{{"Area", false, 0, "North"}}, {{"Area", false, 0, "North"}}}, 1},
+      {"one number twice", {{{"Year", true, 2020, ""}}, {{"Year", true, 2020, ""}}}, 1},
+      {"two numbers", {{{"Year", true, 2020, ""}}, {{"Year", true, 2021, ""}}}, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ostringstream out;
+    const auto listing = make_listing_destination(&out);
+    listing->begin_step(StepInfo{});
+    for (const std::vector<ByValue>& by : c.groups) {
+      Table table = make_table("Somewhere.Else", {numeric_column("N")}, {});
+      table.origin.by = by;
+      const DisplayTable display = make_display_table(table);
+      listing->write_table(table, &display);
+    }
+    std::istringstream lines(out.str());
+    std::size_t headings = 0;
+    for (std::string line; std::getline(lines, line);) headings += line.starts_with("----") ? 1 : 0;
+    EXPECT_EQ(headings, c.headings) << out.str();
+  }
+}
+
 std::string listing_text(const Table& table, const DisplayTable& display) {
   std::ostringstream out;
   make_listing_destination(&out)->write_table(table, &display);
