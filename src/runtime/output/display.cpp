@@ -417,7 +417,10 @@ std::string by_value_text(const ByValue& value) {
 
 void blank_control_characters(std::string* text, std::size_t from) {
   for (std::size_t i = from; i < text->size(); ++i) {
-    if (static_cast<unsigned char>((*text)[i]) < 0x20) (*text)[i] = ' ';
+    // DEL too: a terminal shows it in no column, which would pull the rest
+    // of the line one column to the left.
+    const auto byte = static_cast<unsigned char>((*text)[i]);
+    if (byte < 0x20 || byte == 0x7F) (*text)[i] = ' ';
   }
 }
 

@@ -121,8 +121,8 @@ std::string column_format_name(const ColumnDef& column);
 std::string table_title(const Table& table);
 
 // Turns each control character of the text from `from` on (a line break or
-// tab inside a value, a quoted field of the data) into a blank, so that the
-// value does not break a listing line.
+// tab inside a value, a quoted field of the data, or DEL) into a blank, so
+// that the value does not break a listing line or shift its columns.
 void blank_control_characters(std::string* text, std::size_t from = 0);
 
 // "Area=North Year=2020", or empty without BY variables.

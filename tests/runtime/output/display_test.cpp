@@ -268,6 +268,28 @@ TEST(ListingDestination, EachByGroupGetsItsOwnHeadingEvenWhenTheLinesReadAlike) 
   }
 }
 
+// Text cells show their control characters as blanks, DEL among them (a
+// terminal gives it no column, which would shift the rest of the row).
+TEST(DisplayTable, TextCellsShowControlCharactersAsBlanks) {
+  const struct {
+    const char* value;
+    const char* shown;
+  } cases[] = {{"a\nb", "a b"}, {"a\tb", "a b"}, {"a\x7f" "b", "a b"}, {"\x01x", " x"}, {"plain", "plain"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    Table table;
+    table.name = "T";
+    ColumnDef column;
+    column.name = "Area";
+    column.numeric = false;
+    table.columns = std::make_shared<const std::vector<ColumnDef>>(std::vector<ColumnDef>{column});
+    table.texts = c.value;
+    table.cells.push_back(Cell{0, 0, static_cast<std::uint32_t>(table.texts.size())});
+    const DisplayTable display = make_display_table(table);
+    EXPECT_EQ(display.cell(0, 0), c.shown);
+  }
+}
+
 std::string listing_text(const Table& table, const DisplayTable& display) {
   std::ostringstream out;
   make_listing_destination(&out)->write_table(table, &display);
