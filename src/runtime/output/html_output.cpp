@@ -391,12 +391,14 @@ class HtmlDestination : public Destination {
   // object in the contents; returns the object's anchor.
   std::string begin_object(const Origin& origin, const std::string& caption) {
     if (!section_open_) open_section();
-    const std::string line = by_line(origin.by);
-    if (!line.empty() && line != last_by_) {
+    // Groups are told apart by their values: two groups' lines may read
+    // alike (a value holding " year=").
+    if (!origin.by.empty() && !same_by_values(origin.by, last_by_)) {
+      const std::string line = by_line(origin.by);
       const std::string id = "step" + std::to_string(step_index()) + "-by" + std::to_string(++by_groups_);
       body_ << "<h3 class=\"by\" id=\"" << id << "\">" << escaped(line) << "</h3>\n";
       contents_.add(2, id, line);
-      last_by_ = line;
+      last_by_ = origin.by;
     }
     std::string id = "out" + std::to_string(++objects_);
     contents_.add(last_by_.empty() ? 2 : 3, id, caption);
@@ -442,7 +444,7 @@ class HtmlDestination : public Destination {
   std::ostream& body_;
   const StepInfo* step_ = nullptr;
   bool section_open_ = false;
-  std::string last_by_;
+  std::vector<ByValue> last_by_;  // the values of the group last headed
   int by_groups_ = 0;
   int objects_ = 0;
 };

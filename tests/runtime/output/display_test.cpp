@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "runtime/output/destination.hpp"
@@ -249,23 +254,45 @@ TEST(ListingDestination, EachByGroupGetsItsOwnHeadingEvenWhenTheLinesReadAlike) 
       {"two tables of one group", {{{"Area", false, 0, "North"}}, {{"Area", false, 0, "North"}}}, 1},
       {"one number twice", {{{"Year", true, 2020, ""}}, {{"Year", true, 2020, ""}}}, 1},
       {"two numbers", {{{"Year", true, 2020, ""}}, {{"Year", true, 2021, ""}}}, 2},
+      {"values holding another variable's name",
+       {{{"A", false, 0, "p B=q"}, {"B", false, 0, "r"}}, {{"A", false, 0, "p"}, {"B", false, 0, "q B=r"}}},
+       2},
   };
+  const std::filesystem::path report =
+      std::filesystem::temp_directory_path() / ("quilvar_by_headings_" + std::to_string(::getpid()) + ".html");
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::ostringstream out;
+    std::string error;
     const auto listing = make_listing_destination(&out);
-    listing->begin_step(StepInfo{});
-    for (const std::vector<ByValue>& by : c.groups) {
-      Table table = make_table("Somewhere.Else", {numeric_column("N")}, {});
-      table.origin.by = by;
-      const DisplayTable display = make_display_table(table);
-      listing->write_table(table, &display);
+    const auto html = make_html_destination(report.string(), "p.qv", nullptr, 1 << 20, nullptr, &error);
+    ASSERT_NE(html, nullptr) << error;
+    const StepInfo step;  // destinations keep a pointer to it
+    for (const auto& destination : {listing.get(), html.get()}) {
+      destination->begin_step(step);
+      for (const std::vector<ByValue>& by : c.groups) {
+        Table table = make_table("Somewhere.Else", {numeric_column("N")}, {});
+        table.origin.by = by;
+        const DisplayTable display = make_display_table(table);
+        destination->write_table(table, &display);
+      }
+      destination->end_step(step);
+      ASSERT_TRUE(destination->finish(&error)) << error;
     }
     std::istringstream lines(out.str());
     std::size_t headings = 0;
     for (std::string line; std::getline(lines, line);) headings += line.starts_with("----") ? 1 : 0;
     EXPECT_EQ(headings, c.headings) << out.str();
+    std::ifstream in(report);
+    const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t report_headings = 0;
+    for (std::size_t at = page.find("<h3 class=\"by\""); at != std::string::npos;
+         at = page.find("<h3 class=\"by\"", at + 1)) {
+      ++report_headings;
+    }
+    EXPECT_EQ(report_headings, c.headings) << page;
   }
+  std::filesystem::remove(report);
 }
 
 // Text cells show their control characters as blanks, DEL among them (a
