@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -137,7 +139,8 @@ TEST(ModuleLoader, ReportsMissingAndInvalidModulesByFile) {
   std::string error;
   EXPECT_FALSE(load_module("/nonexistent/libquilvar.so", &services, &module, &error));
   EXPECT_NE(error.find("/nonexistent/libquilvar.so"), std::string::npos);
-  const auto bogus = std::filesystem::temp_directory_path() / "quilvar_not_a_module.so";
+  const auto bogus =
+      std::filesystem::temp_directory_path() / ("quilvar_not_a_module_" + std::to_string(::getpid()) + ".so");
   std::ofstream(bogus) << "not a shared library";
   EXPECT_FALSE(load_module(bogus, &services, &module, &error));
   EXPECT_NE(error.find(bogus.string()), std::string::npos);

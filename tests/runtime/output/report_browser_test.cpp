@@ -8,6 +8,8 @@
 // Skipped only where Chromium is not installed.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -61,7 +63,9 @@ class ReportInBrowser : public ::testing::Test {
     chromium_ = chromium_path();
     if (chromium_.empty()) GTEST_SKIP() << "chromium is not installed";
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() / (std::string("quilvar_browser_") + info->name());
+    // The process number keeps runs of the suite at the same time apart.
+    folder_ = fs::temp_directory_path() /
+              ("quilvar_browser_" + std::to_string(::getpid()) + "_" + info->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_);
   }
