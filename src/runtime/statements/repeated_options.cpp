@@ -25,16 +25,6 @@ std::size_t skip_group(const std::vector<Token>& tokens, std::size_t i, const Pu
   return i;
 }
 
-// The index after the value of the option whose "=" is tokens[equals].
-std::size_t option_end(const std::vector<Token>& tokens, std::size_t equals, const Punctuation& p) {
-  std::size_t i = equals + 1;
-  if (i >= tokens.size() || tokens[i].code == host::kTokenEndStatement) return i;
-  if (tokens[i].code == p.open) return skip_group(tokens, i, p);
-  ++i;
-  if (i < tokens.size() && tokens[i].code == p.open) i = skip_group(tokens, i, p);
-  return i;
-}
-
 // A parenthesized group whose every option was dropped ("STATS(CL=POISSON)"
 // given again) goes too, parentheses and all: "STATS()" is no statement,
 // "STATS" is. Inner groups close first, so an outer group emptied by them
@@ -63,6 +53,18 @@ std::size_t option_equals(const std::vector<Token>& tokens, std::size_t i, const
   if (tokens[i + 1].code != p.open) return 0;
   const std::size_t after = skip_group(tokens, i + 1, p);
   return after < tokens.size() && tokens[after].code == p.equals ? after : 0;
+}
+
+// The index after the value of the option whose "=" is tokens[equals]. An
+// option written right after the "=" ("ALPHA= ALPHA=0.1") is no value: the
+// value is missing, so the option ends at its "=".
+std::size_t option_end(const std::vector<Token>& tokens, std::size_t equals, const Punctuation& p) {
+  std::size_t i = equals + 1;
+  if (i >= tokens.size() || tokens[i].code == host::kTokenEndStatement || option_equals(tokens, i, p) != 0) return i;
+  if (tokens[i].code == p.open) return skip_group(tokens, i, p);
+  ++i;
+  if (i < tokens.size() && tokens[i].code == p.open) i = skip_group(tokens, i, p);
+  return i;
 }
 
 // Marks the tokens of each statement's variable list, whose names are

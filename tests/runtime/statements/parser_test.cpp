@@ -105,6 +105,33 @@ TEST(ParseErrors, ARepeatedOptionWithoutItsValueIsOnlyAnError) {
   EXPECT_TRUE(run.log().warnings.empty()) << run.log().warnings[0].message;
 }
 
+// An option whose value is left out before the same option given again
+// ("ALPHA= ALPHA=0.1") is the error: the parser points at the word found
+// where the value belongs, and no warning calls the first a repeat whose
+// value the later one replaces.
+TEST(ParseErrors, AnOptionWithoutItsValueBeforeItsRepeatIsTheError) {
+  const struct {
+    const char* text;
+    const char* error;
+  } cases[] = {
+      {"proc quilvar data=pop alpha= alpha=0.1;\n  population event=events total=total;\nrun;\n",
+       "1:30: syntax error: found \"alpha\", expected an integer"},
+      {"proc quilvar data=pop method= method=mh;\n  population event=events total=total;\nrun;\n",
+       "1:31: syntax error: found \"method\", expected DIRECT"},
+      {"proc quilvar data=pop;\n  population event=events total=total;\n  strata age / stats(cl= cl=none);\nrun;\n",
+       "3:26: syntax error: found \"cl\", expected LOGNORMAL"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    const std::vector<Step> steps = steps_of(c.text);
+    ASSERT_EQ(steps.size(), 1u);
+    const StepRun run(steps[0]);
+    ASSERT_FALSE(run.log().errors.empty());
+    EXPECT_NE(run.log().errors[0].text.find(c.error), std::string::npos) << run.log().errors[0].text;
+    EXPECT_TRUE(run.log().warnings.empty()) << run.log().warnings[0].message;
+  }
+}
+
 // A variable list that runs into the next statement names a statement word
 // as a variable; a misspelled variable on a continued line gets no hint.
 TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
