@@ -152,9 +152,11 @@ class StatementScanner {
     return true;
   }
 
+  // Blanks include the no-break and zero-width spaces of pasted text, so
+  // that a "* ...;" comment after one is still a comment statement.
   bool skip_blanks_and_comments() {
     for (;;) {
-      while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      for (std::size_t blank = blank_length(text_, pos_); blank > 0; blank = blank_length(text_, pos_)) pos_ += blank;
       if (text_.compare(pos_, 2, "/*") != 0) return true;
       if (!skip_comment()) return false;
     }

@@ -60,6 +60,26 @@ TEST(SplitProgram, StepsAndGlobalStatementsInOrder) {
   EXPECT_EQ(std::get<Step>(program.items[6]).text, "     quilvar data=pop\n  ;             ");
 }
 
+// A comment statement after a no-break or zero-width space (text pasted
+// from a web page) is a comment, as after a plain blank: it was read as a
+// statement starting with "*", an unexpected character.
+TEST(SplitProgram, ACommentStatementAfterAPastedSpaceIsAComment) {
+  const std::string text =
+      "\u00A0* a comment pasted from a web page;\n"
+      "proc quilvar data=pop;\n"
+      "\u200B* a note, it's pasted too;\n"
+      "  population event=events;\n"
+      "\u202F\u00A0  * one more;\n"
+      "run;";
+  Diagnostics diagnostics;
+  const Program program = split(text, &diagnostics);
+  EXPECT_TRUE(messages(diagnostics).empty()) << messages(diagnostics)[0];
+  ASSERT_EQ(describe(program), (std::vector<std::string>{"step@2"}));
+  const Step& step = std::get<Step>(program.items[0]);
+  EXPECT_EQ(step.text.find('*'), std::string::npos) << step.text;
+  EXPECT_NE(step.text.find("population event=events;"), std::string::npos) << step.text;
+}
+
 TEST(SplitProgram, TitleTextsUndoubleTheirQuotes) {
   Diagnostics diagnostics;
   const Program program = split("title 'It''s'; title \"say \"\"x\"\"\";", &diagnostics);
