@@ -313,6 +313,12 @@ bool SemanticActions::add_by_variable(const ActionView& action) {
                                missing_end_hint(*token));
     return true;
   }
+  // Told at the second mention, where the caret shows which name repeats.
+  if (std::any_of(by_variables_.begin(), by_variables_.end(),
+                  [&spec](const ByVariableSpec& earlier) { return earlier.number == spec.number; })) {
+    errors_.report(*token, "BY variable " + spec.name + " is given twice");
+    return true;
+  }
   trace(action, "BY variable " + spec.name + (spec.descending ? " descending" : ""));
   by_variables_.push_back(std::move(spec));
   return true;
