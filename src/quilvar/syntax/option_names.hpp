@@ -93,6 +93,7 @@ inline constexpr int kMsgAlphaAsLevel = 172;
 inline constexpr int kMsgNoStrata = 177;
 inline constexpr int kMsgStrataRepeated = 178;
 inline constexpr int kMsgReferenceRiskAboveOne = 182;
+inline constexpr int kMsgExposedWithoutAf = 185;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

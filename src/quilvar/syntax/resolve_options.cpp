@@ -137,9 +137,14 @@ void resolve_strata_options(ProcContext& c) {
 }
 
 void resolve_attr_fraction(ProcContext& c) {
-  if (!flag(c, kFlagAttrFraction)) return;
-  c.attr_fraction_on = 1;
   const TextSlot exposed = text_slot(*c.parse_result, kSlotExposed);
+  if (!flag(c, kFlagAttrFraction)) {
+    // Without (AF) no level is the exposed one: the log says the value
+    // given is not used, rather than pass over it (or a typo in it).
+    if (exposed.given) note(kMsgExposedWithoutAf);
+    return;
+  }
+  c.attr_fraction_on = 1;
   if (!exposed.given) return;
   const char* text = exposed.text.data();
   int length = std::min(static_cast<int>(exposed.text.size()), kLongTextCapacity);

@@ -441,6 +441,10 @@ constexpr CatalogEntry kEntries[] = {
      "populations to combine them; the %4 of them stands for the stratum.",
      "Rates cannot be added: give each stratum one observation, or give the event counts and "
      "populations (EVENT= and TOTAL=), which are added over the observations."},
+    {kProcedureSet, 185, kNote,
+     "The EXPOSED= option names the exposed population of the attributable fractions, which this step "
+     "does not compute; it is ignored.",
+     "Request the attributable fractions with METHOD=MH(AF), or remove EXPOSED= from the GROUP= option."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -97,6 +97,13 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
        "strata age;", 4, "908-115(POPEVENT=,GROUP=)"},
       {"data=pop refdata=ref method=direct stat=risk; population rate(mult=1000)=rate event=deaths total=persons; "
        "reference total=std_pop;", 0, "908-120(MULT=,RISK) 908-120(RATE=,RISK) 908-177"},
+      // EXPOSED= names the exposed level of the attributable fractions: a
+      // step without (AF) says it does not use it.
+      {"data=pop method=mh; population group(exposed='N')=region event=deaths total=persons; strata age;", 0,
+       "908-185"},
+      {"data=pop refdata=ref method=direct; population group(exposed='N')=region event=deaths total=persons; "
+       "reference total=std_pop; strata age;", 0, "908-185"},
+      {"data=pop method=mh(af); population group(exposed='N')=region event=deaths total=persons; strata age;", 0, ""},
       // A stratum variable named twice is used once, with a note.
       {direct_with("", " strata age age;"), 0, "908-178(age)"},
       {direct_with("", " strata age year age age;"), 1008, "908-178(age) 908-125(year,REFDATA=)"},
