@@ -409,7 +409,7 @@ constexpr CatalogEntry kEntries[] = {
      "Name the variables to standardize by, such as the age group, in a STRATA statement."},
     {kProcedureSet, 178, kNote,
      "The STRATA variable %1 is named more than once; it is used once.",
-     "Name each stratum variable once; a variable list such as age-sex or a prefix list may "
+     "Name each stratum variable once; a variable list such as age--sex or a prefix list may "
      "include a variable also named on its own."},
     {kProcedureSet, 179, kWarning,
      "The population of stratum %1 is not known, so the population total, the crude rate and the "
