@@ -185,23 +185,34 @@ double bounded_density(double log_density) {
   return safe_exp(log_density);
 }
 
+// The stopping tolerance of the series and fractions for a tail wanted to
+// the relative tolerance tol. They stop when one term or one step changes the
+// value by less than their tolerance, but near x = r the terms shrink slowly
+// and some sqrt(r) more of them of about that size are left out: stopping at
+// tol itself gave ln Q(1e8 + 1, 1e8 + 2e4) 1.7% off at tol = 1e-5. The
+// stopping tolerance is shrunk by that count, down to the fixed precision.
+double truncation_tolerance(double tol, double r) {
+  return std::max(tol / (1.0 + std::sqrt(r)), kSeriesPrecision);
+}
+
 // Ratio of the directly computed tail to the density g(x), shape r < 10^9 or
 // outside the normal region, in the log form's tolerance and step caps.
 int log_form_ratio(GammaDist& rec, bool lower, double& ratio) {
   const double x = rec.x;
   const double r = rec.shape;
+  const double tolerance = truncation_tolerance(rec.tolerance, r);
   if (!lower) {
     rec.method = kMethodUpperFraction;
-    return upper_tail_fraction(x, r, rec.tolerance, kLogFractionSteps, ratio);
+    return upper_tail_fraction(x, r, tolerance, kLogFractionSteps, ratio);
   }
   if (r < kLargeShape) {
     rec.method = kMethodLowerSeries;
-    if (lower_tail_series(x, r, rec.tolerance, ratio) == kOk) {
+    if (lower_tail_series(x, r, tolerance, ratio) == kOk) {
       return kOk;
     }
   }
   rec.method = kMethodLowerFraction;
-  return lower_tail_fraction(x, r, rec.tolerance, kLogFractionSteps, ratio);
+  return lower_tail_fraction(x, r, tolerance, kLogFractionSteps, ratio);
 }
 
 // Log tails from the ratio d of the direct tail to the density of the
