@@ -3,6 +3,9 @@
 // shown, side by side at each stratum.
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <string>
+#include <string_view>
 
 #include "quilvar/host/calls.hpp"
 #include "quilvar/input/stratum_node.hpp"
@@ -50,11 +53,32 @@ double scaled(const ProcContext& c, double value) {
   return value;
 }
 
-// The population columns fit every population label, and the reference
-// label when the reference is one of the plot's series.
+std::string_view label_text(const LongText& label) {
+  return {label.text, static_cast<std::size_t>(std::clamp<int>(label.length, 0, kLongTextCapacity))};
+}
+
+// The series name of study population k: its label. The renderer draws the
+// rows of one name as one series, so two populations whose labels coincide
+// (GROUP= values that differ only in leading blanks, which labels leave
+// out, or only past a label's length) would share one colour, one marker
+// and one legend entry. Their names then end in the population's number,
+// which follows the order of the tables.
+LongText series_label(const ProcContext& c, int k) {
+  LongText label = c.population_label[k];
+  if (c.population_count != 2 || label_text(c.population_label[0]) != label_text(c.population_label[1])) return label;
+  const std::string suffix = " (" + std::to_string(k + 1) + ")";
+  const int kept = std::min<int>(label.length, kLongTextCapacity - static_cast<int>(suffix.size()));
+  std::memcpy(label.text + kept, suffix.data(), suffix.size());
+  label.length = static_cast<std::int16_t>(kept + static_cast<int>(suffix.size()));
+  return label;
+}
+
+// The population columns fit every series name, and the reference label
+// when the reference is one of the plot's series.
 int population_text_length(const ProcContext& c, bool with_reference) {
-  const int reference = with_reference ? c.reference_label.length : 0;
-  return std::max(c.population_label_width, reference);
+  int length = with_reference ? c.reference_label.length : 0;
+  for (int k = 0; k < c.population_count; ++k) length = std::max<int>(length, series_label(c, k).length);
+  return std::max(c.population_label_width, length);
 }
 
 // The series position of study population k: the first to the right of the
@@ -98,7 +122,7 @@ void add_reference_series(PlotData& plot) {
 
 void add_study_series(PlotData& plot, int k) {
   const ProcContext& c = *plot.context;
-  set_population(plot, c.population_label[k]);
+  set_population(plot, series_label(c, k));
   for (const StratumNode* node = c.strata; node != nullptr; node = node->first) {
     const PopulationCell& cell = node->cell[k];
     const double position = stratum_position(c, node->index, study_shift(k));
@@ -159,7 +183,7 @@ void add_dist_rows(PlotData& plot) {
                                {&PlotRow::proportion_low, 0.0},
                                {&PlotRow::stratum_id, axis_end(c)},
                                {&PlotRow::proportion_low, kProportionHeadroom * c.largest_proportion}});
-  for (int k = 0; k < c.population_count; ++k) add_dist_series(plot, c.population_label[k], dist_shift(c, k), false, k);
+  for (int k = 0; k < c.population_count; ++k) add_dist_series(plot, series_label(c, k), dist_shift(c, k), false, k);
   if (c.reference.data != nullptr) add_dist_series(plot, c.reference_label, -1, true, 0);
 }
 

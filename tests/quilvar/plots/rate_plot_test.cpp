@@ -186,5 +186,52 @@ TEST_F(RatePlotTest, IndirectWithoutAReferenceCrudeEstimateGroupsByTheStudyPopul
   for (const Json& row : g.rows_with("YRef")) EXPECT_EQ(row[g.column("Population")], "Study Population");
 }
 
+// Each population's rows name it: the renderer draws the rows of one name
+// as one series, with one colour and one legend entry.
+TEST_F(RatePlotTest, PopulationsWithTheSameLabelStayTwoSeries) {
+  const std::string long_label = "Study Population (region=" + std::string(240, 'x');
+  struct Case {
+    const char* name;
+    std::string first, second;  // the population labels
+    std::string first_series, second_series;
+  };
+  const Case cases[] = {
+      {"labels that differ", "region=North", "region=South", "region=North", "region=South"},
+      // GROUP= values " North" and "North": labels leave out leading blanks.
+      {"the same label", "region=North", "region=North", "region=North (1)", "region=North (2)"},
+      // Values that differ past a label's length.
+      {"labels cut at their length", long_label.substr(0, kLongTextCapacity), long_label.substr(0, kLongTextCapacity),
+       long_label.substr(0, kLongTextCapacity - 4) + " (1)", long_label.substr(0, kLongTextCapacity - 4) + " (2)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    restart();
+    set_up(kMethodDirect, kStatRate, 2);
+    with_reference_data();
+    set_long_text(context_.population_label[0], c.first);
+    set_long_text(context_.population_label[1], c.second);
+    context_.population_label_width = static_cast<int>(std::max(c.first.size(), c.second.size()));
+    set_strata_variables({{"agegroup", 5}});
+    add_stratum("0-39 ", counts(10, 20000), counts(20, 10000), 5000);
+    add_stratum("40-64", counts(30, 15000), counts(60, 20000), 15000);
+    compute();
+    ASSERT_EQ(produce_rate_plot(context_), 0);
+    ASSERT_EQ(produce_dist_plot(context_), 0);
+    const std::vector<DeliveredGraph> plots = graphs();
+    ASSERT_EQ(plots.size(), 2u);
+    for (const DeliveredGraph& g : plots) {
+      SCOPED_TRACE(g.graph["name"].get<std::string>());
+      std::vector<std::string> names;  // the population of each stratum 1 mark, in order
+      for (const Json& row : g.rows_with("StratumIndex")) {
+        const std::string name = row[g.column("Population")];
+        if (g.value(row, "StratumIndex") == 1 && (names.empty() || names.back() != name)) names.push_back(name);
+      }
+      std::vector<std::string> expected{c.first_series, c.second_series};
+      if (g.graph["name"] == "StrataDistPlot") expected.push_back("Reference Population");
+      EXPECT_EQ(names, expected);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace quilvar::plots
