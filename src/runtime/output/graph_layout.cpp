@@ -343,10 +343,17 @@ std::vector<LegendEntry> legend_entries(const ChartData& chart) {
 }
 
 int place_legend(std::vector<LegendEntry>& entries, double width) {
+  // Entries too long for a row are shortened as stratum labels are: names
+  // that differ only near their end (two populations' long GROUP= values)
+  // keep both ends, so that no two entries read alike.
+  std::vector<std::string> texts;
+  for (const LegendEntry& entry : entries) texts.push_back(entry.text);
+  texts = shortened_labels(texts, width - kLegendGlyph, kLegendSize);
   int row = 0;
   double x = 0;
-  for (LegendEntry& entry : entries) {
-    entry.text = shortened(entry.text, width - kLegendGlyph, kLegendSize);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    LegendEntry& entry = entries[i];
+    entry.text = std::move(texts[i]);
     const double size = kLegendGlyph + text_width(entry.text, kLegendSize);
     if (x > 0 && x + size > width) {
       ++row;

@@ -463,6 +463,41 @@ TEST(GraphLayout, ShortenedStratumLabelsStayDistinct) {
   }
 }
 
+// Legend entries too long for a row stay told apart: two populations
+// whose long names differ only at their end keep both ends; names that
+// differ early keep their start.
+TEST(GraphLayout, ShortenedLegendEntriesStayDistinct) {
+  const std::string start = "Study Population (cohort=Residents of the northern administrative district registered "
+                            "with a general practitioner since 2010, ";
+  struct Case {
+    const char* name;
+    std::vector<std::string> series;
+    bool cut_in_middle;
+  };
+  const Case cases[] = {{"alike to the end", {start + "cohort A)", start + "cohort B)"}, true},
+                        {"different from the start", {"A " + start + "x)", "B " + start + "x)"}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChartData chart;
+    for (const std::string& name : c.series) chart.series.push_back({name, {{1.0, 0.5}}, {}, {}, {}});
+    std::vector<LegendEntry> entries = legend_entries(chart);
+    place_legend(entries, kChartWidth - 2 * kChartMargin);
+    ASSERT_EQ(entries.size(), c.series.size());
+    std::set<std::string> shown;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::string& text = entries[i].text;
+      const std::size_t ellipsis = text.find("\u2026");
+      ASSERT_NE(ellipsis, std::string::npos) << text;
+      EXPECT_TRUE(c.series[i].starts_with(text.substr(0, ellipsis))) << text;
+      EXPECT_TRUE(c.series[i].ends_with(text.substr(ellipsis + 3))) << text;
+      EXPECT_EQ(ellipsis + 3 < text.size(), c.cut_in_middle) << text;
+      EXPECT_LE(text_width(text, kLegendSize), kChartWidth - 2 * kChartMargin) << text;
+      shown.insert(text);
+    }
+    EXPECT_EQ(shown.size(), c.series.size());
+  }
+}
+
 // A title or BY line wider than the drawing breaks at blanks into lines
 // that fit, every word kept in order; a word wider than a line is shortened.
 TEST(GraphLayout, LongTitlesWrapIntoLinesThatFit) {
