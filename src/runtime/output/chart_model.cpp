@@ -7,6 +7,7 @@
 #include "runtime/output/chart_model.hpp"
 
 #include <array>
+#include <cmath>
 #include <string_view>
 #include <utility>
 
@@ -153,7 +154,9 @@ class RowReader {
     const auto share = number(row, columns_.share_high);
     const auto estimate = number(row, columns_.estimate);
     if (share) series(row).bars.push_back({*position, number(row, columns_.share_low).value_or(0), *share});
-    if (low && high) series(row).limits.push_back({*position, *low, *high});
+    // A limit the tables give without its partner (a quantile that could
+    // not be computed) is kept; the other end is NaN.
+    if (low || high) series(row).limits.push_back({*position, low.value_or(NAN), high.value_or(NAN)});
     if (estimate) series(row).points.push_back({*position, *estimate});
   }
 

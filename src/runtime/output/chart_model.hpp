@@ -26,7 +26,7 @@ struct ChartRange {
 struct ChartSeries {
   std::string name;
   std::vector<ChartPoint> points;
-  std::vector<ChartRange> limits;   // confidence-limit bars
+  std::vector<ChartRange> limits;   // confidence-limit bars; a missing end is NaN
   std::vector<ChartRange> bars;     // filled bars (population shares)
   std::vector<std::vector<ChartPoint>> lines;  // horizontal reference lines
 };

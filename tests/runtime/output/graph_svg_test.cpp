@@ -568,6 +568,56 @@ TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
   EXPECT_NE(zero.find(kBelowLogAxisText), std::string::npos);
 }
 
+// A limit the tables give without its partner (a Poisson quantile that
+// could not be computed) is drawn from the estimate to that limit, capped
+// at the limit only; with no estimate to start from nothing is drawn.
+TEST(GraphSvg, AOneSidedLimitIsDrawnFromTheEstimate) {
+  struct Case {
+    const char* name;
+    std::optional<double> estimate, lower, upper;
+    std::size_t strokes;          // bar and caps of the first stratum
+    std::optional<double> start;  // the value the bar starts from
+  };
+  const Case cases[] = {
+      {"both limits", 2.0, 1.0, 4.0, 3, 1.0},
+      {"the upper limit alone", 2.0, kNone, 4.0, 2, 2.0},
+      {"the lower limit alone", 2.0, 1.0, kNone, 2, 1.0},
+      {"no estimate", kNone, kNone, 4.0, 0, kNone},
+      {"no limits", 2.0, kNone, kNone, 0, kNone},
+  };
+  const std::regex stroke(R"re(<line x1="([-0-9.]+)" y1="([-0-9.]+)" x2="([-0-9.]+)" y2="([-0-9.]+)" stroke="#0072B2" stroke-width="1.4"/>)re");
+  const std::regex tick(R"re(<line x1="[-0-9.]+" y1="([-0-9.]+)" x2="[-0-9.]+" y2="[-0-9.]+" stroke="#e4e4e4"[^>]*/>\n<text[^>]*>([-0-9.]+)<)re");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GraphBuilder b = ratio_plot({3});
+    for (DynamicVariable& variable : b.dynamic) {
+      if (variable.name == "_Ratio") variable.value.number = 0;  // a linear axis, as the SMR plot's
+    }
+    b.rows[4] = {1.0, c.estimate, kNone, kNone, kNone, kNone};
+    b.rows[5] = {1.0, kNone, c.lower, c.upper, kNone, kNone};
+    const std::string svg = render_graph_svg(b.build("Vesk.Quilvar.Graphics.StrataSMRPlot"));
+    // The value of a pixel, from the first two value ticks.
+    std::vector<std::pair<double, double>> ticks;  // pixel, value
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), tick); it != std::sregex_iterator(); ++it) {
+      ticks.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]));
+    }
+    ASSERT_GE(ticks.size(), 2u);
+    const auto value_of = [&ticks](double pixel) {
+      return ticks[0].second + (pixel - ticks[0].first) * (ticks[1].second - ticks[0].second) / (ticks[1].first - ticks[0].first);
+    };
+    std::vector<std::smatch> lines;
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), stroke); it != std::sregex_iterator(); ++it) lines.push_back(*it);
+    ASSERT_EQ(lines.size(), c.strokes);
+    if (!c.start) continue;
+    // The bar runs along the value axis from the start to the limit given.
+    const std::smatch& bar = lines[0];
+    EXPECT_EQ(bar[1], bar[3]);
+    const double from = value_of(std::stod(bar[2])), to = value_of(std::stod(bar[4]));
+    EXPECT_NEAR(from, *c.start, 0.02);
+    EXPECT_NEAR(to, c.upper ? *c.upper : *c.estimate, 0.02);
+  }
+}
+
 TEST(GraphSvg, OtherGraphsAreNotDrawn) {
   EXPECT_EQ(render_graph_svg(rate_plot({"A"}).build("Vesk.Quilvar.Graphics.Histogram")), "");
   Graph empty;
