@@ -155,6 +155,37 @@ TEST(PoissonDistEval, UpperQuantileIsSmallestCountWithTailBelowQ) {
       EXPECT_GT(log_tail(mu, rec.result_count - 1, true), std::log(q)) << mu << ", " << q;
     }
   }
+  // Counts 0 to 2 come from closed forms: q between two of those tails, or
+  // within the closeness of one, answers with its count. Tails summed term by
+  // term here: P(X > k) = 1 − e^(−mu)·Σ_{j≤k} mu^j/j!.
+  struct Case {
+    double mu;
+    int tail_of;    // q is this count's upper tail times factor (or, with -1, q is factor)
+    double factor;
+    int expected;
+  };
+  const Case cases[] = {
+      {2.0, -1, 0.7, 1},         {2.0, -1, 0.4, 2},          {2.0, -1, 0.315, 3},          {0.5, -1, 0.05, 2},      {0.5, -1, 0.2, 1},
+      {2.0, 1, 1.0 + 1e-11, 1},  {2.0, 1, 1.0 - 1e-11, 1},   {2.0, 2, 1.0 + 1e-11, 2}, {2.0, 2, 1.0 - 1e-11, 2},
+      {0.5, 2, 1.0 - 1e-11, 2},  {0.5, 1, 1.0 + 1e-11, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "mu=" << c.mu << " tail_of=" << c.tail_of << " factor=" << c.factor);
+    double q = c.factor;
+    if (c.tail_of >= 0) {
+      double term = 1.0;
+      double sum = 1.0;
+      for (int j = 1; j <= c.tail_of; ++j) {
+        term *= c.mu / j;
+        sum += term;
+      }
+      q = (1.0 - std::exp(-c.mu) * sum) * c.factor;
+    }
+    PoissonDist closed = request(kPoissonUpperQuantile, c.mu);
+    closed.upper_probability = q;
+    ASSERT_EQ(poisson_dist_eval(closed), 0);
+    EXPECT_EQ(closed.result_count, c.expected);
+  }
   PoissonDist rec = request(kPoissonUpperQuantile, 2.0, 9);
   rec.upper_probability = -std::expm1(-2.0) * (1.0 + 1e-11);  // P(X > 0) within the closeness
   ASSERT_EQ(poisson_dist_eval(rec), 0);
