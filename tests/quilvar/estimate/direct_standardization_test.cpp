@@ -20,13 +20,18 @@ class DirectTest : public EstimateTest {
 };
 
 TEST_F(DirectTest, TwoStrataEstimateVarianceAndNormalAndLognormalLimits) {
-  add_stratum(cell(10, 1000), no_cell(), 3000);
-  add_stratum(cell(20, 500), no_cell(), 1000);
   const double estimate = 0.75 * 0.01 + 0.25 * 0.04;
   const double variance = 0.75 * 0.75 * 0.01 / 1000 + 0.25 * 0.25 * 0.04 / 500;
   const double se = std::sqrt(variance);
-  for (int type : {kClNormal, kClLognormal}) {
-    SCOPED_TRACE(type);
+  // The standard population as counts, and as proportions summing to 1:
+  // only the shares matter.
+  for (const auto& [type, reference_scale] : {std::pair{kClNormal, 1.0}, {kClLognormal, 1.0}, {kClNormal, 2.5e-4},
+                                              {kClLognormal, 2.5e-4}, {kClNormal, 1e-5}}) {
+    SCOPED_TRACE(::testing::Message() << "type=" << type << " reference scale=" << reference_scale);
+    nodes_.clear();
+    context_ = ProcContext{};
+    add_stratum(cell(10, 1000), no_cell(), 3000 * reference_scale);
+    add_stratum(cell(20, 500), no_cell(), 1000 * reference_scale);
     set_up(kMethodDirect, kStatRate, 1, type);
     compute_strata();
     ASSERT_EQ(compute_direct_estimates(context_), 0);

@@ -78,7 +78,7 @@ TEST_F(StratumStatisticsTest, RiskUpperLimitsAreCappedAtOne) {
   EXPECT_TRUE(is_missing(node.cell[0].std_error));
 }
 
-TEST_F(StratumStatisticsTest, ZeroEventsGiveZeroNormalLimitsAndMissingPoissonLimitsWithoutWarning) {
+TEST_F(StratumStatisticsTest, ZeroEventsGiveZeroNormalLimitsAndMissingOtherLimitsWithoutWarning) {
   set_up_context(kMethodDirect, kStatRate, 1);
   StratumNode& node = add_stratum(cell(0, 5000), cell(kMissing, kMissing), 10000);
   ASSERT_EQ(compute_stratum_statistics(context_), 0);
@@ -86,10 +86,13 @@ TEST_F(StratumStatisticsTest, ZeroEventsGiveZeroNormalLimitsAndMissingPoissonLim
   compute_stratum_limits(context_);
   EXPECT_EQ(node.cell[0].lower, 0.0);
   EXPECT_EQ(node.cell[0].upper, 0.0);
-  context_.strata_cl_compute_type = kClPoisson;
-  compute_stratum_limits(context_);
-  EXPECT_TRUE(is_missing(node.cell[0].lower));
-  EXPECT_TRUE(is_missing(node.cell[0].upper));
+  for (int type : {kClLognormal, kClPoisson}) {
+    SCOPED_TRACE(type);
+    context_.strata_cl_compute_type = type;
+    compute_stratum_limits(context_);
+    EXPECT_TRUE(is_missing(node.cell[0].lower));
+    EXPECT_TRUE(is_missing(node.cell[0].upper));
+  }
   EXPECT_EQ(log(), "");
 }
 
@@ -234,6 +237,46 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrWithNormalLimits) {
   const double h = 10000.0 / 20, r = 0.003, s = std::sqrt(r / 10000);
   EXPECT_NEAR(node.smr_std_error, h * s, 1e-12);
   EXPECT_NEAR(node.smr_upper, h * (r + 1.959963984540054 * s), 1e-9);
+}
+
+// Stratum SMR limits of a rate for each limit type and two alphas: 10 events
+// in 1000 against a reference rate of 0.02 (E = 20, SMR = 0.5). Expected
+// values computed independently at 30 digits; the Poisson ones are the exact
+// limits of 10 events (half the chi-square quantiles at alpha/2 with 20 and
+// at 1 − alpha/2 with 22 degrees of freedom) over E.
+TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
+  struct Case {
+    int type;
+    double alpha;
+    double lower;
+    double upper;
+    double tolerance;
+  };
+  const Case cases[] = {
+      {kClNormal, 0.05, 0.19010248384771919, 0.80989751615228081, 1e-13},
+      {kClNormal, 0.10, 0.23992580606222123, 0.76007419393777877, 1e-13},
+      {kClLognormal, 0.05, 0.26902735506354476, 0.92927353034768355, 1e-13},
+      {kClLognormal, 0.10, 0.29721616743707228, 0.84113863036381066, 1e-13},
+      {kClPoisson, 0.05, 0.23976943480662169, 0.91951780210088885, 1e-10},
+      {kClPoisson, 0.10, 0.27127028485456463, 0.84811096178609500, 1e-10},
+  };
+  for (const Case& t : cases) {
+    SCOPED_TRACE(::testing::Message() << "type=" << t.type << " alpha=" << t.alpha);
+    nodes_.clear();
+    set_up_context(kMethodIndirect, kStatRate, 1);
+    context_.alpha = t.alpha;
+    context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+    context_.strata_smr_cl_compute_type = t.type;
+    StratumNode& node = add_stratum(cell(10, 1000), cell(kMissing, kMissing), 50000, kMissing);
+    node.reference_events = 1000;
+    ASSERT_EQ(compute_stratum_statistics(context_), 0);
+    ASSERT_DOUBLE_EQ(node.smr, 0.5);
+    EXPECT_NEAR(node.smr_lower, t.lower, t.tolerance);
+    EXPECT_NEAR(node.smr_upper, t.upper, t.tolerance);
+    if (t.type == kClNormal) {
+      EXPECT_NEAR(node.smr_std_error, 0.15811388300841897, 1e-14);
+    }
+  }
 }
 
 // A stratum SMR's limits are its crude risk's limits over the reference
