@@ -200,6 +200,17 @@ TEST_F(IndirectFractionTest, SmrAtOrCloseToOne) {
   EXPECT_EQ(log(), "");
 }
 
+// A small cohort expects less than one event: the fractions are formed as
+// for any other expected count (SMR = 3 / 0.6 = 5).
+TEST_F(IndirectFractionTest, FewerThanOneExpectedEventStillGivesFractions) {
+  run(3, 0.6);
+  EXPECT_NEAR(context_.smr_result.smr, 5.0, 1e-12);
+  EXPECT_NEAR(af().exposed, 0.8, 1e-12);
+  EXPECT_NEAR(af().population, 0.8 * 3 / 103, 1e-12);
+  EXPECT_FALSE(is_missing(af().population_lower));
+  EXPECT_EQ(log(), "");
+}
+
 // Reference rates alone (no reference events): the fractions are missing,
 // as without reference events, and a warning says why, whether the SMR is
 // above, at or below 1.

@@ -193,6 +193,28 @@ TEST_F(DirectTest, RiskUpperLimitsAreCappedAtOne) {
   }
 }
 
+// The binomial variance of a directly standardized risk, Σ w²·r(1 − r)/n,
+// or with n − 1 under the variance divisor: risks 0.01 and 0.04 with
+// weights 0.75 and 0.25.
+TEST_F(DirectTest, RiskVarianceIsBinomialWithEitherDivisor) {
+  for (const auto& [divisor, variance] :
+       {std::pair{0, 0.5625 * 0.01 * 0.99 / 1000 + 0.0625 * 0.04 * 0.96 / 500},
+        {1, 0.5625 * 0.01 * 0.99 / 999 + 0.0625 * 0.04 * 0.96 / 499}}) {
+    SCOPED_TRACE(divisor);
+    nodes_.clear();
+    context_ = ProcContext{};
+    add_stratum(cell(10, 1000), no_cell(), 3000);
+    add_stratum(cell(20, 500), no_cell(), 1000);
+    set_up(kMethodDirect, kStatRisk, 1, kClNormal);
+    context_.variance_divisor = divisor;
+    compute_strata();
+    ASSERT_EQ(compute_direct_estimates(context_), 0);
+    EXPECT_NEAR(first().estimate, 0.0175, 1e-15);
+    EXPECT_NEAR(first().variance, variance, 1e-20);
+    EXPECT_NEAR(first().normal_upper, 0.0175 + kZ975 * std::sqrt(variance), 1e-12);
+  }
+}
+
 TEST_F(DirectTest, AStratumAbsentFromOnePopulationLeavesItsWeightOutForThatPopulationOnly) {
   add_stratum(cell(10, 1000), cell(30, 1000), 3000);
   StratumNode& absent = add_stratum(cell(20, 500), no_cell(), 1000);

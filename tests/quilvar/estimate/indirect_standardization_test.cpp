@@ -63,18 +63,48 @@ TEST_F(IndirectTest, SmrVarianceTestsAndNormalAndLognormalLimits) {
   EXPECT_NEAR(smr().standardized, 1.5 * 0.002, 1e-15);
   EXPECT_NEAR(smr().standardized_std_error, 0.002 * se, 1e-15);
   EXPECT_NEAR(smr().standardized_normal_upper, (1.5 + kZ975 * se) * 0.002, 1e-12);
+  // Values computed independently at 30 digits.
+  const struct {
+    const char* name;
+    double got, expected;
+  } values[] = {
+      {"lognormal upper", smr().lognormal_upper, 2.1453526336745714},
+      {"p of the log test", smr().p_log, 0.026362893863135010},
+      {"standardized variance", smr().standardized_variance, 3e-7},
+      {"standardized normal lower", smr().standardized_normal_lower, 0.0019264835137697056},
+      {"standardized lognormal lower", smr().standardized_lognormal_lower, 0.0020975572637177023},
+      {"standardized lognormal upper", smr().standardized_lognormal_upper, 0.0042907052673491428},
+  };
+  for (const auto& v : values) EXPECT_NEAR(v.got, v.expected, 1e-13 * v.expected) << v.name;
 }
 
-TEST_F(IndirectTest, RiskVarianceIsTheBinomialSumOverStrata) {
-  set_up(kMethodIndirect, kStatRisk, 1);
-  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
-  add_stratum(cell(12, 100), no_cell()).reference_rate = 0.08;
-  add_stratum(cell(30, 200), no_cell()).reference_rate = 0.1;
-  compute_strata();
+// A single observed event (O = 1, E = 0.5) still has its log-scale test.
+TEST_F(IndirectTest, OneObservedEventHasTheLogScaleTest) {
+  set_up_counts(kStatRate, 1, 0.5, 10000, kClNormal);
   compute_indirect_estimates(context_);
-  const double expected = 8 + 20;
-  EXPECT_DOUBLE_EQ(smr().smr, 42 / expected);
-  EXPECT_NEAR(smr().variance, (100 * 0.12 * 0.88 + 200 * 0.15 * 0.85) / (expected * expected), 1e-15);
+  EXPECT_NEAR(smr().z_log, 0.69314718055994531, 1e-13);
+  EXPECT_NEAR(smr().p_log, 0.48821719157116547, 1e-13);
+}
+
+// Σ n·r(1 − r) over the strata, or Σ n²/(n − 1)·r(1 − r) under the variance
+// divisor, over E².
+TEST_F(IndirectTest, RiskVarianceIsTheBinomialSumOverStrata) {
+  for (const auto& [divisor, sum] : {std::pair{0, 100 * 0.12 * 0.88 + 200 * 0.15 * 0.85},
+                                     {1, 100.0 * 100 / 99 * 0.12 * 0.88 + 200.0 * 200 / 199 * 0.15 * 0.85}}) {
+    SCOPED_TRACE(divisor);
+    nodes_.clear();
+    context_ = ProcContext{};
+    set_up(kMethodIndirect, kStatRisk, 1);
+    context_.variance_divisor = divisor;
+    context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+    add_stratum(cell(12, 100), no_cell()).reference_rate = 0.08;
+    add_stratum(cell(30, 200), no_cell()).reference_rate = 0.1;
+    compute_strata();
+    compute_indirect_estimates(context_);
+    const double expected = 8 + 20;
+    EXPECT_DOUBLE_EQ(smr().smr, 42 / expected);
+    EXPECT_NEAR(smr().variance, sum / (expected * expected), 1e-15);
+  }
 }
 
 TEST_F(IndirectTest, ExactLimitsFromTheChiSquareQuantiles) {

@@ -325,6 +325,8 @@ TEST_F(QuilvarRun, PopulationBlankInSomeRowsOfAStratumEndsTheByGroup) {
        "The reference population total of stratum age=2 is missing"},
       {"reference, indirect", "indirect", "event=D total=N", true, "Smr",
        "The reference rate of stratum age=2 is missing"},
+      {"reference, indirect, risks", "indirect stat=risk", "event=D total=N", true, "Smr",
+       "The reference risk of stratum age=2 is missing"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
