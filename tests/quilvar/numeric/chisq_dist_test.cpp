@@ -117,7 +117,8 @@ TEST(ChisqDistEval, UpperQuantileTakesPrecedenceAndInvertsTails) {
 }
 
 TEST(ChisqDistEval, NoncentralDensityIsPoissonMixtureOfCentralDensities) {
-  for (const auto& [k, lambda, x] : {std::tuple{3.0, 10.0, 7.0}, {1.5, 4.0, 0.3}, {40.0, 80.0, 150.0}, {2.0, 200.0, 260.0}}) {
+  for (const auto& [k, lambda, x] : {std::tuple{3.0, 10.0, 7.0}, {1.5, 4.0, 0.3}, {40.0, 80.0, 150.0}, {2.0, 200.0, 260.0},
+                                               {3.0, 0.5, 2.0}}) {
     double sum = 0.0;
     for (int j = 0; j < 400; ++j) {
       const double a = k / 2.0 + j;

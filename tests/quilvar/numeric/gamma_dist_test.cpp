@@ -119,6 +119,12 @@ TEST(GammaDistEval, UpperQuantileInvertsTails) {
   rec.upper_probability = 0.5;
   EXPECT_EQ(gamma_dist_eval(rec), 1);
   EXPECT_TRUE(is_missing(rec.x));
+  for (const double q : {0.0, 1.0, 1.5, -0.25}) {  // no quantile: refused, x missing
+    rec = gamma_request(kRequestUpperQuantile, 2.0);
+    rec.upper_probability = q;
+    EXPECT_EQ(gamma_dist_eval(rec), 1) << q;
+    EXPECT_TRUE(is_missing(rec.x)) << q;
+  }
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST(PoissonDistEval, UpperQuantileIsSmallestCountWithTailBelowQ) {
   const Case cases[] = {
       {2.0, -1, 0.7, 1},         {2.0, -1, 0.4, 2},          {2.0, -1, 0.315, 3},          {0.5, -1, 0.05, 2},      {0.5, -1, 0.2, 1},
       {2.0, 1, 1.0 + 1e-11, 1},  {2.0, 1, 1.0 - 1e-11, 1},   {2.0, 2, 1.0 + 1e-11, 2}, {2.0, 2, 1.0 - 1e-11, 2},
-      {0.5, 2, 1.0 - 1e-11, 2},  {0.5, 1, 1.0 + 1e-11, 1},
+      {0.5, 2, 1.0 - 1e-11, 2},  {0.5, 1, 1.0 + 1e-11, 1},   {0.05, -1, 0.01, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "mu=" << c.mu << " tail_of=" << c.tail_of << " factor=" << c.factor);
