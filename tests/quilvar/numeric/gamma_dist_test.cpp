@@ -47,6 +47,8 @@ TEST(GammaDistEval, TailsMatchReference) {
     ASSERT_EQ(gamma_dist_eval(rec), 0);
     EXPECT_NEAR(rec.log_lower_tail, table.at(row, "ln_P"), record_tolerance(a, x, lower, upper, table.at(row, "ln_P")));
     EXPECT_NEAR(rec.log_upper_tail, table.at(row, "ln_Q"), record_tolerance(a, x, upper, lower, table.at(row, "ln_Q")));
+    const double ln_density = table.at(row, "ln_density");
+    EXPECT_NEAR(rec.log_density, ln_density, 1e-13 * (1.0 + std::fabs(ln_density)));
     EXPECT_EQ(rec.requests, kRequestTails);
   }
 }
