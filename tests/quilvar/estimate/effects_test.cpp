@@ -53,6 +53,7 @@ TEST_F(EffectsTest, StratumEffectsByTypeAndStatistic) {
       {"risk difference", kStatRisk, kEffectDiff, crude(30, 100), crude(10, 100), 0.2,
        0.3 * 0.7 / 100 + 0.1 * 0.9 / 100},
       {"a missing estimate", kStatRate, kEffectDiff, crude(20, 1000), no_cell(), kMissing, kMissing},
+      {"person-time below 1", kStatRate, kEffectDiff, crude(3, 0.5), crude(1, 0.25), 2, 6 / 0.5 + 4 / 0.25},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -145,6 +145,8 @@ TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTota
   EXPECT_DOUBLE_EQ(context_.reference_population_for[1], 1400);
   EXPECT_EQ(context_.step_status, 4);
   EXPECT_EQ(runtime::current_session().step.warnings, 2);  // the absent stratum, then the effect note
+  EXPECT_TRUE(logged("has data for Comp but not for Pop")) << log();
+  EXPECT_TRUE(logged("Some strata occur in only one of the two populations")) << log();
 }
 
 // A sum past the largest double stays missing (infinite), with a warning:
@@ -181,13 +183,22 @@ TEST_F(StratumStatisticsTest, ATotalPastTheLargestNumberStaysMissingWithAWarning
   EXPECT_EQ(runtime::current_session().step.warnings, warnings + 1);
 }
 
+// The message names the stratum only when there are strata variables.
 TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
-  set_up_context(kMethodDirect, kStatRate, 1);
-  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
-  context_.strata_count = 1;
-  add_stratum(cell(5, 100), cell(kMissing, kMissing), kMissing);
-  EXPECT_EQ(compute_stratum_statistics(context_), 1);
-  EXPECT_EQ(context_.step_status, 1012);
+  for (const auto& [strata_count, text] : {std::pair{1, "The reference population total of stratum "},
+                                           {0, "The reference population total is missing"}}) {
+    SCOPED_TRACE(strata_count);
+    nodes_.clear();
+    context_ = ProcContext{};
+    log_.str("");
+    set_up_context(kMethodDirect, kStatRate, 1);
+    context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
+    context_.strata_count = strata_count;
+    add_stratum(cell(5, 100), cell(kMissing, kMissing), kMissing);
+    EXPECT_EQ(compute_stratum_statistics(context_), 1);
+    EXPECT_EQ(context_.step_status, 1012);
+    EXPECT_TRUE(logged(text)) << log();
+  }
 }
 
 // Under INDIRECT a stratum whose event count is missing beside strata with
