@@ -87,26 +87,33 @@ TEST_F(EffectsTest, StratumEffectsByTypeAndStatistic) {
 // Greenland and Robins (1985), with the sums written per stratum from the
 // events a, b and the person-time or sizes N1, N0 of the two populations.
 TEST_F(EffectsTest, MantelHaenszelVarianceOfTheLogRatio) {
-  const double a[] = {14, 27}, b[] = {10, 35}, n1[] = {1516, 3400}, n0[] = {1311, 6000};
-  for (int statistic : {kStatRate, kStatRisk}) {
-    SCOPED_TRACE(statistic);
-    nodes_.clear();
-    set_up(kMethodMh, statistic, 2);
-    double numerator = 0, p = 0, q = 0;
-    for (int i = 0; i < 2; ++i) {
-      add_stratum(cell(a[i], n1[i]), cell(b[i], n0[i]));
-      const double t = n1[i] + n0[i];
-      numerator += statistic == kStatRate ? (a[i] + b[i]) * n1[i] * n0[i] / (t * t)
-                                          : (a[i] + b[i]) * n1[i] * n0[i] / (t * t) - a[i] * b[i] / t;
-      p += a[i] * n0[i] / t;
-      q += b[i] * n1[i] / t;
+  struct Data {
+    double a[2], b[2], n1[2], n0[2];
+  };
+  // In the second set Q is below 1 (a single event in the second population).
+  const Data sets[] = {{{14, 27}, {10, 35}, {1516, 3400}, {1311, 6000}}, {{1, 1}, {1, 0}, {100, 100}, {100, 100}}};
+  for (const Data& d : sets) {
+    const auto& [a, b, n1, n0] = d;
+    for (int statistic : {kStatRate, kStatRisk}) {
+      SCOPED_TRACE(::testing::Message() << "statistic=" << statistic << " first a=" << a[0]);
+      nodes_.clear();
+      set_up(kMethodMh, statistic, 2);
+      double numerator = 0, p = 0, q = 0;
+      for (int i = 0; i < 2; ++i) {
+        add_stratum(cell(a[i], n1[i]), cell(b[i], n0[i]));
+        const double t = n1[i] + n0[i];
+        numerator += statistic == kStatRate ? (a[i] + b[i]) * n1[i] * n0[i] / (t * t)
+                                            : (a[i] + b[i]) * n1[i] * n0[i] / (t * t) - a[i] * b[i] / t;
+        p += a[i] * n0[i] / t;
+        q += b[i] * n1[i] / t;
+      }
+      compute_strata();
+      compute_direct_estimates(context_);
+      EXPECT_EQ(compute_mh_statistics(context_), 0);
+      EXPECT_NEAR(context_.mh_log_ratio_variance, numerator / (p * q), 1e-15);
+      // The ratio of the Mantel-Haenszel standardized estimates is the MH ratio.
+      EXPECT_NEAR(context_.std_estimates[0].estimate / context_.std_estimates[1].estimate, p / q, 1e-12);
     }
-    compute_strata();
-    compute_direct_estimates(context_);
-    EXPECT_EQ(compute_mh_statistics(context_), 0);
-    EXPECT_NEAR(context_.mh_log_ratio_variance, numerator / (p * q), 1e-15);
-    // The ratio of the Mantel-Haenszel standardized estimates is the MH ratio.
-    EXPECT_NEAR(context_.std_estimates[0].estimate / context_.std_estimates[1].estimate, p / q, 1e-12);
   }
 }
 

@@ -78,12 +78,16 @@ TEST_F(IndirectTest, SmrVarianceTestsAndNormalAndLognormalLimits) {
   for (const auto& v : values) EXPECT_NEAR(v.got, v.expected, 1e-13 * v.expected) << v.name;
 }
 
-// A single observed event (O = 1, E = 0.5) still has its log-scale test.
-TEST_F(IndirectTest, OneObservedEventHasTheLogScaleTest) {
+// A single observed event (O = 1, E = 0.5) still has its log SMR and
+// log-scale test, and its exact p-value takes the smaller tail:
+// 2·min(P(X ≤ 1), P(X ≥ 1)) = 2·(1 − e^−0.5).
+TEST_F(IndirectTest, OneObservedEventHasTheLogScaleTestAndTheSmallerTail) {
   set_up_counts(kStatRate, 1, 0.5, 10000, kClNormal);
   compute_indirect_estimates(context_);
+  EXPECT_NEAR(smr().log_smr, 0.69314718055994531, 1e-15);
   EXPECT_NEAR(smr().z_log, 0.69314718055994531, 1e-13);
   EXPECT_NEAR(smr().p_log, 0.48821719157116547, 1e-13);
+  EXPECT_NEAR(smr().exact_p, 0.78693868057473315, kTailTolerance * 0.79);
 }
 
 // Σ n·r(1 − r) over the strata, or Σ n²/(n − 1)·r(1 − r) under the variance

@@ -145,8 +145,49 @@ TEST_F(StratumStatisticsTest, StratumAbsentFromFirstPopulationIsLeftOutOfItsTota
   EXPECT_DOUBLE_EQ(context_.reference_population_for[1], 1400);
   EXPECT_EQ(context_.step_status, 4);
   EXPECT_EQ(runtime::current_session().step.warnings, 2);  // the absent stratum, then the effect note
-  EXPECT_TRUE(logged("has data for Comp but not for Pop")) << log();
   EXPECT_TRUE(logged("Some strata occur in only one of the two populations")) << log();
+}
+
+// The warning names the population with data first, whichever one lacks the
+// stratum.
+TEST_F(StratumStatisticsTest, AbsentStratumWarningNamesThePopulationWithDataFirst) {
+  for (const auto& [absent_from, text] : {std::pair{0, "has data for Comp but not for Pop"},
+                                          {1, "has data for Pop but not for Comp"}}) {
+    SCOPED_TRACE(absent_from);
+    nodes_.clear();
+    context_ = ProcContext{};
+    log_.str("");
+    set_up_context(kMethodDirect, kStatRate, 2);
+    context_.population_label[0] = LongText{3, "Pop"};
+    context_.population_label[1] = LongText{4, "Comp"};
+    add_stratum(cell(5, 100), cell(7, 100), 1000);
+    const PopulationCell present_cell = cell(3, 50), absent_cell = cell(kMissing, kMissing);
+    StratumNode& absent = absent_from == 0 ? add_stratum(absent_cell, present_cell, 400)
+                                           : add_stratum(present_cell, absent_cell, 400);
+    absent.absent[absent_from] = 1;
+    ASSERT_EQ(compute_stratum_statistics(context_), 0);
+    EXPECT_TRUE(logged(text)) << log();
+  }
+}
+
+// With a population variable a missing crude rate names its population, and
+// its stratum when there are strata variables.
+TEST_F(StratumStatisticsTest, MissingCrudeRateNamesItsPopulation) {
+  for (const auto& [strata_count, text] : {std::pair{0, "The crude rate of Comp is missing"},
+                                           {1, "The crude rate of Comp in stratum "}}) {
+    SCOPED_TRACE(strata_count);
+    nodes_.clear();
+    context_ = ProcContext{};
+    log_.str("");
+    set_up_context(kMethodDirect, kStatRate, 2);
+    context_.group_given = 1;
+    context_.strata_count = strata_count;
+    context_.population_label[0] = LongText{3, "Pop"};
+    context_.population_label[1] = LongText{4, "Comp"};
+    add_stratum(cell(5, 100), cell(7, kMissing), 1000);
+    EXPECT_EQ(compute_stratum_statistics(context_), 1);
+    EXPECT_TRUE(logged(text)) << log();
+  }
 }
 
 // A sum past the largest double stays missing (infinite), with a warning:
@@ -257,6 +298,7 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrWithNormalLimits) {
 // at 1 − alpha/2 with 22 degrees of freedom) over E.
 TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
   struct Case {
+    int statistic;
     int type;
     double alpha;
     double lower;
@@ -264,17 +306,20 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
     double tolerance;
   };
   const Case cases[] = {
-      {kClNormal, 0.05, 0.19010248384771919, 0.80989751615228081, 1e-13},
-      {kClNormal, 0.10, 0.23992580606222123, 0.76007419393777877, 1e-13},
-      {kClLognormal, 0.05, 0.26902735506354476, 0.92927353034768355, 1e-13},
-      {kClLognormal, 0.10, 0.29721616743707228, 0.84113863036381066, 1e-13},
-      {kClPoisson, 0.05, 0.23976943480662169, 0.91951780210088885, 1e-10},
-      {kClPoisson, 0.10, 0.27127028485456463, 0.84811096178609500, 1e-10},
+      {kStatRate, kClNormal, 0.05, 0.19010248384771919, 0.80989751615228081, 1e-13},
+      {kStatRate, kClNormal, 0.10, 0.23992580606222123, 0.76007419393777877, 1e-13},
+      {kStatRate, kClLognormal, 0.05, 0.26902735506354476, 0.92927353034768355, 1e-13},
+      {kStatRate, kClLognormal, 0.10, 0.29721616743707228, 0.84113863036381066, 1e-13},
+      {kStatRate, kClPoisson, 0.05, 0.23976943480662169, 0.91951780210088885, 1e-10},
+      {kStatRate, kClPoisson, 0.10, 0.27127028485456463, 0.84811096178609500, 1e-10},
+      // The same counts as risks (reference risk 0.02), where the cap at 1 does not bind.
+      {kStatRisk, kClNormal, 0.05, 0.19165586463793475, 0.80834413536206525, 1e-13},
+      {kStatRisk, kClLognormal, 0.05, 0.26986445858155760, 0.92639097906420224, 1e-13},
   };
   for (const Case& t : cases) {
-    SCOPED_TRACE(::testing::Message() << "type=" << t.type << " alpha=" << t.alpha);
+    SCOPED_TRACE(::testing::Message() << "statistic=" << t.statistic << " type=" << t.type << " alpha=" << t.alpha);
     nodes_.clear();
-    set_up_context(kMethodIndirect, kStatRate, 1);
+    set_up_context(kMethodIndirect, t.statistic, 1);
     context_.alpha = t.alpha;
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
     context_.strata_smr_cl_compute_type = t.type;
@@ -284,10 +329,31 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
     ASSERT_DOUBLE_EQ(node.smr, 0.5);
     EXPECT_NEAR(node.smr_lower, t.lower, t.tolerance);
     EXPECT_NEAR(node.smr_upper, t.upper, t.tolerance);
-    if (t.type == kClNormal) {
+    if (t.type == kClNormal && t.statistic == kStatRate) {
       EXPECT_NEAR(node.smr_std_error, 0.15811388300841897, 1e-14);
     }
   }
+}
+
+// A limit whose chi-square quantile cannot be computed (1 − alpha/2 closer
+// to 1 than either quantile routine reaches) is missing, with a warning for
+// the stratum estimates and one for the stratum SMRs.
+TEST_F(StratumStatisticsTest, PoissonLimitsOutOfReachAreMissingWithWarnings) {
+  set_up_context(kMethodIndirect, kStatRate, 1);
+  context_.alpha = 2e-14;
+  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+  context_.strata_smr_cl_compute_type = context_.strata_cl_compute_type = kClPoisson;
+  StratumNode& node = add_stratum(cell(10, 1000), cell(kMissing, kMissing), 50000, kMissing);
+  node.reference_events = 1000;
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  compute_stratum_limits(context_);
+  EXPECT_FALSE(is_missing(node.smr_lower));
+  EXPECT_TRUE(is_missing(node.smr_upper));
+  EXPECT_FALSE(is_missing(node.cell[0].lower));
+  EXPECT_TRUE(is_missing(node.cell[0].upper));
+  EXPECT_TRUE(logged("could not be computed for some stratum SMRs")) << log();
+  EXPECT_TRUE(logged("could not be computed for some stratum estimates")) << log();
+  EXPECT_EQ(context_.step_status, 4);
 }
 
 // A stratum SMR's limits are its crude risk's limits over the reference
