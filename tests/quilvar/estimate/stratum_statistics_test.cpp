@@ -47,6 +47,16 @@ class StratumStatisticsTest : public quilvar::testing::ModuleHostTest {
     context_.axis_minimum = 1e308;
     context_.population_event_total = context_.reference_rate_constant = kMissing;
   }
+  // A fresh context, stratum list and log, set up as set_up_context does,
+  // with the populations named Pop and Comp.
+  void restart(int method, int statistic, int populations) {
+    nodes_.clear();
+    context_ = ProcContext{};
+    log_.str("");
+    set_up_context(method, statistic, populations);
+    context_.population_label[0] = LongText{3, "Pop"};
+    context_.population_label[1] = LongText{4, "Comp"};
+  }
   ProcContext context_{};
   std::vector<std::unique_ptr<StratumNode>> nodes_;
 };
@@ -154,12 +164,7 @@ TEST_F(StratumStatisticsTest, AbsentStratumWarningNamesThePopulationWithDataFirs
   for (const auto& [absent_from, text] : {std::pair{0, "has data for Comp but not for Pop"},
                                           {1, "has data for Pop but not for Comp"}}) {
     SCOPED_TRACE(absent_from);
-    nodes_.clear();
-    context_ = ProcContext{};
-    log_.str("");
-    set_up_context(kMethodDirect, kStatRate, 2);
-    context_.population_label[0] = LongText{3, "Pop"};
-    context_.population_label[1] = LongText{4, "Comp"};
+    restart(kMethodDirect, kStatRate, 2);
     add_stratum(cell(5, 100), cell(7, 100), 1000);
     const PopulationCell present_cell = cell(3, 50), absent_cell = cell(kMissing, kMissing);
     StratumNode& absent = absent_from == 0 ? add_stratum(absent_cell, present_cell, 400)
@@ -176,14 +181,9 @@ TEST_F(StratumStatisticsTest, MissingCrudeRateNamesItsPopulation) {
   for (const auto& [strata_count, text] : {std::pair{0, "The crude rate of Comp is missing"},
                                            {1, "The crude rate of Comp in stratum "}}) {
     SCOPED_TRACE(strata_count);
-    nodes_.clear();
-    context_ = ProcContext{};
-    log_.str("");
-    set_up_context(kMethodDirect, kStatRate, 2);
+    restart(kMethodDirect, kStatRate, 2);
     context_.group_given = 1;
     context_.strata_count = strata_count;
-    context_.population_label[0] = LongText{3, "Pop"};
-    context_.population_label[1] = LongText{4, "Comp"};
     add_stratum(cell(5, 100), cell(7, kMissing), 1000);
     EXPECT_EQ(compute_stratum_statistics(context_), 1);
     EXPECT_TRUE(logged(text)) << log();
@@ -229,10 +229,7 @@ TEST_F(StratumStatisticsTest, MissingReferencePopulationEndsTheByGroup) {
   for (const auto& [strata_count, text] : {std::pair{1, "The reference population total of stratum "},
                                            {0, "The reference population total is missing"}}) {
     SCOPED_TRACE(strata_count);
-    nodes_.clear();
-    context_ = ProcContext{};
-    log_.str("");
-    set_up_context(kMethodDirect, kStatRate, 1);
+    restart(kMethodDirect, kStatRate, 1);
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
     context_.strata_count = strata_count;
     add_stratum(cell(5, 100), cell(kMissing, kMissing), kMissing);
@@ -318,8 +315,7 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
   };
   for (const Case& t : cases) {
     SCOPED_TRACE(::testing::Message() << "statistic=" << t.statistic << " type=" << t.type << " alpha=" << t.alpha);
-    nodes_.clear();
-    set_up_context(kMethodIndirect, t.statistic, 1);
+    restart(kMethodIndirect, t.statistic, 1);
     context_.alpha = t.alpha;
     context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
     context_.strata_smr_cl_compute_type = t.type;
