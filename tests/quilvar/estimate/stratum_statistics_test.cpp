@@ -190,6 +190,17 @@ TEST_F(StratumStatisticsTest, MissingCrudeRateNamesItsPopulation) {
   }
 }
 
+// The distribution plot's axis reaches the largest proportion, here the
+// standard population's 0.9 above the study population's 0.5.
+TEST_F(StratumStatisticsTest, LargestProportionCoversTheReference) {
+  set_up_context(kMethodDirect, kStatRate, 1);
+  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);  // any non-null handle
+  add_stratum(cell(5, 100), cell(kMissing, kMissing), 900);
+  add_stratum(cell(5, 100), cell(kMissing, kMissing), 100);
+  ASSERT_EQ(compute_stratum_statistics(context_), 0);
+  EXPECT_DOUBLE_EQ(context_.largest_proportion, 0.9);
+}
+
 // A sum past the largest double stays missing (infinite), with a warning:
 // it neither restarts from the strata after it nor leaves out an infinite
 // stratum value, either of which would give a wrong total without a word.
