@@ -143,6 +143,24 @@ TEST(PoissonDistEval, LowerQuantileIsSmallestCountReachingP) {
     ASSERT_EQ(poisson_dist_eval(rec), 0);
     EXPECT_EQ(rec.count, count);
   }
+  // Counts 1 and 2 from their closed forms: within their closeness a p a
+  // little above P(X ≤ k) still takes k (mu = 2; tails summed term by term).
+  for (const auto& [p, count] : {std::pair{std::exp(-2.0) * 3.0 * (1.0 + 1e-11), 1},
+                                 {std::exp(-2.0) * 5.0 * (1.0 + 1e-11), 2}}) {
+    PoissonDist rec = request(kPoissonLowerQuantile, 2.0);
+    rec.probability = p;
+    ASSERT_EQ(poisson_dist_eval(rec), 0);
+    EXPECT_EQ(rec.count, count) << p;
+  }
+  // No quantile for a probability outside (0, 1).
+  for (const double p : {0.0, 1.0, 1.5}) {
+    PoissonDist lower = request(kPoissonLowerQuantile, 2.0);
+    lower.probability = p;
+    EXPECT_EQ(poisson_dist_eval(lower), 1) << p;
+    PoissonDist upper = request(kPoissonUpperQuantile, 2.0);
+    upper.upper_probability = p;
+    EXPECT_EQ(poisson_dist_eval(upper), 1) << p;
+  }
 }
 
 TEST(PoissonDistEval, UpperQuantileIsSmallestCountWithTailBelowQ) {
