@@ -232,9 +232,13 @@ void SemanticActions::skip_data_set_options(const ActionView& action, std::size_
   trace(action, std::to_string(*cursor - first) + " data-set option token(s) read");
 }
 
+// A step that names no data set for its variables (no DATA=) leaves them
+// unresolved without an error for each: the procedure says once that the
+// data set is missing, with its own message and advice. A data set that
+// failed to open has been reported already.
 bool SemanticActions::variables_available(const Token& at) {
   if (variable_data_ != nullptr && hooks_.data_sets != nullptr) return true;
-  if (!variable_data_failed_) errors_.report(at, "variable " + name_of(at) + " cannot be looked up: no data set is open for the step's variables");
+  if (variable_data_ != nullptr) errors_.report(at, "variable " + name_of(at) + " cannot be looked up: no data set is open for the step's variables");
   return false;
 }
 
