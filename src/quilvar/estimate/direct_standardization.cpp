@@ -152,7 +152,7 @@ int compute_direct_estimates(ProcContext& c) {
   for (int k = 0; k < c.population_count; ++k) {
     if (!estimate_population(c, c.std_estimates[k], k, z)) gamma_failed = true;
   }
-  if (gamma_failed) {
+  if (gamma_failed && numeric::exact_upper_limit_in_reach(c.alpha)) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgGammaLimitFailed);
     raise_step_status(c, host::kStatusWarning);
   }

@@ -15,6 +15,7 @@
 #include "quilvar/estimate/stratum_statistics.hpp"
 #include "quilvar/host/calls.hpp"
 #include "quilvar/input/stratum_node.hpp"
+#include "quilvar/numeric/chi_square_quantile.hpp"
 #include "quilvar/numeric/constants.hpp"
 #include "quilvar/numeric/poisson_dist.hpp"
 
@@ -167,8 +168,9 @@ bool set_exact_p(SmrResult& s, const SmrInputs& in) {
   return true;
 }
 
+// An ALPHA= out of the limits' reach was reported once for the step.
 void warn_poisson_failed(ProcContext& c, int number) {
-  if (c.cl_type != kClPoisson) return;
+  if (c.cl_type != kClPoisson || !numeric::exact_upper_limit_in_reach(c.alpha)) return;
   host::host_issue_message(host::kMessageSetProcedure, number);
   raise_step_status(c, host::kStatusWarning);
 }

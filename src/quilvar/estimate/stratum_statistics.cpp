@@ -498,7 +498,7 @@ int compute_stratum_statistics(ProcContext& c) {
   warn_differing_rates(c, differing.reference, input::kWordReference, kLastKept);
   if (c.method == kMethodIndirect && check_partial_events(c) != 0) return 1;
   if (effect_note_due) host::host_issue_message(host::kMessageSetProcedure, kMsgAbsentWithEffect);
-  if (smr_limit_failed) {
+  if (smr_limit_failed && numeric::exact_upper_limit_in_reach(c.alpha)) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgSmrLimitFailed);
     raise_step_status(c, host::kStatusWarning);
   }
@@ -520,7 +520,7 @@ int compute_stratum_limits(ProcContext& c) {
       if (c.rate_plot_on && present(cell.upper)) c.axis_maximum = std::max(c.axis_maximum, cell.upper);
     }
   }
-  if (failed) {
+  if (failed && numeric::exact_upper_limit_in_reach(c.alpha)) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgStratumLimitFailed);
     raise_step_status(c, host::kStatusWarning);
   }

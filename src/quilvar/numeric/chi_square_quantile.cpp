@@ -22,7 +22,6 @@
 namespace quilvar::numeric {
 namespace {
 
-constexpr double kLargestProbability = 0.9999999999999;
 constexpr double kLargestDegreesOfFreedom = 1e14;
 constexpr double kRelativeProbabilityTolerance = 1e-7;
 // At most 11 evaluations of the incomplete gamma function in all (restarts
@@ -61,7 +60,7 @@ double next_point(double p, double a, double g, double lower, double density) {
 }  // namespace
 
 int chi_square_quantile(double p, double df, double& out) {
-  if (!(p >= 0.0 && p < kLargestProbability) || !(df > 0.0 && df < kLargestDegreesOfFreedom)) {
+  if (!(p >= 0.0 && p < kLargestChiSquareProbability) || !(df > 0.0 && df < kLargestDegreesOfFreedom)) {
     return kFailed;
   }
   if (p == 0.0) {

@@ -3,6 +3,15 @@
 
 namespace quilvar::numeric {
 
+// The lower-tail probabilities chi_square_quantile takes are below this one;
+// nearer 1, p = 1 − q holds too few digits of the upper tail q to fix the
+// quantile, and the fallback stops far below it.
+inline constexpr double kLargestChiSquareProbability = 0.9999999999999;
+
+// Whether the upper end of exact (Poisson or gamma) limits at ALPHA= alpha,
+// the quantile at 1 − alpha/2, is in reach: false for alpha up to about 2e-13.
+constexpr bool exact_upper_limit_in_reach(double alpha) { return 1.0 - alpha / 2.0 < kLargestChiSquareProbability; }
+
 // out = the chi-square quantile with df degrees of freedom at lower-tail
 // probability p, for 0 ≤ p < 0.9999999999999 and 0 < df < 1e14 (p = 0 gives
 // 0). Returns 1 with out untouched outside that domain or when the iteration

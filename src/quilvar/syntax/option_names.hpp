@@ -94,6 +94,7 @@ inline constexpr int kMsgNoStrata = 177;
 inline constexpr int kMsgStrataRepeated = 178;
 inline constexpr int kMsgReferenceRiskAboveOne = 182;
 inline constexpr int kMsgExposedWithoutAf = 185;
+inline constexpr int kMsgAlphaBelowExactLimits = 186;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -13,6 +13,7 @@
 #include "quilvar/entry/step_status.hpp"
 #include "quilvar/host/calls.hpp"
 #include "quilvar/host/text.hpp"
+#include "quilvar/numeric/chi_square_quantile.hpp"
 #include "quilvar/syntax/option_names.hpp"
 #include "quilvar/syntax/parse_codes.hpp"
 #include "quilvar/syntax/parse_result.hpp"
@@ -218,6 +219,19 @@ void check_plots_for_method(ProcContext& c) {
   if (c.effect_plot_type != 0) c.effect_plot_type = c.effect_type != kEffectNone ? c.effect_type : kEffectRatio;
 }
 
+// An ALPHA= so small that 1 − ALPHA/2 is beyond the chi-square quantiles
+// leaves every Poisson and gamma upper limit missing, whatever the data:
+// the log says so once, with that cause, and the estimates do not report
+// each such limit as a failure of the data.
+void check_exact_limit_level(ProcContext& c) {
+  const bool exact_limits = c.cl_type == kClPoisson || c.cl_type == kClGammaAverage ||
+                            c.cl_type == kClGammaConservative || c.strata_cl_compute_type == kClPoisson ||
+                            c.strata_smr_cl_compute_type == kClPoisson;
+  if (exact_limits && !numeric::exact_upper_limit_in_reach(c.alpha)) {
+    warn(c, kMsgAlphaBelowExactLimits, {host::number_arg(c.alpha)});
+  }
+}
+
 void resolve_plots(ProcContext& c) {
   set_up_output_manager(c);
   c.axis_minimum = std::numeric_limits<double>::max();
@@ -304,6 +318,7 @@ void resolve_options(ProcContext& c, host::StatementState& state) {
   resolve_strata_options(c);
   resolve_attr_fraction(c);
   resolve_plots(c);
+  check_exact_limit_level(c);
   resolve_multiplier(c);
   resolve_data_sets(c);
   resolve_label_texts(c);

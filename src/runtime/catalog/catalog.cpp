@@ -445,6 +445,11 @@ constexpr CatalogEntry kEntries[] = {
      "The EXPOSED= option names the exposed population of the attributable fractions, which this step "
      "does not compute; it is ignored.",
      "Request the attributable fractions with METHOD=MH(AF), or remove EXPOSED= from the GROUP= option."},
+    {kProcedureSet, 186, kWarning,
+     "CL(ALPHA=%1) is too small for Poisson and gamma confidence limits, which need an ALPHA= value above "
+     "2E-13, so their upper limits are missing.",
+     "Give ALPHA= a value such as 1E-12 or more for Poisson or gamma limits; normal and lognormal limits "
+     "(CL=NORMAL or CL=LOGNORMAL) take any ALPHA= value."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -85,6 +85,28 @@ TEST(ChiSquareQuantile, DomainAndZeroProbability) {
   EXPECT_EQ(x, 5.0);
 }
 
+// exact_upper_limit_in_reach says, from ALPHA= alone, whether the upper end
+// of an exact limit (the quantile at 1 − ALPHA/2) can be computed: it must
+// agree with the quantile functions on both sides of the boundary, for small
+// and large counts alike.
+TEST(ChiSquareQuantile, UpperLimitReachAgreesWithTheQuantiles) {
+  struct Case {
+    double alpha;
+    bool in_reach;
+  };
+  for (const auto& [alpha, in_reach] : {Case{0.05, true}, Case{1e-12, true}, Case{2.1e-13, true},
+                                       Case{2e-13, false}, Case{1e-14, false}, Case{1e-300, false}}) {
+    for (const double df : {2.0, 12.0, 2000.0, 2e6}) {
+      SCOPED_TRACE(::testing::Message() << "alpha=" << alpha << " df=" << df);
+      EXPECT_EQ(exact_upper_limit_in_reach(alpha), in_reach);
+      double x = 0.0;
+      const bool computed = chi_square_quantile(1 - alpha / 2, df, x) == 0 ||
+                            chi_square_quantile_fallback(1 - alpha / 2, df, x) == 0;
+      EXPECT_EQ(computed, in_reach);
+    }
+  }
+}
+
 // P(X ≤ x) of the chi-square through the gamma record.
 double chi_square_lower_tail(double x, double df) {
   GammaDist rec{};
