@@ -50,6 +50,7 @@ void clear(SmrResult& s) {
   s.standardized_normal_lower = s.standardized_normal_upper = kMissing;
   s.standardized_lognormal_lower = s.standardized_lognormal_upper = kMissing;
   s.standardized_poisson_lower = s.standardized_poisson_upper = kMissing;
+  s.risk_above_one = false;
 }
 
 // Sum over strata of the binomial variance n·r·(1 − r) of the observed
@@ -183,6 +184,7 @@ void drop_risk_above_one(ProcContext& c, SmrResult& s) {
   s.standardized_normal_lower = s.standardized_normal_upper = kMissing;
   s.standardized_lognormal_lower = s.standardized_lognormal_upper = kMissing;
   s.standardized_poisson_lower = s.standardized_poisson_upper = kMissing;
+  s.risk_above_one = true;
   host::host_issue_message(host::kMessageSetProcedure, kMsgStandardizedRiskAboveOne);
   raise_step_status(c, host::kStatusWarning);
 }

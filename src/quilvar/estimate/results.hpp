@@ -48,6 +48,7 @@ struct SmrResult {
   double standardized_lognormal_upper;
   double standardized_poisson_lower;
   double standardized_poisson_upper;
+  bool risk_above_one;          // the standardized risk was above 1 and left out
 };
 
 inline constexpr int kExposedLabelCapacity = 256;
