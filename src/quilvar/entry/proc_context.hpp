@@ -191,6 +191,7 @@ struct ProcContext {
   int strata_smr_on;
   int strata_effect_type;
   int smr_table_on;
+  int indirect_without_events;        // INDIRECT with no population events (908-135, 908-187)
   int attr_fraction_on;
   int cl_type;                        // standardized estimates
   int strata_cl_type;                 // shown in the stratum statistics

@@ -95,6 +95,7 @@ inline constexpr int kMsgStrataRepeated = 178;
 inline constexpr int kMsgReferenceRiskAboveOne = 182;
 inline constexpr int kMsgExposedWithoutAf = 185;
 inline constexpr int kMsgAlphaBelowExactLimits = 186;
+inline constexpr int kMsgNoEventsStandardized = 187;
 
 // Messages of the other sets.
 inline constexpr int kMsgGuardedCallFailed = 54;     // set 129

@@ -208,7 +208,11 @@ void keep_population_variable(ProcContext& c, int k, int slot, std::string_view 
 void switch_off_event_requests(ProcContext& c) {
   if (c.method == kMethodIndirect && host::is_missing(c.population_event_total) && c.smr_table_on) {
     warn(c, kMsgNoEventsSmr);
+    // The indirectly standardized estimate is the SMR times the reference
+    // crude estimate, so it is lost with it: said here once, with the cause.
+    warn(c, kMsgNoEventsStandardized);
     c.smr_table_on = 0;
+    c.indirect_without_events = 1;
   }
   if (c.attr_fraction_on) {
     warn(c, kMsgNoEventsAf);

@@ -162,9 +162,10 @@ int produce_std_estimate_table(ProcContext& c) {
 
 int produce_std_estimate_table_indirect(ProcContext& c) {
   if (host::is_missing(c.smr_result.standardized)) {
-    // A risk above 1 was reported with its cause (908-169); the general
-    // warning would add advice about expected events and the reference risk.
-    if (c.smr_result.risk_above_one) return 0;
+    // A risk above 1 (908-169) and a step without population events
+    // (908-187) were reported with their cause; the general warning would
+    // add advice about expected events and the reference estimate.
+    if (c.smr_result.risk_above_one || c.indirect_without_events) return 0;
     host::host_issue_message(host::kMessageSetProcedure, rate(c) ? kMsgNoIndirectRate : kMsgNoIndirectRisk);
     raise_step_status(c, host::kStatusWarning);
     return 0;

@@ -450,6 +450,11 @@ constexpr CatalogEntry kEntries[] = {
      "2E-13, so their upper limits are missing.",
      "Give ALPHA= a value such as 1E-12 or more for Poisson or gamma limits; normal and lognormal limits "
      "(CL=NORMAL or CL=LOGNORMAL) take any ALPHA= value."},
+    {kProcedureSet, 187, kWarning,
+     "The population event counts are not available, so no indirectly standardized estimate can be computed "
+     "and its table is not produced.",
+     "Give EVENT=, two of the rate or risk, EVENT= and TOTAL=, or the event total with POPEVENT= in the "
+     "POPULATION statement."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {

@@ -118,7 +118,7 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
        "908-133"},
       {"data=pop refdata=ref method=indirect(af); population total=persons; "
        "reference event=ref_deaths total=std_pop; strata age / smr;", 4,
-       "908-135 908-136 908-138(SMR)"},
+       "908-135 908-187 908-136 908-138(SMR)"},
       {"data=pop refdata=ref method=direct; population event=deaths total=persons; reference total=nosuch;", 1008,
        "908-139(nosuch)"},
       {"data=pop refdata=ref method=direct; population event=deaths total=persons; reference total=agetext;", 3000,
