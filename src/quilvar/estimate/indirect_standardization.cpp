@@ -29,6 +29,7 @@ constexpr int kMsgStandardizedPoissonFailed = 162;
 constexpr int kMsgSmrPoissonFailed = 163;
 constexpr int kMsgStandardizedRiskAboveOne = 169;
 constexpr int kMsgExactPValueFailed = 174;
+constexpr int kMsgPoissonEventsTooMany = 188;
 constexpr double kPoissonTailTolerance = 0.00001;
 // Far below any weight a count could carry, far above the rounding error of
 // counts derived from rates (a few units in the last place).
@@ -169,10 +170,20 @@ bool set_exact_p(SmrResult& s, const SmrInputs& in) {
   return true;
 }
 
-// An ALPHA= out of the limits' reach was reported once for the step.
-void warn_poisson_failed(ProcContext& c, int number) {
+// Poisson limits of the standardized estimate or the SMR that could not be
+// computed. An ALPHA= out of their reach was reported once for the step. An
+// event total beyond the chi-square quantiles loses both limits of both, and
+// one warning names that cause; otherwise the limit missing is the lower one
+// of (nearly) no events, which 908-162 and 908-163 explain.
+void warn_poisson_failed(ProcContext& c, const SmrInputs& in, int number, bool& count_reported) {
   if (c.cl_type != kClPoisson || !numeric::exact_upper_limit_in_reach(c.alpha)) return;
-  host::host_issue_message(host::kMessageSetProcedure, number);
+  if (2 * (in.observed + 1) >= numeric::kLargestChiSquareDegreesOfFreedom) {
+    if (count_reported) return;
+    count_reported = true;
+    host::host_issue_message(host::kMessageSetProcedure, kMsgPoissonEventsTooMany, {host::number_arg(in.observed)});
+  } else {
+    host::host_issue_message(host::kMessageSetProcedure, number);
+  }
   raise_step_status(c, host::kStatusWarning);
 }
 
@@ -200,10 +211,13 @@ int compute_indirect_estimates(ProcContext& c) {
   const NormalQuantiles z = normal_quantiles(c.alpha, c.normal_memo);
   set_point_estimate(c, s, in);
   set_smr_limits(s, in, z);
-  if (!set_standardized_limits(c, s, in)) warn_poisson_failed(c, kMsgStandardizedPoissonFailed);
+  bool count_reported = false;
+  if (!set_standardized_limits(c, s, in)) warn_poisson_failed(c, in, kMsgStandardizedPoissonFailed, count_reported);
   drop_risk_above_one(c, s);
   set_normal_tests(s, in);
-  if (!exact_limits(c, in, 1, s.poisson_lower, s.poisson_upper)) warn_poisson_failed(c, kMsgSmrPoissonFailed);
+  if (!exact_limits(c, in, 1, s.poisson_lower, s.poisson_upper)) {
+    warn_poisson_failed(c, in, kMsgSmrPoissonFailed, count_reported);
+  }
   // The exact p-value is shown with the Poisson limits only.
   if (!set_exact_p(s, in) && c.cl_type == kClPoisson) {
     host::host_issue_message(host::kMessageSetProcedure, kMsgExactPValueFailed);

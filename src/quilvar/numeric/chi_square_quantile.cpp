@@ -22,7 +22,6 @@
 namespace quilvar::numeric {
 namespace {
 
-constexpr double kLargestDegreesOfFreedom = 1e14;
 constexpr double kRelativeProbabilityTolerance = 1e-7;
 // At most 11 evaluations of the incomplete gamma function in all (restarts
 // after halving or doubling included).
@@ -60,7 +59,7 @@ double next_point(double p, double a, double g, double lower, double density) {
 }  // namespace
 
 int chi_square_quantile(double p, double df, double& out) {
-  if (!(p >= 0.0 && p < kLargestChiSquareProbability) || !(df > 0.0 && df < kLargestDegreesOfFreedom)) {
+  if (!(p >= 0.0 && p < kLargestChiSquareProbability) || !(df > 0.0 && df < kLargestChiSquareDegreesOfFreedom)) {
     return kFailed;
   }
   if (p == 0.0) {

@@ -8,6 +8,11 @@ namespace quilvar::numeric {
 // quantile, and the fallback stops far below it.
 inline constexpr double kLargestChiSquareProbability = 0.9999999999999;
 
+// The degrees of freedom chi_square_quantile takes are below this; the
+// fallback takes none above 2^31 − 1, so exact Poisson limits of 5e13 events
+// and more cannot be computed.
+inline constexpr double kLargestChiSquareDegreesOfFreedom = 1e14;
+
 // Whether the upper end of exact (Poisson or gamma) limits at ALPHA= alpha,
 // the quantile at 1 − alpha/2, is in reach: false for alpha up to about 2e-13.
 constexpr bool exact_upper_limit_in_reach(double alpha) { return 1.0 - alpha / 2.0 < kLargestChiSquareProbability; }

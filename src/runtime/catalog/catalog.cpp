@@ -455,6 +455,11 @@ constexpr CatalogEntry kEntries[] = {
      "and its table is not produced.",
      "Give EVENT=, two of the rate or risk, EVENT= and TOTAL=, or the event total with POPEVENT= in the "
      "POPULATION statement."},
+    {kProcedureSet, 188, kWarning,
+     "Poisson confidence limits of the SMR and the standardized estimate could not be computed from %1 "
+     "observed events, more than exact limits take (about 5E13); those limits are missing.",
+     "With so many events the normal and lognormal limits (CL=NORMAL or CL=LOGNORMAL) agree with exact "
+     "ones to many digits: use them."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {
