@@ -63,6 +63,15 @@ class Scanner {
     return token;
   }
 
+  // A number written right but beyond a double: says which end of the range.
+  std::string out_of_range(std::size_t begin, std::size_t end) const {
+    const std::string text(text_.substr(begin, end - begin));
+    const bool tiny = text.find("e-") != std::string::npos || text.find("E-") != std::string::npos;
+    return "the number " + text +
+           (tiny ? " is too close to 0 to be held as a number (about 2.2E-308 is the smallest): write 0"
+                 : " is too large to be held as a number (about 1.8E308 is the largest)");
+  }
+
   Token bad(Token token, std::size_t begin, std::string problem) const {
     token.problem = std::move(problem);
     return finish(std::move(token), begin, kBadToken);
@@ -191,8 +200,9 @@ class Scanner {
       if (at(end) == '%' && keywords_.punctuation_code('%') == 0) return read_percentage(std::move(token), begin, end);
     }
     advance_over(end);
-    if (error != std::errc() || stop != text_.data() + end || is_name_char(at(end)))
-      return bad(std::move(token), begin, "invalid number");
+    const bool whole = stop == text_.data() + end && !is_name_char(at(end));
+    if (error == std::errc::result_out_of_range && whole) return bad(std::move(token), begin, out_of_range(begin, end));
+    if (error != std::errc() || !whole) return bad(std::move(token), begin, "invalid number");
     return finish(std::move(token), begin, integer ? host::kTokenInteger : host::kTokenNumber);
   }
 

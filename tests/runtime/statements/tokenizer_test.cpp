@@ -128,6 +128,8 @@ TEST(Tokenizer, BadTokensSayWhatIsWrong) {
       {"'01jan2000 12:00'dt", "invalid datetime literal"},
       {"12abc", "invalid number"},
       {"1e", "invalid number"},
+      {"1e400", "the number 1e400 is too large to be held as a number (about 1.8E308 is the largest)"},
+      {"1E-400", "the number 1E-400 is too close to 0 to be held as a number (about 2.2E-308 is the smallest): write 0"},
       {"'abc", "unterminated quoted string"},
       {"''n", "a name literal needs 1 to 32 characters"},
       {"/* open", "unterminated comment"},
