@@ -136,6 +136,18 @@ void set_column_widths(ProcContext& c) {
   if (c.method == kMethodDirect) c.second_label_width = std::max(c.second_label_width, reference);
 }
 
+// One GROUP= level: the step goes on with one population, which a note
+// says; when effects of the two populations were asked for, they are lost,
+// which a warning says instead.
+void note_one_level(ProcContext& c) {
+  if (c.effect_type == kEffectNone && c.strata_effect_type == kEffectNone && c.effect_plot_type == kEffectNone) {
+    host::host_issue_message(host::kMessageSetProcedure, kMsgOneLevel);
+    return;
+  }
+  host::host_issue_message(host::kMessageSetProcedure, kMsgOneLevelNoEffect);
+  raise_step_status(c, host::kStatusWarning);
+}
+
 }  // namespace
 
 int collect_group_levels(ProcContext& c) {
@@ -160,7 +172,7 @@ int collect_group_levels(ProcContext& c) {
       host::host_issue_message(host::kMessageSetProcedure, kMsgMhLevels);
       host::host_set_step_status(host::kStatusDataInvalid);
     }
-    if (any_in_strata && c.level_count < kMaxLevels) host::host_issue_message(host::kMessageSetProcedure, kMsgOneLevel);
+    if (any_in_strata && c.level_count < kMaxLevels) note_one_level(c);
     build_level_labels(c);
   }
   c.population_count = c.level_count == kMaxLevels ? 2 : 1;

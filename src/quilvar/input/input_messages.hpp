@@ -20,6 +20,7 @@ inline constexpr int kMsgOneLevel = 148;
 inline constexpr int kMsgLeftOutStrata = 175;
 inline constexpr int kMsgLeftOutGroup = 176;
 inline constexpr int kMsgRateDisagrees = 181;
+inline constexpr int kMsgOneLevelNoEffect = 189;
 
 inline constexpr std::string_view kWordPopulation = "POPULATION";
 inline constexpr std::string_view kWordReference = "REFERENCE";

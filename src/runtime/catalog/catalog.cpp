@@ -460,6 +460,11 @@ constexpr CatalogEntry kEntries[] = {
      "observed events, more than exact limits take (about 5E13); those limits are missing.",
      "With so many events the normal and lognormal limits (CL=NORMAL or CL=LOGNORMAL) agree with exact "
      "ones to many digits: use them."},
+    {kProcedureSet, 189, kWarning,
+     "The GROUP= variable has fewer than two levels, so there is no second population to compare with and "
+     "the effects requested (EFFECT, or PLOTS=EFFECT) are not produced.",
+     "Check that the population data hold both levels of the GROUP= variable in every BY group, or leave "
+     "out the EFFECT requests."},
 };
 
 constexpr bool comes_before(const CatalogEntry& a, const CatalogEntry& b) {
