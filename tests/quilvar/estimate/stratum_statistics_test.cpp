@@ -345,22 +345,37 @@ TEST_F(StratumStatisticsTest, IndirectStratumSmrLimitsOfARate) {
 // A limit whose chi-square quantile cannot be computed (1 − alpha/2 closer
 // to 1 than either quantile routine reaches) is missing, with a warning for
 // the stratum estimates and one for the stratum SMRs.
-TEST_F(StratumStatisticsTest, PoissonLimitsOutOfReachAreMissingWithWarnings) {
-  set_up_context(kMethodIndirect, kStatRate, 1);
-  context_.alpha = 2e-14;
-  context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
-  context_.strata_smr_cl_compute_type = context_.strata_cl_compute_type = kClPoisson;
-  StratumNode& node = add_stratum(cell(10, 1000), cell(kMissing, kMissing), 50000, kMissing);
-  node.reference_events = 1000;
-  ASSERT_EQ(compute_stratum_statistics(context_), 0);
-  compute_stratum_limits(context_);
-  EXPECT_FALSE(is_missing(node.smr_lower));
-  EXPECT_TRUE(is_missing(node.smr_upper));
-  EXPECT_FALSE(is_missing(node.cell[0].lower));
-  EXPECT_TRUE(is_missing(node.cell[0].upper));
-  EXPECT_TRUE(logged("could not be computed for some stratum SMRs")) << log();
-  EXPECT_TRUE(logged("could not be computed for some stratum estimates")) << log();
-  EXPECT_EQ(context_.step_status, 4);
+// Poisson limits that cannot be computed are missing. When the data are the
+// cause (a fractional count of 0.0018 events, whose lower limit is beyond
+// the quantiles) each kind gets a warning; when ALPHA= is (beyond 1 − 2e-13
+// no upper quantile exists), the step said so once and the strata add none.
+TEST_F(StratumStatisticsTest, PoissonLimitsOutOfReachAreMissingWithWarningsNamingTheirCause) {
+  const struct {
+    const char* what;
+    double alpha, events;
+    bool lower_missing, upper_missing, warned;
+  } cases[] = {
+      {"a tiny fractional count", 0.05, 0.0018, true, false, true},
+      {"an ALPHA= beyond the quantiles", 2e-14, 10, false, true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    restart(kMethodIndirect, kStatRate, 1);
+    context_.alpha = c.alpha;
+    context_.reference.data = reinterpret_cast<host::DataSet*>(&context_);
+    context_.strata_smr_cl_compute_type = context_.strata_cl_compute_type = kClPoisson;
+    StratumNode& node = add_stratum(cell(c.events, 1000), cell(kMissing, kMissing), 50000, kMissing);
+    node.reference_events = 1000;
+    ASSERT_EQ(compute_stratum_statistics(context_), 0);
+    compute_stratum_limits(context_);
+    EXPECT_EQ(is_missing(node.smr_lower), c.lower_missing);
+    EXPECT_EQ(is_missing(node.smr_upper), c.upper_missing);
+    EXPECT_EQ(is_missing(node.cell[0].lower), c.lower_missing);
+    EXPECT_EQ(is_missing(node.cell[0].upper), c.upper_missing);
+    EXPECT_EQ(logged("could not be computed for some stratum SMRs"), c.warned) << log();
+    EXPECT_EQ(logged("could not be computed for some stratum estimates"), c.warned) << log();
+    EXPECT_EQ(context_.step_status, c.warned ? 4 : 0);
+  }
 }
 
 // A stratum SMR's limits are its crude risk's limits over the reference
