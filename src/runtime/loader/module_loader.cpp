@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 namespace quilvar::runtime {
 
@@ -42,7 +43,12 @@ std::filesystem::path default_module_path(const std::filesystem::path& executabl
 bool load_module(const std::filesystem::path& path, host::HostServices* services, LoadedModule* module,
                  std::string* error) {
   *module = LoadedModule{};
-  module->library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // A name without a slash would make the dynamic loader search the system's
+  // library folders instead of the current one: "mymodule.so" names the file
+  // in the current folder, as any other file name on the command line does.
+  std::error_code ignored;
+  const std::filesystem::path absolute = std::filesystem::absolute(path, ignored);
+  module->library = dlopen((absolute.empty() ? path : absolute).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (module->library == nullptr) {
     const char* why = dlerror();
     return fail(module, error, "cannot load the procedure module " + path.string() + ": " + (why ? why : "unknown error"));

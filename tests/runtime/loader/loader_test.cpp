@@ -157,6 +157,27 @@ TEST(ModuleLoader, LoadsTheModuleAndFindsItsDriver) {
   unload_module(&module);
 }
 
+// A bare file name (QUILVAR_MODULE_PATH=mymodule.so) is a file in the current
+// folder, not a name for the dynamic loader to look for in the system's folders.
+TEST(ModuleLoader, LoadsAModuleNamedWithoutAFolderFromTheCurrentFolder) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("quilvar_module_folder_" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const std::string name = "quilvar_module_copy_" + std::to_string(::getpid()) + ".so";
+  fs::copy_file(QUILVAR_MODULE_FILE, folder / name, fs::copy_options::overwrite_existing);
+  const fs::path previous = fs::current_path();
+  fs::current_path(folder);
+  host::HostServices services{};
+  LoadedModule module;
+  std::string error;
+  const bool loaded = load_module(name, &services, &module, &error);
+  fs::current_path(previous);
+  EXPECT_TRUE(loaded) << error;
+  EXPECT_NE(module.driver, nullptr);
+  unload_module(&module);
+  fs::remove_all(folder);
+}
+
 TEST(ModuleLoader, PathComesFromEnvironmentOrExecutableFolder) {
   unsetenv("QUILVAR_MODULE_PATH");
   EXPECT_EQ(default_module_path("/opt/q/bin/quilvar"), std::filesystem::path("/opt/q/bin/libquilvar.so"));
