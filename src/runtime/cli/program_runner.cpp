@@ -300,25 +300,16 @@ host::HostServices* host_services() {
 namespace {
 
 // The services of a command-line run: the data-set services also feed the
-// progress line.
-host::HostServices* command_line_services() {
-  static host::HostServices services{&kernel_services(), &statements::parser_services(),
-                                     &progress_counting_services(datasets::data_set_services()),
+// progress line and keep the reader of the last observation, so that a
+// message about a value names its line. For --check they visit only the
+// first BY group, so a step parses its statements, opens and checks its
+// data sets and variables, and computes its first group, whose messages
+// show whether the strata match the reference; no output is written.
+host::HostServices* command_line_services(bool check) {
+  static host::HostServices services{&kernel_services(), &statements::parser_services(), nullptr,
                                      &output::output_services(), {}};
-  return &services;
-}
-
-}  // namespace
-
-namespace {
-
-// For --check: the data-set services that visit only the first BY group,
-// so a step parses its statements, opens and checks its data sets and
-// variables, and computes its first group, whose messages show whether the
-// strata match the reference; no output is written.
-host::HostServices* checking_services() {
-  static host::HostServices services{&kernel_services(), &statements::parser_services(),
-                                     &datasets::first_group_services(), &output::output_services(), {}};
+  services.datasets =
+      &progress_counting_services(check ? datasets::first_group_services() : datasets::data_set_services());
   return &services;
 }
 
@@ -442,8 +433,8 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
   } else if (!has_step) {
     write_log(LogLevel::kNote, "The program " + options.program + " holds no PROC step, so nothing was run.");
   }
-  host::HostServices* services = options.check ? checking_services() : command_line_services();
-  if (!load_module(default_module_path(running_executable(options)), services, &run.module, &error)) {
+  if (!load_module(default_module_path(running_executable(options)), command_line_services(options.check),
+                   &run.module, &error)) {
     return fail_run(error);
   }
   if (!output::begin_run(output_options(options, inputs), &error)) return fail_run(error);

@@ -120,6 +120,18 @@ class QuilvarRun : public ::testing::Test {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
   }
 
+  // Writes the population data, with its row starting `row` started
+  // `replacement` instead, and the reference; returns a step of direct
+  // standardization by year over them.
+  std::string write_by_year_step(const std::string& row, const std::string& replacement) {
+    std::string population = kPopulation;
+    population.replace(population.find(row), row.size(), replacement);
+    write("pop.csv", population);
+    write("ref.csv", kReference);
+    return "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+           "reference total=std_pop; strata age; by year;\nrun;\n";
+  }
+
   // A program of direct standardization BY area, with its data of `areas`
   // areas of two age groups.
   void write_areas(int areas) {
@@ -924,12 +936,7 @@ TEST_F(QuilvarRun, BundledStandardPopulationsHaveTheirPublishedTotals) {
 TEST_F(QuilvarRun, CheckValidatesAndComputesTheFirstByGroupWithoutOutput) {
   // A negative count in the second BY group: a run stops there, a check
   // computes the first group only.
-  std::string population = kPopulation;
-  population.replace(population.find("2021,A,young,8,"), 15, "2021,A,young,-8,");
-  write("pop.csv", population);
-  write("ref.csv", kReference);
-  const std::string step = "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
-                           "reference total=std_pop; strata age; by year;\nrun;\n";
+  const std::string step = write_by_year_step("2021,A,young,8,", "2021,A,young,-8,");
   RunResult r = run(step, "--check");
   EXPECT_EQ(r.exit_status, 0) << r.log;
   EXPECT_TRUE(r.json.is_null());  // no output written
@@ -952,6 +959,24 @@ TEST_F(QuilvarRun, CheckValidatesAndComputesTheFirstByGroupWithoutOutput) {
   EXPECT_EQ(r.log.find("year=2021"), std::string::npos) << r.log;
   EXPECT_EQ(r.log.find("is valid"), std::string::npos) << r.log;
   EXPECT_TRUE(r.json.is_null());
+}
+
+// A check says of a value what the run says: the same message, naming the
+// line of the data file it stands on.
+TEST_F(QuilvarRun, CheckNamesTheLineOfABadValueAsTheRunDoes) {
+  const std::string step = write_by_year_step("2020,A,old,40,", "2020,A,old,-40,");
+  const auto first_error = [](const std::string& log) {
+    const std::size_t start = log.find("ERROR:");
+    return start == std::string::npos ? std::string() : log.substr(start, log.find('\n', start) - start);
+  };
+  const RunResult ran = run(step);
+  ASSERT_EQ(ran.exit_status, 1) << ran.log;
+  const std::string said = first_error(ran.log);
+  EXPECT_NE(said.find("(line 3 of " + (folder_ / "pop.csv").string() + "; BY group year=2020)"), std::string::npos)
+      << said;
+  const RunResult checked = run(step, "--check");
+  EXPECT_EQ(checked.exit_status, 1) << checked.log;
+  EXPECT_EQ(first_error(checked.log), said);
 }
 
 TEST_F(QuilvarRun, MisspelledVariableSuggestsTheClosestName) {
