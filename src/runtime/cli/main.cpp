@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "runtime/cli/program_runner.hpp"
+#include "runtime/cli/progress.hpp"
 #include "runtime/cli/standard_streams.hpp"
 #include "runtime/statements/suggestions.hpp"
 #include "runtime/output/signal_cleanup.hpp"
@@ -236,12 +237,14 @@ int main(int argc, char** argv) {
   try {
     return quilvar::runtime::run_program(options);
   } catch (const std::bad_alloc&) {
+    quilvar::runtime::finish_progress();
     quilvar::runtime::output::end_run_on_failure(
         "quilvar: ERROR: out of memory (a memory limit, such as ulimit -v, is too small for this run); the run is "
         "stopped and the output files it was writing are removed\n");
   } catch (const std::exception& failure) {
     // Nothing else should reach here; if something does, it is said under
     // the program's name and the temporary files go, as for a lack of memory.
+    quilvar::runtime::finish_progress();
     quilvar::runtime::output::end_run_on_failure(std::string("quilvar: ERROR: internal error: ") + failure.what() +
                                                  "; the run is stopped and the output files it was writing are "
                                                  "removed\n");

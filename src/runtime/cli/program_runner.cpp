@@ -437,9 +437,18 @@ int run_logged(const RunOptions& options, output::InputFiles& inputs) {
                    &run.module, &error)) {
     return fail_run(error);
   }
+  // The progress line stands on standard error's terminal until the next
+  // refresh: a log line written there clears it first, and a listing (or an
+  // output named "-") shown on a terminal, which would run into it, has none.
+  current_session().before_standard_error = &finish_progress;
+  const bool standard_output_written =
+      !options.check && (options.listing || options.html_path == "/dev/stdout" ||
+                         options.json_path == "/dev/stdout" || options.log_path == "/dev/stdout");
+  if (standard_output_written && isatty(STDOUT_FILENO) != 0) hide_progress();
   if (!output::begin_run(output_options(options, inputs), &error)) return fail_run(error);
   run_items(run, program);
   finish_progress();
+  current_session().before_standard_error = nullptr;
   if (!output::finish_run(&error)) {
     write_log(LogLevel::kError, error);
     run.program_problem = true;

@@ -94,6 +94,8 @@ const host::DataSetServices& progress_counting_services(const host::DataSetServi
 
 const host::Reader* last_reader_read() { return progress().last_reader; }
 
+void hide_progress() { progress().terminal = false; }
+
 void finish_progress() {
   Progress& p = progress();
   if (!p.shown) return;

@@ -17,7 +17,11 @@ const host::DataSetServices& progress_counting_services(const host::DataSetServi
 // a message about a value just read can name where it stands.
 const host::Reader* last_reader_read();
 
-// Clears the progress line, if one was shown.
+// Shows no progress line in this run: a listing (or another output)
+// written to the terminal of standard error would run into it.
+void hide_progress();
+
+// Clears the progress line, if one was shown; the next refresh shows it again.
 void finish_progress();
 
 // The text of the progress line for a terminal `columns` wide: shorter forms

@@ -24,7 +24,9 @@ constexpr std::string_view level_prefix(LogLevel level) {
 
 std::ostream& log_stream() {
   Session& session = current_session();
-  return session.log != nullptr ? *session.log : std::cerr;
+  if (session.log != nullptr) return *session.log;
+  if (session.before_standard_error != nullptr) session.before_standard_error();
+  return std::cerr;
 }
 
 }  // namespace

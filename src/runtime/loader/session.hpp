@@ -68,6 +68,9 @@ struct Session {
   std::function<std::string(int set, int number)> message_place;
   StepRecord step;
   int steps_run = 0;
+  // Called before a log line goes to standard error, where a progress line
+  // may stand that the log line must not be written onto.
+  void (*before_standard_error)() = nullptr;
 };
 
 // The session the host services act on; set by the runtime for a run.

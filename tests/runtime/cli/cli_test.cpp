@@ -14,6 +14,7 @@
 #include <string>
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -1419,6 +1420,67 @@ TEST_F(QuilvarRun, TheListingWaitsForTheReaderOfAPipeSetNotToBlock) {
   EXPECT_EQ(run.exit_status, 0) << read(folder_ / "stderr.txt");
   EXPECT_GT(run.output.size(), std::size_t{1} << 20);
   EXPECT_TRUE(run.output == blocking.output);
+}
+
+// What a program wrote to a terminal, read from its master side until the
+// last program holding the other side has closed it.
+std::string read_terminal(int master) {
+  std::string text;
+  char block[4096];
+  for (ssize_t n; (n = ::read(master, block, sizeof block)) > 0;) text.append(block, static_cast<std::size_t>(n));
+  return text;
+}
+
+// The progress line of a long run stands on standard error's terminal until
+// something else is written there: a log line clears it and starts a line
+// of its own, and a listing shown on that terminal, which the line would
+// run into, gets none. The run is held up beyond the line's two quiet
+// seconds by a reader that waits before it reads the listing.
+TEST_F(QuilvarRun, TheProgressLineNeverRunsIntoTheLogOrTheListing) {
+  constexpr int kAreas = 30000;
+  write_areas(kAreas);
+  // The last areas lack their old stratum: warnings after the line is shown.
+  std::string population = read(folder_ / "pop.csv");
+  for (int area = kAreas - 3; area < kAreas; ++area) {
+    const std::string row = std::to_string(area) + ",old,20,1000\n";
+    population.erase(population.find(row, population.size() - 200), row.size());
+  }
+  write("pop.csv", population);
+  for (const bool listing_on_terminal : {false, true}) {
+    SCOPED_TRACE(listing_on_terminal ? "listing on the terminal" : "listing into a pipe");
+    int master = -1, terminal = -1, ends[2] = {-1, -1};
+    ASSERT_EQ(openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    if (!listing_on_terminal) {
+      ASSERT_EQ(pipe(ends), 0);
+    }
+    const pid_t child = start_program(listing_on_terminal ? terminal : ends[1], terminal, false, nullptr);
+    close(terminal);
+    usleep(2500000);
+    if (!listing_on_terminal) {
+      close(ends[1]);
+      char block[65536];
+      while (::read(ends[0], block, sizeof block) > 0) {
+      }
+      close(ends[0]);
+    }
+    const std::string shown = read_terminal(master);
+    close(master);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown.substr(0, 2000);
+    if (listing_on_terminal) {
+      EXPECT_EQ(shown.find("groups done"), std::string::npos);
+    } else {
+      ASSERT_NE(shown.find("groups done"), std::string::npos) << "the run ended before its progress line showed";
+    }
+    std::size_t warnings = 0;
+    for (std::size_t at = shown.find("WARNING:"); at != std::string::npos; at = shown.find("WARNING:", at + 1)) {
+      ++warnings;
+      EXPECT_TRUE(at == 0 || shown[at - 1] == '\n' || shown[at - 1] == '\r')
+          << shown.substr(at < 100 ? 0 : at - 100, 200);
+    }
+    EXPECT_EQ(warnings, 3u);
+  }
 }
 
 // A report sent to standard output keeps its text aside in a temporary
