@@ -5,6 +5,7 @@
 // procedure module, or an output file that could not be written.
 #include <CLI/CLI.hpp>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,10 +103,20 @@ std::string repeated_message(const CLI::App& app) {
   return "";
 }
 
+// Whether `path` names the file or pipe standard output writes into
+// (/dev/stdout, or the file the listing is redirected to): a second writer
+// there would write over the listing or mix its text into it. A terminal
+// or /dev/null loses nothing to two writers and is not counted.
+bool is_standard_output_file(const std::string& path) {
+  struct stat output {}, named {};
+  if (fstat(STDOUT_FILENO, &output) != 0 || S_ISCHR(output.st_mode)) return false;
+  return stat(path.c_str(), &named) == 0 && named.st_dev == output.st_dev && named.st_ino == output.st_ino;
+}
+
 // "-" as an output file means standard output, as "-" as the program means
 // standard input. Standard output takes one writer, the listing or one
-// output named "-": two would mix their texts into one stream. An output
-// folder cannot be standard output.
+// output named "-" (or naming standard output's file): two would mix their
+// texts into one stream. An output folder cannot be standard output.
 bool name_standard_output(quilvar::runtime::RunOptions& options, std::string* error) {
   const struct {
     std::string_view option;
@@ -123,8 +134,9 @@ bool name_standard_output(quilvar::runtime::RunOptions& options, std::string* er
   }
   std::string writer = options.listing ? "the listing" : "";
   for (const auto& file : files) {
-    if (*file.path != "-") continue;
-    const std::string named = std::string(file.option) + " -";
+    const bool dash = *file.path == "-";
+    if (!dash && (file.path->empty() || !is_standard_output_file(*file.path))) continue;
+    const std::string named = std::string(file.option) + " " + *file.path;
     if (!writer.empty()) {
       *error = named + " and " + writer + " both write to standard output; " +
                (options.listing ? "add --no-listing, or give " + std::string(file.option) + " a file name"
@@ -132,7 +144,7 @@ bool name_standard_output(quilvar::runtime::RunOptions& options, std::string* er
       return false;
     }
     writer = named;
-    *file.path = "/dev/stdout";
+    if (dash) *file.path = "/dev/stdout";
   }
   return true;
 }

@@ -1561,6 +1561,8 @@ TEST_F(QuilvarRun, ADashNamesStandardOutputForOneOutput) {
   EXPECT_EQ(json["steps"].size(), 1u);
   ASSERT_EQ(run_in_folder("--no-listing --html -"), 0) << read(folder_ / "stderr.txt");
   EXPECT_EQ(read(folder_ / "stdout.txt").rfind("<!DOCTYPE html>", 0), 0u);
+  ASSERT_EQ(run_in_folder("--no-listing --json /dev/stdout"), 0) << read(folder_ / "stderr.txt");
+  EXPECT_TRUE(nlohmann::json::accept(read(folder_ / "stdout.txt")));
   EXPECT_FALSE(fs::exists(folder_ / "-"));
   const struct {
     std::string arguments;
@@ -1574,6 +1576,14 @@ TEST_F(QuilvarRun, ADashNamesStandardOutputForOneOutput) {
        "--json - and --html - both write to standard output; give one of them a file name"},
       {"--no-listing --csv -", "--csv - cannot go to standard output: --csv writes a file for each table or plot "
                                "into a folder; give the folder's name"},
+      // Standard output's file named otherwise: through /dev/stdout, or as
+      // the file the listing is redirected to (stdout.txt here).
+      {"--json /dev/stdout", "--json /dev/stdout and the listing both write to standard output; add --no-listing, or "
+                             "give --json a file name"},
+      {"--html stdout.txt", "--html stdout.txt and the listing both write to standard output; add --no-listing, or "
+                            "give --html a file name"},
+      {"--no-listing --json - --log /dev/fd/1",
+       "--log /dev/fd/1 and --json - both write to standard output; give one of them a file name"},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.arguments);
