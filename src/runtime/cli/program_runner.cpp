@@ -130,9 +130,28 @@ std::string why_not_a_folder(const fs::path& path) {
   return " does not exist";
 }
 
+// Whether the program is read through one of the process's descriptors:
+// standard input ("-", /dev/stdin) or a pipe the shell names /dev/fd/N
+// (`quilvar <(make_program)`). Such a program has no folder of its own.
+bool read_through_descriptor(const std::string& program) {
+  if (program == "-") return true;
+  std::error_code code;
+  fs::path name = fs::absolute(program, code);
+  // Links are followed one at a time: /dev/stdin leads to /proc/self/fd/0,
+  // whose own target is the file or pipe behind the descriptor.
+  for (int followed = 0; !code && followed < 40; ++followed) {
+    const fs::path folder = fs::canonical(name.parent_path(), code);
+    if (!code && folder.native().starts_with("/proc/")) return true;
+    if (code || !fs::is_symlink(fs::symlink_status(name, code))) return false;
+    name = name.parent_path() / fs::read_symlink(name, code);
+  }
+  return false;
+}
+
 bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::string* error) {
   std::error_code code;
-  const fs::path program_dir = o.program == "-" ? fs::current_path(code) : fs::absolute(o.program, code).parent_path();
+  const fs::path program_dir =
+      read_through_descriptor(o.program) ? fs::current_path(code) : fs::absolute(o.program, code).parent_path();
   if (code) {
     *error = "the current folder cannot be found (" + code.message() + "), so neither can the program's data";
     return false;

@@ -1629,6 +1629,26 @@ TEST_F(QuilvarRun, AClosedStandardStreamIsNotWrittenIntoAnOutputFile) {
   }
 }
 
+// A program read through a descriptor, standard input or a pipe the shell
+// names /dev/fd/N, has no folder of its own: its data sets are looked for
+// in the current folder, not in /dev/fd.
+TEST_F(QuilvarRun, AProgramReadThroughADescriptorFindsItsDataInTheCurrentFolder) {
+  write("pop.csv", kPopulation);
+  write("ref.csv", kReference);
+  fs::create_directories(folder_ / "jobs");
+  std::ofstream(folder_ / "jobs" / "program.qv")
+      << "proc quilvar data=pop refdata=ref method=direct; population event=deaths total=persons; "
+         "reference total=std_pop; strata age;\nrun;\n";
+  for (const std::string program : {"- < jobs/program.qv", "/dev/stdin < jobs/program.qv", "<(cat jobs/program.qv)"}) {
+    SCOPED_TRACE(program);
+    const std::string command = "cd " + folder_.string() + " && bash -c '" + QUILVAR_EXECUTABLE + " " + program +
+                                " --no-listing' 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 0) << read(folder_ / "stderr.txt");
+    EXPECT_EQ(read(folder_ / "stderr.txt"), "");
+  }
+}
+
 // A program read from a standard input that cannot be read (closed, or a
 // folder) is an error, not an empty program that runs nothing and succeeds.
 TEST_F(QuilvarRun, AProgramFromAnUnreadableStandardInputIsRefused) {
