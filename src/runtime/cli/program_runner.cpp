@@ -172,6 +172,15 @@ bool set_up_libraries(const RunOptions& o, datasets::Libraries* libraries, std::
   if (libraries->named.count("STD") == 0) {
     const char* std_dir = std::getenv("QUILVAR_STD_DIR");
     libraries->named["STD"] = std_dir != nullptr && *std_dir != 0 ? fs::path(std_dir) : standard_populations_dir(o);
+    // A stale variable stops no run that never reads std.NAME, but a step
+    // that does would name only the folder, not where it came from.
+    if (std_dir != nullptr && *std_dir != 0) {
+      if (const std::string why = why_not_a_folder(std_dir); !why.empty()) {
+        write_log(LogLevel::kWarning, "the folder " + std::string(std_dir) +
+                                          " of library std, named by QUILVAR_STD_DIR," + why +
+                                          ", so a step that reads std.NAME will not find its data set");
+      }
+    }
   }
   if (const std::string why = why_not_a_folder(libraries->default_dir); !why.empty()) {
     *error = "the data folder " + libraries->default_dir.string() + why;

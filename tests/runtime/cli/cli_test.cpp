@@ -1067,6 +1067,30 @@ TEST_F(QuilvarRun, ProgramFilesWithAByteOrderMarkRunAndFoldersAndMissingFilesAre
 // after it as a folder or file name; a misspelled option is named with the
 // one meant, a second program as such, a library named twice as such; a
 // program saved as UTF-16 is refused by name instead of read as nonsense.
+// A QUILVAR_STD_DIR naming no folder stops no run that does not read the
+// standard populations, but the log says at once where that folder came
+// from; a step reading std.NAME then fails on the data set it cannot find.
+TEST_F(QuilvarRun, AStandardPopulationsFolderFromTheEnvironmentThatIsMissingIsNamed) {
+  write("pop.csv", kPopulation);
+  const char* const warning =
+      "WARNING: the folder /quilvar-no-such-folder of library std, named by QUILVAR_STD_DIR, does not exist";
+  const struct {
+    const char* reference;
+    int status;
+  } kCases[] = {{"", 0}, {" refdata=std.us2000", 1}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.reference);
+    write("program.qv", std::string("proc quilvar data=pop method=mh") + c.reference +
+                            "; population group=area event=deaths total=persons;\nstrata age; run;\n");
+    const std::string command = "cd " + folder_.string() + " && QUILVAR_STD_DIR=/quilvar-no-such-folder " +
+                                QUILVAR_EXECUTABLE + " program.qv --no-listing 2> stderr.txt";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), c.status) << read(folder_ / "stderr.txt");
+    EXPECT_EQ(read(folder_ / "stderr.txt").rfind(warning, 0), 0u) << read(folder_ / "stderr.txt");
+  }
+}
+
 TEST_F(QuilvarRun, CommandLineMistakesAndWideProgramFilesAreRefusedByName) {
   write("pop.csv", kPopulation);
   write("program.qv", "proc quilvar data=pop method=mh; population group=area event=deaths total=persons;\n"
