@@ -237,7 +237,7 @@ int main(int argc, char** argv) {
     std::cerr << "quilvar: " << (said.empty() ? e.what() : said) << "\nRun with --help for more information.\n";
     return quilvar::runtime::kExitUsage;
   }
-  options.listing = !no_listing;
+  options.listing = !no_listing && !options.check;  // a check writes no listing
   std::string error;
   if (!add_libraries(libraries, options, &error) || !name_standard_output(options, &error)) {
     std::cerr << "quilvar: " << error << '\n';

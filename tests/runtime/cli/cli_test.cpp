@@ -960,6 +960,11 @@ TEST_F(QuilvarRun, CheckValidatesAndComputesTheFirstByGroupWithoutOutput) {
   EXPECT_EQ(r.log.find("year=2021"), std::string::npos) << r.log;
   EXPECT_EQ(r.log.find("is valid"), std::string::npos) << r.log;
   EXPECT_TRUE(r.json.is_null());
+
+  // A check prints no listing, so its log may go to standard output.
+  write("program.qv", step);
+  EXPECT_EQ(run_in_folder("--check --log -"), 1) << read(folder_ / "stderr.txt");
+  EXPECT_NE(read(folder_ / "stdout.txt").find("[908-143]"), std::string::npos) << read(folder_ / "stderr.txt");
 }
 
 // A check says of a value what the run says: the same message, naming the
