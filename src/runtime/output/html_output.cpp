@@ -321,7 +321,8 @@ class HtmlDestination : public Destination {
     const std::string id = begin_object(table.origin, display->title);
     // A table wider than the window scrolls in its own box, not the page.
     body_ << "<div class=\"wide\">\n<table class=\"output\" id=\"" << id << "\" data-name=\"" << escaped(table.name)
-          << '"' << print_scale_attribute(*display) << ">\n<caption>" << escaped(display->title) << "</caption>\n<thead>\n";
+          << '"' << print_scale_attribute(*display) << ">\n<caption>" << escaped(display->title)
+          << "</caption>\n<thead>\n";
     write_span_rows(body_, *display);
     body_ << "<tr>";
     for (const DisplayColumn& column : display->columns) {

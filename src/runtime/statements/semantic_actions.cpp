@@ -203,7 +203,6 @@ bool SemanticActions::open_data_set(const ActionView& action) {
     errors_.report(*token, "data set " + spec + " cannot be opened" + (problem.empty() ? "" : ": " + problem));
   if (action.arguments[0] == 1) {
     variable_data_ = last_data_set_;
-    variable_data_failed_ = last_data_set_ == nullptr;
     variable_data_name_ = spec;
   }
   trace(action, "data set " + spec + (last_data_set_ != nullptr ? " opened" : " not opened"));
@@ -238,7 +237,9 @@ void SemanticActions::skip_data_set_options(const ActionView& action, std::size_
 // failed to open has been reported already.
 bool SemanticActions::variables_available(const Token& at) {
   if (variable_data_ != nullptr && hooks_.data_sets != nullptr) return true;
-  if (variable_data_ != nullptr) errors_.report(at, "variable " + name_of(at) + " cannot be looked up: no data set is open for the step's variables");
+  if (variable_data_ != nullptr) {
+    errors_.report(at, "variable " + name_of(at) + " cannot be looked up: no data set is open for the step's variables");
+  }
   return false;
 }
 

@@ -92,7 +92,6 @@ class SemanticActions {
   std::vector<std::string> names_;
   host::DataSet* last_data_set_ = nullptr;
   host::DataSet* variable_data_ = nullptr;
-  bool variable_data_failed_ = false;
   std::string variable_data_name_;
   std::vector<ByVariableSpec> by_variables_;
   bool descending_next_ = false;
