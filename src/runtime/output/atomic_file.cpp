@@ -2,14 +2,15 @@
 #include "runtime/output/atomic_file.hpp"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cerrno>
 #include <cstring>
-#include <random>
 #include <string_view>
 #include <system_error>
 #include <utility>
@@ -23,6 +24,17 @@ namespace {
 // Hex digits of the random part of a temporary name.
 constexpr unsigned kRandomDigits = 8;
 
+// Random bits for a temporary name, from the kernel (a plot run makes
+// tens of thousands of names, and std::random_device probes the processor
+// each time it is made, which is slow in a virtual machine). Should the
+// call fail, the clock's nanoseconds serve: the exclusive create below
+// still never takes another file's name.
+unsigned random_bits() {
+  unsigned bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof bits)) return bits;
+  return static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
 // ".report.json.1234.5f3a9c01.tmp": hidden, in the same folder (so the
 // rename stays on one file system), with the process id to tell whose it is
 // and random digits, because the id alone does not keep runs apart: runs in
@@ -31,12 +43,12 @@ constexpr unsigned kRandomDigits = 8;
 // A file's own name near the longest a folder takes (NAME_MAX bytes) is
 // cut in the temporary name, at a character's start, so that the
 // temporary name fits too.
-std::filesystem::path temporary_name(const std::filesystem::path& path, std::random_device& random) {
+std::filesystem::path temporary_name(const std::filesystem::path& path) {
   constexpr std::string_view kHex = "0123456789abcdef";
   std::string tail(1, '.');
   tail += std::to_string(::getpid());
   tail += '.';
-  for (unsigned bits = random(), digit = 0; digit < kRandomDigits; ++digit, bits >>= 4) tail += kHex[bits & 0xF];
+  for (unsigned bits = random_bits(), digit = 0; digit < kRandomDigits; ++digit, bits >>= 4) tail += kHex[bits & 0xF];
   tail += ".tmp";
   std::string own = path.filename().string();
   const std::size_t room = NAME_MAX - 1 - tail.size();
@@ -186,6 +198,8 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   final_ = target.path;
   int descriptor = -1;
   direct_ = false;
+  may_go_direct_ = false;
+  handed_over_ = false;
   if (target.in_place) {
     descriptor = open_in_place(final_);
   } else {
@@ -195,10 +209,9 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
     // committed takes them away again, also when a signal ends the run.
     std::error_code ignored;
     made_folders_.make(final_.parent_path(), &ignored);
-    std::random_device random;
     for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
       if (attempt > 0) forget_temporary();
-      temporary_ = temporary_name(final_, random);
+      temporary_ = temporary_name(final_);
       // Registered before it exists, so that no moment leaves it behind.
       cleanup_token_ = register_temporary_file(temporary_);
       begin_creating(cleanup_token_);
@@ -222,13 +235,7 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
       }
       ::fchmod(descriptor, existing.st_mode & 07777);
     }
-    // Direct I/O where the file system allows it (tmpfs refuses it). Set
-    // after the open: a refused O_DIRECT open may already have made the
-    // file, which the exclusive open would then take for another's.
-    if (descriptor >= 0) {
-      const int flags = fcntl(descriptor, F_GETFL);
-      direct_ = flags >= 0 && fcntl(descriptor, F_SETFL, flags | O_DIRECT) == 0;
-    }
+    may_go_direct_ = true;
   }
   if (descriptor < 0) {
     // Named by the file asked for: the hidden temporary name means nothing
@@ -239,7 +246,6 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   }
   target_ = std::make_shared<WriteTarget>();
   target_->descriptor = descriptor;
-  target_->direct = direct_;
   buffer_.reserve(kBufferSize + kBufferSize / 4);
   return true;
 }
@@ -248,6 +254,18 @@ void AtomicFile::hand_over() {
   if (target_ == nullptr) {
     buffer_.clear();
     return;
+  }
+  if (!handed_over_) {
+    handed_over_ = true;
+    // Direct I/O where the file system allows it (tmpfs refuses it), for a
+    // file large enough to fill the buffer. Set after the open: a refused
+    // O_DIRECT open may already have made the file, which the exclusive
+    // open would then take for another's.
+    if (may_go_direct_) {
+      const int flags = fcntl(target_->descriptor, F_GETFL);
+      direct_ = flags >= 0 && fcntl(target_->descriptor, F_SETFL, flags | O_DIRECT) == 0;
+      target_->direct = direct_;
+    }
   }
   std::size_t size = buffer_.size();
   if (direct_) size -= size % FileWriter::kAlignment;
@@ -263,12 +281,19 @@ void AtomicFile::hand_over() {
 }
 
 int AtomicFile::close_target() {
-  hand_over();
-  int error = file_writer().finish(target_);
-  // The tail is shorter than a block: written through the cache.
-  if (direct_) {
-    const int flags = fcntl(target_->descriptor, F_GETFL);
-    if (flags >= 0) fcntl(target_->descriptor, F_SETFL, flags & ~O_DIRECT);
+  // A file that never filled the buffer (a plot, a small report) is written
+  // here in one piece through the cache: handing it to the writer thread,
+  // and a direct write that waits for the device, would cost more than the
+  // write itself.
+  int error = 0;
+  if (handed_over_) {
+    hand_over();
+    error = file_writer().finish(target_);
+    // The tail is shorter than a block: written through the cache.
+    if (direct_) {
+      const int flags = fcntl(target_->descriptor, F_GETFL);
+      if (flags >= 0) fcntl(target_->descriptor, F_SETFL, flags & ~O_DIRECT);
+    }
   }
   if (error == 0) error = write_all(target_->descriptor, buffer_.data(), buffer_.size());
   buffer_.clear();

@@ -1,8 +1,8 @@
 // SVG markup for the graph renderer.
 #include "runtime/output/svg_writer.hpp"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <initializer_list>
 #include <utility>
 
@@ -99,12 +99,16 @@ std::string xml_escaped(std::string_view text) {
 }
 
 std::string svg_number(double value) {
-  char buffer[32];
+  // Room for the widest fixed text of a double (309 digits, sign, point, two decimals).
+  char buffer[320];
   const double rounded = std::round(value * 100) / 100;
-  std::snprintf(buffer, sizeof buffer, "%.2f", rounded == 0 ? 0.0 : rounded);
-  std::string text(buffer);
-  while (text.back() == '0') text.pop_back();
-  if (text.back() == '.') text.pop_back();
+  const auto [end, failed] = std::to_chars(buffer, buffer + sizeof buffer, rounded == 0 ? 0.0 : rounded,
+                                           std::chars_format::fixed, 2);
+  std::string text(buffer, failed == std::errc() ? end : buffer);
+  if (text.find('.') != std::string::npos) {
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+  }
   return text;
 }
 

@@ -78,6 +78,29 @@ TEST(AtomicFile, EveryByteArrivesInOrderWhereDirectWritingIsRefused) {
   write_and_check(std::filesystem::path("/dev/shm") / ("quilvar_atomic_" + std::to_string(::getpid())));
 }
 
+// A file smaller than the buffer is written at the commit in one piece; one
+// that fills it goes to the writer thread in blocks, its tail after them.
+TEST(AtomicFile, FilesAroundTheBufferSizeArriveWhole) {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() / ("quilvar_atomic_sizes_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  for (const std::size_t size : {std::size_t{0}, std::size_t{1}, FileWriter::kAlignment - 1,
+                                 FileWriter::kAlignment + 1, AtomicFile::kBufferSize - 1, AtomicFile::kBufferSize,
+                                 AtomicFile::kBufferSize + FileWriter::kAlignment + 3}) {
+    SCOPED_TRACE(size);
+    std::string text(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) text[i] = static_cast<char>('a' + i * 7 % 26);
+    const std::filesystem::path path = folder / ("file" + std::to_string(size));
+    AtomicFile file;
+    std::string error;
+    ASSERT_TRUE(file.open(path, &error)) << error;
+    file.write(text);
+    ASSERT_TRUE(file.commit(&error)) << error;
+    EXPECT_TRUE(read_all(path) == text);
+  }
+  std::filesystem::remove_all(folder);
+}
+
 TEST(AtomicFile, ADiscardedFileLeavesNothing) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("quilvar_atomic_discard_" + std::to_string(::getpid()));
