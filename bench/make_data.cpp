@@ -5,6 +5,7 @@
 //   DIR/s1/          the bundled example (a copy of examples/)
 //   DIR/s2.qv        direct standardization, two populations per BY group
 //   DIR/s3.qv        indirect standardization with SMRs and attributable fractions
+//   DIR/plots.qv     s2.qv with every plot (the plots benchmark runs it at a tenth of the size)
 //   DIR/read.qv      reads direct_pop.csv with minimal estimates (reading benchmark)
 //   DIR/peer_direct.qv, peer_indirect.qv  the R peer pipelines' jobs, like for like
 //   DIR/direct_pop.csv, direct_ref.csv      data of s2.qv (also run as S4, with the listing)
@@ -290,6 +291,19 @@ constexpr std::string_view kDirectProgram =
     "  by area year;\n"
     "run;";
 
+// The same job with every plot: a rate plot, a distribution plot and an
+// effect plot for each BY group.
+constexpr std::string_view kPlotsProgram =
+    "/* Registry mortality with every plot of every area and year. */\n"
+    "title 'Registry mortality by area and year, directly standardized';\n"
+    "proc quilvar data=direct_pop refdata=direct_ref method=direct stat=rate(mult=100000)\n"
+    "             cl=gamma effect plots=all;\n"
+    "  population group=sex event=deaths total=pyears;\n"
+    "  reference total=std_pop;\n"
+    "  strata age / stats(cl=poisson) effect;\n"
+    "  by area year;\n"
+    "run;";
+
 // Reads the whole direct_pop.csv with as little else as possible (no limits,
 // no stratum tables, no effects): the reading benchmark runs it with no
 // output destination.
@@ -390,6 +404,7 @@ int main(int argc, char** argv) {
     write_direct_population(options.out / "direct_pop.csv", options);
     write_direct_reference(options.out / "direct_ref.csv");
     write_text(options.out / "s2.qv", kDirectProgram);
+    write_text(options.out / "plots.qv", kPlotsProgram);
     write_text(options.out / "read.qv", kReadingProgram);
     write_text(options.out / "peer_direct.qv", kDirectPeerProgram);
     write_indirect_population(options.out / "indirect_pop.csv", options);
