@@ -99,9 +99,27 @@ std::string xml_escaped(std::string_view text) {
 }
 
 std::string svg_number(double value) {
+  const double hundredths = std::round(value * 100);
+  // Coordinates and sizes: whole hundredths written as digits, the
+  // decimals without trailing zeros. Far below the point where a double
+  // loses its hundredths, so the text is the same as the general path's.
+  constexpr double kWholeHundredthsBelow = 1e12;
+  if (std::fabs(hundredths) < kWholeHundredthsBelow) {
+    const long long whole = static_cast<long long>(hundredths);
+    const unsigned long long magnitude = static_cast<unsigned long long>(whole < 0 ? -whole : whole);
+    std::string text = whole < 0 ? "-" : "";
+    text += std::to_string(magnitude / 100);
+    const unsigned fraction = static_cast<unsigned>(magnitude % 100);
+    if (fraction != 0) {
+      text += '.';
+      text += static_cast<char>('0' + fraction / 10);
+      if (fraction % 10 != 0) text += static_cast<char>('0' + fraction % 10);
+    }
+    return text;
+  }
   // Room for the widest fixed text of a double (309 digits, sign, point, two decimals).
   char buffer[320];
-  const double rounded = std::round(value * 100) / 100;
+  const double rounded = hundredths / 100;
   const auto [end, failed] = std::to_chars(buffer, buffer + sizeof buffer, rounded == 0 ? 0.0 : rounded,
                                            std::chars_format::fixed, 2);
   std::string text(buffer, failed == std::errc() ? end : buffer);

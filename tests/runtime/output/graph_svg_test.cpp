@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <random>
 #include <regex>
 #include <set>
 #include <string>
@@ -623,6 +625,33 @@ TEST(GraphSvg, OtherGraphsAreNotDrawn) {
   Graph empty;
   empty.template_path = "Vesk.Quilvar.Graphics.StrataRatePlot";
   EXPECT_EQ(render_graph_svg(empty), "");
+}
+
+// Numbers in the markup: rounded to hundredths, no trailing zeros, no
+// negative zero. Checked against the C library's fixed formatting over
+// values of every size the drawing uses and some it never should.
+TEST(SvgNumber, HundredthsWithoutTrailingZeros) {
+  const auto reference = [](double value) {
+    char buffer[400];
+    const double rounded = std::round(value * 100) / 100;
+    std::snprintf(buffer, sizeof buffer, "%.2f", rounded == 0 ? 0.0 : rounded);
+    std::string text(buffer);
+    while (text.back() == '0') text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+  };
+  for (const auto& [value, text] : std::vector<std::pair<double, std::string>>{
+           {0.0, "0"}, {-0.004, "0"}, {0.005, "0.01"}, {1.5, "1.5"}, {-2.25, "-2.25"}, {12.345, "12.35"},
+           {640.0, "640"}, {-0.1, "-0.1"}, {1e15, "1000000000000000"}, {-3e20, "-300000000000000000000"}}) {
+    SCOPED_TRACE(value);
+    EXPECT_EQ(svg_number(value), text);
+  }
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 20000; ++i) {
+    const double scale = std::pow(10.0, static_cast<double>(random() % 16) - 3);
+    const double value = (static_cast<double>(random() % 2000001) - 1000000.0) / 1000000.0 * scale;
+    ASSERT_EQ(svg_number(value), reference(value)) << value;
+  }
 }
 
 }  // namespace
