@@ -2,6 +2,7 @@
 // from each statement production, as described in the header.
 #include "runtime/statements/statement_options.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -75,6 +76,100 @@ class OptionSearch {
   std::vector<bool> visited_;
 };
 
+// Walks the productions a statement reaches (not its variable lists) and
+// notes where a "(" after an option keyword, or after an option's value,
+// opens a list that begins with keyword.
+class ParenthesisedSearch {
+ public:
+  ParenthesisedSearch(const GrammarView& grammar, int keyword)
+      : grammar_(grammar),
+        keyword_(keyword),
+        equals_(grammar.keywords().punctuation_code('=')),
+        open_(grammar.keywords().punctuation_code('(')),
+        visited_(static_cast<std::size_t>(grammar.production_count()), false) {}
+
+  std::vector<ParenthesisedPlace> places(const std::vector<int>& statement_symbols) {
+    places_.clear();
+    walk(statement_symbols, 1, ParenthesisedPlace{});
+    return places_;
+  }
+
+ private:
+  // place.option is the keyword before the last "=", place.owner the
+  // keyword seen last.
+  void walk(const std::vector<int>& symbols, std::size_t from, ParenthesisedPlace place) {
+    for (std::size_t i = from; i < symbols.size(); ++i) {
+      const int symbol = symbols[i];
+      if (symbol == host::kTokenEndStatement) return;
+      if (symbol == equals_) {
+        place.option = place.owner;
+        place.owner = 0;
+        continue;
+      }
+      if (symbol == open_) {
+        const bool noted = std::any_of(places_.begin(), places_.end(), [&](const ParenthesisedPlace& p) {
+          return p.option == place.option && p.owner == place.owner;
+        });
+        if (place.owner != 0 && i + 1 < symbols.size() && begins_with_keyword(symbols[i + 1], 0) && !noted) {
+          places_.push_back(place);
+        }
+        return;
+      }
+      if (is_keyword(grammar_, symbol)) place.owner = symbol;
+      if (!grammar_.is_nonterminal(symbol)) continue;
+      const int nonterminal = symbol - grammar_.first_nonterminal();
+      if (grammar_.predict(nonterminal, host::kTokenName) >= 0) continue;  // a variable list
+      if (const int spelling = spelled_keyword(nonterminal)) {  // METHOD | M
+        place.owner = spelling;
+        continue;
+      }
+      // A production is not entered again while it is being walked (the
+      // lists are recursive), but may be reached again on another path
+      // (AF after INDIRECT and after MH).
+      for (int production = 0; production < grammar_.production_count(); ++production) {
+        if (grammar_.production_lhs(production) != nonterminal || visited_[static_cast<std::size_t>(production)]) continue;
+        visited_[static_cast<std::size_t>(production)] = true;
+        walk(parse_order(grammar_, production), 0, place);
+        visited_[static_cast<std::size_t>(production)] = false;
+      }
+    }
+  }
+
+  // The first keyword of a nonterminal whose productions are single
+  // keywords (the spellings of one keyword), or 0.
+  int spelled_keyword(int nonterminal) const {
+    int first = 0;
+    for (int production = 0; production < grammar_.production_count(); ++production) {
+      if (grammar_.production_lhs(production) != nonterminal) continue;
+      const std::vector<int> symbols = parse_order(grammar_, production);
+      if (symbols.size() != 1 || !is_keyword(grammar_, symbols[0])) return 0;
+      if (first == 0) first = symbols[0];
+    }
+    return first;
+  }
+
+  // The symbol is keyword, or a nonterminal one of whose productions starts
+  // with it (through the first symbols of a few nonterminals).
+  bool begins_with_keyword(int symbol, int depth) const {
+    constexpr int kMaxDepth = 4;
+    if (symbol == keyword_) return true;
+    if (!grammar_.is_nonterminal(symbol) || depth == kMaxDepth) return false;
+    for (int production = 0; production < grammar_.production_count(); ++production) {
+      if (grammar_.production_lhs(production) != symbol - grammar_.first_nonterminal()) continue;
+      const std::vector<int> symbols = parse_order(grammar_, production);
+      if (!symbols.empty() && begins_with_keyword(symbols[0], depth + 1)) return true;
+    }
+    return false;
+  }
+
+  const GrammarView& grammar_;
+  int keyword_;
+  int equals_;
+  int open_;
+  std::vector<bool> visited_;
+  std::vector<ParenthesisedPlace> places_;
+};
+
 // The keyword that names a statement: its first symbol, or the first
 // keyword of a nonterminal that lists the statement's spellings.
 int statement_keyword(const GrammarView& grammar, const std::vector<int>& symbols) {
@@ -106,6 +201,22 @@ std::vector<OptionPlace> option_places(const GrammarView& grammar, int keyword) 
     if (name == 0) continue;
     if (const std::optional<int> introducer = search.in_statement(symbols))
       places.push_back(OptionPlace{production, name, *introducer});
+  }
+  return places;
+}
+
+std::vector<ParenthesisedPlace> parenthesised_places(const GrammarView& grammar, int keyword) {
+  std::vector<ParenthesisedPlace> places;
+  for (int production = 0; production < grammar.production_count(); ++production) {
+    if (!is_statement_production(grammar, production)) continue;
+    const std::vector<int> symbols = parse_order(grammar, production);
+    const int name = statement_keyword(grammar, symbols);
+    if (name == 0) continue;
+    for (ParenthesisedPlace place : ParenthesisedSearch(grammar, keyword).places(symbols)) {
+      place.statement = production;
+      place.keyword = name;
+      places.push_back(place);
+    }
   }
   return places;
 }

@@ -25,4 +25,18 @@ bool is_statement_production(const GrammarView& grammar, int production);
 // per statement, in production order.
 std::vector<OptionPlace> option_places(const GrammarView& grammar, int keyword);
 
+// A parenthesised list of a statement's options: after the option keyword
+// (STATS in "STATS(CL=...)", option 0), or after a keyword value of an
+// option (RATE in "STAT=RATE(MULT=...)", option STAT).
+struct ParenthesisedPlace {
+  int statement = 0;  // the statement's production
+  int keyword = 0;    // the statement's first keyword (its name)
+  int option = 0;
+  int owner = 0;
+};
+
+// The lists of every statement's options that begin with keyword, in
+// production order.
+std::vector<ParenthesisedPlace> parenthesised_places(const GrammarView& grammar, int keyword);
+
 }  // namespace quilvar::runtime::statements

@@ -94,21 +94,46 @@ std::string StatementParser::statement_name(int keyword) const {
   return keyword == tokens_.front().keyword ? "PROC " + name : name;
 }
 
-// A keyword found where the statement has no place for it, which is an
-// option of other statements: say which, and after what it is written.
+// A keyword found where the statement has no place for it, which is a
+// sub-option of this statement's options or an option of other
+// statements: show it in its parentheses, or say which statements take it
+// and after what it is written.
 std::string StatementParser::other_statement_hint() const {
   const Token& token = tokens_[cursor_];
   if (token.code != host::kTokenName || token.keyword == 0) return "";
-  std::vector<std::string> owners;
-  for (const OptionPlace& place : option_places(grammar_, token.keyword)) {
+  const std::vector<OptionPlace> places = option_places(grammar_, token.keyword);
+  for (const OptionPlace& place : places) {
     if (place.statement == statement_) return "";  // an option here, only not at this point
+  }
+  const bool equals = cursor_ + 1 < tokens_.size() && tokens_[cursor_ + 1].text == "=";
+  const std::string written = upper_case(token.text) + (equals ? "=" : "");
+  // A sub-option of this statement's options written on its own
+  // ("STATS CL=POISSON"): show it in its parentheses.
+  const std::vector<ParenthesisedPlace> lists = parenthesised_places(grammar_, token.keyword);
+  const auto form = [&](const ParenthesisedPlace& list) {
+    std::string text = list.option != 0 ? describe_code(list.option) + "=" : std::string();
+    return text.append(describe_code(list.owner)).append("(").append(written).append(equals ? "...)" : ")");
+  };
+  std::vector<std::string> here;
+  for (const ParenthesisedPlace& list : lists) {
+    if (list.statement == statement_) here.push_back(form(list));
+  }
+  if (!here.empty()) return "; " + written + " is written in parentheses here: " + join_alternatives(here);
+  std::vector<std::string> owners;
+  for (const OptionPlace& place : places) {
     std::string owner = "the " + statement_name(place.keyword) + " statement";
     if (place.introducer != 0) owner.append(", after ").append(describe_code(place.introducer));
     owners.push_back(std::move(owner));
   }
+  // Else the sub-option of other statements' options: which, and how.
+  for (std::size_t i = 0; i < lists.size(); ++i) {
+    if (i > 0 && lists[i].statement == lists[i - 1].statement) continue;
+    std::vector<std::string> forms;
+    for (std::size_t j = i; j < lists.size() && lists[j].statement == lists[i].statement; ++j) forms.push_back(form(lists[j]));
+    owners.push_back("the " + statement_name(lists[i].keyword) + " statement as " + join_alternatives(forms));
+  }
   if (owners.empty()) return "";
-  const bool equals = cursor_ + 1 < tokens_.size() && tokens_[cursor_ + 1].text == "=";
-  return "; " + upper_case(token.text) + (equals ? "=" : "") + " belongs in " + join_alternatives(owners);
+  return "; " + written + " belongs in " + join_alternatives(owners);
 }
 
 // A file path written without quotes as an option's value ("./x",

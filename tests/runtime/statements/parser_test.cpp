@@ -155,8 +155,9 @@ TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
 
 // An option written in a statement that has no place for it is named with
 // the statements it belongs in (and what it follows there), instead of
-// being taken for a misspelling of this statement's options; one written
-// among a statement's variables is asked for its "/".
+// being taken for a misspelling of this statement's options; a sub-option
+// is shown in the parentheses it belongs in; an option written among a
+// statement's variables is asked for its "/".
 TEST(ParseErrors, AnOptionOfAnotherStatementSaysWhereItBelongs) {
   const struct {
     const char* program;
@@ -165,6 +166,15 @@ TEST(ParseErrors, AnOptionOfAnotherStatementSaysWhereItBelongs) {
       {"proc quilvar data=pop event=events;\nrun;", "; EVENT= belongs in the POPULATION statement or the REFERENCE statement"},
       {"proc quilvar data=pop;\n population event=events method=direct;\nrun;", "; METHOD= belongs in the PROC QUILVAR statement"},
       {"proc quilvar data=pop stats;\nrun;", "; STATS belongs in the STRATA statement, after \"/\""},
+      // A sub-option written without its option, here or in another statement.
+      {"proc quilvar data=pop;\n strata age / stats cl=poisson;\nrun;",
+       "; CL= is written in parentheses here: STATS(CL=...) or SMR(CL=...)"},
+      {"proc quilvar data=pop method=mh af;\nrun;", "; AF is written in parentheses here: METHOD=INDIRECT(AF) or METHOD=MH(AF)"},
+      {"proc quilvar data=pop mult=1000;\nrun;", "; MULT= is written in parentheses here: STAT=RATE(MULT=...)"},
+      {"proc quilvar data=pop only;\nrun;", "; ONLY is written in parentheses here: PLOTS(ONLY)"},
+      {"proc quilvar data=pop;\n population order=data group=sex;\nrun;",
+       "; ORDER= is written in parentheses here: GROUP(ORDER=...)"},
+      {"proc quilvar data=pop exposed='x';\nrun;", "; EXPOSED= belongs in the POPULATION statement as GROUP(EXPOSED=...)"},
       {"proc quilvar data=pop;\n strata age stats;\nrun;",
        "variable stats is not in data set pop; STATS is an option of this statement: is the \"/\" before it missing?"},
   };
