@@ -79,6 +79,8 @@ TEST(ByGroups, RunsOfEqualValuesFormGroupsInFileOrder) {
       {"no by variables", "id,area\n1,B\n2,A\n", {}, false, {{"", {"1", "2"}}}},
       {"no by variables and no rows", "id,area\n", {}, false, {}},
       {"by variables and no rows", "id,area\n", {{"area", false}}, false, {}},
+      {"empty lines and a spreadsheet's empty row at the end", "id,area\n1,A\n2,B\n\n,\n\n", {{"area", false}}, false,
+       {{"area=A", {"1"}}, {"area=B", {"2"}}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);

@@ -81,10 +81,10 @@ TEST(CsvTyping, AColumnOfNumbersReadAsCharacterIsNotedWithItsFirstText) {
 TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
   ScratchFolder folder;
   const DataSetPtr data = open_csv(folder, "forms",
-                                   "blank,quote,nbsp,comma,both,pct,mixed,codes,ranges,huge,tiny\n"
-                                   "41 000,1'234,1\xC2\xA0" "234,\"12,5\",\"1.234,5\",12.5 %,7,\"1,5\",1 2,5,1e-320\n"
-                                   "9,2'000,5,\"0,25\",2,3%,\"1,234.5\",x,3 45,-1E+400,-2e-999\n"
-                                   "10,,,,,.,8,\"2,5\",,6,\n");
+                                   "blank,quote,nbsp,comma,both,pct,mixed,codes,ranges,huge,tiny,over\n"
+                                   "41 000,1'234,1\xC2\xA0" "234,\"12,5\",\"1.234,5\",12.5 %,7,\"1,5\",1 2,5,1e-320,1e400\n"
+                                   "9,2'000,5,\"0,25\",2,3%,\"1,234.5\",x,3 45,-1E+400,-2e-999,3\n"
+                                   "10,,,,,.,8,\"2,5\",,6,,\n");
   ASSERT_NE(data, nullptr);
   std::vector<std::string> notes = layout_notes(data.get());
   for (std::string& note : notes) note = note.substr(note.find(", line"));
@@ -108,6 +108,7 @@ TEST(CsvTyping, AColumnOfNumbersWrittenInAnotherFormIsNotedWithThatForm) {
       // held, as a subnormal number).
       ", line 3: variable huge" + range + "\"-1E+400\"" + range_advice,
       ", line 3: variable tiny" + range + "\"-2e-999\"" + range_advice,
+      ", line 2: variable over" + range + "\"1e400\"" + range_advice,
   };
   EXPECT_EQ(notes, expected);
 }
@@ -139,18 +140,31 @@ TEST(CsvTyping, WholeNumbersLongerThanADoubleHoldsAreNotedWithWhatTheyReadAs) {
       "write such codes with a letter in front, so that they are read as text";
   ScratchFolder folder;
   const DataSetPtr small = open_csv(folder, "codes",
-                                    "id,exact,n\n"
-                                    "1234567890123456,100000000000000000000,1\n"
-                                    "12345678901234567,0009007199254740992,2\n"
-                                    "-12345678901234569,1e25,3\n");
+                                    "id,exact,ratio,n\n"
+                                    "1234567890123456,100000000000000000000,0.12345678901234567,1\n"
+                                    "12345678901234567,0009007199254740992,3.14159265358979323846,2\n"
+                                    "-12345678901234569,1e25,-1234567890123456.75,3\n");
   ASSERT_NE(small, nullptr);
-  ASSERT_EQ(layout_notes(small.get()).size(), 2u);  // and the leading zeros of exact's 0009007199254740992
+  // And the leading zeros of exact's 0009007199254740992; long decimals
+  // (ratio) are no codes and are not noted.
+  ASSERT_EQ(layout_notes(small.get()).size(), 2u);
   EXPECT_EQ(layout_notes(small.get())[0], (folder.path() / "codes.csv").string() +
                                               ", line 3: variable id holds 12345678901234567, which has more digits "
                                               "than a number holds exactly, so it is read as 12345678901234568" +
                                               after);
   const auto rows = testing::read_whole(small.get());
   ASSERT_EQ(rows.size(), 3u);
+
+  // Leading zeros are left out before the digits are counted: 18 digits,
+  // read as 1e17.
+  const DataSetPtr zeros = open_csv(folder, "zeros", "code\n0100000000000000001\n5\n");
+  ASSERT_NE(zeros, nullptr);
+  ASSERT_EQ(layout_notes(zeros.get()).size(), 2u);
+  EXPECT_NE(layout_notes(zeros.get())[0].find(", line 2: variable code holds 0100000000000000001, which has more "
+                                                "digits than a number holds exactly, so it is read as "
+                                                "100000000000000000"),
+            std::string::npos)
+      << layout_notes(zeros.get())[0];
 
   expect_late_value_noted(folder, "90071992547409931",
                           ": variable id holds 90071992547409931, which has more digits than a number holds exactly, "

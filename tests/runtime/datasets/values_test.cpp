@@ -55,6 +55,10 @@ TEST(ReadNumericText, AcceptsDecimalNumbersAndMissingValuesOnly) {
       {".AB", NumericText::kNotNumeric, 0},
       {".1.", NumericText::kNotNumeric, 0},
       {".-", NumericText::kNotNumeric, 0},
+      {"-.", NumericText::kNotNumeric, 0},
+      {"+.", NumericText::kNotNumeric, 0},
+      {"12:30", NumericText::kNotNumeric, 0},
+      {"1/2", NumericText::kNotNumeric, 0},
   };
   for (const NumericCase& c : cases) {
     SCOPED_TRACE(c.text);
@@ -93,6 +97,23 @@ TEST(ReadNumericText, MatchesTheGeneralParserOnBothSidesOfTheQuickPath) {
     double value = 0;
     ASSERT_EQ(read_numeric_text(text, &value), NumericText::kNumber);
     EXPECT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(general));
+  }
+}
+
+// A field is a view into the file: the bytes after it are not read.
+TEST(ReadNumericText, ReadsOnlyTheBytesOfTheView) {
+  const struct {
+    const char* bytes;
+    std::size_t length;
+    double value;
+  } cases[] = {
+      {"123", 2, 12}, {"1.55", 3, 1.5}, {"-0.25", 4, -0.2}, {"2.05", 2, 2},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bytes);
+    double value = 0;
+    ASSERT_EQ(read_numeric_text(std::string_view(c.bytes, c.length), &value), NumericText::kNumber);
+    EXPECT_EQ(value, c.value);
   }
 }
 
