@@ -80,6 +80,18 @@ TEST(SplitProgram, ACommentStatementAfterAPastedSpaceIsAComment) {
   EXPECT_NE(step.text.find("population event=events;"), std::string::npos) << step.text;
 }
 
+// A comment inside a statement is blanked like one between statements,
+// and the statements after it are read.
+TEST(SplitProgram, ACommentInsideAStatementIsBlanked) {
+  Diagnostics diagnostics;
+  const Program program = split("proc\n  quilvar /* the; data */ data=pop;\nrun;\ntitle 'x';", &diagnostics);
+  EXPECT_TRUE(messages(diagnostics).empty()) << messages(diagnostics)[0];
+  ASSERT_EQ(describe(program), (std::vector<std::string>{"step@1", "title:x"}));
+  const Step& step = std::get<Step>(program.items[0]);
+  EXPECT_EQ(step.first_line, 1);
+  EXPECT_EQ(step.text, "    \n  quilvar                 data=pop;");
+}
+
 TEST(SplitProgram, TitleTextsUndoubleTheirQuotes) {
   Diagnostics diagnostics;
   const Program program = split("title 'It''s'; title \"say \"\"x\"\"\";", &diagnostics);
@@ -127,6 +139,8 @@ TEST(SplitProgram, ReportsProblemsWithPosition) {
        "ignored and the step starting on line 1 is not run", 0},
       {"proc quilvar data=pop;\n  run", "test.qv:2:3: the last statement is not ended by ';'", 1},
       {"proc quilvar data=pop;\n  strata age", "test.qv:2:3: the last statement is not ended by ';'; the step starting on line 1 is not run", 0},
+      {"proc\n  quilvar data=pop;\n  strata age",
+       "test.qv:3:3: the last statement is not ended by ';'; the step starting on line 1 is not run", 0},
       {"* comment\n  PROC quilvar data=pop; run;",
        "test.qv:1:1: the comment statement is not ended by ';' before the PROC statement on line 2: end the comment with ';'", 1},
       {"graphics maybe;", "test.qv:1:10: GRAPHICS expects ON or OFF, found \"maybe\"", 0},
@@ -186,6 +200,24 @@ TEST(SplitProgram, ALongLineIsShownAroundTheCaret) {
   EXPECT_EQ(line[caret.size() - 1], 'x');
   // The accented letter after the caret is whole, not cut in two.
   EXPECT_NE(line.find("'\xC3\xA8"), std::string::npos);
+}
+
+// Lines up to 160 bytes are shown whole; a longer one is cut to 140
+// bytes around the caret.
+TEST(SourceAndCaret, LinesLongerThan160BytesAreCut) {
+  const struct {
+    std::size_t length;
+    int column;
+    std::string shown;
+  } kCases[] = {
+      {160, 1, std::string(160, 'a') + "\n^"},
+      {161, 1, std::string(140, 'a') + "...\n^"},
+      {161, 161, "..." + std::string(61, 'a') + "\n" + std::string(63, ' ') + "^"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.length);
+    EXPECT_EQ(source_and_caret(std::string(c.length, 'a'), c.column), c.shown);
+  }
 }
 
 // A global statement without its ";" runs into the program statement on

@@ -173,6 +173,8 @@ TEST(Tokenizer, PastedCharactersAndNumbersSayWhatToWrite) {
       {"r\xC3\xA9gions x", "r\xC3\xA9gions", "\"r\xC3\xA9gions\" holds \"\xC3\xA9\": names take the letters A to Z, digits and underscores"},
       {"\xC3\xA2ge", "\xC3\xA2ge", "\"\xC3\xA2ge\" holds \"\xC3\xA2\": names take the letters A to Z, digits and underscores"},
       {"r\xE9gions", "r\xE9gions", "unexpected byte 0xE9, which starts no UTF-8 character: save the program as UTF-8 text"},
+      // A Latin-1 no-break space is no blank: the program is not UTF-8.
+      {"x\xA0y", "x\xA0y", "unexpected byte 0xA0, which starts no UTF-8 character: save the program as UTF-8 text"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.text);
