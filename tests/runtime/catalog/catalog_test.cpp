@@ -253,6 +253,12 @@ TEST(CatalogFormat, FillsTextAndNumberSlots) {
       {"%1", {number_arg(97.5)}, "97.5"},
       {"%1", {number_arg(0.0001)}, "0.0001"},
       {"%1", {number_arg(1e-7)}, "1e-07"},
+      // The bounds of plain notation: 1e-6 up to below 1e16.
+      {"%1", {number_arg(1e-6)}, "0.000001"},
+      {"%1", {number_arg(5e-6)}, "0.000005"},
+      {"%1", {number_arg(9.99e-7)}, "9.99e-07"},
+      {"%1", {number_arg(9999999999999998.0)}, "9999999999999998"},
+      {"%1", {number_arg(1e16)}, "1e+16"},
       {"%1", {number_arg(1.5e-7)}, "1.5e-07"},
       {"%1", {number_arg(123456789012345.0)}, "123456789012345"},
       {"%1", {number_arg(-1e300)}, "-1e+300"},

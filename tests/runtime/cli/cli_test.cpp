@@ -559,16 +559,22 @@ TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
 // standardized rate 0.5 x 250 + 0.3 x 500 + 0.2 x 1500 = 575 per 100,000.
 TEST_F(QuilvarRun, RatesThatDisagreeWithTheirCountsAreWarnedAbout) {
   write("ref.csv", "age,std_pop,ref_deaths,ref_rate\na,500,10,2\nb,300,30,10\nc,200,60,30\n");
-  struct Case { std::string data; std::string population; std::string reference; std::string log_text; double rate; };
+  // place: the observation warned about, "line N of" and its file.
+  struct Case { std::string data; std::string population; std::string reference; std::string log_text; double rate;
+                std::string place; };
   const Case cases[] = {
+      // Stratum a has no count; b, on line 3, gives 40 / 8000 = 500 per
+      // 100,000 beside its rate of 5.
       {"age,deaths,pop,rate\na,,2000,2.5\nb,40,8000,5.0\nc,90,6000,15.0\n", "event=deaths total=pop rate=rate",
-       "total=std_pop", "is 0.01 times what its EVENT= and TOTAL= values give", 451.25},
+       "total=std_pop", "is 0.01 times what its EVENT= and TOTAL= values give", 451.25, "line 3 of pop.csv"},
       {"age,deaths,pop,rate\na,,2000,2.5\nb,40,8000,5.0\nc,90,6000,15.0\n",
-       "event=deaths total=pop rate(mult=1000)=rate", "total=std_pop", "", 575},
+       "event=deaths total=pop rate(mult=1000)=rate", "total=std_pop", "", 575, ""},
       {"age,deaths,pop,rate\na,1,300000,0.3\nb,40,8000,500\nc,90,6000,1500\n", "event=deaths total=pop rate=rate",
-       "total=std_pop", "", 0.5 * 1e5 / 3e5 + 150 + 300},
+       "total=std_pop", "", 0.5 * 1e5 / 3e5 + 150 + 300, ""},
+      // Reference stratum a, on line 2: 10 / 500 = 2000 per 100,000 beside 2.
       {"age,deaths,pop\na,5,2000\nb,40,8000\nc,90,6000\n", "event=deaths total=pop",
-       "total=std_pop event=ref_deaths rate=ref_rate", "RATE= value of an observation of the REFERENCE data", 575},
+       "total=std_pop event=ref_deaths rate=ref_rate", "RATE= value of an observation of the REFERENCE data", 575,
+       "line 2 of ref.csv"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.population + " / " + c.reference);
@@ -580,6 +586,11 @@ TEST_F(QuilvarRun, RatesThatDisagreeWithTheirCountsAreWarnedAbout) {
     EXPECT_NEAR(cell(estimates[0], 0, "Quilvar"), c.rate, 1e-9);
     EXPECT_EQ(r.log.find("[908-181]") != std::string::npos, !c.log_text.empty()) << r.log;
     EXPECT_NE(r.log.find(c.log_text), std::string::npos) << r.log;
+    if (!c.place.empty()) {
+      const std::string file = c.place.substr(c.place.rfind(' ') + 1);
+      const std::string place = c.place.substr(0, c.place.size() - file.size()) + (folder_ / file).string() + ")";
+      EXPECT_NE(r.log.find("(" + place + " [908-181]"), std::string::npos) << r.log;
+    }
     EXPECT_EQ(r.json["steps"][0]["status"], c.log_text.empty() ? 0 : 4);
   }
 }
