@@ -74,6 +74,8 @@ TEST(ByGroups, RunsOfEqualValuesFormGroupsInFileOrder) {
       {"quoted and doubled quotes by value, not bytes",
        "id,k\n1,ab\n2,\"ab\"\n3,\"x\"\"y\"\n4,\"x\"\"y\"\n5,\n6,x\"\"y\n", {{"k", false}}, true,
        {{"k=ab", {"1", "2"}}, {"k=x\"y", {"3", "4"}}, {"k=", {"5"}}, {"k=x\"\"y", {"6"}}}},
+      {"doubled quotes unquoted, then quoted", "id,k\n1,x\"\"y\n2,\"x\"\"y\"\n", {{"k", false}}, false,
+       {{"k=x\"\"y", {"1"}}, {"k=x\"y", {"2"}}}},
       {"same number written otherwise", "id,k\n1,2\n2,2.0\n3,02\n4,3\n", {{"k", false}}, false,
        {{"k=2", {"1", "2", "3"}}, {"k=3", {"4"}}}},
       {"no by variables", "id,area\n1,B\n2,A\n", {}, false, {{"", {"1", "2"}}}},
@@ -156,9 +158,11 @@ TEST(ByGroups, UnknownOrRepeatedByVariableIsAnError) {
   EXPECT_EQ(read_groups(data.get()), (std::vector<GroupRead>{{"", {"A"}}}));
 }
 
+// The empty line before group B is passed in every reading of group A,
+// which ends where B's first observation starts.
 TEST(ByGroups, RewindReadsTheCurrentGroupAgain) {
   ScratchFolder folder;
-  const DataSetPtr data = open_with_by(folder, "id,area\n1,A\n2,A\n3,A\n4,B\n5,B\n", {{"area", false}}, false);
+  const DataSetPtr data = open_with_by(folder, "id,area\n1,A\n2,A\n3,A\n\n4,B\n5,B\n", {{"area", false}}, false);
   ASSERT_NE(data, nullptr);
   FormattedReader reader(data.get());
   EXPECT_NE(services().rewind_group(data.get(), 66), 0);
