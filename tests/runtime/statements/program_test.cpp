@@ -81,15 +81,16 @@ TEST(SplitProgram, ACommentStatementAfterAPastedSpaceIsAComment) {
 }
 
 // A comment inside a statement is blanked like one between statements,
-// and the statements after it are read.
+// and the statements after it are read. "/*/" opens a comment: its "*/"
+// does not close it.
 TEST(SplitProgram, ACommentInsideAStatementIsBlanked) {
   Diagnostics diagnostics;
-  const Program program = split("proc\n  quilvar /* the; data */ data=pop;\nrun;\ntitle 'x';", &diagnostics);
+  const Program program = split("proc\n  quilvar /*/ the; data */ data=pop;\nrun;\ntitle 'x';", &diagnostics);
   EXPECT_TRUE(messages(diagnostics).empty()) << messages(diagnostics)[0];
   ASSERT_EQ(describe(program), (std::vector<std::string>{"step@1", "title:x"}));
   const Step& step = std::get<Step>(program.items[0]);
   EXPECT_EQ(step.first_line, 1);
-  EXPECT_EQ(step.text, "    \n  quilvar                 data=pop;");
+  EXPECT_EQ(step.text, "    \n  quilvar" + std::string(18, ' ') + "data=pop;");
 }
 
 TEST(SplitProgram, TitleTextsUndoubleTheirQuotes) {

@@ -186,7 +186,8 @@ TEST(Tokenizer, PastedCharactersAndNumbersSayWhatToWrite) {
 }
 
 TEST(Tokenizer, PositionsAcrossLinesAndComments) {
-  const std::vector<Token> tokens = tokenize("a\n  b /* c\n */ 'x\ny' d", 7, module_keywords());
+  // "/*/" opens a comment; its "*/" does not close it.
+  const std::vector<Token> tokens = tokenize("a\n  b /*/ c\n */ 'x\ny' d", 7, module_keywords());
   const struct {
     const char* text;
     int line;
