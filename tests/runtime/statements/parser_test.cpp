@@ -138,8 +138,9 @@ TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
   const std::vector<Step> steps = steps_of(
       "proc quilvar data=pop;\n strata age;\n by sex\n\nrun;\n"
       "proc quilvar data=pop;\n strata age\n population event=events;\nrun;\n"
-      "proc quilvar data=pop;\n strata age\n   sexx;\nrun;\n");
-  ASSERT_EQ(steps.size(), 3u);
+      "proc quilvar data=pop;\n strata age\n   sexx;\nrun;\n"
+      "proc quilvar data=pop;\n by\n sex\nrun;\n");
+  ASSERT_EQ(steps.size(), 4u);
   const StepRun by(steps[0]);
   ASSERT_EQ(by.log().errors.size(), 1u);
   EXPECT_NE(by.log().errors[0].message.find("BY variable run is not in data set"), std::string::npos);
@@ -151,6 +152,11 @@ TEST(ParseErrors, AStatementWordReadAsAVariablePointsAtTheMissingSemicolon) {
   ASSERT_EQ(misspelled.log().errors.size(), 1u);
   EXPECT_NE(misspelled.log().errors[0].message.find("variable sexx"), std::string::npos);
   EXPECT_EQ(misspelled.log().errors[0].message.find("missing?"), std::string::npos);
+  // The ";" belongs after the word before RUN, on line 16, not after BY.
+  const StepRun by_alone(steps[3]);
+  ASSERT_EQ(by_alone.log().errors.size(), 1u);
+  EXPECT_NE(by_alone.log().errors[0].message.find("at the end of line 16 missing?"), std::string::npos)
+      << by_alone.log().errors[0].message;
 }
 
 // An option written in a statement that has no place for it is named with
