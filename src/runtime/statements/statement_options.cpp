@@ -110,8 +110,13 @@ class ParenthesisedSearch {
         const bool noted = std::any_of(places_.begin(), places_.end(), [&](const ParenthesisedPlace& p) {
           return p.option == place.option && p.owner == place.owner;
         });
-        if (place.owner != 0 && i + 1 < symbols.size() && begins_with_keyword(symbols[i + 1], 0) && !noted) {
-          places_.push_back(place);
+        if (place.owner != 0 && i + 1 < symbols.size() && !noted) {
+          const int after = i + 2 < symbols.size() ? symbols[i + 2] : 0;
+          std::optional<int> next = symbols[i + 1] == keyword_ ? std::optional<int>(after) : follower(symbols[i + 1], 0);
+          if (next) {
+            place.takes_value = (*next != 0 ? *next : after) == equals_;
+            places_.push_back(place);
+          }
         }
         return;
       }
@@ -148,18 +153,22 @@ class ParenthesisedSearch {
     return first;
   }
 
-  // The symbol is keyword, or a nonterminal one of whose productions starts
-  // with it (through the first symbols of a few nonterminals).
-  bool begins_with_keyword(int symbol, int depth) const {
+  // When the symbol is a nonterminal one of whose productions starts with
+  // keyword (through the first symbols of a few nonterminals): the symbol
+  // that follows the keyword there, 0 when its production ends with it (a
+  // spelling, MULT | MULTIPLIER, followed by what follows the nonterminal).
+  std::optional<int> follower(int symbol, int depth) const {
     constexpr int kMaxDepth = 4;
-    if (symbol == keyword_) return true;
-    if (!grammar_.is_nonterminal(symbol) || depth == kMaxDepth) return false;
+    if (!grammar_.is_nonterminal(symbol) || depth == kMaxDepth) return std::nullopt;
     for (int production = 0; production < grammar_.production_count(); ++production) {
       if (grammar_.production_lhs(production) != symbol - grammar_.first_nonterminal()) continue;
       const std::vector<int> symbols = parse_order(grammar_, production);
-      if (!symbols.empty() && begins_with_keyword(symbols[0], depth + 1)) return true;
+      if (symbols.empty()) continue;
+      const int after = symbols.size() > 1 ? symbols[1] : 0;
+      if (symbols[0] == keyword_) return after;
+      if (const std::optional<int> found = follower(symbols[0], depth + 1)) return *found != 0 ? *found : after;
     }
-    return false;
+    return std::nullopt;
   }
 
   const GrammarView& grammar_;

@@ -33,6 +33,7 @@ struct ParenthesisedPlace {
   int keyword = 0;    // the statement's first keyword (its name)
   int option = 0;
   int owner = 0;
+  bool takes_value = false;  // "=" follows the keyword in the list
 };
 
 // The lists of every statement's options that begin with keyword, in

@@ -110,15 +110,23 @@ std::string StatementParser::other_statement_hint() const {
   // A sub-option of this statement's options written on its own
   // ("STATS CL=POISSON"): show it in its parentheses.
   const std::vector<ParenthesisedPlace> lists = parenthesised_places(grammar_, token.keyword);
+  // Shown as the list takes it: "AF", "MULT=...".
   const auto form = [&](const ParenthesisedPlace& list) {
     std::string text = list.option != 0 ? describe_code(list.option) + "=" : std::string();
-    return text.append(describe_code(list.owner)).append("(").append(written).append(equals ? "...)" : ")");
+    text.append(describe_code(list.owner)).append("(").append(upper_case(token.text));
+    return text.append(list.takes_value ? "=...)" : ")");
   };
   std::vector<std::string> here;
   for (const ParenthesisedPlace& list : lists) {
     if (list.statement == statement_) here.push_back(form(list));
   }
-  if (!here.empty()) return "; " + written + " is written in parentheses here: " + join_alternatives(here);
+  if (!here.empty()) {
+    const bool takes_value = std::any_of(lists.begin(), lists.end(), [&](const ParenthesisedPlace& list) {
+      return list.statement == statement_ && list.takes_value;
+    });
+    return "; " + upper_case(token.text) + (takes_value ? "=" : "") + " is written in parentheses here: " +
+           join_alternatives(here);
+  }
   std::vector<std::string> owners;
   for (const OptionPlace& place : places) {
     std::string owner = "the " + statement_name(place.keyword) + " statement";

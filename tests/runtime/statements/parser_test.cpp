@@ -177,7 +177,7 @@ TEST(ParseErrors, AnOptionOfAnotherStatementSaysWhereItBelongs) {
        "; CL= is written in parentheses here: STATS(CL=...) or SMR(CL=...)"},
       {"proc quilvar data=pop method=mh af;\nrun;", "; AF is written in parentheses here: METHOD=INDIRECT(AF) or METHOD=MH(AF)"},
       {"proc quilvar data=pop mult=1000;\nrun;", "; MULT= is written in parentheses here: STAT=RATE(MULT=...)"},
-      {"proc quilvar data=pop only;\nrun;", "; ONLY is written in parentheses here: PLOTS(ONLY)"},
+      {"proc quilvar data=pop only=yes;\nrun;", "; ONLY is written in parentheses here: PLOTS(ONLY)"},
       {"proc quilvar data=pop;\n population order=data group=sex;\nrun;",
        "; ORDER= is written in parentheses here: GROUP(ORDER=...)"},
       {"proc quilvar data=pop exposed='x';\nrun;", "; EXPOSED= belongs in the POPULATION statement as GROUP(EXPOSED=...)"},
