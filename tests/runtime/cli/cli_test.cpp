@@ -616,6 +616,142 @@ TEST_F(QuilvarRun, InvalidValuesAndGroupLevelsStopTheStep) {
   }
 }
 
+// Values at the edges of what is valid are read as they are: half a
+// person-year, no events, as many events as individuals (a risk of 1), and
+// a risk of 1 beside its total, from which the count is derived, or beside
+// its count and total; the stratum limits come with any two of the three.
+TEST_F(QuilvarRun, ValuesAtTheEdgesOfValidityAreRead) {
+  write("ref.csv", "age,std_pop\n1,100\n2,100\n");
+  struct Case {
+    std::string data, options, population;
+    double events, total, crude;
+  };
+  const Case cases[] = {
+      {"age,deaths,persons\n1,0,0.5\n2,3,1000\n", "", "event=deaths total=persons", 0, 0.5, 0},
+      {"age,deaths,persons\n1,10,10\n2,3,1000\n", "stat=risk", "event=deaths total=persons", 10, 10, 1},
+      {"age,persons,risk\n1,10,1\n2,1000,0.003\n", "stat=risk", "total=persons risk=risk", 10, 10, 1},
+      {"age,deaths,persons,risk\n1,10,10,1\n2,3,1000,0.003\n", "stat=risk", "event=deaths total=persons risk=risk",
+       10, 10, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.data + c.options);
+    write("pop.csv", c.data);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none " + c.options +
+                            "; population " + c.population + "; reference total=std_pop; strata age / stats;\nrun;\n");
+    EXPECT_EQ(r.json["steps"][0]["status"], 0) << r.log;
+    const auto tables = outputs(r, 0, "StrataStats");
+    ASSERT_EQ(tables.size(), 1u) << r.log;
+    EXPECT_DOUBLE_EQ(cell(tables[0], 0, "ObservedEvents"), c.events);
+    EXPECT_DOUBLE_EQ(cell(tables[0], 0, c.options.empty() ? "PopTime" : "NObs"), c.total);
+    EXPECT_DOUBLE_EQ(cell(tables[0], 0, c.options.empty() ? "CrudeRate" : "CrudeRisk"), c.crude);
+    EXPECT_TRUE(present_cell(tables[0], 1, "UpperCL"));  // any two of the three values give limits
+  }
+  // A rate of 0 beside 5 events gives no population: the stratum's is not known.
+  write("pop.csv", "age,deaths,persons,rate\n1,5,,0\n2,3,1000,300\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                          "total=persons rate=rate; reference total=std_pop; strata age / stats;\nrun;\n");
+  const auto tables = outputs(r, 0, "StrataStats");
+  ASSERT_EQ(tables.size(), 1u) << r.log;
+  EXPECT_FALSE(present_cell(tables[0], 0, "PopTime"));
+  EXPECT_NE(r.log.find("The population of stratum age=1 is not known"), std::string::npos) << r.log;
+}
+
+// A rate is compared with the count and total beside it on the reference
+// rows too, per the reference's own multiplier (line 2 agrees: 2,000 per
+// 100,000 is 10 in 500; line 3 gives 10 for 10,000), and a risk from the
+// first row on, even one of a single event (0.1 written for 1 in 100).
+TEST_F(QuilvarRun, RatesAndRisksAreComparedWithTheirCountsOnEveryRow) {
+  struct Case { std::string options; std::string population; std::string reference; std::string pop; std::string ref;
+                std::string log_text; };
+  const Case cases[] = {
+      {"", "event=deaths total=pop", "total=std_pop event=ref_deaths rate=ref_rate",
+       "age,deaths,pop\na,5,2000\nb,40,8000\n", "age,std_pop,ref_deaths,ref_rate\na,500,10,2000\nb,300,30,10\n",
+       "The RATE= value of an observation of the REFERENCE data is 0.001 times what its EVENT= and TOTAL= values "
+       "give, so event counts or populations derived from RATE= values are off by as much. (line 3 of "},
+      {"stat=risk", "event=deaths total=pop risk=risk", "total=std_pop",
+       "age,deaths,pop,risk\na,1,100,0.1\nb,20,100,0.2\n", "age,std_pop\na,500\nb,300\n",
+       "The RISK= value of an observation of the POPULATION data is 10 times what its EVENT= and TOTAL= values "
+       "give, so event counts or populations derived from RISK= values are off by as much. (line 2 of "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.population + " / " + c.reference);
+    write("pop.csv", c.pop);
+    write("ref.csv", c.ref);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none " + c.options +
+                            "; population " + c.population + "; reference " + c.reference + "; strata age;\nrun;\n");
+    EXPECT_NE(r.log.find(c.log_text), std::string::npos) << r.log;
+    EXPECT_EQ(r.log.find("[908-181]"), r.log.rfind("[908-181]")) << r.log;  // once per data set
+  }
+}
+
+// GROUP= levels: a numeric variable has two levels, sorted by value
+// (INTERNAL) or by their formatted text, where "        10" comes before
+// "       0.5"; with one level, rows with a blank GROUP= value belong to the
+// one population; and the messages name each population by its level.
+TEST_F(QuilvarRun, GroupLevelsAreOrderedAndNamedByTheirValues) {
+  write("ref.csv", "age,std_pop\n1,500\n2,500\n");
+  write("pop.csv", "age,g,deaths,persons\n1,0.5,10,1000\n2,0.5,20,1000\n1,10,5,1000\n2,10,30,1000\n");
+  const std::string rest = "event=deaths total=persons; reference total=std_pop; strata age;\nrun;\n";
+  for (const auto& [order, first] : {std::pair<std::string, double>{"internal", 0.5}, {"formatted", 10}}) {
+    SCOPED_TRACE(order);
+    const RunResult r =
+        run("proc quilvar data=pop refdata=ref method=direct plots=none; population group(order=" + order + ")=g " +
+            rest);
+    const auto rates = outputs(r, 0, "Quilvar");
+    ASSERT_EQ(rates.size(), 1u) << r.log;
+    ASSERT_EQ(rates[0]["rows"].size(), 2u) << r.log;
+    EXPECT_DOUBLE_EQ(cell(rates[0], 0, "g"), first);
+    EXPECT_DOUBLE_EQ(cell(rates[0], 0, "Quilvar"), first == 10 ? 1750 : 1500);  // (5 + 30) / 2000, (10 + 20) / 2000
+  }
+  write("pop.csv", "age,g,deaths,persons\n1,a,10,1000\n2,a,20,1000\n2,,5,500\n");
+  RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population group=g " + rest);
+  const auto rates = outputs(r, 0, "Quilvar");
+  ASSERT_EQ(rates.size(), 1u) << r.log;
+  EXPECT_DOUBLE_EQ(cell(rates[0], 0, "ObservedEvents"), 35);
+  EXPECT_DOUBLE_EQ(cell(rates[0], 0, "PopTime"), 2500);
+  EXPECT_EQ(r.log.find("[908-176]"), std::string::npos) << r.log;
+  write("pop.csv", "age,g,deaths,persons\n1,a,10,1000\n2,a,20,1000\n1,b,5,500\n");
+  r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population group=g " + rest +
+          "proc quilvar data=pop method=mh plots=none; population group=g event=deaths total=persons; strata age;\n"
+          "run;\n");
+  EXPECT_NE(r.log.find("Stratum age=2 has data for Study Population (g=a) but not for Study Population (g=b); it is "
+                       "left out of the estimates for Study Population (g=b). [908-153]"),
+            std::string::npos)
+      << r.log;
+  EXPECT_NE(r.log.find("The crude rate of g=b in stratum age=2 is missing"), std::string::npos) << r.log;
+}
+
+// Each STRATA variable sorts by its own key. FORMATTED sorts the formatted
+// text, where a number stands right-aligned: "10" comes before "0.5" within
+// each sex, which INTERNAL sorts the other way round. DATA numbers the
+// values of each variable as first met, a character variable after a
+// numeric one too: M, met first, comes before F. The rate plot's stratum
+// axis follows the same order, headed by the variables' names.
+TEST_F(QuilvarRun, EachStrataVariableSortsByItsOwnKey) {
+  write("pop.csv", "sex,age,deaths,persons\nM,0.5,3,100\nM,10,4,100\nF,0.5,1,100\nF,10,2,100\n");
+  write("ref.csv", "sex,age,std_pop\nF,0.5,100\nF,10,100\nM,0.5,100\nM,10,100\n");
+  struct Case { std::string strata; std::vector<double> events; std::string ticks; std::string heading; };
+  const Case cases[] = {{"sex age / order=formatted", {2, 1, 4, 3}, "'F 10''F 0.5''M 10''M 0.5'", "sex * age"},
+                        {"sex age / order=internal", {1, 2, 3, 4}, "'F 0.5''F 10''M 0.5''M 10'", "sex * age"},
+                        {"age sex / order=data", {3, 1, 4, 2}, "'0.5 M''0.5 F''10 M''10 F'", "age * sex"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.strata);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots(only)=rate; population "
+                            "event=deaths total=persons; reference total=std_pop; strata " + c.strata + " stats;\n"
+                            "run;\n");
+    const auto tables = outputs(r, 0, "StrataStats");
+    ASSERT_EQ(tables.size(), 1u) << r.log;
+    ASSERT_EQ(tables[0]["rows"].size(), c.events.size());
+    for (std::size_t row = 0; row < c.events.size(); ++row) {
+      EXPECT_DOUBLE_EQ(cell(tables[0], row, "ObservedEvents"), c.events[row]) << row;
+    }
+    const auto plots = outputs(r, 0, "StrataRatePlot");
+    ASSERT_EQ(plots.size(), 1u) << r.log;
+    EXPECT_EQ(plots[0]["data"][0]["dynamic"]["_XTicks"], c.ticks);
+    EXPECT_EQ(plots[0]["data"][0]["dynamic"]["_XLabel"], c.heading);
+  }
+}
+
 TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   write("pop.csv", "year,age,deaths,persons\n2020,c,1,10\n2020,a,1,10\n2021,b,1,10\n2021,a,1,10\n2021,c,1,10\n");
   write("ref.csv", "age,std_pop\na,100\nb,100\nc,100\n");
