@@ -92,6 +92,12 @@ TEST_F(OptionResolution, StopsAndWarnsWithTheRightMessagesAndStatus) {
        "908-182(REFEVENT= and REFTOTAL=,1.5)"},
       {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
        "reference event=ref_deaths total=std_pop refevent=20 reftotal=20; strata age;", 0, ""},
+      {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
+       "reference event=ref_deaths total=std_pop refevent=1 reftotal=0.5; strata age;", 3000,
+       "908-182(REFEVENT= and REFTOTAL=,2)"},
+      // REFRATE= is a rate: with RISK it is not used, and a note says so.
+      {"data=pop refdata=ref method=indirect stat=risk; population event=deaths total=persons; "
+       "reference event=ref_deaths total=std_pop refrate=5; strata age;", 0, "908-120(REFRATE=,RISK)"},
       // The event total of one population belongs to neither of two.
       {"data=pop refdata=ref method=direct; population group=region rate=rate popevent=12; reference total=std_pop; "
        "strata age;", 4, "908-115(POPEVENT=,GROUP=)"},
@@ -176,6 +182,26 @@ TEST_F(OptionResolution, StrataOptionsAndPlotsSetTheirSwitches) {
   EXPECT_EQ(o.context->smr_plot_on, 1);
   EXPECT_EQ(o.context->effect_plot_type, 0);
   EXPECT_EQ(o.context->smr_table_on, 1);
+}
+
+// The SMR plot draws the limits of the StrataSMR table, or normal ones when
+// the table has none; they are computed for the plot whether or not the
+// table shows them.
+TEST_F(OptionResolution, SmrPlotLimitsFollowTheStrataSmrTable) {
+  struct Limits { std::string strata; int plot_cl; int computed_cl; };
+  const Limits cases[] = {{" strata age / smr(cl=lognormal);", kClLognormal, kClLognormal},
+                          {" strata age / smr(cl=poisson);", kClPoisson, kClPoisson},
+                          {" strata age / smr(cl=none);", kClNormal, kClNormal},
+                          {" strata age;", kClNormal, kClNormal}};
+  for (const Limits& l : cases) {
+    SCOPED_TRACE(l.strata);
+    const StepOutcome o = resolve("data=pop refdata=ref method=indirect plots(only)=smr; population event=deaths "
+                                  "total=persons; reference event=ref_deaths total=std_pop;" + l.strata);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.context->smr_plot_on, 1);
+    EXPECT_EQ(o.context->smr_plot_cl_type, l.plot_cl);
+    EXPECT_EQ(o.context->strata_smr_cl_compute_type, l.computed_cl);
+  }
 }
 
 TEST_F(OptionResolution, VariablesAndLabelsAreResolved) {

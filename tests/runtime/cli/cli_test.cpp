@@ -752,6 +752,28 @@ TEST_F(QuilvarRun, EachStrataVariableSortsByItsOwnKey) {
   }
 }
 
+// Under INDIRECT without population events every SMR output is left out,
+// each with a warning that says why: the Smr and standardized tables, the
+// StrataSMR table and the SMR plot. The stratum statistics remain, their
+// population columns without events.
+TEST_F(QuilvarRun, IndirectWithoutEventsLeavesOutEverySmrOutput) {
+  write("pop.csv", "age,persons\n1,1000\n2,500\n");
+  write("ref.csv", "age,ref_deaths,std_pop\n1,30,6000\n2,120,2000\n");
+  const RunResult r = run("proc quilvar data=pop refdata=ref method=indirect plots(only)=smr; population "
+                          "total=persons; reference event=ref_deaths total=std_pop; strata age / stats smr;\nrun;\n");
+  EXPECT_EQ(r.json["steps"][0]["status"], 4) << r.log;
+  std::vector<std::string> names;
+  for (const auto& o : r.json["steps"][0]["outputs"]) names.push_back(o["name"]);
+  EXPECT_EQ(names, (std::vector<std::string>{"StdInfo", "StrataStats"}));
+  // The population span covers the columns there are: the person-time and its proportion.
+  const auto& dynamic = r.json["steps"][0]["outputs"][1]["dynamic"];
+  EXPECT_EQ(dynamic["PopStart"], "PopTime");
+  EXPECT_EQ(dynamic["PopEnd"], "PopTimeProp");
+  for (const char* number : {"[908-135]", "[908-187]", "[908-138]", "[908-137]"}) {
+    EXPECT_NE(r.log.find(number), std::string::npos) << number << "\n" << r.log;
+  }
+}
+
 TEST_F(QuilvarRun, DataOrderListsStrataByFirstAppearanceAcrossByGroups) {
   write("pop.csv", "year,age,deaths,persons\n2020,c,1,10\n2020,a,1,10\n2021,b,1,10\n2021,a,1,10\n2021,c,1,10\n");
   write("ref.csv", "age,std_pop\na,100\nb,100\nc,100\n");
@@ -989,6 +1011,10 @@ TEST_F(QuilvarRun, PlotRequestsWithGraphicsOffWarnUnlessNone) {
   EXPECT_EQ(run(head + "plots=none" + tail, "--no-graphics").json["steps"][0]["status"], 0);
   EXPECT_EQ(run(head + "plots=dist" + tail, "--no-graphics").json["steps"][0]["status"], 4);
   EXPECT_EQ(run("graphics off;\n" + head + "plots=dist" + tail).json["steps"][0]["status"], 4);
+  // No effect plot is made with graphics off, so it is not also said to need GROUP=.
+  const RunResult effect = run(head + "plots=effect" + tail, "--no-graphics");
+  EXPECT_EQ(effect.json["steps"][0]["status"], 4);
+  EXPECT_EQ(effect.log.find("[908-119]"), std::string::npos) << effect.log;
 }
 
 // Every method, statistic, limit type and effect runs to completion with
