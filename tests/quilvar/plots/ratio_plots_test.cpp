@@ -25,6 +25,7 @@ TEST_F(SmrPlotTest, StratumSmrsAreNotScaledEvenForRates) {
   EXPECT_EQ(g.graph["label"], "Stratum SMR Plot");
   EXPECT_EQ(g.graph["description"], "Standardized Morbidity Ratios by Stratum");
   EXPECT_EQ(g.data()["name"], "SmrPhantom");
+  EXPECT_EQ(g.data()["label"], "Stratum SMR Plot Data");
   EXPECT_EQ(g.column_names(), (std::vector<std::string>{"StratumIndex", "Est", "LowerCL", "UpperCL"}));
   EXPECT_EQ(g.dynamic("_Cl"), 1);
   EXPECT_EQ(g.dynamic("_ClLabel"), "95% Lognormal Confidence Limits");
@@ -95,6 +96,7 @@ TEST_F(EffectPlotTest, TextsAndScalingByStatisticAndEffectType) {
     EXPECT_EQ(g.graph["label"], c.label);
     EXPECT_EQ(g.graph["description"], "Effects of the First Population Against the Second by Stratum");
     EXPECT_EQ(g.data()["name"], "EffectPhantom");
+    EXPECT_EQ(g.data()["label"], "Stratum Effect Plot Data");
     EXPECT_EQ(g.column_names(),
               (std::vector<std::string>{"StratumIndex", "Est", "LowerCL", "UpperCL", "XRef", "YRef"}));
     EXPECT_EQ(g.dynamic("_YLabel"), c.y_label);

@@ -1066,6 +1066,112 @@ TEST_F(QuilvarRun, MethodStatisticLimitAndEffectMatrixCompletes) {
   EXPECT_EQ(runs, 2 * 6 * 3 * 3 + 2 * 2 * 6);
 }
 
+// Each table names its method and statistic in its label and title, with
+// the multiplier for rates; the tables and the SMR or effect plot come in
+// their order.
+TEST_F(QuilvarRun, EachOutputIsLabelledForItsMethodAndStatistic) {
+  write("pop.csv", "exposed,age,cases,n\nyes,1,3,100\nno,1,1,120\nyes,2,0,80\nno,2,2,90\n");
+  write("ref.csv", "age,ref_cases,ref_n\n1,20,1000\n2,30,1000\n");
+  struct Case { std::string method; std::string statistic; std::vector<std::string> tables; };
+  const std::string effects = "Effects of the First Population Against the Second by Stratum";
+  const Case cases[] = {
+      {"direct", "rate",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Direct Standardization|Stratum Rates per 100000 for Direct Standardization",
+        "StrataEffect|Comparison of Stratum Rates per 100000|Comparison of Stratum Rates per 100000",
+        "StrataEffectPlot|Stratum Rate Ratio Plot|" + effects,
+        "Quilvar|Standardized Rates|Directly Standardized Rates per 100000",
+        "Effect|Comparison of Standardized Rates per 100000|Comparison of Standardized Rates per 100000"}},
+      {"direct", "risk",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Direct Standardization|Stratum Risks for Direct Standardization",
+        "StrataEffect|Comparison of Stratum Risks|Comparison of Stratum Risks",
+        "StrataEffectPlot|Stratum Risk Ratio Plot|" + effects,
+        "StdRisk|Standardized Risks|Directly Standardized Risks",
+        "Effect|Comparison of Standardized Risks|Comparison of Standardized Risks"}},
+      {"indirect(af)", "rate",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Indirect Standardization|Stratum Rates per 100000 for Indirect "
+        "Standardization",
+        "StrataSMR|Stratum SMR Estimates|Stratum SMRs from Reference Rates per 100000",
+        "StrataSMRPlot|Stratum SMR Plot|Standardized Morbidity Ratios by Stratum",
+        "Smr|Standardized Morbidity Ratio|Standardized Morbidity Ratio",
+        "Quilvar|Standardized Rates|Indirectly Standardized Rate per 100000",
+        "AttrFraction|Attributable Fractions|Attributable Fractions of the Study Population"}},
+      {"indirect(af)", "risk",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Indirect Standardization|Stratum Risks for Indirect Standardization",
+        "StrataSMR|Stratum SMR Estimates|Stratum SMRs from Reference Risks",
+        "StrataSMRPlot|Stratum SMR Plot|Standardized Morbidity Ratios by Stratum",
+        "Smr|Standardized Morbidity Ratio|Standardized Morbidity Ratio",
+        "StdRisk|Standardized Risks|Indirectly Standardized Risk",
+        "AttrFraction|Attributable Fractions|Attributable Fractions of the Study Population"}},
+      {"mh(af)", "rate",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Mantel-Haenszel Standardization|Stratum Rates per 100000 for "
+        "Mantel-Haenszel Standardization",
+        "StrataEffect|Comparison of Stratum Rates per 100000|Comparison of Stratum Rates per 100000",
+        "StrataEffectPlot|Stratum Rate Ratio Plot|" + effects,
+        "Quilvar|Standardized Rates|Mantel-Haenszel Standardized Rates per 100000",
+        "Effect|Comparison of Standardized Rates per 100000|Comparison of Standardized Rates per 100000",
+        "AttrFraction|Attributable Fractions|Attributable Fractions with no as the Exposed Group"}},
+      {"mh(af)", "risk",
+       {"StdInfo|Standardization Information|Standardization Information",
+        "StrataStats|Stratum Statistics for Mantel-Haenszel Standardization|Stratum Risks for Mantel-Haenszel "
+        "Standardization",
+        "StrataEffect|Comparison of Stratum Risks|Comparison of Stratum Risks",
+        "StrataEffectPlot|Stratum Risk Ratio Plot|" + effects,
+        "StdRisk|Standardized Risks|Mantel-Haenszel Standardized Risks",
+        "Effect|Comparison of Standardized Risks|Comparison of Standardized Risks",
+        "AttrFraction|Attributable Fractions|Attributable Fractions with no as the Exposed Group"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + " " + c.statistic);
+    const bool indirect = c.method.starts_with("indirect");
+    const bool mh = c.method.starts_with("mh");
+    const RunResult r =
+        run("proc quilvar data=pop " + std::string(mh ? "" : "refdata=ref ") + "method=" + c.method +
+            " stat=" + c.statistic + (indirect ? " plots(only)=smr" : " effect=ratio plots(only)=effect") +
+            "; population " +
+            (indirect ? "" : "group=exposed ") + "event=cases total=n; " +
+            (mh ? "" : "reference event=ref_cases total=ref_n; ") + "strata age / stats " +
+            (indirect ? "smr" : "effect") + ";\nrun;\n");
+    std::vector<std::string> tables;
+    for (const auto& o : r.json["steps"][0]["outputs"]) {
+      tables.push_back(o["name"].get<std::string>() + "|" + o["label"].get<std::string>() + "|" +
+                       o.value("title", o.value("description", "")));
+    }
+    EXPECT_EQ(tables, c.tables) << r.log;
+  }
+}
+
+// The Type cells name the limits each row shows: the SMR's and the exposed
+// attributable fraction's of the CL= type, the population attributable
+// fraction's always from the log complement, and the stratum SMRs' of
+// their own type.
+TEST_F(QuilvarRun, TypeCellsNameTheLimitsOfEachRow) {
+  write("pop.csv", "age,cases,n\n1,3,100\n2,2,90\n");
+  write("ref.csv", "age,ref_cases,ref_n\n1,20,1000\n2,30,1000\n");
+  struct Case { std::string cl; std::string type; };
+  const Case cases[] = {{"normal", "Normal"}, {"lognormal", "Lognormal"}, {"poisson", "Poisson"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cl);
+    const RunResult r = run("proc quilvar data=pop refdata=ref method=indirect(af) cl=" + c.cl +
+                            " plots=none; population event=cases total=n; reference event=ref_cases total=ref_n; "
+                            "strata age / smr(cl=" + c.cl + ");\nrun;\n");
+    const auto text = [&](const std::string& table, std::size_t row) {
+      const auto found = outputs(r, 0, table);
+      if (found.empty()) return std::string("no table ") + table;
+      const int column = column_index(found[0], "Type");
+      return column < 0 ? std::string() : found[0]["rows"][row][static_cast<std::size_t>(column)].get<std::string>();
+    };
+    EXPECT_EQ(text("Smr", 0), c.type) << r.log;
+    EXPECT_EQ(text("StrataSMR", 1), c.type);
+    EXPECT_EQ(text("AttrFraction", 0), c.type);
+    EXPECT_EQ(text("AttrFraction", 1), "Log Complement");
+  }
+}
+
 TEST_F(QuilvarRun, BundledStandardPopulationsHaveTheirPublishedTotals) {
   struct Standard { std::string name; std::size_t groups; double total; };
   const Standard standards[] = {{"us2000", 19, 274633642}, {"us2000_18", 18, 274633642}, {"who2000", 21, 100035},
