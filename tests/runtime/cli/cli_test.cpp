@@ -646,7 +646,8 @@ TEST_F(QuilvarRun, ValuesAtTheEdgesOfValidityAreRead) {
     EXPECT_DOUBLE_EQ(cell(tables[0], 0, c.options.empty() ? "CrudeRate" : "CrudeRisk"), c.crude);
     EXPECT_TRUE(present_cell(tables[0], 1, "UpperCL"));  // any two of the three values give limits
   }
-  // A rate of 0 beside 5 events gives no population: the stratum's is not known.
+  // A rate of 0 beside 5 events gives no population (5 / 0 is none): the
+  // stratum's is not known.
   write("pop.csv", "age,deaths,persons,rate\n1,5,,0\n2,3,1000,300\n");
   const RunResult r = run("proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
                           "total=persons rate=rate; reference total=std_pop; strata age / stats;\nrun;\n");
@@ -654,6 +655,7 @@ TEST_F(QuilvarRun, ValuesAtTheEdgesOfValidityAreRead) {
   ASSERT_EQ(tables.size(), 1u) << r.log;
   EXPECT_FALSE(present_cell(tables[0], 0, "PopTime"));
   EXPECT_NE(r.log.find("The population of stratum age=1 is not known"), std::string::npos) << r.log;
+  EXPECT_EQ(r.log.find("[908-171]"), std::string::npos) << r.log;  // no sum grew past the largest number
 }
 
 // A rate is compared with the count and total beside it on the reference
