@@ -165,10 +165,13 @@ int significant_digits(std::string_view text) {
 }
 
 // The fixed-notation text with the most decimals that fits `width`, trailing
-// zeros dropped; empty when even the integer part does not fit.
+// zeros dropped; empty when even the integer part does not fit. The integer
+// part rounded to no decimals can be a digit longer than the one shown with
+// decimals (9.71 gives "10"), so the search starts one decimal higher; texts
+// too wide are passed over.
 std::string best_fixed(double value, int width) {
   const int integer_length = static_cast<int>(to_text(value, std::chars_format::fixed, 0).size());
-  for (int decimals = width - integer_length - 1; decimals >= 0; --decimals) {
+  for (int decimals = width - integer_length; decimals >= 0; --decimals) {
     std::string text = to_text(value, std::chars_format::fixed, decimals);
     if (static_cast<int>(text.size()) > width) continue;
     strip_trailing_zeros(&text);

@@ -203,6 +203,11 @@ TEST(FormatBest, GivesTheMostPreciseTextThatFits) {
       {0.0000123456, 8, "1.235E-5"},
       {1e15, 8, "1E15"},
       {123456789.0, 2, "**"},
+      // Below a power of ten, the whole part rounded alone has a digit more
+      // than the one shown with decimals: the decimals still fill the width.
+      {9.71234567, 8, "9.712346"},
+      {-99.999949, 8, "-99.9999"},
+      {9.75, 4, "9.75"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
