@@ -113,6 +113,45 @@ TEST(DisplayTable, OuterSpansSitAboveInnerOnesAndLongTextsWidenTheirColumns) {
   EXPECT_GE(display.column_start(3) + display.columns[3].width, population->text.size() + 4);
 }
 
+// A span's two lines each fit inside its decoration, a long word included,
+// and a span named from its last column back to its first covers the same
+// columns.
+TEST(DisplayTable, WrappedSpansFitTheirLongestWordAndReversedEndsCoverTheSameColumns) {
+  const std::string limits = "Limits Supercalifragilisticexpialidocious";
+  const Table table = make_table("Vesk.Quilvar.StrataStats",
+                                 {numeric_column("ObservedEvents"), numeric_column("CrudeRate"),
+                                  numeric_column("LowerCL"), numeric_column("UpperCL"), numeric_column("RefPopTime"),
+                                  numeric_column("ExpectedEvents")},
+                                 {{"_SpanCL_", limits.c_str()},
+                                  {"RefText", "Reference Population"},
+                                  {"RefStart", "ExpectedEvents"},
+                                  {"RefEnd", "RefPopTime"}});
+  const DisplayTable display = make_display_table(table);
+  const DisplaySpan* cl = find_span(display, limits);
+  const DisplaySpan* reference = find_span(display, "Reference Population");
+  ASSERT_TRUE(cl != nullptr && reference != nullptr);
+  EXPECT_EQ(reference->first, 4u);
+  EXPECT_EQ(reference->last, 5u);
+  const std::size_t span_width = display.column_start(3) + display.columns[3].width - display.column_start(2);
+  ASSERT_EQ(cl->lines.size(), 2u);
+  EXPECT_EQ(cl->lines[0], "Limits");
+  EXPECT_EQ(cl->lines[1], "Supercalifragilisticexpialidocious");
+  EXPECT_LE(cl->lines[1].size() + 2, span_width);
+}
+
+// A numeric column given a character format keeps the display of its style,
+// and one named like a character column's style shows its numbers whole.
+TEST(DisplayTable, NumericColumnsNeverTakeACharacterFormat) {
+  ColumnDef events = numeric_column("ObservedEvents");
+  events.format = "$8.";
+  Table table = make_table("Somewhere.Else", {events, numeric_column("Method")}, {});
+  table.cells[0].number = 412.5;
+  table.cells[1].number = 2.5;
+  const DisplayTable display = make_display_table(table);
+  EXPECT_EQ(display.cell(0, 0), "412.5000");
+  EXPECT_EQ(display.cell(0, 1), "2.5");
+}
+
 TEST(DisplayTable, SpansNamingAbsentColumnsOrTextsAreLeftOut) {
   const Table table = make_table("Vesk.Quilvar.StrataStats", {numeric_column("ObservedEvents")},
                                  {{"PopStart", "ObservedEvents"}, {"PopEnd", "UpperCL"}, {"RefText", "Reference"}});
@@ -301,7 +340,8 @@ TEST(DisplayTable, TextCellsShowControlCharactersAsBlanks) {
   const struct {
     const char* value;
     const char* shown;
-  } cases[] = {{"a\nb", "a b"}, {"a\tb", "a b"}, {"a\x7f" "b", "a b"}, {"\x01x", " x"}, {"plain", "plain"}};
+  } cases[] = {{"a\nb", "a b"},     {"a\tb", "a b"}, {"a\x7f" "b", "a b"}, {"\x01x", " x"},
+               {"a\x1f" "b", "a b"}, {"a b~", "a b~"}, {"plain", "plain"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);
     Table table;

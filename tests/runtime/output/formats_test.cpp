@@ -203,11 +203,22 @@ TEST(FormatBest, GivesTheMostPreciseTextThatFits) {
       {0.0000123456, 8, "1.235E-5"},
       {1e15, 8, "1E15"},
       {123456789.0, 2, "**"},
+      // Eight whole digits fill BEST8. exactly: no exponent for them.
+      {12345678.4, 8, "12345678"},
+      {-1234567.4, 8, "-1234567"},
+      // As many significant digits either way: the plain text is kept.
+      {0.0012345, 6, "0.0012"},
+      {-0.0012345, 7, "-0.0012"},
+      // A negative number too small for the width reads 0, never -0.
+      {-0.000001, 4, "0"},
       // Below a power of ten, the whole part rounded alone has a digit more
       // than the one shown with decimals: the decimals still fill the width.
       {9.71234567, 8, "9.712346"},
       {-99.999949, 8, "-99.9999"},
       {9.75, 4, "9.75"},
+      // The narrowest width still holds one character.
+      {12.0, 1, "*"},
+      {7.0, 1, "7"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
@@ -227,7 +238,25 @@ TEST(ParseFormat, ReadsColumnFormatsAndRejectsOthers) {
   EXPECT_EQ(format.decimals, 3);
   ASSERT_TRUE(parse_format("$12.", &format));
   EXPECT_EQ(format.kind, FormatKind::kText);
-  for (const char* bad : {"", "BEST8", "DATE9.", "BEST99.", "8.x", "BEST8.2"}) {
+  // The bounds of widths and decimals, and a width left out.
+  struct Good {
+    const char* text;
+    DisplayFormat expected;
+  };
+  const Good goods[] = {
+      {"1.", {FormatKind::kFixed, 1, 0}},
+      {"32.30", {FormatKind::kFixed, 32, 30}},
+      {"best32.", {FormatKind::kBest, 32, 0}},
+      {"BEST.", {FormatKind::kBest, 12, 0}},
+  };
+  for (const Good& good : goods) {
+    SCOPED_TRACE(good.text);
+    ASSERT_TRUE(parse_format(good.text, &format));
+    EXPECT_EQ(format.kind, good.expected.kind);
+    EXPECT_EQ(format.width, good.expected.width);
+    EXPECT_EQ(format.decimals, good.expected.decimals);
+  }
+  for (const char* bad : {"", "BEST8", "DATE9.", "BEST99.", "8.x", "BEST8.2", "0.", "33.", "12.31", ".2", "BEST33."}) {
     SCOPED_TRACE(bad);
     format = kCountFormat;
     EXPECT_FALSE(parse_format(bad, &format));
