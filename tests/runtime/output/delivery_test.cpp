@@ -222,6 +222,11 @@ TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
   end_step(1008, {"ERROR: the data stopped it"}, 25);
   table_step("Clean");
   end_step(0);
+  // Without messages, any status but 0 gets its box; 5 is the first error.
+  begin_step("First error", no_by);
+  end_step(5);
+  begin_step("Least warning", no_by);
+  end_step(1);
   finish();
 
   const std::string html = read_file(folder_ / "report.html");
@@ -237,9 +242,15 @@ TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
   EXPECT_NE(html.find("status 1008: an error", stopped), std::string::npos);
   EXPECT_NE(html.find("ERROR: the data stopped it\n... 25 more in the log.", stopped), std::string::npos);
   EXPECT_NE(html.find("href=\"#step2-messages\""), std::string::npos);  // in the contents
+  const std::size_t first_error = html.find("id=\"step4-messages\"");
+  const std::size_t least_warning = html.find("id=\"step5-messages\"");
+  ASSERT_NE(first_error, std::string::npos) << html;
+  ASSERT_NE(least_warning, std::string::npos) << html;
+  EXPECT_NE(html.find("status 5: an error", first_error), std::string::npos);
+  EXPECT_NE(html.find("status 1: warnings were issued", least_warning), std::string::npos);
 
   const json steps = json::parse(read_file(folder_ / "out.json"))["steps"];
-  ASSERT_EQ(steps.size(), 3u);
+  ASSERT_EQ(steps.size(), 5u);
   EXPECT_EQ(steps[0]["messages"], json::array({"WARNING: rates <1 & more"}));
   EXPECT_EQ(steps[0]["more_messages"], 0);
   EXPECT_EQ(steps[1]["status"], 1008);

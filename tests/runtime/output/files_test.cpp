@@ -112,6 +112,25 @@ TEST_F(OutputFiles, CsvQuotesFieldsAndGivesANewLayoutItsOwnFile) {
   EXPECT_EQ(second, (std::vector<std::vector<std::string>>{{"Year", "Note", "ProbZ"}, {"2021", "line", "0.25"}}));
 }
 
+// Each field that would break its row or lose its edges is quoted, and
+// only those: a carriage return alone ends a row for many readers.
+TEST_F(OutputFiles, CsvQuotesEveryFieldThatWouldBreakItsRowAndNoOther) {
+  const struct {
+    const char* text;
+    const char* field;
+  } cases[] = {{"a\rb", "\"a\rb\""},           {"a\nb", "\"a\nb\""},   {"a,b", "\"a,b\""},
+               {"say \"x\"", "\"say \"\"x\"\"\""}, {" a", "\" a\""},         {"\ta", "\"\ta\""},
+               {"a b;c", "a b;c"},           {"a'b", "a'b"}};
+  begin_full_run();
+  begin_step("", nullptr);
+  for (const auto& c : cases) produce_table("Notes", c.text, 0.5);
+  end_step(0);
+  finish();
+  std::string expected = "Note,ProbZ\r\n";
+  for (const auto& c : cases) expected.append(c.field).append(",0.5\r\n");
+  EXPECT_EQ(read_file(folder_ / "csv" / "Notes.csv"), expected);
+}
+
 // A CSV file that cannot be made once the run has started (its folder
 // gone, a file in its place) fails the run, each such file named once,
 // with its reason.
@@ -281,7 +300,10 @@ TEST_F(OutputFiles, TheReportOpensWithContentsLinkingEveryObject) {
     EXPECT_NE(html.find("id=\"" + id + "\""), std::string::npos);
   }
   EXPECT_EQ(contents.find("<ol>\n<li><a href=\"#step1\">"), contents.find("<ol>"));
-  // The objects of a step without BY groups sit one level below the step.
+  // The objects of a BY group sit one level below its heading, and those of
+  // a step without BY groups one level below the step.
+  EXPECT_NE(contents.find("<a href=\"#step1-by1\">Year=2021</a><ol>\n<li><a href=\"#out1\">"), std::string::npos)
+      << contents;
   EXPECT_NE(contents.find("<a href=\"#step2\">Step 2</a><ol>\n<li><a href=\"#out2\">"), std::string::npos) << contents;
   EXPECT_NE(html.find("@media print"), std::string::npos);
 }
