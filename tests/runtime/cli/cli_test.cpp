@@ -511,6 +511,9 @@ TEST_F(QuilvarRun, SyntaxErrorShowsCaretAndTheNextStepStillRuns) {
   EXPECT_NE(r.log.find("^"), std::string::npos);
   EXPECT_EQ(r.json["steps"][0]["status"], 3000);
   EXPECT_EQ(outputs(r, 1, "StdInfo").size(), 2u);
+  // Steps are numbered from one in the order of the program.
+  EXPECT_EQ(r.json["steps"][0]["index"], 1);
+  EXPECT_EQ(r.json["steps"][1]["index"], 2);
 }
 
 TEST_F(QuilvarRun, DataOutOfByOrderIsAnErrorNamingTheObservation) {
@@ -544,10 +547,33 @@ TEST_F(QuilvarRun, NewReferenceStratumWarnsUnderDirectAndStopsUnderIndirect) {
   EXPECT_EQ(r.exit_status, 0) << r.log;
   EXPECT_NE(r.log.find("WARNING"), std::string::npos);
   EXPECT_EQ(r.json["steps"][0]["status"], 4);
+  EXPECT_EQ(r.log.find("ended with status"), std::string::npos) << r.log;  // a warning ends no step
   r = run("proc quilvar data=pop refdata=ref method=indirect plots=none; population event=deaths total=persons; "
           "reference event=ref_deaths total=std_pop; strata age;\nrun;\n", "--strict");
   EXPECT_EQ(r.exit_status, 1);
   EXPECT_EQ(r.json["steps"][0]["status"], 1008);
+  EXPECT_NE(r.log.find("ended with status 1008."), std::string::npos) << r.log;
+}
+
+// --strict turns a step's warning into exit status 1 and leaves a clean run
+// its 0.
+TEST_F(QuilvarRun, StrictFailsOnlyARunWithAWarning) {
+  write("ref.csv", "age,std_pop\n1,500\n2,500\n");
+  const std::string program = "proc quilvar data=pop refdata=ref method=direct plots=none; population event=deaths "
+                              "total=persons; reference total=std_pop; strata age;\nrun;\n";
+  const struct {
+    const char* population;
+    const char* options;
+    int status;
+  } cases[] = {{"age,deaths,persons\n1,5,100\n2,7,100\n", "--strict", 0},
+               {"age,deaths,persons\n1,5,100\n", "--strict", 1},
+               {"age,deaths,persons\n1,5,100\n", "", 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.population) + c.options);
+    write("pop.csv", c.population);
+    const RunResult r = run(program, c.options);
+    EXPECT_EQ(r.exit_status, c.status) << r.log;
+  }
 }
 
 // A rate given beside its stratum's count and total must agree with them:
