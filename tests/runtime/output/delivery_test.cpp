@@ -242,8 +242,8 @@ TEST_F(OutputDelivery, TheReportShowsEachStepsWarningsAndErrors) {
   EXPECT_NE(html.find("status 1008: an error", stopped), std::string::npos);
   EXPECT_NE(html.find("ERROR: the data stopped it\n... 25 more in the log.", stopped), std::string::npos);
   EXPECT_NE(html.find("href=\"#step2-messages\""), std::string::npos);  // in the contents
-  const std::size_t first_error = html.find("id=\"step4-messages\"");
-  const std::size_t least_warning = html.find("id=\"step5-messages\"");
+  const std::size_t first_error = html.find("<div class=\"messages\" id=\"step4-messages\"");
+  const std::size_t least_warning = html.find("<div class=\"messages warnings\" id=\"step5-messages\"");
   ASSERT_NE(first_error, std::string::npos) << html;
   ASSERT_NE(least_warning, std::string::npos) << html;
   EXPECT_NE(html.find("status 5: an error", first_error), std::string::npos);

@@ -256,7 +256,8 @@ TEST(ParseFormat, ReadsColumnFormatsAndRejectsOthers) {
     EXPECT_EQ(format.width, good.expected.width);
     EXPECT_EQ(format.decimals, good.expected.decimals);
   }
-  for (const char* bad : {"", "BEST8", "DATE9.", "BEST99.", "8.x", "BEST8.2", "0.", "33.", "12.31", ".2", "BEST33."}) {
+  for (const char* bad :
+       {"", "BEST8", "DATE9.", "BEST99.", "8.x", "BEST8.2", "0.", "33.", "12.31", ".2", ".", "BEST33."}) {
     SCOPED_TRACE(bad);
     format = kCountFormat;
     EXPECT_FALSE(parse_format(bad, &format));
