@@ -178,7 +178,7 @@ std::string best_fixed(double value, int width) {
     drop_negative_zero(&text);
     return text;
   }
-  return integer_length <= width ? to_text(value, std::chars_format::fixed, 0) : std::string();
+  return std::string();  // no decimals is the whole part, wider than width
 }
 
 // "1.2346e+08" as "1.2346E8" and "1.5e-05" as "1.5E-5".
