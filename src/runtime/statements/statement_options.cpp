@@ -28,6 +28,15 @@ bool is_keyword(const GrammarView& grammar, int code) {
   return code > host::kTokenClassEntries && code < grammar.keywords().end_code() && !is_punctuation(grammar, code);
 }
 
+// The productions of a nonterminal (its number among the nonterminals), in order.
+std::vector<int> productions_of(const GrammarView& grammar, int nonterminal) {
+  std::vector<int> productions;
+  for (int production = 0; production < grammar.production_count(); ++production) {
+    if (grammar.production_lhs(production) == nonterminal) productions.push_back(production);
+  }
+  return productions;
+}
+
 class OptionSearch {
  public:
   OptionSearch(const GrammarView& grammar, int keyword)
@@ -60,8 +69,8 @@ class OptionSearch {
       }
       const int nonterminal = symbol - grammar_.first_nonterminal();
       if (grammar_.predict(nonterminal, host::kTokenName) >= 0) continue;  // a variable list
-      for (int production = 0; production < grammar_.production_count(); ++production) {
-        if (grammar_.production_lhs(production) != nonterminal || visited_[static_cast<std::size_t>(production)]) continue;
+      for (const int production : productions_of(grammar_, nonterminal)) {
+        if (visited_[static_cast<std::size_t>(production)]) continue;
         visited_[static_cast<std::size_t>(production)] = true;
         if (const std::optional<int> found = in_production(production, introducer)) return found;
       }
@@ -131,8 +140,8 @@ class ParenthesisedSearch {
       // A production is not entered again while it is being walked (the
       // lists are recursive), but may be reached again on another path
       // (AF after INDIRECT and after MH).
-      for (int production = 0; production < grammar_.production_count(); ++production) {
-        if (grammar_.production_lhs(production) != nonterminal || visited_[static_cast<std::size_t>(production)]) continue;
+      for (const int production : productions_of(grammar_, nonterminal)) {
+        if (visited_[static_cast<std::size_t>(production)]) continue;
         visited_[static_cast<std::size_t>(production)] = true;
         walk(parse_order(grammar_, production), 0, place);
         visited_[static_cast<std::size_t>(production)] = false;
@@ -144,8 +153,7 @@ class ParenthesisedSearch {
   // keywords (the spellings of one keyword), or 0.
   int spelled_keyword(int nonterminal) const {
     int first = 0;
-    for (int production = 0; production < grammar_.production_count(); ++production) {
-      if (grammar_.production_lhs(production) != nonterminal) continue;
+    for (const int production : productions_of(grammar_, nonterminal)) {
       const std::vector<int> symbols = parse_order(grammar_, production);
       if (symbols.size() != 1 || !is_keyword(grammar_, symbols[0])) return 0;
       if (first == 0) first = symbols[0];
@@ -160,8 +168,7 @@ class ParenthesisedSearch {
   std::optional<int> follower(int symbol, int depth) const {
     constexpr int kMaxDepth = 4;
     if (!grammar_.is_nonterminal(symbol) || depth == kMaxDepth) return std::nullopt;
-    for (int production = 0; production < grammar_.production_count(); ++production) {
-      if (grammar_.production_lhs(production) != symbol - grammar_.first_nonterminal()) continue;
+    for (const int production : productions_of(grammar_, symbol - grammar_.first_nonterminal())) {
       const std::vector<int> symbols = parse_order(grammar_, production);
       if (symbols.empty()) continue;
       const int after = symbols.size() > 1 ? symbols[1] : 0;
@@ -184,8 +191,7 @@ class ParenthesisedSearch {
 int statement_keyword(const GrammarView& grammar, const std::vector<int>& symbols) {
   if (symbols.empty()) return 0;
   if (!grammar.is_nonterminal(symbols[0])) return is_keyword(grammar, symbols[0]) ? symbols[0] : 0;
-  for (int production = 0; production < grammar.production_count(); ++production) {
-    if (grammar.production_lhs(production) != symbols[0] - grammar.first_nonterminal()) continue;
+  for (const int production : productions_of(grammar, symbols[0] - grammar.first_nonterminal())) {
     const std::vector<int> spelling = parse_order(grammar, production);
     if (!spelling.empty() && is_keyword(grammar, spelling[0])) return spelling[0];
   }
