@@ -198,7 +198,6 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
   final_ = target.path;
   int descriptor = -1;
   direct_ = false;
-  may_go_direct_ = false;
   handed_over_ = false;
   if (target.in_place) {
     descriptor = open_in_place(final_);
@@ -235,7 +234,6 @@ bool AtomicFile::open(const std::filesystem::path& path, std::string* error, con
       }
       ::fchmod(descriptor, existing.st_mode & 07777);
     }
-    may_go_direct_ = true;
   }
   if (descriptor < 0) {
     // Named by the file asked for: the hidden temporary name means nothing
@@ -258,10 +256,10 @@ void AtomicFile::hand_over() {
   if (!handed_over_) {
     handed_over_ = true;
     // Direct I/O where the file system allows it (tmpfs refuses it), for a
-    // file large enough to fill the buffer. Set after the open: a refused
-    // O_DIRECT open may already have made the file, which the exclusive
-    // open would then take for another's.
-    if (may_go_direct_) {
+    // new file (one with a temporary name) large enough to fill the buffer.
+    // Set after the open: a refused O_DIRECT open may already have made the
+    // file, which the exclusive open would then take for another's.
+    if (!temporary_.empty()) {
       const int flags = fcntl(target_->descriptor, F_GETFL);
       direct_ = flags >= 0 && fcntl(target_->descriptor, F_SETFL, flags | O_DIRECT) == 0;
       target_->direct = direct_;

@@ -144,9 +144,8 @@ class AtomicFile {
   std::filesystem::path temporary_;
   const InputFiles* inputs_ = nullptr;
   std::shared_ptr<WriteTarget> target_;
-  bool direct_ = false;         // written with direct I/O
-  bool may_go_direct_ = false;  // a new file, which may take direct I/O
-  bool handed_over_ = false;    // blocks went to the writer thread
+  bool direct_ = false;       // written with direct I/O
+  bool handed_over_ = false;  // blocks went to the writer thread
   int cleanup_token_ = -1;  // the temporary file's entry in the signal cleanup table
   std::string buffer_;
   MadeFolders made_folders_;  // made by open(), taken away with a file never committed

@@ -37,13 +37,30 @@ std::vector<int> productions_of(const GrammarView& grammar, int nonterminal) {
   return productions;
 }
 
-class OptionSearch {
- public:
-  OptionSearch(const GrammarView& grammar, int keyword)
+// What both searches below share: the grammar, the keyword sought, the
+// codes of "=" and "(", and the productions entered.
+class GrammarSearch {
+ protected:
+  GrammarSearch(const GrammarView& grammar, int keyword)
       : grammar_(grammar),
         keyword_(keyword),
         equals_(grammar.keywords().punctuation_code('=')),
-        open_(grammar.keywords().punctuation_code('(')) {}
+        open_(grammar.keywords().punctuation_code('(')),
+        visited_(static_cast<std::size_t>(grammar.production_count()), false) {}
+
+  // A nonterminal a name can begin: a variable list, which holds no options.
+  bool variable_list(int nonterminal) const { return grammar_.predict(nonterminal, host::kTokenName) >= 0; }
+
+  const GrammarView& grammar_;
+  int keyword_;
+  int equals_;
+  int open_;
+  std::vector<bool> visited_;
+};
+
+class OptionSearch : GrammarSearch {
+ public:
+  OptionSearch(const GrammarView& grammar, int keyword) : GrammarSearch(grammar, keyword) {}
 
   // The introducer of keyword when it is an option of the statement.
   std::optional<int> in_statement(const std::vector<int>& symbols) {
@@ -68,7 +85,7 @@ class OptionSearch {
         continue;
       }
       const int nonterminal = symbol - grammar_.first_nonterminal();
-      if (grammar_.predict(nonterminal, host::kTokenName) >= 0) continue;  // a variable list
+      if (variable_list(nonterminal)) continue;
       for (const int production : productions_of(grammar_, nonterminal)) {
         if (visited_[static_cast<std::size_t>(production)]) continue;
         visited_[static_cast<std::size_t>(production)] = true;
@@ -77,25 +94,14 @@ class OptionSearch {
     }
     return std::nullopt;
   }
-
-  const GrammarView& grammar_;
-  int keyword_;
-  int equals_;
-  int open_;
-  std::vector<bool> visited_;
 };
 
 // Walks the productions a statement reaches (not its variable lists) and
 // notes where a "(" after an option keyword, or after an option's value,
 // opens a list that begins with keyword.
-class ParenthesisedSearch {
+class ParenthesisedSearch : GrammarSearch {
  public:
-  ParenthesisedSearch(const GrammarView& grammar, int keyword)
-      : grammar_(grammar),
-        keyword_(keyword),
-        equals_(grammar.keywords().punctuation_code('=')),
-        open_(grammar.keywords().punctuation_code('(')),
-        visited_(static_cast<std::size_t>(grammar.production_count()), false) {}
+  ParenthesisedSearch(const GrammarView& grammar, int keyword) : GrammarSearch(grammar, keyword) {}
 
   std::vector<ParenthesisedPlace> places(const std::vector<int>& statement_symbols) {
     places_.clear();
@@ -132,7 +138,7 @@ class ParenthesisedSearch {
       if (is_keyword(grammar_, symbol)) place.owner = symbol;
       if (!grammar_.is_nonterminal(symbol)) continue;
       const int nonterminal = symbol - grammar_.first_nonterminal();
-      if (grammar_.predict(nonterminal, host::kTokenName) >= 0) continue;  // a variable list
+      if (variable_list(nonterminal)) continue;
       if (const int spelling = spelled_keyword(nonterminal)) {  // METHOD | M
         place.owner = spelling;
         continue;
@@ -178,11 +184,6 @@ class ParenthesisedSearch {
     return std::nullopt;
   }
 
-  const GrammarView& grammar_;
-  int keyword_;
-  int equals_;
-  int open_;
-  std::vector<bool> visited_;
   std::vector<ParenthesisedPlace> places_;
 };
 
