@@ -44,7 +44,25 @@ void produce_table(const char* name, const char* text, double number) {
   EXPECT_EQ(module.close(output), 0);
 }
 
-class OutputFiles : public OutputRunTest {};
+// Binds one SMR plot of a single estimate in the current step.
+void bind_smr_plot() {
+  ModuleDriver module;
+  const double estimate = 2.5;
+  OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
+  EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+}
+
+class OutputFiles : public OutputRunTest {
+ protected:
+  // Begins a run that writes every graph as "<svg></svg>" to folder_/plots.
+  void begin_plots_run() {
+    OutputOptions options;
+    options.plots_dir = (folder_ / "plots").string();
+    options.render_graph = [](const Graph&) { return std::string("<svg></svg>"); };
+    std::string error;
+    ASSERT_TRUE(begin_run(options, &error)) << error;
+  }
+};
 
 TEST_F(OutputFiles, AppearUnderTheirNamesOnlyWhenTheRunFinishes) {
   begin_full_run();
@@ -213,20 +231,13 @@ TEST_F(OutputFiles, GraphsReachTheReportAndThePlotsFolderThroughTheRenderer) {
 // and the plot's name, so BY groups that differ only at the end keep
 // files of their own.
 TEST_F(OutputFiles, PlotsOfLongByValuesGetShortDistinctFileNames) {
-  OutputOptions options;
-  options.plots_dir = (folder_ / "plots").string();
-  options.render_graph = [](const Graph&) { return std::string("<svg></svg>"); };
-  std::string error;
-  ASSERT_TRUE(begin_run(options, &error)) << error;
+  begin_plots_run();
   std::string common;
   for (int i = 0; i < 150; ++i) common += "\xC3\xA8";  // 300 bytes of accented letters
   for (const char* ending : {"north", "south"}) {
     const std::string value = common + ending;
     begin_step("", [value] { return std::vector<ByValue>{{"Area", false, 0, value}}; });
-    ModuleDriver module;
-    const double estimate = 2.5;
-    OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
-    EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+    bind_smr_plot();
     end_step(0);
   }
   finish();
@@ -243,26 +254,43 @@ TEST_F(OutputFiles, PlotsOfLongByValuesGetShortDistinctFileNames) {
   }
 }
 
+// Stems are counted across the run: a second step over the same BY groups
+// numbers every file, however many stems came between (here more than the
+// first size of the count table, so it grows while in use).
+TEST_F(OutputFiles, EveryRepeatedPlotStemIsNumberedInALongRun) {
+  begin_plots_run();
+  constexpr int kGroups = 300;
+  for (int step = 0; step < 2; ++step) {
+    for (int group = 0; group < kGroups; ++group) {
+      begin_step("", [group] { return std::vector<ByValue>{{"Area", true, static_cast<double>(group), ""}}; });
+      bind_smr_plot();
+      end_step(0);
+    }
+  }
+  finish();
+  const std::vector<std::string> names = names_in(folder_ / "plots");
+  ASSERT_EQ(names.size(), 2u * kGroups);
+  for (const int group : {0, 63, 64, 299}) {
+    const std::string stem = "Area_" + std::to_string(group) + "_StrataSMRPlot";
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), stem + ".svg")) << stem;
+    EXPECT_TRUE(std::binary_search(names.begin(), names.end(), stem + "_2.svg")) << stem;
+  }
+}
+
 // Plot files that cannot be written (the folder gone, a full disk) fail
 // the run; the first few are named with their reason and the rest counted,
 // so that a run of many BY groups gives a readable error, not one entry
 // per plot.
 TEST_F(OutputFiles, PlotFilesThatCannotBeWrittenAreNamedAFewAndCounted) {
-  OutputOptions options;
-  options.plots_dir = (folder_ / "plots").string();
-  options.render_graph = [](const Graph&) { return std::string("<svg></svg>"); };
-  std::string error;
-  ASSERT_TRUE(begin_run(options, &error)) << error;
+  begin_plots_run();
   std::filesystem::remove_all(folder_ / "plots");
   std::ofstream(folder_ / "plots") << "a file in the folder's place";
   for (int year = 2001; year <= 2010; ++year) {
     begin_step("", [year] { return std::vector<ByValue>{{"Year", true, static_cast<double>(year), ""}}; });
-    ModuleDriver module;
-    const double estimate = 2.5;
-    OdsObject* data = module.make_graph_data("SmrPhantom", &estimate);
-    EXPECT_EQ(module.bind_graph("StrataSMRPlot", "Vesk.Quilvar.Graphics.StrataSMRPlot", &data, 1), 0);
+    bind_smr_plot();
     end_step(0);
   }
+  std::string error;
   EXPECT_FALSE(finish_run(&error));
   std::string expected;
   for (const char* year : {"2001", "2002", "2003"}) {
