@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <numeric>
 
 #include "quilvar/host/missing.hpp"
@@ -115,7 +117,32 @@ void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* 
   }
 }
 
-void add_cells(const Table& table, const std::vector<DisplayFormat>& formats, DisplayTable* display) {
+// The formats of the shown columns for this table's values. The columns of
+// widening formats whose largest size asks for more decimals all take the
+// fewest decimals any of them asks for, so that an estimate and its limits
+// (a lower limit is often a decimal place smaller) line up alike.
+std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayTable& display,
+                                              std::vector<DisplayFormat> formats) {
+  std::vector<std::size_t> widened;
+  int decimals = std::numeric_limits<int>::max();
+  for (std::size_t shown = 0; shown < formats.size(); ++shown) {
+    if (!formats[shown].widens_for_small) continue;
+    double largest = 0;
+    for (std::size_t row = 0; row < table.row_count(); ++row) {
+      const double number = table.cell(row, display.columns[shown].source).number;
+      if (std::isfinite(number)) largest = std::max(largest, std::fabs(number));
+    }
+    const int wanted = decimals_for_largest(largest, formats[shown].decimals);
+    if (wanted == formats[shown].decimals) continue;
+    widened.push_back(shown);
+    decimals = std::min(decimals, wanted);
+  }
+  for (const std::size_t shown : widened) formats[shown].decimals = decimals;
+  return formats;
+}
+
+void add_cells(const Table& table, const std::vector<DisplayFormat>& column_formats, DisplayTable* display) {
+  const std::vector<DisplayFormat> formats = formats_for_values(table, *display, column_formats);
   display->row_count = table.row_count();
   display->cell_ends.reserve(display->row_count * display->columns.size());
   std::string& text = display->cell_text;

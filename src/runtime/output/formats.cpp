@@ -25,6 +25,14 @@ constexpr std::size_t kNumberBufferSize = 400;
 constexpr int kMaxDecimals = 30;
 constexpr int kMaxWidth = 32;
 constexpr double kSmallestShownP = 0.0001;
+// Columns of small values: below each size its decimals, the smallest size
+// first; below kSmallestWidened nothing widens.
+struct SmallValueStep {
+  double below;
+  int decimals;
+};
+constexpr std::array kSmallValueSteps{SmallValueStep{0.0001, 8}, SmallValueStep{0.01, 6}};
+constexpr double kSmallestWidened = 0.000001;
 constexpr std::string_view kSmallPText = "<.0001";
 // Whole numbers up to this size are exact in a double and shown as integers.
 constexpr double kLargestShownInteger = 1e15;
@@ -364,6 +372,14 @@ void append_fixed(std::string* out, double value, int decimals) {
 }
 
 }  // namespace
+
+int decimals_for_largest(double largest, int decimals) {
+  if (!(largest >= kSmallestWidened)) return decimals;
+  for (const SmallValueStep& step : kSmallValueSteps) {
+    if (largest < step.below) return std::max(decimals, step.decimals);
+  }
+  return decimals;
+}
 
 std::string format_fixed(double value, int decimals) {
   std::string text;

@@ -26,15 +26,25 @@ struct DisplayFormat {
   FormatKind kind = FormatKind::kBest;
   int width = 12;
   int decimals = 0;
+  // A column of small values (risks, rates per person) takes more decimals
+  // in a table, as decimals_for_largest says, rather than showing 0.0000.
+  bool widens_for_small = false;
 };
 
 inline constexpr DisplayFormat kCountFormat{FormatKind::kCount, 12, 4};
-inline constexpr DisplayFormat kFourDecimals{FormatKind::kFixed, 12, 4};
+inline constexpr DisplayFormat kFourDecimals{FormatKind::kFixed, 12, 4, true};
 inline constexpr DisplayFormat kTwoDecimals{FormatKind::kFixed, 8, 2};
 inline constexpr DisplayFormat kPValueFormat{FormatKind::kPValue, 6, 4};
 inline constexpr DisplayFormat kBest8{FormatKind::kBest, 8, 0};
 inline constexpr DisplayFormat kBest12{FormatKind::kBest, 12, 0};
 inline constexpr DisplayFormat kTextFormat{FormatKind::kText, 0, 0};
+
+// The decimals a widening format shows in a column whose largest size
+// (absolute value) is `largest`: six below 0.01 and eight below 0.0001, so
+// that the values keep three or four significant digits; its own decimals
+// from 0.01 up, and below 0.000001, where values are taken for rounding
+// residue (the difference of two equal risks) and shown as zeros.
+int decimals_for_largest(double largest, int decimals);
 
 // The shortest decimal text that reads back as `value` (a finite double),
 // without an exponent for sizes from 1e-5 up to 1e15.

@@ -152,6 +152,33 @@ TEST(DisplayTable, NumericColumnsNeverTakeACharacterFormat) {
   EXPECT_EQ(display.cell(0, 1), "2.5");
 }
 
+// Columns of small values take more decimals, all of them the same in a
+// table; columns of larger values, explicit formats and rounding residue
+// keep four.
+TEST(DisplayTable, ColumnsOfSmallValuesShowMoreDecimalsAlike) {
+  const auto cells_of = [](const std::vector<double>& values, const char* format = "") {
+    std::vector<ColumnDef> columns{numeric_column("PopTimeProp"), numeric_column("CrudeRisk"),
+                                   numeric_column("LowerCL"), numeric_column("UpperCL")};
+    columns[1].format = format;
+    Table table = make_table("Vesk.Quilvar.StrataStats", columns, {});
+    for (std::size_t i = 0; i < values.size(); ++i) table.cells[i].number = values[i];
+    const DisplayTable display = make_display_table(table);
+    std::vector<std::string> texts;
+    for (std::size_t column = 0; column < values.size(); ++column) texts.emplace_back(display.cell(0, column));
+    return texts;
+  };
+  using Texts = std::vector<std::string>;
+  // The lower limit alone would take eight decimals; it takes the estimate's six.
+  EXPECT_EQ(cells_of({0.2391, 0.00011765, 0.0000529, 0.00026212}), (Texts{"0.2391", "0.000118", "0.000053", "0.000262"}));
+  EXPECT_EQ(cells_of({0.2391, 0.00005831, 0.00003528, 0.00008476}),
+            (Texts{"0.2391", "0.00005831", "0.00003528", "0.00008476"}));
+  EXPECT_EQ(cells_of({0.2391, 0.0099994, 0.005, 0.01}), (Texts{"0.2391", "0.009999", "0.005000", "0.0100"}));
+  EXPECT_EQ(cells_of({0.2391, -0.003, 0.0, 0.0}), (Texts{"0.2391", "-0.003000", "0.0000", "0.0000"}));
+  EXPECT_EQ(cells_of({0.2391, 1e-17, -1e-17, 0.0}), (Texts{"0.2391", "0.0000", "0.0000", "0.0000"}));
+  EXPECT_EQ(cells_of({0.2391, 0.00005831, 0.00003528, 0.00008476}, "12.4"),
+            (Texts{"0.2391", "0.0001", "0.00003528", "0.00008476"}));
+}
+
 TEST(DisplayTable, SpansNamingAbsentColumnsOrTextsAreLeftOut) {
   const Table table = make_table("Vesk.Quilvar.StrataStats", {numeric_column("ObservedEvents")},
                                  {{"PopStart", "ObservedEvents"}, {"PopEnd", "UpperCL"}, {"RefText", "Reference"}});
