@@ -49,8 +49,13 @@ double nice_step(double span) {
 }
 
 ValueAxis linear_axis(double low, double high) {
-  if (high - low <= kFlatRange * std::max(std::abs(low), std::abs(high))) {
-    const double pad = low == 0 ? 1 : std::abs(low) * kFlatPadding;
+  // Values all alike stand mid-axis; values all 0 (a rate plot of a BY
+  // group without events) on the foot of an axis from 0 to 1, not of one
+  // reaching down to rates of -1.
+  if (low == 0 && high == 0) {
+    high = 1;
+  } else if (high - low <= kFlatRange * std::max(std::abs(low), std::abs(high))) {
+    const double pad = std::abs(low) * kFlatPadding;
     low -= pad;
     high += pad;
   }

@@ -201,6 +201,8 @@ TEST(ValueAxisChoice, ReadableRangesAndTicks) {
       {"small values", {0.0004, 0.0019}, false, 0, 0.002, {0, 0.0005, 0.001, 0.0015, 0.002}},
       {"one value", {5}, false, 4.4, 5.6, {4.4, 4.6, 4.8, 5, 5.2, 5.4, 5.6}},
       {"nothing to show", {NAN}, false, 0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+      {"all zero", {0, -0.0, 0}, false, 0, 1, {0, 0.2, 0.4, 0.6, 0.8, 1}},
+      {"one negative value", {-5}, false, -5.6, -4.4, {-5.6, -5.4, -5.2, -5, -4.8, -4.6, -4.4}},
       {"log within a decade", {0.3, 3}, true, 0.1, 10, {0.1, 0.2, 0.5, 1, 2, 5, 10}},
       {"log of one power of ten", {1, 1}, true, 0.1, 10, {0.1, 0.2, 0.5, 1, 2, 5, 10}},
       {"log of one value", {3}, true, 1, 10, {1, 2, 5, 10}},
