@@ -117,27 +117,46 @@ void add_columns(const Table& table, const TableTemplate* stored, DisplayTable* 
   }
 }
 
+// True when `value` is not 0 but shows as zeros with `decimals` decimals.
+bool shows_as_zero(double value, int decimals) {
+  return value != 0 && std::fabs(value) < 0.5 * std::pow(10.0, -decimals);
+}
+
 // The formats of the shown columns for this table's values. The columns of
 // widening formats whose largest size asks for more decimals all take the
 // fewest decimals any of them asks for, so that an estimate and its limits
-// (a lower limit is often a decimal place smaller) line up alike.
+// (a lower limit is often a decimal place smaller) line up alike. A column
+// that would then show one of its values as zeros, where its own decimals
+// show it (reference rates of 3E-7 beside crude rates of 0.002), keeps its
+// own decimals: a real value never reads 0.000000.
 std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayTable& display,
                                               std::vector<DisplayFormat> formats) {
-  std::vector<std::size_t> widened;
+  struct Widened {
+    std::size_t shown;
+    int wanted;
+    double smallest;  // the smallest size other than 0
+  };
+  std::vector<Widened> widened;
   int decimals = std::numeric_limits<int>::max();
   for (std::size_t shown = 0; shown < formats.size(); ++shown) {
     if (!formats[shown].widens_for_small) continue;
     double largest = 0;
+    double smallest = std::numeric_limits<double>::infinity();
     for (std::size_t row = 0; row < table.row_count(); ++row) {
-      const double number = table.cell(row, display.columns[shown].source).number;
-      if (std::isfinite(number)) largest = std::max(largest, std::fabs(number));
+      const double number = std::fabs(table.cell(row, display.columns[shown].source).number);
+      if (!std::isfinite(number)) continue;
+      largest = std::max(largest, number);
+      if (number > 0) smallest = std::min(smallest, number);
     }
     const int wanted = decimals_for_largest(largest, formats[shown].decimals);
     if (wanted == formats[shown].decimals) continue;
-    widened.push_back(shown);
+    widened.push_back(Widened{shown, wanted, smallest});
     decimals = std::min(decimals, wanted);
   }
-  for (const std::size_t shown : widened) formats[shown].decimals = decimals;
+  for (const Widened& column : widened) {
+    const bool keeps_own = shows_as_zero(column.smallest, decimals) && !shows_as_zero(column.smallest, column.wanted);
+    formats[column.shown].decimals = keeps_own ? column.wanted : decimals;
+  }
   return formats;
 }
 

@@ -179,6 +179,39 @@ TEST(DisplayTable, ColumnsOfSmallValuesShowMoreDecimalsAlike) {
             (Texts{"0.2391", "0.0001", "0.00003528", "0.00008476"}));
 }
 
+// A column of rarer values beside the crude rates (reference rates of a rare
+// disease per person-year) keeps the decimals that show each of its values,
+// rather than the crude rates' six, which would show 3.3E-7 as 0.000000.
+TEST(DisplayTable, SmallColumnsKeepTheDecimalsThatShowTheirValues) {
+  struct Case {
+    std::vector<double> rows;  // CrudeRate, LowerCL, RefCrudeRate of two rows
+    std::vector<std::string> texts;
+  };
+  const std::vector<Case> cases{
+      {{0.0022222, 0.00026, 0.0000547, 0.0, 0.0, 0.00000033},
+       {"0.002222", "0.000260", "0.00005470", "0.000000", "0.000000", "0.00000033"}},
+      {{0.0022222, 0.00026, 0.0000547, 0.0, 0.0, 0.0000021},
+       {"0.002222", "0.000260", "0.000055", "0.000000", "0.000000", "0.000002"}},
+      // Residue that no decimals would show leaves the columns alike.
+      {{0.0022222, 0.00026, 0.0000547, 0.0, 1e-17, 0.0},
+       {"0.002222", "0.000260", "0.000055", "0.000000", "0.000000", "0.000000"}},
+  };
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.texts[5]);
+    Table table = make_table("Vesk.Quilvar.StrataStats",
+                             {numeric_column("CrudeRate"), numeric_column("LowerCL"), numeric_column("RefCrudeRate")},
+                             {});
+    table.cells.resize(test.rows.size());
+    for (std::size_t i = 0; i < test.rows.size(); ++i) table.cells[i] = Cell{test.rows[i], 0, 0};
+    const DisplayTable display = make_display_table(table);
+    std::vector<std::string> texts;
+    for (std::size_t row = 0; row < 2; ++row) {
+      for (std::size_t column = 0; column < 3; ++column) texts.emplace_back(display.cell(row, column));
+    }
+    EXPECT_EQ(texts, test.texts);
+  }
+}
+
 TEST(DisplayTable, SpansNamingAbsentColumnsOrTextsAreLeftOut) {
   const Table table = make_table("Vesk.Quilvar.StrataStats", {numeric_column("ObservedEvents")},
                                  {{"PopStart", "ObservedEvents"}, {"PopEnd", "UpperCL"}, {"RefText", "Reference"}});
