@@ -223,18 +223,32 @@ void draw_series(SvgWriter& svg, const Frame& f, const ChartData& chart, std::si
   svg.end_group();
 }
 
-void draw_legend_glyph(SvgWriter& svg, const LegendEntry& entry, double x, double y) {
+// A legend glyph drawn as the plot draws its marks: in a horizontal chart
+// the limit bars lie along the value axis and the arrow for 0 points left.
+void draw_legend_glyph(SvgWriter& svg, const LegendEntry& entry, double x, double y, bool horizontal) {
   switch (entry.glyph) {
     case LegendGlyph::kSwatch: svg.rect(x + 4, y - 6, 14, 12, entry.color, nullptr); return;
     case LegendGlyph::kLimit: {
       const StrokeStyle stroke{entry.color, 1.4};
+      if (horizontal) {
+        svg.line(x + 4, y, x + 18, y, stroke);
+        svg.line(x + 4, y - 4, x + 4, y + 4, stroke);
+        svg.line(x + 18, y - 4, x + 18, y + 4, stroke);
+        return;
+      }
       svg.line(x + 11, y - 7, x + 11, y + 7, stroke);
       svg.line(x + 7, y - 7, x + 15, y - 7, stroke);
       svg.line(x + 7, y + 7, x + 15, y + 7, stroke);
       return;
     }
     case LegendGlyph::kLine: svg.line(x, y, x + 22, y, {entry.color, 1.5, line_entry_dashes()}); return;
-    case LegendGlyph::kFloor: draw_floor_arrow(svg, x + 11, y + 3, false, entry.color); return;
+    case LegendGlyph::kFloor:
+      if (horizontal) {
+        draw_floor_arrow(svg, x + 8, y, true, entry.color);
+      } else {
+        draw_floor_arrow(svg, x + 11, y + 3, false, entry.color);
+      }
+      return;
     default:
       if (!entry.dashes.empty()) svg.line(x, y, x + 22, y, {entry.color, 1.5, entry.dashes});
       svg.marker(x + 11, y, entry.shape, kMarkerSize, entry.color);
@@ -247,7 +261,7 @@ void draw_legend(SvgWriter& svg, const ChartLayout& layout) {
   for (const LegendEntry& entry : layout.legend) {
     const double x = kChartMargin + entry.x;
     const double y = layout.legend_top + entry.row * 18 + 8;
-    draw_legend_glyph(svg, entry, x, y);
+    draw_legend_glyph(svg, entry, x, y, layout.frame.horizontal);
     svg.text(x + 26, y + kLegendSize * 0.35, entry.text, {kLegendSize});
   }
   svg.end_group();

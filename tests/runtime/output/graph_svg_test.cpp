@@ -572,6 +572,38 @@ TEST(GraphSvg, RatioPlotsUseALogAxisAndMarkNoEffect) {
   EXPECT_NE(zero.find(kBelowLogAxisText), std::string::npos);
 }
 
+// The legend draws the arrow for a ratio of 0 and the limit bar as the plot
+// draws them: in a horizontal chart the arrow points left and the bar lies
+// along the value axis.
+TEST(GraphSvg, LegendGlyphsFollowTheChartsOrientation) {
+  constexpr double kCapHalfWidthForTest = 4;  // a cap is 8 pixels long, a bar longer
+  const std::regex line(R"re(<line x1="([-0-9.]+)" y1="([-0-9.]+)" x2="([-0-9.]+)" y2="([-0-9.]+)" stroke="(#[0-9A-Fa-f]+)" stroke-width="(1\.[46])"/>)re");
+  const auto sign = [](double d) { return d > 0 ? 1 : (d < 0 ? -1 : 0); };
+  for (const char* path : {"Vesk.Quilvar.Graphics.StrataEffectPlot", "Vesk.Quilvar.Graphics.StrataEffectPlotHoriz"}) {
+    SCOPED_TRACE(path);
+    GraphBuilder b = ratio_plot({0, 2, 4});
+    b.number("_Cl", 1).text("_ClLabel", "95% Lognormal Confidence Limits");
+    const std::string svg = render_graph_svg(b.build(path));
+    std::vector<std::pair<int, int>> arrow_plot, arrow_legend;  // signs of each stroke's run and rise
+    std::vector<bool> bar_plot, bar_legend;                     // whether a limit's first stroke is level
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), line); it != std::sregex_iterator(); ++it) {
+      const std::smatch& m = *it;
+      const double dx = std::stod(m[3]) - std::stod(m[1]), dy = std::stod(m[4]) - std::stod(m[2]);
+      const bool legend = m[5] == "#555555";
+      if (m[6] == "1.6") {
+        (legend ? arrow_legend : arrow_plot).emplace_back(sign(dx), sign(dy));
+      } else if (std::abs(dx) > 2 * kCapHalfWidthForTest || std::abs(dy) > 2 * kCapHalfWidthForTest) {
+        (legend ? bar_legend : bar_plot).push_back(dy == 0);
+      }
+    }
+    ASSERT_EQ(arrow_plot.size(), 2u);
+    EXPECT_EQ(arrow_legend, arrow_plot);
+    ASSERT_FALSE(bar_plot.empty());
+    ASSERT_EQ(bar_legend.size(), 1u);
+    EXPECT_EQ(bar_legend[0], bar_plot[0]);
+  }
+}
+
 // A limit the tables give without its partner (a Poisson quantile that
 // could not be computed) is drawn from the estimate to that limit, capped
 // at the limit only; with no estimate to start from nothing is drawn.
