@@ -302,6 +302,33 @@ bool has_points_below_log_axis(const ChartData& chart) {
   return false;
 }
 
+std::pair<double, double> limit_bar(const ChartSeries& series, const ChartRange& range) {
+  double estimate = NAN;
+  for (const ChartPoint& point : series.points) {
+    if (std::abs(point.position - range.position) < 1e-9) {
+      estimate = point.value;
+      break;
+    }
+  }
+  return {std::isnan(range.low) ? estimate : range.low, std::isnan(range.high) ? estimate : range.high};
+}
+
+namespace {
+
+// True when the chart draws some limit bar: limits missing in every stratum
+// (a BY group without events) leave their legend entry out.
+bool draws_limits(const ChartData& chart) {
+  for (const ChartSeries& series : chart.series) {
+    for (const ChartRange& range : series.limits) {
+      const auto [from, to] = limit_bar(series, range);
+      if (on_value_axis(from, chart.log_scale) && on_value_axis(to, chart.log_scale)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   std::vector<LegendEntry> entries;
   bool lines = false;
@@ -335,7 +362,7 @@ std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   if (has_points_below_log_axis(chart)) {
     entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});
   }
-  if (!chart.limit_label.empty()) entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
+  if (!chart.limit_label.empty() && draws_limits(chart)) entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
   if (lines && !chart.line_label.empty()) {
     entries.push_back({LegendGlyph::kLine, kNeutral, MarkerShape::kCircle, chart.line_label});
   }

@@ -30,6 +30,9 @@ inline constexpr std::string_view kBelowLogAxisText = "Estimate 0 (below the log
 bool below_log_axis(const ChartData& chart, double value);
 // True when some point of the chart is such an estimate.
 bool has_points_below_log_axis(const ChartData& chart);
+// The values a limit bar runs between. A limit without its partner (NaN)
+// runs from the series' estimate at its position; NaN when there is none.
+std::pair<double, double> limit_bar(const ChartSeries& series, const ChartRange& range);
 // A rotated stratum label ends this many ems right of its tick.
 inline constexpr double kRotatedLabelShift = 0.3;
 

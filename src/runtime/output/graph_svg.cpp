@@ -148,22 +148,12 @@ void draw_bars(SvgWriter& svg, const Frame& f, const ChartSeries& series, std::s
   }
 }
 
-// The estimate a one-sided limit bar starts from: the series' point at the
-// bar's position; NaN when there is none.
-double estimate_at(const ChartSeries& series, double position) {
-  for (const ChartPoint& point : series.points) {
-    if (std::abs(point.position - position) < 1e-9) return point.value;
-  }
-  return NAN;
-}
-
 void draw_limits(SvgWriter& svg, const Frame& f, const ChartSeries& series, std::string_view color) {
   const StrokeStyle stroke{color, 1.4};
   for (const ChartRange& range : series.limits) {
     // A limit without its partner (NaN) is drawn from the estimate, capped
     // at its own end only.
-    const double from = std::isnan(range.low) ? estimate_at(series, range.position) : range.low;
-    const double to = std::isnan(range.high) ? estimate_at(series, range.position) : range.high;
+    const auto [from, to] = limit_bar(series, range);
     if (!drawable(f.values, from) || !drawable(f.values, to)) continue;
     draw_segment(svg, f, {range.position, from}, {range.position, to}, stroke);
     for (double end : {range.low, range.high}) {

@@ -604,6 +604,43 @@ TEST(GraphSvg, LegendGlyphsFollowTheChartsOrientation) {
   }
 }
 
+// The limits' legend entry stands for bars the chart draws: a BY group
+// whose strata have no limits (SMRs of 0, ratios of 0) draws none and names
+// none; one bar, even one-sided, is enough for the entry.
+TEST(GraphSvg, LimitsAreInTheLegendOnlyWhenDrawn) {
+  struct Case {
+    const char* name;
+    bool ratio;  // a log axis, else a linear one as the SMR plot's
+    std::vector<std::optional<double>> estimates, lowers, uppers;
+    bool entry;
+  };
+  const Case cases[] = {
+      {"SMRs of 0 without limits", false, {0.0, 0.0}, {kNone, kNone}, {kNone, kNone}, false},
+      {"ratios of 0 without limits", true, {0.0, 0.0}, {kNone, kNone}, {kNone, kNone}, false},
+      {"an upper limit alone", false, {0.0, 0.0}, {kNone, kNone}, {kNone, 3.0}, true},
+      {"limits of 0 on a log axis", true, {0.0, 2.0}, {0.0, kNone}, {0.0, kNone}, false},
+      {"both limits", true, {0.5, 2.0}, {0.25, kNone}, {1.0, kNone}, true},
+  };
+  const std::string label = "95% Poisson Confidence Limits";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    GraphBuilder b = ratio_plot({1, 1});
+    for (DynamicVariable& variable : b.dynamic) {
+      if (variable.name == "_Ratio") variable.value.number = c.ratio ? 1 : 0;
+    }
+    b.number("_Cl", 1).text("_ClLabel", label);
+    for (std::size_t i = 0; i < 2; ++i) {
+      const double index = static_cast<double>(i + 1);
+      b.rows[4 + 2 * i] = {index, c.estimates[i], kNone, kNone, kNone, kNone};
+      b.rows[5 + 2 * i] = {index, kNone, c.lowers[i], c.uppers[i], kNone, kNone};
+    }
+    const std::string svg = render_graph_svg(b.build(c.ratio ? "Vesk.Quilvar.Graphics.StrataEffectPlot"
+                                                             : "Vesk.Quilvar.Graphics.StrataSMRPlot"));
+    ASSERT_FALSE(svg.empty());
+    EXPECT_EQ(svg.find(label) != std::string::npos, c.entry);
+  }
+}
+
 // A limit the tables give without its partner (a Poisson quantile that
 // could not be computed) is drawn from the estimate to that limit, capped
 // at the limit only; with no estimate to start from nothing is drawn.
