@@ -362,7 +362,9 @@ std::vector<LegendEntry> legend_entries(const ChartData& chart) {
   if (has_points_below_log_axis(chart)) {
     entries.push_back({LegendGlyph::kFloor, kNeutral, MarkerShape::kCircle, std::string(kBelowLogAxisText)});
   }
-  if (!chart.limit_label.empty() && draws_limits(chart)) entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
+  if (!chart.limit_label.empty() && draws_limits(chart)) {
+    entries.push_back({LegendGlyph::kLimit, kNeutral, MarkerShape::kCircle, chart.limit_label});
+  }
   if (lines && !chart.line_label.empty()) {
     entries.push_back({LegendGlyph::kLine, kNeutral, MarkerShape::kCircle, chart.line_label});
   }
