@@ -29,6 +29,9 @@ constexpr std::size_t kSpanSlack = 4;
 constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
 // Room reserved for the text of a cell, so that a table's texts rarely move.
 constexpr std::size_t kTypicalCellLength = 10;
+// The characters of a fixed text besides its decimals: "-0." at most, for
+// the small values whose decimals a column widens to.
+constexpr int kSignZeroAndPoint = 3;
 
 std::string text_of_variable(const Table& table, std::string_view variable) {
   if (variable.empty()) return std::string();
@@ -155,7 +158,9 @@ std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayT
   }
   for (const Widened& column : widened) {
     const bool keeps_own = shows_as_zero(column.smallest, decimals) && !shows_as_zero(column.smallest, column.wanted);
-    formats[column.shown].decimals = keeps_own ? column.wanted : decimals;
+    DisplayFormat& format = formats[column.shown];
+    format.decimals = keeps_own ? column.wanted : decimals;
+    format.width = std::max(format.width, format.decimals + kSignZeroAndPoint);
   }
   return formats;
 }

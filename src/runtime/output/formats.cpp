@@ -31,8 +31,9 @@ struct SmallValueStep {
   double below;
   int decimals;
 };
-constexpr std::array kSmallValueSteps{SmallValueStep{0.0001, 8}, SmallValueStep{0.01, 6}};
-constexpr double kSmallestWidened = 0.000001;
+constexpr std::array kSmallValueSteps{SmallValueStep{0.000001, 10}, SmallValueStep{0.0001, 8},
+                                      SmallValueStep{0.01, 6}};
+constexpr double kSmallestWidened = 0.00000001;
 constexpr std::string_view kSmallPText = "<.0001";
 // Whole numbers up to this size are exact in a double and shown as integers.
 constexpr double kLargestShownInteger = 1e15;

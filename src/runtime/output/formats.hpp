@@ -40,10 +40,11 @@ inline constexpr DisplayFormat kBest12{FormatKind::kBest, 12, 0};
 inline constexpr DisplayFormat kTextFormat{FormatKind::kText, 0, 0};
 
 // The decimals a widening format shows in a column whose largest size
-// (absolute value) is `largest`: six below 0.01 and eight below 0.0001, so
-// that the values keep three or four significant digits; its own decimals
-// from 0.01 up, and below 0.000001, where values are taken for rounding
-// residue (the difference of two equal risks) and shown as zeros.
+// (absolute value) is `largest`: six below 0.01, eight below 0.0001 and ten
+// below 0.000001, so that the values keep three or four significant digits;
+// its own decimals from 0.01 up, and below 0.00000001, where values are
+// taken for rounding residue (the difference of two equal risks) and shown
+// as zeros.
 int decimals_for_largest(double largest, int decimals);
 
 // The shortest decimal text that reads back as `value` (a finite double),

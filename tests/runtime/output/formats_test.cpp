@@ -186,14 +186,16 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
   }
 }
 
-TEST(DecimalsForLargest, KeepThreeSignificantDigitsDownToAMillionth) {
+TEST(DecimalsForLargest, KeepThreeSignificantDigitsDownToAHundredMillionth) {
   EXPECT_EQ(decimals_for_largest(0.0, 4), 4);
   EXPECT_EQ(decimals_for_largest(0.01, 4), 4);
   EXPECT_EQ(decimals_for_largest(std::nextafter(0.01, 0.0), 4), 6);
   EXPECT_EQ(decimals_for_largest(0.0001, 4), 6);
   EXPECT_EQ(decimals_for_largest(std::nextafter(0.0001, 0.0), 4), 8);
   EXPECT_EQ(decimals_for_largest(0.000001, 4), 8);
-  EXPECT_EQ(decimals_for_largest(std::nextafter(0.000001, 0.0), 4), 4);
+  EXPECT_EQ(decimals_for_largest(std::nextafter(0.000001, 0.0), 4), 10);
+  EXPECT_EQ(decimals_for_largest(0.00000001, 4), 10);
+  EXPECT_EQ(decimals_for_largest(std::nextafter(0.00000001, 0.0), 4), 4);
   EXPECT_EQ(decimals_for_largest(0.005, 7), 7);  // never fewer than its own
 }
 
