@@ -125,13 +125,19 @@ bool shows_as_zero(double value, int decimals) {
   return value != 0 && std::fabs(value) < 0.5 * std::pow(10.0, -decimals);
 }
 
+void widen(DisplayFormat* format, int decimals) {
+  format->decimals = decimals;
+  format->width = std::max(format->width, decimals + kSignZeroAndPoint);
+}
+
 // The formats of the shown columns for this table's values. The columns of
 // widening formats whose largest size asks for more decimals all take the
 // fewest decimals any of them asks for, so that an estimate and its limits
 // (a lower limit is often a decimal place smaller) line up alike. A column
 // that would then show one of its values as zeros, where its own decimals
 // show it (reference rates of 3E-7 beside crude rates of 0.002), keeps its
-// own decimals: a real value never reads 0.000000.
+// own decimals: a real value never reads 0.000000. A column of zeros (the
+// rates of a population without events) takes the common decimals too.
 std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayTable& display,
                                               std::vector<DisplayFormat> formats) {
   struct Widened {
@@ -140,6 +146,7 @@ std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayT
     double smallest;  // the smallest size other than 0
   };
   std::vector<Widened> widened;
+  std::vector<std::size_t> zeros;
   int decimals = std::numeric_limits<int>::max();
   for (std::size_t shown = 0; shown < formats.size(); ++shown) {
     if (!formats[shown].widens_for_small) continue;
@@ -151,6 +158,7 @@ std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayT
       largest = std::max(largest, number);
       if (number > 0) smallest = std::min(smallest, number);
     }
+    if (largest == 0) zeros.push_back(shown);
     const int wanted = decimals_for_largest(largest, formats[shown].decimals);
     if (wanted == formats[shown].decimals) continue;
     widened.push_back(Widened{shown, wanted, smallest});
@@ -158,9 +166,10 @@ std::vector<DisplayFormat> formats_for_values(const Table& table, const DisplayT
   }
   for (const Widened& column : widened) {
     const bool keeps_own = shows_as_zero(column.smallest, decimals) && !shows_as_zero(column.smallest, column.wanted);
-    DisplayFormat& format = formats[column.shown];
-    format.decimals = keeps_own ? column.wanted : decimals;
-    format.width = std::max(format.width, format.decimals + kSignZeroAndPoint);
+    widen(&formats[column.shown], keeps_own ? column.wanted : decimals);
+  }
+  if (!widened.empty()) {
+    for (const std::size_t shown : zeros) widen(&formats[shown], decimals);
   }
   return formats;
 }

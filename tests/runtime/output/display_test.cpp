@@ -153,8 +153,8 @@ TEST(DisplayTable, NumericColumnsNeverTakeACharacterFormat) {
 }
 
 // Columns of small values take more decimals, all of them the same in a
-// table; columns of larger values, explicit formats and rounding residue
-// keep four.
+// table, and so do columns of zeros beside them; columns of larger values,
+// explicit formats and rounding residue keep four.
 TEST(DisplayTable, ColumnsOfSmallValuesShowMoreDecimalsAlike) {
   const auto cells_of = [](const std::vector<double>& values, const char* format = "") {
     std::vector<ColumnDef> columns{numeric_column("PopTimeProp"), numeric_column("CrudeRisk"),
@@ -173,11 +173,11 @@ TEST(DisplayTable, ColumnsOfSmallValuesShowMoreDecimalsAlike) {
   EXPECT_EQ(cells_of({0.2391, 0.00005831, 0.00003528, 0.00008476}),
             (Texts{"0.2391", "0.00005831", "0.00003528", "0.00008476"}));
   EXPECT_EQ(cells_of({0.2391, 0.0099994, 0.005, 0.01}), (Texts{"0.2391", "0.009999", "0.005000", "0.0100"}));
-  EXPECT_EQ(cells_of({0.2391, -0.003, 0.0, 0.0}), (Texts{"0.2391", "-0.003000", "0.0000", "0.0000"}));
+  EXPECT_EQ(cells_of({0.2391, -0.003, 0.0, 0.0}), (Texts{"0.2391", "-0.003000", "0.000000", "0.000000"}));
   EXPECT_EQ(cells_of({0.2391, 1e-17, -1e-17, 0.0}), (Texts{"0.2391", "0.0000", "0.0000", "0.0000"}));
   // Ten decimals and a sign pass the format's width of 12 without E notation.
   EXPECT_EQ(cells_of({0.2391, -0.00000025, 0.0000001, 0.0}),
-            (Texts{"0.2391", "-0.0000002500", "0.0000001000", "0.0000"}));
+            (Texts{"0.2391", "-0.0000002500", "0.0000001000", "0.0000000000"}));
   EXPECT_EQ(cells_of({0.2391, 0.00005831, 0.00003528, 0.00008476}, "12.4"),
             (Texts{"0.2391", "0.0001", "0.00003528", "0.00008476"}));
 }
