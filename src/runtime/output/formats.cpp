@@ -34,6 +34,9 @@ struct SmallValueStep {
 constexpr std::array kSmallValueSteps{SmallValueStep{0.000001, 10}, SmallValueStep{0.0001, 8},
                                       SmallValueStep{0.01, 6}};
 constexpr double kSmallestWidened = 0.00000001;
+// The width that shows any value from kSmallestWidened up with a significant
+// digit: "0.00000001".
+constexpr int kSmallestWidth = 10;
 constexpr std::string_view kSmallPText = "<.0001";
 // Whole numbers up to this size are exact in a double and shown as integers.
 constexpr double kLargestShownInteger = 1e15;
@@ -417,6 +420,17 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
       break;
     case FormatKind::kFixed:
       append_fixed(out, value, format.decimals);
+      // A value of a widening column that its decimals show as zeros (an
+      // expected count of 1E-8 in a column of counts up to 1000, a rate ratio
+      // of 1E-6 beside one of 1000) is shown as the most precise text that
+      // fits, so that it never reads as 0. Values below kSmallestWidened are
+      // taken for rounding residue, as in decimals_for_largest.
+      if (format.widens_for_small && std::fabs(value) >= kSmallestWidened &&
+          out->find_first_not_of("-0.", start) == std::string::npos) {
+        out->resize(start);
+        out->append(format_best(value, std::max(format.width, kSmallestWidth)));
+        return;
+      }
       break;
     case FormatKind::kPValue:
       if (value < kSmallestShownP) {

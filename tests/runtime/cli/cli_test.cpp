@@ -2102,3 +2102,23 @@ TEST_F(QuilvarRun, RunCutOffFromItsListingLeavesNoTemporaryFiles) {
 }
 
 }  // namespace
+
+// A stratum whose expected count is a hundred-millionth of an event (10
+// person-years at a reference rate of 1 per 10^9) beside one of 1000 expected
+// events: the listing and the report show its expected count and its rate
+// ratio, not 0.0000 beside an SMR of 10^11.
+TEST_F(QuilvarRun, ValuesFarBelowTheirColumnsOthersDoNotReadAsZero) {
+  write("pop.csv", "age,deaths,py\ntiny,1000,10\nhuge,1000,1000000000000\nrest,1,1000\n");
+  write("ref.csv", "age,ref_deaths,ref_py\ntiny,1,1000000000\nhuge,1,1000000000\nrest,1,1000000000\n");
+  const RunResult result = run(
+      "proc quilvar data=pop refdata=ref method=indirect; population event=deaths total=py; "
+      "reference event=ref_deaths total=ref_py; strata age / smr;\nrun;\n",
+      "--html " + (folder_ / "report.html").string());
+  ASSERT_EQ(result.exit_status, 0) << result.log;
+  const std::string report = read(folder_ / "report.html");
+  for (const std::string& shown : {std::string("0.00000001"), std::string("1000.0000")}) {
+    SCOPED_TRACE(shown);
+    EXPECT_NE(result.listing.find(" " + shown + " "), std::string::npos) << result.listing;
+    EXPECT_NE(report.find(">" + shown + "<"), std::string::npos);
+  }
+}

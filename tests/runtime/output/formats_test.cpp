@@ -160,7 +160,7 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
       {412.0, kCountFormat, "412"},
       {412.5, kCountFormat, "412.5000"},
       {398.51203, kFourDecimals, "398.5120"},
-      {-0.00001, kFourDecimals, "0.0000"},
+      {-0.000000001, kFourDecimals, "0.0000"},
       {0.6649, kTwoDecimals, "0.66"},
       {0.00009999, kPValueFormat, "<.0001"},
       {0.0001, kPValueFormat, "0.0001"},
@@ -175,6 +175,20 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
       {1e300, kCountFormat, "1E300"},
       {2.5e20, kCountFormat, "2.5E20"},
       {1e300, DisplayFormat{FormatKind::kFixed, 0, 1}, nullptr},  // no width: never cut
+      // A value that a widening column's decimals would show as zeros (an
+      // expected count or a ratio far below the column's others) shows its
+      // digits; residue below a hundred-millionth, fixed formats and other
+      // kinds keep their decimals.
+      {0.000001, kFourDecimals, "0.000001"},
+      {-0.00001, kFourDecimals, "-0.00001"},
+      {0.00004999, kFourDecimals, "0.00004999"},
+      {1.234567e-6, kFourDecimals, "1.234567E-6"},
+      {0.00000001, kFourDecimals, "0.00000001"},
+      {0.00000001, DisplayFormat{FormatKind::kFixed, 6, 4, true}, "0.00000001"},
+      {0.00005, kFourDecimals, "0.0001"},
+      {0.000000009, kFourDecimals, "0.0000"},
+      {0.000001, DisplayFormat{FormatKind::kFixed, 12, 4}, "0.0000"},
+      {0.000001, kTwoDecimals, "0.00"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected == nullptr ? "no width" : c.expected);
