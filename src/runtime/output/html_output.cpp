@@ -39,7 +39,7 @@ constexpr std::string_view kStyleSheet =
     "th,td{padding:.15em .6em;border-bottom:1px solid #ddd}"
     "th{background:#f0f0f0;font-weight:600;vertical-align:bottom}"
     "th.span{border-bottom:1px solid #555;text-align:center}th.gap{background:none;border:none}"
-    "td.num,th.num{text-align:right;font-variant-numeric:tabular-nums}"
+    "td.num,th.num{text-align:right;font-variant-numeric:tabular-nums}td.num{white-space:nowrap}"
     "td.text,th.text{text-align:left}"
     "figure.graph{margin:1.5em auto;text-align:center}figure.graph svg{max-width:100%;height:auto}"
     "figcaption{font-size:.9em;color:#444}"

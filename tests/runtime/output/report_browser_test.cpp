@@ -128,6 +128,26 @@ class ReportInBrowser : public ::testing::Test {
     return occurrences(content, "/Type /Page") - occurrences(content, "/Type /Pages");
   }
 
+  // Adds the script to the end of the report's body and loads the page in a
+  // window of the given size; returns the value the script gave the body's
+  // attribute, or "(not set)" when the script did not run.
+  std::string measured(const fs::path& report, const std::string& script, const std::string& attribute,
+                       const std::string& window) {
+    std::string page = read_file(report);
+    const std::size_t end = page.rfind("</body>");
+    EXPECT_NE(end, std::string::npos);
+    if (end == std::string::npos) return "(not set)";
+    page.insert(end, "<script>" + script + "</script>");
+    std::ofstream(folder_ / "measured.html") << page;
+    EXPECT_EQ(run_chromium("--window-size=" + window + " --dump-dom", folder_ / "measured.html"), 0);
+    const std::string dom = read_file(folder_ / "out.txt");
+    const std::string opening = attribute + "=\"";
+    const std::size_t at = dom.find(opening);
+    if (at == std::string::npos) return "(not set)";
+    const std::size_t value = at + opening.size();
+    return dom.substr(value, dom.find('"', value) - value);
+  }
+
   std::string chromium_;
   fs::path folder_;
   int runs_ = 0;
@@ -186,20 +206,14 @@ TEST_F(ReportInBrowser, AWideTableScrollsInItsOwnBoxNotThePage) {
   run << QUILVAR_CLI_PATH << ' ' << shell_quoted(fs::path(QUILVAR_SOURCE_DIR) / "examples" / "mortality.qv")
       << " --no-listing --log " << shell_quoted(folder_ / "log.txt") << " --html " << shell_quoted(report);
   ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
-  std::string page = read_file(report);
-  const std::size_t end = page.rfind("</body>");
-  ASSERT_NE(end, std::string::npos);
-  page.insert(end,
-              "<script>const root = document.documentElement;"
-              "const wide = [...document.querySelectorAll('div.wide')].filter(d => d.scrollWidth > d.clientWidth);"
-              "document.body.setAttribute('data-layout', (root.scrollWidth <= root.clientWidth ? 'page-fits' : "
-              "'page-scrolls') + ' ' + wide.length);</script>");
-  std::ofstream(folder_ / "measured.html") << page;
-  EXPECT_EQ(run_chromium("--window-size=700,600 --dump-dom", folder_ / "measured.html"), 0);
-  const std::string dom = read_file(folder_ / "out.txt");
-  const std::size_t at = dom.find("data-layout=\"");
-  ASSERT_NE(at, std::string::npos) << "the check did not run";
-  const std::string layout = dom.substr(at + 13, dom.find('"', at + 13) - at - 13);
+  const std::string layout =
+      measured(report,
+               "const root = document.documentElement;"
+               "const wide = [...document.querySelectorAll('div.wide')].filter(d => d.scrollWidth > d.clientWidth);"
+               "document.body.setAttribute('data-layout', (root.scrollWidth <= root.clientWidth ? 'page-fits' : "
+               "'page-scrolls') + ' ' + wide.length);",
+               "data-layout", "700,600");
+  ASSERT_NE(layout, "(not set)") << "the check did not run";
   EXPECT_EQ(layout.substr(0, 10), "page-fits ") << layout;
   EXPECT_GT(std::stoi(layout.substr(10)), 0) << "no table was wider than the window: " << layout;
 }
@@ -391,6 +405,40 @@ TEST_F(ReportInBrowser, APrintedTableWiderThanAPageIsNotCutAtItsRightEdge) {
   ASSERT_EQ(std::system(text_command.c_str()), 0);
   EXPECT_NE(read_file(folder_ / "report.txt").find(last), std::string::npos)
       << "the last column's " << last << " is not on the printed page";
+}
+
+// A number written in E notation with a negative exponent (the share of a
+// stratum of 10 person-years in 70 million, 1.4285712E-7) stays on one line
+// in a table squeezed by a narrow window, as it would in print, rather than
+// breaking after its "E-".
+TEST_F(ReportInBrowser, NumbersInATableSqueezedToItsWindowStayOnOneLine) {
+  std::ofstream population(folder_ / "pop.csv");
+  std::ofstream reference(folder_ / "ref.csv");
+  population << "age,deaths,persons\n";
+  reference << "age,std_pop\n";
+  for (int i = 0; i < 8; ++i) {
+    population << "Age_group_with_a_long_label_" << i << ',' << 1 + i << ',' << (i == 0 ? 10 : 10000000) << '\n';
+    reference << "Age_group_with_a_long_label_" << i << ',' << 1000 << '\n';
+  }
+  population.close();
+  reference.close();
+  std::ofstream(folder_ / "tiny.qv") << "proc quilvar data=pop refdata=ref method=direct;\n"
+                                     << "  population event=deaths total=persons;\n  reference total=std_pop;\n"
+                                     << "  strata age / stats;\nrun;\n";
+  std::ostringstream run;
+  run << "cd " << shell_quoted(folder_) << " && " << QUILVAR_CLI_PATH
+      << " tiny.qv --no-graphics --no-listing --log log.txt --html report.html";
+  ASSERT_EQ(std::system(run.str().c_str()), 0) << read_file(folder_ / "log.txt");
+  ASSERT_NE(read_file(folder_ / "report.html").find(">1.4285712E-7<"), std::string::npos)
+      << "no number in E notation in the report";
+  EXPECT_EQ(measured(folder_ / "report.html",
+                     "const broken = [...document.querySelectorAll('td.num')].filter(td => {"
+                     "const range = document.createRange(); range.selectNodeContents(td);"
+                     "return new Set([...range.getClientRects()].map(r => Math.round(r.top))).size > 1;"
+                     "}).map(td => td.textContent);"
+                     "document.body.setAttribute('data-broken', broken.length ? broken.join(' ') : 'none');",
+                     "data-broken", "420,600"),
+            "none");
 }
 
 }  // namespace
