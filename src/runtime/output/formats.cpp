@@ -441,7 +441,15 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
       break;
     case FormatKind::kBest:
     case FormatKind::kText:
-      out->append(format_best(value, format.width));
+      // A BEST column holds values of the data (STRATA and GROUP= values),
+      // often codes: a whole number is shown whole, as the BY lines show it,
+      // since cut to the width two areas 1234567890123 and 1234567890124
+      // would both read 1.235E12.
+      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) {
+        append_fixed(out, value, 0);
+      } else {
+        out->append(format_best(value, format.width));
+      }
       return;
   }
   // A number too large for its decimals in the format's width (a rate of

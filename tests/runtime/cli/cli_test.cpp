@@ -2122,3 +2122,29 @@ TEST_F(QuilvarRun, ValuesFarBelowTheirColumnsOthersDoNotReadAsZero) {
     EXPECT_NE(report.find(">" + shown + "<"), std::string::npos);
   }
 }
+
+// Numeric codes as STRATA and GROUP= values (areas 1234567890123 and
+// 1234567890124, registers 98765432101 and 98765432102) are shown whole in
+// the table rows, as in the BY lines and the column headers, so the rows of
+// two codes never read alike.
+TEST_F(QuilvarRun, NumericCodesOfStrataAndPopulationsAreShownWhole) {
+  write("pop.csv",
+        "area,register,deaths,py\n1234567890123,98765432101,5,1000\n1234567890123,98765432102,6,1000\n"
+        "1234567890124,98765432101,7,1000\n1234567890124,98765432102,8,1000\n");
+  write("ref.csv", "area,std_pop\n1234567890123,100\n1234567890124,200\n");
+  const RunResult result = run(
+      "proc quilvar data=pop refdata=ref method=direct plots=none; population group=register event=deaths "
+      "total=py; reference total=std_pop; strata area / stats;\nrun;\n",
+      "--html " + (folder_ / "report.html").string());
+  ASSERT_EQ(result.exit_status, 0) << result.log;
+  const std::string report = read(folder_ / "report.html");
+  const std::vector<std::string> rows{"98765432101           1  1234567890123", "98765432101           2  1234567890124",
+                                      "98765432102           1  1234567890123", "98765432102           2  1234567890124"};
+  for (const std::string& row : rows) {
+    SCOPED_TRACE(row);
+    EXPECT_NE(result.listing.find(row), std::string::npos) << result.listing;
+  }
+  for (const char* cell : {">1234567890124<", ">98765432102<"}) {
+    EXPECT_NE(report.find(cell), std::string::npos) << cell;
+  }
+}

@@ -189,6 +189,15 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
       {0.000000009, kFourDecimals, "0.0000"},
       {0.000001, DisplayFormat{FormatKind::kFixed, 12, 4}, "0.0000"},
       {0.000001, kTwoDecimals, "0.00"},
+      // Whole numbers of a BEST column (codes of areas or populations) are
+      // shown whole; fractions and numbers beyond exact whole numbers fit
+      // the width.
+      {1234567890123.0, kBest8, "1234567890123"},
+      {-98765432101.0, kBest8, "-98765432101"},
+      {412.0, kBest8, "412"},
+      {-0.0, kBest8, "0"},
+      {123456.789, kBest8, "123456.8"},
+      {2e15, kBest8, "2E15"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected == nullptr ? "no width" : c.expected);
