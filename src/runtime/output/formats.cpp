@@ -375,6 +375,14 @@ void append_fixed(std::string* out, double value, int decimals) {
   out->append(text);
 }
 
+// Appends a whole number below kLargestShownInteger, which a double holds
+// exactly, with all its digits; false for any other value.
+bool append_whole(std::string* out, double value) {
+  if (value != std::floor(value) || !(std::fabs(value) < kLargestShownInteger)) return false;
+  append_fixed(out, value, 0);
+  return true;
+}
+
 }  // namespace
 
 int decimals_for_largest(double largest, int decimals) {
@@ -412,11 +420,10 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
   const std::size_t start = out->size();
   switch (format.kind) {
     case FormatKind::kCount:
-      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) {
-        append_fixed(out, value, 0);
-      } else {
-        append_fixed(out, value, format.decimals);
-      }
+      // Shown whole even past the width: a national population-time of
+      // 14030277349283 person-years keeps its digits, not 1.4030277E13.
+      if (append_whole(out, value)) return;
+      append_fixed(out, value, format.decimals);
       break;
     case FormatKind::kFixed:
       append_fixed(out, value, format.decimals);
@@ -445,11 +452,7 @@ void append_display(std::string* out, double value, const DisplayFormat& format)
       // often codes: a whole number is shown whole, as the BY lines show it,
       // since cut to the width two areas 1234567890123 and 1234567890124
       // would both read 1.235E12.
-      if (value == std::floor(value) && std::fabs(value) < kLargestShownInteger) {
-        append_fixed(out, value, 0);
-      } else {
-        out->append(format_best(value, format.width));
-      }
+      if (!append_whole(out, value)) out->append(format_best(value, format.width));
       return;
   }
   // A number too large for its decimals in the format's width (a rate of

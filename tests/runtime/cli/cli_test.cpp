@@ -2123,14 +2123,15 @@ TEST_F(QuilvarRun, ValuesFarBelowTheirColumnsOthersDoNotReadAsZero) {
   }
 }
 
-// Numeric codes as STRATA and GROUP= values (areas 1234567890123 and
-// 1234567890124, registers 98765432101 and 98765432102) are shown whole in
-// the table rows, as in the BY lines and the column headers, so the rows of
-// two codes never read alike.
-TEST_F(QuilvarRun, NumericCodesOfStrataAndPopulationsAreShownWhole) {
+// Whole numbers are shown whole in the table rows: numeric codes as STRATA
+// and GROUP= values (areas 1234567890123 and 1234567890124, registers
+// 98765432101 and 98765432102), as in the BY lines and the column headers,
+// so the rows of two codes never read alike; and a national population-time
+// of 14030277349283 person-years, not 1.4030277E13.
+TEST_F(QuilvarRun, WholeNumbersOfCodesAndPopulationsAreShownWhole) {
   write("pop.csv",
         "area,register,deaths,py\n1234567890123,98765432101,5,1000\n1234567890123,98765432102,6,1000\n"
-        "1234567890124,98765432101,7,1000\n1234567890124,98765432102,8,1000\n");
+        "1234567890124,98765432101,7,1000\n1234567890124,98765432102,8,14030277349283\n");
   write("ref.csv", "area,std_pop\n1234567890123,100\n1234567890124,200\n");
   const RunResult result = run(
       "proc quilvar data=pop refdata=ref method=direct plots=none; population group=register event=deaths "
@@ -2144,7 +2145,9 @@ TEST_F(QuilvarRun, NumericCodesOfStrataAndPopulationsAreShownWhole) {
     SCOPED_TRACE(row);
     EXPECT_NE(result.listing.find(row), std::string::npos) << result.listing;
   }
-  for (const char* cell : {">1234567890124<", ">98765432102<"}) {
+  EXPECT_NE(result.listing.find(" 14030277349283 "), std::string::npos) << result.listing;
+  EXPECT_NE(result.listing.find(" 14030277350283 "), std::string::npos) << result.listing;
+  for (const char* cell : {">1234567890124<", ">98765432102<", ">14030277350283<"}) {
     EXPECT_NE(report.find(cell), std::string::npos) << cell;
   }
 }

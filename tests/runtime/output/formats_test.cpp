@@ -172,6 +172,9 @@ TEST(FormatDisplay, AppliesEachFormatOnBothSidesOfItsSwitch) {
       {-1234567.1234, kFourDecimals, "-1234567.123"},
       {1e300, kFourDecimals, "1E300"},
       {3.2786885245901639e300, kFourDecimals, "3.278689E300"},
+      {14030277349283.0, kCountFormat, "14030277349283"},
+      {999999999999999.0, kCountFormat, "999999999999999"},
+      {1e15, kCountFormat, "1E15"},
       {1e300, kCountFormat, "1E300"},
       {2.5e20, kCountFormat, "2.5E20"},
       {1e300, DisplayFormat{FormatKind::kFixed, 0, 1}, nullptr},  // no width: never cut
