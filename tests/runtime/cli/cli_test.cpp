@@ -2101,7 +2101,6 @@ TEST_F(QuilvarRun, RunCutOffFromItsListingLeavesNoTemporaryFiles) {
   EXPECT_FALSE(has_temporary_file(csv));
 }
 
-}  // namespace
 
 // A stratum whose expected count is a hundred-millionth of an event (10
 // person-years at a reference rate of 1 per 10^9) beside one of 1000 expected
@@ -2151,3 +2150,5 @@ TEST_F(QuilvarRun, WholeNumbersOfCodesAndPopulationsAreShownWhole) {
     EXPECT_NE(report.find(cell), std::string::npos) << cell;
   }
 }
+
+}  // namespace
